@@ -1,0 +1,94 @@
+// The program's PDF service: a C interface with fixed table positions, so the
+// conversion code and the windows only ever call through these tables. The
+// implementation lives in src/pdf on top of MuPDF.
+//
+// Two services:
+//  - the P2X service (one per process): page count, open test, page rendering
+//    for the preview, and the cancel of a running extraction;
+//  - the PDF service (one per extraction job): ExtractImages.
+// Strings are UTF-8; paths use "/" as separator.
+#ifndef KESTRAN_PDF_PDF_SERVICE_H
+#define KESTRAN_PDF_PDF_SERVICE_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Result codes of ExtractImages. 0 is success, including a file without images.
+enum KestranExtractResult {
+    KESTRAN_EXTRACT_OK = 0,
+    KESTRAN_EXTRACT_CANNOT_OPEN = 1,       // not a PDF MuPDF can open, or it needs a password
+    KESTRAN_EXTRACT_NO_PAGE = 2,           // the range selects no page of the file
+    KESTRAN_EXTRACT_OUTPUT_FOLDER = 3,     // output folder missing or not writable
+    KESTRAN_EXTRACT_WRITE_FAILED = 4,      // an image could not be written (disk full, ...)
+    KESTRAN_EXTRACT_CANCELLED = 5,         // SetCancel(1) or the progress function returned -2
+    KESTRAN_EXTRACT_BAD_ARGUMENT = 6       // null or empty source, range or folder
+};
+
+// Answer of CheckOpen. Callers read only `usable`; the rest is informative.
+typedef struct P2xOpenResult {
+    int32_t usable;       // non-zero: opens (repaired if needed), no password, at least one page
+    int32_t page_count;   // pages when usable, else 0
+    int32_t repaired;     // non-zero when MuPDF had to repair the file
+    int32_t needs_password;
+} P2xOpenResult;
+
+struct Pdf2xxService;
+typedef void (*P2xSetCancelFn)(int cancel);
+typedef P2xOpenResult (*P2xCheckOpenFn)(struct Pdf2xxService* service, const char* path);
+// Renders page `page` (1-based) as RGB, width * height * 3 bytes from malloc
+// (the caller frees it with free), or NULL. The two int arguments are reserved
+// (pass 0); width and height receive the image size.
+typedef unsigned char* (*P2xRenderPageFn)(struct Pdf2xxService* service, const char* path, int page,
+                                          int reserved1, int reserved2, int* width, int* height);
+// Page count, or -1 when the file cannot be opened. The int argument is reserved (pass 0).
+typedef int (*P2xGetPageCountFn)(struct Pdf2xxService* service, const char* path, int reserved);
+
+// Positions counted from 1: 2 SetCancel, 5 CheckOpen, 6 RenderPage, 7 GetPageCount.
+typedef struct Pdf2xxService {
+    void* reserved1;                 // 1
+    P2xSetCancelFn SetCancel;        // 2
+    void* reserved3;                 // 3
+    void* reserved4;                 // 4
+    P2xCheckOpenFn CheckOpen;        // 5
+    P2xRenderPageFn RenderPage;      // 6
+    P2xGetPageCountFn GetPageCount;  // 7
+    void* impl;                      // 8: private to the service
+} Pdf2xxService;
+
+// `exe_dir`: the UTF-8 executable folder. Returns NULL only when out of memory.
+Pdf2xxService* CreatePdf2xxService(const char* exe_dir);
+void FreePdf2xxService(Pdf2xxService* service);
+
+// Progress function: called on the extracting thread with the caller's context.
+// Returning -2 abandons the file (ExtractImages then returns KESTRAN_EXTRACT_CANCELLED).
+typedef int (*PdfProgressFn)(void* context, int done, int total);
+
+// ExtractImages(source, range, output folder, context, progress): see the
+// implementation for the image formats and file names. Returns a KestranExtractResult.
+typedef int (*PdfExtractImagesFn)(const char* source, const char* range, const char* output_dir,
+                                  void* context, PdfProgressFn progress);
+
+// Caller-owned table; positions counted from 1, ExtractImages at 12.
+typedef struct PdfServiceTable {
+    void* reserved[11];                 // 1 to 11
+    PdfExtractImagesFn ExtractImages;   // 12
+    void* impl;                         // 13: private to the service
+} PdfServiceTable;
+
+// Fills the table and starts a new job: a cancel requested for an earlier job is cleared.
+// Returns 0 on success.
+int CreatePdfService(PdfServiceTable* table);
+void FreePdfService(PdfServiceTable* table);
+
+// fopen for a UTF-8 path.
+FILE* NIMBfopen(const char* path, const char* mode);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
