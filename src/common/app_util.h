@@ -1,0 +1,59 @@
+// Paths, identity texts and the one shell action of the program.
+//
+// Every file and folder the program reads or writes is named here; other code
+// asks AppUtil instead of building paths itself. All paths use "/" as the
+// separator and never end in "/".
+#ifndef KESTRAN_COMMON_APP_UTIL_H
+#define KESTRAN_COMMON_APP_UTIL_H
+
+#include <wx/string.h>
+
+class AppUtil {
+public:
+    virtual ~AppUtil() = default;
+
+    // Folder of the running executable, from the real executable path
+    // (/proc/self/exe), so a relative start or a symbolic link still finds the
+    // installation.
+    static wxString GetExeDir();
+    // Parent of the executable folder: holds option.cfg, Themes/, Language/.
+    static wxString GetInstallDir();
+    // GetInstallDir() + "/option.cfg".
+    static wxString GetOptionFilePath();
+
+    // The user's Documents folder: the XDG documents folder when
+    // user-dirs.dirs names one that exists, else $HOME/Documents (which need
+    // not exist). Empty when the home folder is unknown.
+    static wxString GetDocumentsDir();
+    // Documents + "/" + vendor + suffix + "/" + product name; creates those two
+    // levels (one mkdir each, failures ignored) on every call.
+    static wxString GetUserDocDir(const wxString& suffix);
+    // Documents/Olvarin/Olvarin Kestran (created).
+    static wxString GetDefaultOutputDir();
+    // Documents/Olvarin files/Olvarin Kestran (created).
+    static wxString GetUserDataDir();
+    // GetUserDataDir() + "/KESTRAN.cfg".
+    static wxString GetSettingsFilePath();
+    // GetUserDataDir() + "/language.txt".
+    static wxString GetLanguageFilePath();
+
+    static wxString GetVendorName();   // "Olvarin"
+    static wxString GetProductId();    // "KESTRAN"
+    static wxString GetVersion();      // "2.1.24"
+    static wxString GetProductName();  // "Olvarin Kestran"
+
+    // Opens the folder in the desktop's file browser (xdg-open, asynchronous).
+    // The outcome is not reported: a missing folder shows whatever the desktop shows.
+    static void OpenFolder(const wxString& path);
+
+    // Pure helpers behind the operations above, exposed for tests.
+    // "\" becomes "/", then everything up to (without) the last "/";
+    // "C:\A\bin\app.exe" gives "C:/A/bin". A path without "/" gives "".
+    static wxString ExeDirFromPath(const wxString& exe_path);
+    // Everything before the last "/" ("C:/A/bin" gives "C:/A").
+    static wxString ParentDir(const wxString& path);
+    // GetUserDocDir on a given Documents folder (creates the two levels).
+    static wxString BuildUserDocDir(const wxString& documents_dir, const wxString& suffix);
+};
+
+#endif
