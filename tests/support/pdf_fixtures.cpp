@@ -1,0 +1,1379 @@
+#include "support/pdf_fixtures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <jpeglib.h>
+#include <openjpeg-2.5/openjpeg.h>
+#include <png.h>
+#include <zlib.h>
+
+extern "C" {
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+}
+
+namespace fixtures {
+
+namespace {
+
+std::string Num(double v) {
+    char buf[64];
+    if (v == std::floor(v) && std::fabs(v) < 1e12)
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
+    else
+        std::snprintf(buf, sizeof buf, "%.4f", v);
+    return buf;
+}
+
+// Small, fast, deterministic hash for the noise in the sample patterns.
+uint32_t Hash(uint32_t a, uint32_t b, uint32_t c) {
+    uint32_t h = a * 0x9e3779b1u ^ (b + 0x7f4a7c15u) * 0x85ebca6bu ^ (c + 0x165667b1u) * 0xc2b2ae35u;
+    h ^= h >> 15;
+    h *= 0x2c1b3c6du;
+    h ^= h >> 12;
+    h *= 0x297a2d39u;
+    h ^= h >> 15;
+    return h;
+}
+
+class BitPacker {
+public:
+    BitPacker(std::string* out, int bpc) : out_(out), bpc_(bpc) {}
+    void Put(uint32_t v) {
+        if (bpc_ == 8) {
+            out_->push_back(static_cast<char>(v));
+            return;
+        }
+        if (bpc_ == 16) {
+            out_->push_back(static_cast<char>(v >> 8));
+            out_->push_back(static_cast<char>(v & 0xff));
+            return;
+        }
+        acc_ = (acc_ << bpc_) | (v & ((1u << bpc_) - 1));
+        bits_ += bpc_;
+        if (bits_ == 8) {
+            out_->push_back(static_cast<char>(acc_));
+            acc_ = 0;
+            bits_ = 0;
+        }
+    }
+    void EndRow() {
+        if (bits_ > 0) {
+            out_->push_back(static_cast<char>(acc_ << (8 - bits_)));
+            acc_ = 0;
+            bits_ = 0;
+        }
+    }
+
+private:
+    std::string* out_;
+    int bpc_;
+    uint32_t acc_ = 0;
+    int bits_ = 0;
+};
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(bytes.size() * 2 + bytes.size() / 32);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        auto b = static_cast<unsigned char>(bytes[i]);
+        s.push_back(digits[b >> 4]);
+        s.push_back(digits[b & 15]);
+        if (i % 32 == 31)
+            s.push_back('\n');
+    }
+    return s;
+}
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<JpegError*>(cinfo->err);
+    std::longjmp(err->jump, 1);
+}
+
+struct OpjMemory {
+    std::string data;
+    size_t pos = 0;
+};
+
+OPJ_SIZE_T OpjWrite(void* buffer, OPJ_SIZE_T n, void* user) {
+    auto* m = static_cast<OpjMemory*>(user);
+    if (m->pos + n > m->data.size())
+        m->data.resize(m->pos + n);
+    std::memcpy(&m->data[m->pos], buffer, n);
+    m->pos += n;
+    return n;
+}
+
+OPJ_OFF_T OpjSkip(OPJ_OFF_T n, void* user) {
+    auto* m = static_cast<OpjMemory*>(user);
+    m->pos += static_cast<size_t>(n);
+    if (m->pos > m->data.size())
+        m->data.resize(m->pos);
+    return n;
+}
+
+OPJ_BOOL OpjSeek(OPJ_OFF_T n, void* user) {
+    auto* m = static_cast<OpjMemory*>(user);
+    m->pos = static_cast<size_t>(n);
+    if (m->pos > m->data.size())
+        m->data.resize(m->pos);
+    return OPJ_TRUE;
+}
+
+struct ContextDeleter {
+    void operator()(fz_context* ctx) const { fz_drop_context(ctx); }
+};
+using MuContext = std::unique_ptr<fz_context, ContextDeleter>;
+
+ImageObject MakeImage(int width, int height, const std::string& dict, const std::string& stream) {
+    ImageObject img;
+    img.width = width;
+    img.height = height;
+    img.dict = dict;
+    img.stream = stream;
+    return img;
+}
+
+std::string ImageDict(int width, int height, const std::string& colorspace, int bpc, const std::string& filter) {
+    std::string d = "/Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+                    std::to_string(height);
+    if (!colorspace.empty())
+        d += " /ColorSpace " + colorspace;
+    d += " /BitsPerComponent " + std::to_string(bpc);
+    if (!filter.empty())
+        d += " /Filter " + filter;
+    return d;
+}
+
+ExpectedImage Expect(int page, const std::string& ext, const ImageObject& img, int object, const std::string& what) {
+    ExpectedImage e;
+    e.page = page;
+    e.ext = ext;
+    e.width = img.width;
+    e.height = img.height;
+    e.object = object;
+    e.stream = img.stream;
+    e.what = what;
+    return e;
+}
+
+// One page drawing `img` once, scaled to a visible size.
+FixturePdf SingleImagePdf(const ImageObject& img, const std::string& ext, const std::string& what) {
+    PdfWriter w;
+    int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 300, 300.0 * img.height / img.width));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, ext, img, num, what));
+    return f;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Samples and encoders
+
+std::string MakeSamples(int width, int height, int components, int bpc, uint32_t seed) {
+    std::string out;
+    out.reserve(static_cast<size_t>((width * components * bpc + 7) / 8) * height);
+    BitPacker packer(&out, bpc);
+    const uint32_t maxval = bpc == 16 ? 65535u : (1u << bpc) - 1u;
+    const double phase = seed * 0.7;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < components; ++c) {
+                double f = 0.5 + 0.35 * std::sin(x * 0.19 * (c + 1) + y * 0.07 + phase) *
+                                     std::cos(y * 0.13 - c * 0.9 + phase * 0.3) +
+                           0.15 * ((x + y * 3 + c * 5 + static_cast<int>(seed)) % 17) / 17.0;
+                f = std::min(1.0, std::max(0.0, f));
+                uint32_t v = static_cast<uint32_t>(std::lround(f * maxval));
+                if (bpc == 16)  // make the low byte carry information a cut to 8 bits would lose
+                    v = (v & 0xff00u) | (Hash(x, y, c + seed) & 0xffu);
+                packer.Put(v);
+            }
+        }
+        packer.EndRow();
+    }
+    return out;
+}
+
+std::string MakePhotoSamples(int width, int height, int components, uint32_t seed) {
+    std::string out(static_cast<size_t>(width) * height * components, '\0');
+    const double cx = width * (0.3 + 0.4 * (seed % 7) / 7.0);
+    const double cy = height * (0.3 + 0.4 * (seed % 5) / 5.0);
+    const double r2 = 0.08 * (double(width) * width + double(height) * height);
+    size_t i = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double dx = x - cx, dy = y - cy;
+            double blob = std::exp(-(dx * dx + dy * dy) / r2);
+            double sky = double(y) / height;
+            for (int c = 0; c < components; ++c) {
+                double f = 0.25 + 0.5 * blob * (0.6 + 0.4 * std::sin(c * 1.7 + seed)) + 0.2 * sky * (c == 2 ? 1 : 0.5) +
+                           0.05 * std::sin(x * 0.05 + c) * std::cos(y * 0.031);
+                int grain = static_cast<int>(Hash(x, y, seed * 4 + c) % 13) - 6;
+                int v = static_cast<int>(f * 255) + grain;
+                out[i++] = static_cast<char>(std::min(255, std::max(0, v)));
+            }
+        }
+    }
+    return out;
+}
+
+std::string MakeScanBits(int width, int height, uint32_t seed) {
+    std::string out;
+    const int row_bytes = (width + 7) / 8;
+    out.reserve(static_cast<size_t>(row_bytes) * height);
+    BitPacker packer(&out, 1);
+    const int margin = width / 10;
+    const int line_h = std::max(8, height / 60);
+    for (int y = 0; y < height; ++y) {
+        int line = y / line_h;
+        int in_line = y % line_h;
+        bool text_row = y > height / 12 && y < height - height / 12 && in_line > line_h / 4 &&
+                        in_line < line_h - line_h / 4 && (Hash(line, seed, 7) % 9) != 0;
+        int line_end = width - margin - static_cast<int>(Hash(line, seed, 3) % (width / 4 + 1));
+        for (int x = 0; x < width; ++x) {
+            bool ink = false;
+            if (text_row && x > margin && x < line_end) {
+                int word = (x - margin) / std::max(6, line_h * 3);
+                int in_word = (x - margin) % std::max(6, line_h * 3);
+                bool gap = in_word > std::max(6, line_h * 3) - line_h / 2 || (Hash(word, line, seed) % 7) == 0;
+                ink = !gap && (Hash(x / 2, y / 2, seed + line) % 3) != 0;
+            }
+            packer.Put(ink ? 0 : 1);
+        }
+        packer.EndRow();
+    }
+    return out;
+}
+
+std::string EncodeJpeg(int width, int height, int components, const std::string& samples, bool adobe_marker,
+                       int quality) {
+    if (samples.size() < static_cast<size_t>(width) * height * components)
+        throw std::invalid_argument("EncodeJpeg: too few samples");
+    jpeg_compress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = JpegErrorExit;
+    unsigned char* mem = nullptr;
+    unsigned long mem_size = 0;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(mem);
+        throw std::runtime_error("EncodeJpeg: libjpeg failed");
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &mem, &mem_size);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (components == 4) {
+        jpeg_set_colorspace(&cinfo, JCS_CMYK);
+        cinfo.write_Adobe_marker = adobe_marker ? TRUE : FALSE;
+        cinfo.write_JFIF_header = FALSE;
+    } else if (adobe_marker) {
+        cinfo.write_Adobe_marker = TRUE;
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = static_cast<size_t>(width) * components;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(samples.data()) + stride * cinfo.next_scanline);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::string out(reinterpret_cast<char*>(mem), mem_size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(mem);
+    return out;
+}
+
+std::string EncodeJp2(int width, int height, int components, const std::string& samples) {
+    if (components != 1 && components != 3)
+        throw std::invalid_argument("EncodeJp2: 1 or 3 components");
+    std::vector<opj_image_cmptparm_t> parms(components);
+    for (auto& p : parms) {
+        std::memset(&p, 0, sizeof p);
+        p.dx = p.dy = 1;
+        p.w = width;
+        p.h = height;
+        p.prec = 8;
+        p.sgnd = 0;
+    }
+    opj_image_t* image = opj_image_create(components, parms.data(), components == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+    if (!image)
+        throw std::runtime_error("EncodeJp2: opj_image_create failed");
+    std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image_guard(image, opj_image_destroy);
+    image->x0 = image->y0 = 0;
+    image->x1 = width;
+    image->y1 = height;
+    for (int i = 0; i < width * height; ++i)
+        for (int c = 0; c < components; ++c)
+            image->comps[c].data[i] = static_cast<unsigned char>(samples[static_cast<size_t>(i) * components + c]);
+
+    opj_cparameters_t params;
+    opj_set_default_encoder_parameters(&params);
+    params.tcp_numlayers = 1;
+    params.tcp_rates[0] = 0;  // lossless
+    params.cp_disto_alloc = 1;
+    params.irreversible = 0;
+    params.tcp_mct = components == 3 ? 1 : 0;
+    int res = 6;
+    while (res > 1 && (std::min(width, height) >> (res - 1)) == 0)
+        --res;
+    params.numresolution = res;
+
+    std::unique_ptr<opj_codec_t, void (*)(opj_codec_t*)> codec(opj_create_compress(OPJ_CODEC_JP2), opj_destroy_codec);
+    if (!codec || !opj_setup_encoder(codec.get(), &params, image))
+        throw std::runtime_error("EncodeJp2: encoder set-up failed");
+    OpjMemory mem;
+    std::unique_ptr<opj_stream_t, void (*)(opj_stream_t*)> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE),
+                                                                   opj_stream_destroy);
+    opj_stream_set_user_data(stream.get(), &mem, nullptr);
+    opj_stream_set_write_function(stream.get(), OpjWrite);
+    opj_stream_set_skip_function(stream.get(), OpjSkip);
+    opj_stream_set_seek_function(stream.get(), OpjSeek);
+    if (!opj_start_compress(codec.get(), image, stream.get()) || !opj_encode(codec.get(), stream.get()) ||
+        !opj_end_compress(codec.get(), stream.get()))
+        throw std::runtime_error("EncodeJp2: encoding failed");
+    stream.reset();
+    return mem.data;
+}
+
+std::string Deflate(const std::string& data, int level) {
+    uLongf size = compressBound(data.size());
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()), data.size(),
+                  level) != Z_OK)
+        throw std::runtime_error("Deflate failed");
+    out.resize(size);
+    return out;
+}
+
+std::string Inflate(const std::string& data) {
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK)
+        throw std::runtime_error("inflateInit failed");
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    std::string out;
+    char buf[65536];
+    int rc;
+    do {
+        zs.next_out = reinterpret_cast<Bytef*>(buf);
+        zs.avail_out = sizeof buf;
+        rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) {
+            inflateEnd(&zs);
+            throw std::runtime_error("Inflate: damaged data");
+        }
+        out.append(buf, sizeof buf - zs.avail_out);
+    } while (rc != Z_STREAM_END);
+    inflateEnd(&zs);
+    return out;
+}
+
+std::string PngPredict(const std::string& samples, int width, int height, int components, int bpc, int filter) {
+    const size_t row_bytes = (static_cast<size_t>(width) * components * bpc + 7) / 8;
+    const size_t bpp = std::max<size_t>(1, static_cast<size_t>(components) * bpc / 8);
+    std::string out;
+    out.reserve((row_bytes + 1) * height);
+    std::vector<uint8_t> prior(row_bytes, 0);
+    for (int y = 0; y < height; ++y) {
+        const auto* raw = reinterpret_cast<const uint8_t*>(samples.data()) + row_bytes * y;
+        int f = filter >= 0 ? filter : y % 5;
+        out.push_back(static_cast<char>(f));
+        for (size_t i = 0; i < row_bytes; ++i) {
+            int left = i >= bpp ? raw[i - bpp] : 0;
+            int up = prior[i];
+            int upleft = i >= bpp ? prior[i - bpp] : 0;
+            int pred = 0;
+            switch (f) {
+            case 1: pred = left; break;
+            case 2: pred = up; break;
+            case 3: pred = (left + up) / 2; break;
+            case 4: {
+                int p = left + up - upleft;
+                int pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - upleft);
+                pred = (pa <= pb && pa <= pc) ? left : (pb <= pc ? up : upleft);
+                break;
+            }
+            default: break;
+            }
+            out.push_back(static_cast<char>((raw[i] - pred) & 0xff));
+        }
+        prior.assign(raw, raw + row_bytes);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// PDF writer
+
+PdfWriter::PdfWriter() {
+    catalog_ = Reserve();
+    page_tree_ = Reserve();
+}
+
+int PdfWriter::Reserve() {
+    objects_.emplace_back();
+    return static_cast<int>(objects_.size());
+}
+
+int PdfWriter::AddObject(const std::string& body) {
+    int num = Reserve();
+    SetObject(num, body);
+    return num;
+}
+
+void PdfWriter::SetObject(int num, const std::string& body) {
+    Object& o = objects_.at(num - 1);
+    o.set = true;
+    o.text = body;
+}
+
+int PdfWriter::AddStream(const std::string& dict_entries, const std::string& data) {
+    int num = Reserve();
+    SetStream(num, dict_entries, data);
+    return num;
+}
+
+void PdfWriter::SetStream(int num, const std::string& dict_entries, const std::string& data) {
+    SetObject(num, "<< " + dict_entries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+                       "\nendstream");
+}
+
+int PdfWriter::AddPage(const std::string& resources, const std::string& content, double width, double height,
+                       const std::string& extra) {
+    int contents = AddStream("", content);
+    int page = AddObject("<< /Type /Page /Parent " + Ref(page_tree_) + " /MediaBox [0 0 " + Num(width) + " " +
+                         Num(height) + "] /Resources " + resources + " /Contents " + Ref(contents) +
+                         (extra.empty() ? "" : " " + extra) + " >>");
+    pages_.push_back(page);
+    return page;
+}
+
+void PdfWriter::MoveToEnd(int num) {
+    move_to_end_.push_back(num);
+}
+
+std::string PdfWriter::Layout(std::vector<size_t>* offsets) const {
+    std::string out = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
+    offsets->assign(objects_.size() + 1, 0);
+    std::vector<int> order;
+    for (int n = 1; n <= static_cast<int>(objects_.size()); ++n)
+        if (std::find(move_to_end_.begin(), move_to_end_.end(), n) == move_to_end_.end())
+            order.push_back(n);
+    order.insert(order.end(), move_to_end_.begin(), move_to_end_.end());
+    for (int n : order) {
+        std::string body;
+        if (n == catalog_) {
+            body = "<< /Type /Catalog /Pages " + Ref(page_tree_) + " >>";
+        } else if (n == page_tree_) {
+            body = "<< /Type /Pages /Kids [";
+            for (int p : pages_)
+                body += " " + Ref(p);
+            body += " ] /Count " + std::to_string(pages_.size()) + " >>";
+        } else {
+            body = objects_[n - 1].set ? objects_[n - 1].text : "null";
+        }
+        (*offsets)[n] = out.size();
+        out += std::to_string(n) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    return out;
+}
+
+std::string PdfWriter::Build() const {
+    std::vector<size_t> offsets;
+    std::string out = Layout(&offsets);
+    size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects_.size() + 1) + "\n0000000000 65535 f \n";
+    char entry[32];
+    for (size_t n = 1; n <= objects_.size(); ++n) {
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offsets[n]);
+        out += entry;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects_.size() + 1) + " /Root " + Ref(catalog_) +
+           (trailer_extra_.empty() ? "" : " " + trailer_extra_) + " >>\nstartxref\n" + std::to_string(xref) +
+           "\n%%EOF\n";
+    return out;
+}
+
+size_t PdfWriter::ObjectOffset(int num) const {
+    std::vector<size_t> offsets;
+    Layout(&offsets);
+    return offsets.at(num);
+}
+
+std::string XObjectResources(const std::map<std::string, int>& xobjects, const std::string& extra) {
+    std::string s = "<< /XObject <<";
+    for (const auto& [name, num] : xobjects)
+        s += " /" + name + " " + Ref(num);
+    s += " >>";
+    if (!extra.empty())
+        s += " " + extra;
+    return s + " >>";
+}
+
+std::string DrawXObject(const std::string& name, double x, double y, double w, double h) {
+    return "q " + Num(w) + " 0 0 " + Num(h) + " " + Num(x) + " " + Num(y) + " cm /" + name + " Do Q\n";
+}
+
+std::string Ref(int num) {
+    return std::to_string(num) + " 0 R";
+}
+
+// ---------------------------------------------------------------------------
+// Images
+
+ImageObject JpegImage(JpegKind kind, int width, int height, uint32_t seed) {
+    int comps = 3;
+    std::string cs = "/DeviceRGB";
+    std::string decode;
+    bool adobe = false;
+    switch (kind) {
+    case JpegKind::Gray: comps = 1; cs = "/DeviceGray"; break;
+    case JpegKind::Rgb: break;
+    case JpegKind::RgbInverted: decode = " /Decode [1 0 1 0 1 0]"; break;
+    case JpegKind::CmykAdobe: comps = 4; cs = "/DeviceCMYK"; adobe = true; break;
+    case JpegKind::CmykAdobeInverted:
+        comps = 4; cs = "/DeviceCMYK"; adobe = true; decode = " /Decode [1 0 1 0 1 0 1 0]"; break;
+    case JpegKind::CmykPlain: comps = 4; cs = "/DeviceCMYK"; break;
+    case JpegKind::CmykPlainInverted: comps = 4; cs = "/DeviceCMYK"; decode = " /Decode [1 0 1 0 1 0 1 0]"; break;
+    }
+    std::string jpeg = EncodeJpeg(width, height, comps, MakeSamples(width, height, comps, 8, seed), adobe);
+    return MakeImage(width, height, ImageDict(width, height, cs, 8, "/DCTDecode") + decode, jpeg);
+}
+
+bool JpegCopiedAsIs(JpegKind kind) {
+    switch (kind) {
+    case JpegKind::Gray:
+    case JpegKind::Rgb:
+    case JpegKind::CmykAdobeInverted:
+    case JpegKind::CmykPlain: return true;
+    default: return false;
+    }
+}
+
+ImageObject Jp2Image(int width, int height, int components, uint32_t seed) {
+    std::string jp2 = EncodeJp2(width, height, components, MakeSamples(width, height, components, 8, seed));
+    // No /ColorSpace and no /BitsPerComponent: the JP2 header carries them.
+    std::string d = "/Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+                    std::to_string(height) + " /Filter /JPXDecode";
+    return MakeImage(width, height, d, jp2);
+}
+
+ImageObject FlateImageFromSamples(int width, int height, const std::string& colorspace, int components, int bpc,
+                                  const std::string& samples, int predictor, const std::string& extra) {
+    std::string d = ImageDict(width, height, colorspace, bpc, "/FlateDecode");
+    std::string data = samples;
+    if (predictor >= 10) {
+        d += " /DecodeParms << /Predictor " + std::to_string(predictor) + " /Colors " + std::to_string(components) +
+             " /BitsPerComponent " + std::to_string(bpc) + " /Columns " + std::to_string(width) + " >>";
+        data = PngPredict(samples, width, height, components, bpc);
+    }
+    if (!extra.empty())
+        d += " " + extra;
+    return MakeImage(width, height, d, Deflate(data));
+}
+
+ImageObject FlateImage(int width, int height, const std::string& colorspace, int components, int bpc, uint32_t seed,
+                       int predictor, const std::string& extra) {
+    return FlateImageFromSamples(width, height, colorspace, components, bpc,
+                                 MakeSamples(width, height, components, bpc, seed), predictor, extra);
+}
+
+ImageObject SoftMaskImage(int width, int height, uint32_t seed) {
+    std::string s(static_cast<size_t>(width) * height, '\0');
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            double dx = (x + 0.5) / width - 0.5, dy = (y + 0.5) / height - 0.5;
+            double r = std::sqrt(dx * dx + dy * dy) * 2;
+            int v = static_cast<int>(std::lround(255 * std::max(0.0, 1.0 - r)));
+            if ((x + y + static_cast<int>(seed)) % 11 == 0)
+                v = 255 - v;
+            s[static_cast<size_t>(y) * width + x] = static_cast<char>(v);
+        }
+    return MakeImage(width, height, ImageDict(width, height, "/DeviceGray", 8, "/FlateDecode"), Deflate(s));
+}
+
+ImageObject StencilImage(int width, int height, uint32_t seed) {
+    std::string s;
+    BitPacker p(&s, 1);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double dx = (x + 0.5) / width - 0.5, dy = (y + 0.5) / height - 0.5;
+            double r = std::sqrt(dx * dx + dy * dy);
+            bool painted = (r > 0.2 && r < 0.45) || ((x + seed) % 9 == 0);
+            p.Put(painted ? 0 : 1);  // default /Decode [0 1]: 0 paints
+        }
+        p.EndRow();
+    }
+    std::string d = "/Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+                    std::to_string(height) + " /ImageMask true /BitsPerComponent 1 /Filter /FlateDecode";
+    return MakeImage(width, height, d, Deflate(s));
+}
+
+std::string IndexedColorspace(int entries) {
+    std::string pal;
+    for (int i = 0; i < entries; ++i) {
+        pal.push_back(static_cast<char>((i * 53) & 0xff));
+        pal.push_back(static_cast<char>((i * 97 + 40) & 0xff));
+        pal.push_back(static_cast<char>((255 - i * 29) & 0xff));
+    }
+    std::string hex = Hex(pal);
+    hex.erase(std::remove(hex.begin(), hex.end(), '\n'), hex.end());
+    return "[/Indexed /DeviceRGB " + std::to_string(entries - 1) + " <" + hex + ">]";
+}
+
+// ---------------------------------------------------------------------------
+// Fixture documents
+
+FixturePdf MakeJpegPdf(JpegKind kind, int width, int height) {
+    static const char* names[] = {"JPEG gray", "JPEG RGB", "JPEG CMYK APP14", "JPEG CMYK APP14 inverted",
+                                  "JPEG CMYK plain", "JPEG CMYK plain inverted", "JPEG RGB inverted"};
+    return SingleImagePdf(JpegImage(kind, width, height), JpegCopiedAsIs(kind) ? "jpg" : "png",
+                          names[static_cast<int>(kind)]);
+}
+
+FixturePdf MakeJp2Pdf(int components, int width, int height) {
+    return SingleImagePdf(Jp2Image(width, height, components), "jp2", "JPEG 2000");
+}
+
+const char* FlateKindName(FlateKind kind) {
+    static const char* names[] = {"Rgb",   "Rgb16",    "Gray1",  "Gray2",      "Gray4",   "Gray8",
+                                  "Gray16", "GrayInverted", "Indexed8", "Indexed4", "Cmyk", "Lab",
+                                  "Separation", "DeviceN", "RgbPredictor", "GrayPredictor", "ColorKey"};
+    return names[static_cast<int>(kind)];
+}
+
+FlateKind AllFlateKinds(int i, bool* valid) {
+    *valid = i >= 0 && i <= static_cast<int>(FlateKind::ColorKey);
+    return static_cast<FlateKind>(*valid ? i : 0);
+}
+
+FixturePdf MakeFlatePdf(FlateKind kind, int width, int height) {
+    PdfWriter w;
+    ImageObject img;
+    switch (kind) {
+    case FlateKind::Rgb: img = FlateImage(width, height, "/DeviceRGB", 3, 8); break;
+    case FlateKind::Rgb16: img = FlateImage(width, height, "/DeviceRGB", 3, 16); break;
+    case FlateKind::Gray1: img = FlateImage(width, height, "/DeviceGray", 1, 1); break;
+    case FlateKind::Gray2: img = FlateImage(width, height, "/DeviceGray", 1, 2); break;
+    case FlateKind::Gray4: img = FlateImage(width, height, "/DeviceGray", 1, 4); break;
+    case FlateKind::Gray8: img = FlateImage(width, height, "/DeviceGray", 1, 8); break;
+    case FlateKind::Gray16: img = FlateImage(width, height, "/DeviceGray", 1, 16); break;
+    case FlateKind::GrayInverted: img = FlateImage(width, height, "/DeviceGray", 1, 8, 1, 0, "/Decode [1 0]"); break;
+    case FlateKind::Indexed8: {
+        std::string s = MakeSamples(width, height, 1, 8);
+        for (char& c : s)
+            c = static_cast<char>(static_cast<unsigned char>(c) % 200);
+        img = FlateImageFromSamples(width, height, IndexedColorspace(200), 1, 8, s);
+        break;
+    }
+    case FlateKind::Indexed4: img = FlateImage(width, height, IndexedColorspace(16), 1, 4); break;
+    case FlateKind::Cmyk: img = FlateImage(width, height, "/DeviceCMYK", 4, 8); break;
+    case FlateKind::Lab:
+        img = FlateImage(width, height, "[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]", 3, 8);
+        break;
+    case FlateKind::Separation:
+        img = FlateImage(width, height,
+                         "[/Separation /Spot /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] "
+                         "/C1 [0.1 0.9 0.8 0] /N 1 >>]",
+                         1, 8);
+        break;
+    case FlateKind::DeviceN: {
+        int fn = w.AddStream("/FunctionType 4 /Domain [0 1 0 1] /Range [0 1 0 1 0 1 0 1]",
+                             "{ dup 0.9 mul exch 0.8 mul 0 }");
+        img = FlateImage(width, height, "[/DeviceN [/Cyan /Spot] /DeviceCMYK " + Ref(fn) + "]", 2, 8);
+        break;
+    }
+    case FlateKind::RgbPredictor: img = FlateImage(width, height, "/DeviceRGB", 3, 8, 1, 15); break;
+    case FlateKind::GrayPredictor: img = FlateImage(width, height, "/DeviceGray", 1, 8, 1, 15); break;
+    case FlateKind::ColorKey:
+        img = FlateImage(width, height, "/DeviceRGB", 3, 8, 1, 0, "/Mask [0 120 0 255 0 255]");
+        break;
+    }
+    int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 300, 300.0 * height / width));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", img, num, std::string("Flate ") + FlateKindName(kind)));
+    return f;
+}
+
+FixturePdf MakeSoftMaskPdf(bool half_size_mask) {
+    PdfWriter w;
+    const int iw = 40, ih = 30;
+    ImageObject mask = half_size_mask ? SoftMaskImage(iw / 2, ih / 2) : SoftMaskImage(iw, ih);
+    int mask_num = w.AddStream(mask.dict, mask.stream);
+    ImageObject img = FlateImage(iw, ih, "/DeviceRGB", 3, 8, 3, 0, "/SMask " + Ref(mask_num));
+    int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), "0 0 1 rg 50 350 400 300 re f\n" + DrawXObject("Im1", 72, 400, 320, 240));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", img, num, half_size_mask ? "RGB with half-size soft mask" : "RGB with soft mask"));
+    return f;
+}
+
+FixturePdf MakeStencilPdf() {
+    PdfWriter w;
+    ImageObject stencil = StencilImage(48, 40, 1);
+    int st = w.AddStream(stencil.dict, stencil.stream);
+    ImageObject mask = StencilImage(36, 24, 5);
+    int mk = w.AddStream(mask.dict, mask.stream);
+    ImageObject img = FlateImage(36, 24, "/DeviceRGB", 3, 8, 4, 0, "/Mask " + Ref(mk));
+    int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"St1", st}, {"Im2", num}}),
+              "1 0 0 rg\n" + DrawXObject("St1", 72, 500, 240, 200) + DrawXObject("Im2", 72, 100, 360, 240));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", stencil, st, "stencil painted red"));
+    f.images.push_back(Expect(1, "png", img, num, "RGB with stencil /Mask"));
+    return f;
+}
+
+FixturePdf MakeInlineImagePdf() {
+    PdfWriter w;
+    const int iw = 16, ih = 12;
+    std::string samples = MakeSamples(iw, ih, 3, 8, 9);
+    std::string inline_img = "q 64 0 0 48 100 600 cm\nBI /W 16 /H 12 /CS /RGB /BPC 8 /F /AHx ID\n" + Hex(samples) +
+                             ">\nEI Q\n";
+    std::string inline_img2 = "q 64 0 0 48 300 600 cm\nBI /W 16 /H 12 /CS /RGB /BPC 8 /F /AHx ID\n" + Hex(samples) +
+                              ">\nEI Q\n";
+    ImageObject obj = FlateImage(20, 20, "/DeviceRGB", 3, 8, 11);
+    int num = w.AddStream(obj.dict, obj.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), inline_img + inline_img2 + DrawXObject("Im1", 72, 200, 200, 200));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    ImageObject inl = MakeImage(iw, ih, "", samples);
+    f.images.push_back(Expect(1, "png", inl, 0, "inline RGB image (drawn twice)"));
+    f.images.push_back(Expect(1, "png", obj, num, "image XObject after inline images"));
+    return f;
+}
+
+FixturePdf MakeFormsPdf() {
+    PdfWriter w;
+    ImageObject a = FlateImage(18, 14, "/DeviceRGB", 3, 8, 21);
+    ImageObject b = FlateImage(22, 10, "/DeviceGray", 1, 8, 22);
+    ImageObject c = FlateImage(12, 16, "/DeviceRGB", 3, 8, 23);
+    int ia = w.AddStream(a.dict, a.stream);
+    int ib = w.AddStream(b.dict, b.stream);
+    int ic = w.AddStream(c.dict, c.stream);
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources ";
+    // Nested three deep: Fm1 -> Fm2 -> Fm3 -> image A.
+    int fm3 = w.AddStream(form + XObjectResources({{"ImA", ia}}), "/ImA Do\n");
+    int fm2 = w.AddStream(form + XObjectResources({{"Fm3", fm3}}), "/Fm3 Do\n");
+    int fm1 = w.AddStream(form + XObjectResources({{"Fm2", fm2}}), "/Fm2 Do\n");
+    // Two forms drawing each other: FmX -> FmY -> FmX ..., FmY draws image C.
+    int fmx = w.Reserve();
+    int fmy = w.AddStream(form + XObjectResources({{"ImC", ic}, {"FmX", fmx}}), "/ImC Do\n/FmX Do\n");
+    w.SetStream(fmx, form + XObjectResources({{"FmY", fmy}}), "/FmY Do\n");
+    // A form drawing itself after image B.
+    int fms = w.Reserve();
+    w.SetStream(fms, form + XObjectResources({{"ImB", ib}, {"FmS", fms}}), "/ImB Do\n/FmS Do\n");
+    w.AddPage(XObjectResources({{"Fm1", fm1}, {"FmX", fmx}, {"FmS", fms}}),
+              DrawXObject("Fm1", 72, 600, 100, 100) + DrawXObject("FmX", 72, 400, 100, 100) +
+                  DrawXObject("FmS", 72, 200, 100, 100));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", a, ia, "image in a form nested three deep"));
+    f.images.push_back(Expect(1, "png", c, ic, "image in two forms drawing each other"));
+    f.images.push_back(Expect(1, "png", b, ib, "image in a form drawing itself"));
+    return f;
+}
+
+FixturePdf MakeLogoPdf(int pages) {
+    PdfWriter w;
+    ImageObject logo = FlateImage(32, 32, "/DeviceRGB", 3, 8, 77, 15);
+    int logo_num = w.AddStream(logo.dict, logo.stream);
+    FixturePdf f;
+    for (int p = 1; p <= pages; ++p) {
+        ImageObject photo = JpegImage(JpegKind::Rgb, 64, 48, 100 + p);
+        int photo_num = w.AddStream(photo.dict, photo.stream);
+        w.AddPage(XObjectResources({{"Logo", logo_num}, {"Photo", photo_num}}),
+                  DrawXObject("Logo", 20, 740, 32, 32) + DrawXObject("Photo", 72, 300, 400, 300));
+        if (p == 1)
+            f.images.push_back(Expect(1, "png", logo, logo_num, "logo on every page"));
+        f.images.push_back(Expect(p, "jpg", photo, photo_num, "photo of page " + std::to_string(p)));
+    }
+    f.bytes = w.Build();
+    f.pages = pages;
+    return f;
+}
+
+FixturePdf MakeDedupePdf() {
+    PdfWriter w;
+    ImageObject j1 = JpegImage(JpegKind::CmykPlain, 40, 32, 31);
+    ImageObject j2 = j1;
+    j2.dict += " /Decode [1 0 1 0 1 0 1 0]";
+    int nj1 = w.AddStream(j1.dict, j1.stream);
+    int nj2 = w.AddStream(j2.dict, j2.stream);
+
+    ImageObject m1 = SoftMaskImage(24, 24, 1);
+    ImageObject m2 = SoftMaskImage(24, 24, 6);
+    int nm1 = w.AddStream(m1.dict, m1.stream);
+    int nm2 = w.AddStream(m2.dict, m2.stream);
+    ImageObject base = FlateImage(24, 24, "/DeviceRGB", 3, 8, 32);
+    ImageObject r1 = base, r2 = base;
+    r1.dict += " /SMask " + Ref(nm1);
+    r2.dict += " /SMask " + Ref(nm2);
+    int nr1 = w.AddStream(r1.dict, r1.stream);
+    int nr2 = w.AddStream(r2.dict, r2.stream);
+
+    ImageObject d = FlateImage(20, 20, "/DeviceGray", 1, 8, 33);
+    int nd1 = w.AddStream(d.dict, d.stream);
+    int nd2 = w.AddStream(d.dict, d.stream);
+
+    w.AddPage(XObjectResources({{"J1", nj1}, {"J2", nj2}, {"R1", nr1}, {"R2", nr2}, {"D1", nd1}, {"D2", nd2}}),
+              DrawXObject("J1", 50, 600, 100, 80) + DrawXObject("J2", 200, 600, 100, 80) +
+                  DrawXObject("R1", 50, 400, 100, 100) + DrawXObject("R2", 200, 400, 100, 100) +
+                  DrawXObject("D1", 50, 200, 100, 100) + DrawXObject("D2", 200, 200, 100, 100) +
+                  DrawXObject("D1", 350, 200, 100, 100));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "jpg", j1, nj1, "CMYK JPEG, default /Decode"));
+    f.images.push_back(Expect(1, "png", j2, nj2, "same CMYK JPEG stream, inverting /Decode"));
+    f.images.push_back(Expect(1, "png", r1, nr1, "RGB stream with soft mask 1"));
+    f.images.push_back(Expect(1, "png", r2, nr2, "same RGB stream with soft mask 2"));
+    f.images.push_back(Expect(1, "png", d, nd1, "two identical objects (one file)"));
+    return f;
+}
+
+FixturePdf MakeIndirectPlacementsPdf() {
+    PdfWriter w;
+    ImageObject p = FlateImage(10, 10, "/DeviceRGB", 3, 8, 41);
+    ImageObject g = FlateImage(14, 14, "/DeviceGray", 1, 8, 42);
+    ImageObject a = FlateImage(16, 12, "/DeviceRGB", 3, 8, 43);
+    int np = w.AddStream(p.dict, p.stream);
+    int ng = w.AddStream(g.dict, g.stream);
+    int na = w.AddStream(a.dict, a.stream);
+    int pattern = w.AddStream("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 20 20] "
+                              "/XStep 20 /YStep 20 /Resources " +
+                                  XObjectResources({{"P1", np}}),
+                              "q 20 0 0 20 0 0 cm /P1 Do Q\n");
+    int group = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Group << /S /Transparency /CS "
+                            "/DeviceGray >> /Resources " +
+                                XObjectResources({{"G1", ng}}),
+                            "q 200 0 0 200 100 100 cm /G1 Do Q\n");
+    int appearance = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 100 100] /Resources " +
+                                     XObjectResources({{"A1", na}}),
+                                 "q 100 0 0 100 0 0 cm /A1 Do Q\n");
+    int annot = w.AddObject("<< /Type /Annot /Subtype /Stamp /Rect [400 400 500 500] /F 4 /AP << /N " + Ref(appearance) +
+                            " >> >>");
+    std::string res = "<< /Pattern << /Pt1 " + Ref(pattern) +
+                      " >> /ExtGState << /GS1 << /SMask << /Type /Mask /S /Luminosity /G " + Ref(group) +
+                      " >> >> >> >>";
+    w.AddPage(res, "/Pattern cs /Pt1 scn 50 600 100 100 re f\nq /GS1 gs 0 0 1 rg 100 100 200 200 re f Q\n", 612, 792,
+              "/Annots [" + Ref(annot) + "]");
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", p, np, "image in a tiling pattern"));
+    f.images.push_back(Expect(1, "png", g, ng, "image in a soft-mask group"));
+    f.images.push_back(Expect(1, "png", a, na, "image in an annotation appearance"));
+    return f;
+}
+
+FixturePdf MakeMultiPagePdf(int pages) {
+    PdfWriter w;
+    FixturePdf f;
+    for (int p = 1; p <= pages; ++p) {
+        ImageObject img = FlateImage(8 + p % 5, 8, "/DeviceRGB", 3, 8, 200 + p);
+        int num = w.AddStream(img.dict, img.stream);
+        w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 100, 100, 200, 200));
+        f.images.push_back(Expect(p, "png", img, num, "image of page " + std::to_string(p)));
+    }
+    f.bytes = w.Build();
+    f.pages = pages;
+    return f;
+}
+
+FixturePdf MakeNoImagePdf(int pages) {
+    PdfWriter w;
+    for (int p = 0; p < pages; ++p)
+        w.AddPage("<< >>", "0 0 1 rg 100 100 200 200 re f\n1 0 0 RG 5 w 50 50 m 500 700 l S\n");
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = pages;
+    return f;
+}
+
+FixturePdf MakeManyImagesPdf(int count, int size) {
+    PdfWriter w;
+    std::map<std::string, int> res;
+    std::string content;
+    FixturePdf f;
+    for (int i = 0; i < count; ++i) {
+        ImageObject img = FlateImage(size, size, "/DeviceRGB", 3, 8, 300 + i);
+        int num = w.AddStream(img.dict, img.stream);
+        std::string name = "Im" + std::to_string(i + 1);
+        res[name] = num;
+        content += DrawXObject(name, 10 + (i % 10) * 58, 10 + (i / 10) * 58, 50, 50);
+        f.images.push_back(Expect(1, "png", img, num, name));
+    }
+    w.AddPage(XObjectResources(res), content);
+    f.bytes = w.Build();
+    f.pages = 1;
+    return f;
+}
+
+FixturePdf MakeAbsurdSizePdf() {
+    PdfWriter w;
+    std::string zeros(4096, '\0');
+    int huge = w.AddStream("/Type /XObject /Subtype /Image /Width 200000 /Height 200000 /ColorSpace /DeviceRGB "
+                           "/BitsPerComponent 8 /Filter /FlateDecode",
+                           Deflate(zeros));
+    ImageObject ok = FlateImage(16, 16, "/DeviceRGB", 3, 8, 51);
+    int num = w.AddStream(ok.dict, ok.stream);
+    w.AddPage(XObjectResources({{"Huge", huge}, {"Ok", num}}),
+              DrawXObject("Ok", 100, 100, 100, 100) + DrawXObject("Huge", 0, 0, 612, 792));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", ok, num, "normal image next to an absurd one"));
+    return f;
+}
+
+FixturePdf MakeTruncatedPdf() {
+    PdfWriter w;
+    ImageObject j = JpegImage(JpegKind::Rgb, 48, 40, 61);
+    ImageObject r = FlateImage(20, 20, "/DeviceRGB", 3, 8, 62);
+    int nj = w.AddStream(j.dict, j.stream);
+    int nr = w.AddStream(r.dict, r.stream);
+    w.AddPage(XObjectResources({{"J", nj}, {"R", nr}}), DrawXObject("J", 72, 400, 240, 200) + DrawXObject("R", 72, 100, 100, 100));
+    // A large unused stream at the end of the file, where the cut falls.
+    std::string tail = Deflate(MakeSamples(200, 200, 3, 8, 63), 0);
+    int nt = w.AddStream("/Type /EmbeddedFile", tail);
+    w.MoveToEnd(nt);
+    std::string full = w.Build();
+    size_t cut = w.ObjectOffset(nt) + tail.size() / 2;
+    FixturePdf f;
+    f.bytes = full.substr(0, cut);
+    f.pages = 1;
+    f.images.push_back(Expect(1, "jpg", j, nj, "JPEG before the cut"));
+    f.images.push_back(Expect(1, "png", r, nr, "Flate image before the cut"));
+    return f;
+}
+
+FixturePdf MakeBrokenXrefPdf() {
+    FixturePdf f = MakeLogoPdf(2);
+    size_t xref = f.bytes.rfind("\nxref\n");
+    size_t pos = f.bytes.find("0000000000 65535 f \n", xref);
+    if (pos == std::string::npos)
+        throw std::logic_error("MakeBrokenXrefPdf: no xref");
+    pos += 20;
+    // Shift every offset by 7 so that no entry points at its "N 0 obj".
+    while (pos + 20 <= f.bytes.size() && f.bytes.compare(pos + 10, 9, " 00000 n ") == 0) {
+        unsigned long long off = std::stoull(f.bytes.substr(pos, 10)) + 7;
+        char entry[16];
+        std::snprintf(entry, sizeof entry, "%010llu", off);
+        f.bytes.replace(pos, 10, entry);
+        pos += 20;
+    }
+    return f;
+}
+
+FixturePdf MakeEncryptedPdf(const std::string& user_password) {
+    PdfWriter w;
+    ImageObject j = JpegImage(JpegKind::Rgb, 48, 40, 71);
+    ImageObject r = FlateImage(20, 20, "/DeviceRGB", 3, 8, 72);
+    int nj = w.AddStream(j.dict, j.stream);
+    int nr = w.AddStream(r.dict, r.stream);
+    w.AddPage(XObjectResources({{"J", nj}, {"R", nr}}), DrawXObject("J", 72, 400, 240, 200) + DrawXObject("R", 72, 100, 100, 100));
+    std::string plain = w.Build();
+
+    MuContext ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
+    if (!ctx)
+        throw std::runtime_error("MakeEncryptedPdf: no MuPDF context");
+    fz_context* c = ctx.get();
+    fz_stream* stm = nullptr;
+    pdf_document* doc = nullptr;
+    fz_buffer* buf = nullptr;
+    fz_output* out = nullptr;
+    std::string result;
+    bool failed = false;
+    fz_var(stm);
+    fz_var(doc);
+    fz_var(buf);
+    fz_var(out);
+    fz_try(c) {
+        stm = fz_open_memory(c, reinterpret_cast<const unsigned char*>(plain.data()), plain.size());
+        doc = pdf_open_document_with_stream(c, stm);
+        pdf_write_options opts = pdf_default_write_options;
+        opts.do_encrypt = PDF_ENCRYPT_AES_128;
+        opts.permissions = -1;
+        std::snprintf(opts.opwd_utf8, sizeof opts.opwd_utf8, "%s", "owner-secret");
+        std::snprintf(opts.upwd_utf8, sizeof opts.upwd_utf8, "%s", user_password.c_str());
+        buf = fz_new_buffer(c, plain.size() + 4096);
+        out = fz_new_output_with_buffer(c, buf);
+        pdf_write_document(c, doc, out, &opts);
+        fz_close_output(c, out);
+        unsigned char* data = nullptr;
+        size_t len = fz_buffer_storage(c, buf, &data);
+        result.assign(reinterpret_cast<char*>(data), len);
+    }
+    fz_always(c) {
+        fz_drop_output(c, out);
+        fz_drop_buffer(c, buf);
+        pdf_drop_document(c, doc);
+        fz_drop_stream(c, stm);
+    }
+    fz_catch(c) {
+        failed = true;
+    }
+    if (failed)
+        throw std::runtime_error("MakeEncryptedPdf: MuPDF could not write the file");
+    FixturePdf f;
+    f.bytes = result;
+    f.pages = 1;
+    f.images.push_back(Expect(1, "jpg", j, nj, "JPEG in an encrypted file"));
+    f.images.push_back(Expect(1, "png", r, nr, "Flate image in an encrypted file"));
+    return f;
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Md5Hex(const std::string& bytes) {
+    fz_md5 state;
+    unsigned char digest[16];
+    fz_md5_init(&state);
+    fz_md5_update(&state, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    fz_md5_final(&state, digest);
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char d : digest) {
+        s.push_back(digits[d >> 4]);
+        s.push_back(digits[d & 15]);
+    }
+    return s;
+}
+
+TempDir::TempDir(const std::string& prefix) {
+    std::string templ = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // A test may have made a folder read-only; give the rights back before removing.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::string> ListFiles(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        if (it->is_regular_file(ec))
+            names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// Reading images back
+
+namespace {
+
+struct PngReadState {
+    const std::string* data;
+    size_t pos;
+};
+
+void PngReadData(png_structp png, png_bytep out, png_size_t len) {
+    auto* st = static_cast<PngReadState*>(png_get_io_ptr(png));
+    if (st->pos + len > st->data->size())
+        png_error(png, "unexpected end of data");
+    std::memcpy(out, st->data->data() + st->pos, len);
+    st->pos += len;
+}
+
+void PngErrorFn(png_structp png, png_const_charp msg) {
+    auto* err = static_cast<std::string*>(png_get_error_ptr(png));
+    if (err)
+        *err = msg;
+    png_longjmp(png, 1);
+}
+
+void PngWarningFn(png_structp, png_const_charp) {}
+
+}  // namespace
+
+bool DecodePng(const std::string& bytes, PngImage* out, std::string* error) {
+    std::string err_text;
+    if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0) {
+        if (error)
+            *error = "not a PNG signature";
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err_text, PngErrorFn, PngWarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        if (error)
+            *error = "libpng set-up failed";
+        return false;
+    }
+    PngReadState state{&bytes, 0};
+    // Everything the jump can skip lives in heap memory owned outside this frame.
+    auto raw = std::make_unique<std::vector<uint8_t>>();
+    auto rows = std::make_unique<std::vector<png_bytep>>();
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        if (error)
+            *error = err_text.empty() ? "libpng error" : err_text;
+        return false;
+    }
+    png_set_read_fn(png, &state, PngReadData);
+    png_read_info(png, info);
+    png_uint_32 w = 0, h = 0;
+    int depth = 0, ctype = 0, interlace = 0;
+    png_get_IHDR(png, info, &w, &h, &depth, &ctype, &interlace, nullptr, nullptr);
+    if (interlace != PNG_INTERLACE_NONE)
+        png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const size_t rowbytes = png_get_rowbytes(png, info);
+    raw->resize(rowbytes * h);
+    rows->resize(h);
+    for (png_uint_32 y = 0; y < h; ++y)
+        (*rows)[y] = raw->data() + rowbytes * y;
+    png_read_image(png, rows->data());
+    png_read_end(png, nullptr);
+
+    png_colorp palette = nullptr;
+    int num_palette = 0;
+    if (ctype == PNG_COLOR_TYPE_PALETTE)
+        png_get_PLTE(png, info, &palette, &num_palette);
+    png_bytep trans_alpha = nullptr;
+    int num_trans = 0;
+    png_color_16p trans_color = nullptr;
+    bool has_trns = png_get_tRNS(png, info, &trans_alpha, &num_trans, &trans_color) != 0;
+
+    out->width = static_cast<int>(w);
+    out->height = static_cast<int>(h);
+    out->bit_depth = depth;
+    out->color_type = ctype;
+    out->has_trns = has_trns;
+    out->palette_size = num_palette;
+    out->rgba.assign(static_cast<size_t>(w) * h * 4, 0);
+    out->samples16.clear();
+
+    const int channels = png_get_channels(png, info);
+    const int maxval = depth == 16 ? 65535 : (1 << depth) - 1;
+    auto sample = [&](const uint8_t* row, size_t idx) -> int {
+        if (depth == 8)
+            return row[idx];
+        if (depth == 16)
+            return (row[idx * 2] << 8) | row[idx * 2 + 1];
+        size_t bit = idx * depth;
+        return (row[bit / 8] >> (8 - depth - bit % 8)) & maxval;
+    };
+    auto to8 = [&](int v) -> uint8_t {
+        if (depth == 16)
+            return static_cast<uint8_t>(v >> 8);
+        return static_cast<uint8_t>(v * 255 / maxval);
+    };
+    for (png_uint_32 y = 0; y < h; ++y) {
+        const uint8_t* row = (*rows)[y];
+        for (png_uint_32 x = 0; x < w; ++x) {
+            uint8_t* px = &out->rgba[(static_cast<size_t>(y) * w + x) * 4];
+            int v[4] = {0, 0, 0, 0};
+            for (int c = 0; c < channels; ++c) {
+                v[c] = sample(row, static_cast<size_t>(x) * channels + c);
+                if (depth == 16)
+                    out->samples16.push_back(static_cast<uint16_t>(v[c]));
+            }
+            switch (ctype) {
+            case PNG_COLOR_TYPE_GRAY:
+                px[0] = px[1] = px[2] = to8(v[0]);
+                px[3] = (has_trns && trans_color && v[0] == trans_color->gray) ? 0 : 255;
+                break;
+            case PNG_COLOR_TYPE_GRAY_ALPHA:
+                px[0] = px[1] = px[2] = to8(v[0]);
+                px[3] = to8(v[1]);
+                break;
+            case PNG_COLOR_TYPE_RGB:
+                px[0] = to8(v[0]);
+                px[1] = to8(v[1]);
+                px[2] = to8(v[2]);
+                px[3] = (has_trns && trans_color && v[0] == trans_color->red && v[1] == trans_color->green &&
+                         v[2] == trans_color->blue)
+                            ? 0
+                            : 255;
+                break;
+            case PNG_COLOR_TYPE_RGB_ALPHA:
+                px[0] = to8(v[0]);
+                px[1] = to8(v[1]);
+                px[2] = to8(v[2]);
+                px[3] = to8(v[3]);
+                break;
+            case PNG_COLOR_TYPE_PALETTE:
+                if (v[0] < num_palette) {
+                    px[0] = palette[v[0]].red;
+                    px[1] = palette[v[0]].green;
+                    px[2] = palette[v[0]].blue;
+                }
+                px[3] = (has_trns && v[0] < num_trans) ? trans_alpha[v[0]] : 255;
+                break;
+            default: break;
+            }
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+std::vector<uint8_t> DrawImageWithMupdf(const std::string& pdf_bytes, int object, int* width, int* height,
+                                        const std::string& password, uint32_t stencil_rgb) {
+    std::vector<uint8_t> rgba;
+    MuContext ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
+    if (!ctx)
+        return rgba;
+    fz_context* c = ctx.get();
+    fz_stream* stm = nullptr;
+    pdf_document* doc = nullptr;
+    pdf_obj* ref = nullptr;
+    fz_image* img = nullptr;
+    fz_pixmap* dst = nullptr;
+    fz_device* dev = nullptr;
+    fz_var(stm);
+    fz_var(doc);
+    fz_var(ref);
+    fz_var(img);
+    fz_var(dst);
+    fz_var(dev);
+    int w = 0, h = 0;
+    bool ok = false;
+    fz_try(c) {
+        stm = fz_open_memory(c, reinterpret_cast<const unsigned char*>(pdf_bytes.data()), pdf_bytes.size());
+        doc = pdf_open_document_with_stream(c, stm);
+        if (pdf_needs_password(c, doc))
+            pdf_authenticate_password(c, doc, password.c_str());
+        ref = pdf_new_indirect(c, doc, object, 0);
+        img = pdf_load_image(c, doc, ref);
+        w = img->w;
+        h = img->h;
+        dst = fz_new_pixmap(c, fz_device_rgb(c), w, h, nullptr, 1);
+        fz_clear_pixmap(c, dst);
+        dev = fz_new_draw_device(c, fz_identity, dst);
+        fz_matrix m = fz_make_matrix(static_cast<float>(w), 0, 0, static_cast<float>(-h), 0, static_cast<float>(h));
+        if (img->imagemask) {
+            float color[3] = {((stencil_rgb >> 16) & 255) / 255.0f, ((stencil_rgb >> 8) & 255) / 255.0f,
+                              (stencil_rgb & 255) / 255.0f};
+            fz_fill_image_mask(c, dev, img, m, fz_device_rgb(c), color, 1, fz_default_color_params);
+        } else if (img->mask) {
+            fz_clip_image_mask(c, dev, img->mask, m, fz_infinite_rect);
+            fz_fill_image(c, dev, img, m, 1, fz_default_color_params);
+            fz_pop_clip(c, dev);
+        } else {
+            fz_fill_image(c, dev, img, m, 1, fz_default_color_params);
+        }
+        fz_close_device(c, dev);
+        const unsigned char* s = fz_pixmap_samples(c, dst);
+        const int stride = fz_pixmap_stride(c, dst);
+        rgba.resize(static_cast<size_t>(w) * h * 4);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const unsigned char* p = s + static_cast<size_t>(y) * stride + x * 4;
+                uint8_t* q = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+                int a = p[3];
+                for (int k = 0; k < 3; ++k)
+                    q[k] = a ? static_cast<uint8_t>(std::min(255, (p[k] * 255 + a / 2) / a)) : 0;
+                q[3] = static_cast<uint8_t>(a);
+            }
+        ok = true;
+    }
+    fz_always(c) {
+        fz_drop_device(c, dev);
+        fz_drop_pixmap(c, dst);
+        fz_drop_image(c, img);
+        pdf_drop_obj(c, ref);
+        pdf_drop_document(c, doc);
+        fz_drop_stream(c, stm);
+    }
+    fz_catch(c) {
+        ok = false;
+    }
+    if (!ok)
+        rgba.clear();
+    if (width)
+        *width = ok ? w : 0;
+    if (height)
+        *height = ok ? h : 0;
+    return rgba;
+}
+
+int MaxRgbaDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size())
+        return 256;
+    int worst = 0;
+    for (size_t i = 0; i + 3 < a.size(); i += 4) {
+        worst = std::max(worst, std::abs(int(a[i + 3]) - int(b[i + 3])));
+        // Un-premultiplying loses colour precision at low alpha: compare colour
+        // only where both are clearly visible.
+        if (a[i + 3] >= 64 && b[i + 3] >= 64)
+            for (int k = 0; k < 3; ++k)
+                worst = std::max(worst, std::abs(int(a[i + k]) - int(b[i + k])));
+    }
+    return worst;
+}
+
+}  // namespace fixtures

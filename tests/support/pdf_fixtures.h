@@ -1,0 +1,302 @@
+// Fixture PDFs for the tests and the benchmark corpus, written by a small PDF
+// writer of our own so that every object, stream, /Decode array, mask, inline
+// image, form and broken cross-reference is under exact control. Image data
+// comes from the real encoders (libjpeg, openjp2, zlib), so a test can check
+// that a copied .jpg or .jp2 equals the stream stored in the PDF byte for byte.
+//
+// Typical use:
+//   auto pdf = fixtures::MakeJpegPdf(fixtures::JpegKind::Rgb);
+//   fixtures::WriteFile(dir / "photo.pdf", pdf.bytes);
+//   ... extract ..., then compare with pdf.images[0].stream.
+#ifndef KESTRAN_TESTS_SUPPORT_PDF_FIXTURES_H
+#define KESTRAN_TESTS_SUPPORT_PDF_FIXTURES_H
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+// ---------------------------------------------------------------------------
+// Image data and encoders
+
+// Deterministic packed samples, rows padded to whole bytes as PDF stores them.
+// `components` 1..4 (or more for DeviceN), `bpc` 1, 2, 4, 8 or 16 (16-bit samples
+// big-endian). The pattern mixes gradients and a little noise so that JPEG and
+// Flate output is neither trivial nor random; `seed` varies it.
+std::string MakeSamples(int width, int height, int components, int bpc, uint32_t seed = 1);
+
+// Photograph-like 8-bit samples (smooth shapes, fine grain) for the benchmark.
+std::string MakePhotoSamples(int width, int height, int components, uint32_t seed = 1);
+// A 1-bit "scanned text page": white background (bit 1 = white with the default
+// /Decode of a DeviceGray image), black lines of text-like blobs.
+std::string MakeScanBits(int width, int height, uint32_t seed = 1);
+
+// Baseline JPEG of 8-bit samples with 1 (gray), 3 (RGB) or 4 (CMYK) components.
+// `adobe_marker` writes the Adobe APP14 segment (libjpeg writes it by default for
+// CMYK; false removes it). Without the marker, CMYK samples are stored as given;
+// with it, as given too: the caller chooses what the samples mean.
+std::string EncodeJpeg(int width, int height, int components, const std::string& samples,
+                       bool adobe_marker = false, int quality = 90);
+
+// Lossless JPEG 2000 in the JP2 container (what PDF embeds for /JPXDecode) of
+// 8-bit samples with 1 or 3 components.
+std::string EncodeJp2(int width, int height, int components, const std::string& samples);
+
+// zlib stream (the bytes of a /FlateDecode stream).
+std::string Deflate(const std::string& data, int level = 6);
+std::string Inflate(const std::string& data);  // throws std::runtime_error when damaged
+
+// Applies PNG row filters (predictor 10 to 15 layout: one filter byte per row,
+// then the row). `filter` 0..4 for all rows, or -1 to cycle 0..4 row by row.
+std::string PngPredict(const std::string& samples, int width, int height, int components, int bpc,
+                       int filter = -1);
+
+// ---------------------------------------------------------------------------
+// PDF writer
+
+// Writes objects exactly as given. Object bodies are PDF source text; streams
+// get /Length added. Pages are kept in one flat page tree.
+class PdfWriter {
+public:
+    PdfWriter();
+
+    // Reserves an object number to fill later with SetObject/SetStream, for
+    // objects that refer to each other (forms drawing themselves, masks).
+    int Reserve();
+    // Adds an object; `body` is its value, e.g. "<< /Type /Foo >>" or "[1 2 3]".
+    int AddObject(const std::string& body);
+    void SetObject(int num, const std::string& body);
+    // Adds a stream; `dict_entries` are the dictionary entries without << >> and
+    // without /Length, e.g. "/Type /XObject /Subtype /Image ...".
+    int AddStream(const std::string& dict_entries, const std::string& data);
+    void SetStream(int num, const std::string& dict_entries, const std::string& data);
+
+    // Adds a page drawing `content` (stored uncompressed) with the resource
+    // dictionary `resources` (PDF text, "<< ... >>"). `extra` adds entries to the
+    // page dictionary (e.g. "/Annots [12 0 R]"). Returns the page object number.
+    int AddPage(const std::string& resources, const std::string& content, double width = 612,
+                double height = 792, const std::string& extra = std::string());
+
+    // Writes object `num` after all others (e.g. so that a cut falls inside it).
+    void MoveToEnd(int num);
+
+    // Extra trailer entries (e.g. "/Info 9 0 R").
+    void SetTrailerExtra(const std::string& entries) { trailer_extra_ = entries; }
+
+    // The complete file: header, objects in number order, xref table, trailer.
+    std::string Build() const;
+    // Offset of "N 0 obj" in the last Build() output layout (computed again).
+    size_t ObjectOffset(int num) const;
+
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+
+private:
+    struct Object {
+        bool set = false;
+        std::string text;  // "<<...>>" or "<<...>>\nstream\n...\nendstream"
+    };
+    std::string Layout(std::vector<size_t>* offsets) const;
+
+    std::vector<Object> objects_;  // index = number - 1
+    std::vector<int> pages_;
+    int catalog_ = 0;
+    int page_tree_ = 0;
+    std::vector<int> move_to_end_;
+    std::string trailer_extra_;
+};
+
+// Resource dictionary text: "<< /XObject << /Im1 5 0 R ... >> >>".
+std::string XObjectResources(const std::map<std::string, int>& xobjects,
+                             const std::string& extra = std::string());
+// "q w 0 0 h x y cm /name Do Q\n"
+std::string DrawXObject(const std::string& name, double x, double y, double w, double h);
+std::string Ref(int num);  // "N 0 R"
+
+// ---------------------------------------------------------------------------
+// Images ready to embed
+
+// An image XObject: its dictionary entries (without /Length) and its stream
+// bytes exactly as they are stored in the PDF.
+struct ImageObject {
+    std::string dict;
+    std::string stream;
+    int width = 0;
+    int height = 0;
+};
+
+enum class JpegKind {
+    Gray,
+    Rgb,
+    CmykAdobe,               // APP14 marker, default /Decode
+    CmykAdobeInverted,       // APP14 marker, /Decode [1 0 1 0 1 0 1 0]
+    CmykPlain,               // no APP14 marker, default /Decode
+    CmykPlainInverted,       // no APP14 marker, /Decode [1 0 1 0 1 0 1 0]
+    RgbInverted,             // RGB with /Decode [1 0 1 0 1 0]
+};
+ImageObject JpegImage(JpegKind kind, int width, int height, uint32_t seed = 1);
+// True when this kind's bytes alone show the image as the page does, so the
+// extractor copies it as .jpg; otherwise it must decode it to .png.
+bool JpegCopiedAsIs(JpegKind kind);
+
+ImageObject Jp2Image(int width, int height, int components, uint32_t seed = 1);
+
+// Flate image. `colorspace` is PDF text ("/DeviceRGB", "/DeviceGray",
+// "[/Indexed /DeviceRGB 15 <...>]", ...); `components` the samples per pixel it
+// implies; `predictor` 0 (none) or 15 (PNG rows); `extra` more entries
+// (/Decode, /SMask, /Mask...).
+ImageObject FlateImage(int width, int height, const std::string& colorspace, int components, int bpc,
+                       uint32_t seed = 1, int predictor = 0, const std::string& extra = std::string());
+// The same from given samples.
+ImageObject FlateImageFromSamples(int width, int height, const std::string& colorspace, int components,
+                                  int bpc, const std::string& samples, int predictor = 0,
+                                  const std::string& extra = std::string());
+// An 8-bit gray soft mask (/SMask target) with a radial alpha pattern.
+ImageObject SoftMaskImage(int width, int height, uint32_t seed = 1);
+// A 1-bit /ImageMask image (stencil): a ring pattern.
+ImageObject StencilImage(int width, int height, uint32_t seed = 1);
+// "[/Indexed /DeviceRGB hival <palette hex>]" with a deterministic palette.
+std::string IndexedColorspace(int entries);
+
+// ---------------------------------------------------------------------------
+// Fixture documents
+
+// What a correct extraction of a fixture writes, in output order.
+struct ExpectedImage {
+    int page = 0;           // 1-based page of the first placement
+    std::string ext;        // "jpg", "jp2" or "png"
+    int width = 0;          // pixel size of the written image
+    int height = 0;
+    int object = 0;         // object number of the image XObject, 0 for an inline image
+    std::string stream;     // embedded stream bytes (decrypted, still encoded)
+    std::string what;       // short description for failure messages
+};
+
+struct FixturePdf {
+    std::string bytes;
+    std::vector<ExpectedImage> images;
+    int pages = 0;
+};
+
+// One page per fixture unless said otherwise.
+FixturePdf MakeJpegPdf(JpegKind kind, int width = 64, int height = 48);
+FixturePdf MakeJp2Pdf(int components = 3, int width = 40, int height = 30);
+
+enum class FlateKind {
+    Rgb,             // 8-bit RGB
+    Rgb16,           // 16-bit RGB
+    Gray1,           // 1-bit gray
+    Gray2,           // 2-bit gray
+    Gray4,           // 4-bit gray
+    Gray8,
+    Gray16,
+    GrayInverted,    // 8-bit gray with /Decode [1 0]
+    Indexed8,        // 8-bit index into 200 RGB entries
+    Indexed4,        // 4-bit index into 16 RGB entries
+    Cmyk,            // 8-bit DeviceCMYK
+    Lab,             // 8-bit Lab
+    Separation,      // 8-bit Separation with a CMYK alternate
+    DeviceN,         // 2 inks, CMYK alternate
+    RgbPredictor,    // 8-bit RGB, PNG predictors (Columns = Width)
+    GrayPredictor,   // 8-bit gray, PNG predictors
+    ColorKey,        // 8-bit RGB with a /Mask [min max ...] colour key
+};
+const char* FlateKindName(FlateKind kind);
+FlateKind AllFlateKinds(int i, bool* valid);  // for table-driven tests: i = 0.. until !valid
+FixturePdf MakeFlatePdf(FlateKind kind, int width = 33, int height = 21);
+
+// RGB image with an 8-bit soft mask at the image's size (`half_size_mask`
+// false) or at half its width and height.
+FixturePdf MakeSoftMaskPdf(bool half_size_mask);
+// A stencil (/ImageMask) painted in red, and an RGB image with a stencil /Mask.
+FixturePdf MakeStencilPdf();
+// An inline image (BI/ID/EI), drawn twice with identical content, and an image XObject.
+FixturePdf MakeInlineImagePdf();
+// Forms nested three deep, the innermost drawing an image; plus a form that
+// draws itself and one pair of forms drawing each other, each with an image.
+FixturePdf MakeFormsPdf();
+// `pages` pages, each drawing the same logo object first and then its own photo.
+FixturePdf MakeLogoPdf(int pages = 4);
+// Two CMYK JPEG objects with byte-identical streams, one with an inverting
+// /Decode; two RGB objects sharing a stream with different soft masks; and two
+// separate objects with identical dictionaries and streams (merged into one).
+FixturePdf MakeDedupePdf();
+// An image in a tiling pattern, in an annotation appearance and in a soft-mask group.
+FixturePdf MakeIndirectPlacementsPdf();
+// `pages` pages, page i drawing one distinct small Flate image (i-th colour).
+FixturePdf MakeMultiPagePdf(int pages = 12);
+// Pages with vector drawing only.
+FixturePdf MakeNoImagePdf(int pages = 2);
+// Many images on one page, enough for a cancel test to catch the job mid-way.
+FixturePdf MakeManyImagesPdf(int count = 60, int size = 64);
+// An image that declares absurd dimensions (far above 1 GiB decoded) with a tiny
+// stream, next to a normal image that must still be extracted.
+FixturePdf MakeAbsurdSizePdf();
+// A complete multi-image file cut inside the stream of its last image: no xref,
+// no trailer. `images` lists what precedes the cut.
+FixturePdf MakeTruncatedPdf();
+// A file whose xref offsets all point to the wrong places (needs repair).
+FixturePdf MakeBrokenXrefPdf();
+// Encrypted with AES-128 through MuPDF. With an empty `user_password` the file
+// opens without a password (owner password only) and its images are expected.
+FixturePdf MakeEncryptedPdf(const std::string& user_password);
+
+// ---------------------------------------------------------------------------
+// Files
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& path);  // throws when unreadable
+std::string Md5Hex(const std::string& bytes);
+
+// A fresh empty folder below the system temporary folder, removed by the
+// destructor (contents included).
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "kestran-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Regular files directly in `dir`, names only, sorted.
+std::vector<std::string> ListFiles(const std::filesystem::path& dir);
+
+// ---------------------------------------------------------------------------
+// Reading images back
+
+// A decoded PNG, as stored (no conversion) plus an 8-bit RGBA view.
+struct PngImage {
+    int width = 0;
+    int height = 0;
+    int bit_depth = 0;   // as stored: 1, 2, 4, 8, 16
+    int color_type = 0;  // PNG_COLOR_TYPE_* as stored
+    bool has_trns = false;
+    int palette_size = 0;
+    std::vector<uint8_t> rgba;  // width * height * 4, 8-bit, alpha 255 where opaque
+    std::vector<uint16_t> samples16;  // when bit_depth == 16: raw samples, channels as stored
+};
+// Decodes with libpng; false (and `error`) when the data is not a valid PNG.
+bool DecodePng(const std::string& bytes, PngImage* out, std::string* error = nullptr);
+
+// What MuPDF draws for image object `object` of the PDF in `pdf_bytes` (opened
+// with `password` when encrypted): RGBA, 8-bit, not premultiplied, at the
+// image's own size, mask applied (a mask of another size is scaled to it), a
+// stencil in `stencil_rgb` on transparent. Empty when it cannot be drawn.
+std::vector<uint8_t> DrawImageWithMupdf(const std::string& pdf_bytes, int object, int* width,
+                                        int* height, const std::string& password = std::string(),
+                                        uint32_t stencil_rgb = 0xff0000);
+
+// Largest per-channel difference between two RGBA buffers, ignoring the colour of
+// pixels that are (nearly) transparent in both.
+int MaxRgbaDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+}  // namespace fixtures
+
+#endif
