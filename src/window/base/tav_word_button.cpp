@@ -121,7 +121,8 @@ void TavWordButton::SetLabel(const wxString& text, const wxFont& font)
         dc.SetFont(GetFont());
         dc.GetTextExtent(label_, &text_width, &text_height);
     }
-    wxASSERT(normal_bitmap_[SliceComposed].IsOk() || normal_bitmap_[SliceCentre].IsOk());
+    // Without slices (a theme that lacks the image: already reported when
+    // loading) the button keeps the label but shows no face.
     normal_bitmap_[SliceComposed] = Compose(normal_bitmap_, text_width);
     if (!normal_bitmap_[SliceComposed].IsOk())
         return;

@@ -1,0 +1,34 @@
+// The status cell of the file list: the cell as usual, then a progress bar of
+// `percent_` of the cell's width in the bar colour and the status text.
+#ifndef KESTRAN_WINDOW_BASE_MOX_GRID_CELL_RENDERER_H
+#define KESTRAN_WINDOW_BASE_MOX_GRID_CELL_RENDERER_H
+
+#include <wx/grid.h>
+
+class MoxGridCellRenderer : public wxGridCellStringRenderer {
+public:
+    MoxGridCellRenderer() = default;
+
+    void SetColour(const wxColour& colour) { colour_ = colour; }
+    void SetText(const wxString& text) { text_ = text; }
+    void SetPercent(int percent) { percent_ = percent < 0 ? 0 : (percent > 100 ? 100 : percent); }
+    int GetPercent() const { return percent_; }
+    const wxString& GetText() const { return text_; }
+    const wxColour& GetColour() const { return colour_; }
+
+    // Width of the bar for a cell `cell_width` wide (0 means no bar).
+    static int BarWidth(int percent, int cell_width) { return percent * cell_width / 100; }
+
+    void Draw(wxGrid& grid, wxGridCellAttr& attr, wxDC& dc, const wxRect& rect, int row, int col,
+              bool is_selected) override;
+    // A copy keeps text, colour and percent.
+    wxGridCellRenderer* Clone() const override;
+
+    int percent_ = 0;  // 0 to 100; the file list sets it for progress
+
+private:
+    wxString text_;
+    wxColour colour_;
+};
+
+#endif
