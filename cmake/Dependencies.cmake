@@ -20,6 +20,13 @@ function(kestran_wx_target name libs)
                                            INTERFACE_LINK_LIBRARIES "${_libs}")
 endfunction()
 kestran_wx_target(wx::base "base,xml")
+# wxCommandEvent, which the workers in kestran_core queue to windows, is
+# defined in wx's core library: link that library, keep the base compile flags.
+execute_process(COMMAND ${WX_CONFIG} --libs core
+                OUTPUT_VARIABLE _wx_event_libs OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+separate_arguments(_wx_event_libs UNIX_COMMAND "${_wx_event_libs}")
+add_library(wx::events INTERFACE IMPORTED GLOBAL)
+set_target_properties(wx::events PROPERTIES INTERFACE_LINK_LIBRARIES "${_wx_event_libs}")
 if(KESTRAN_BUILD_GUI)
   kestran_wx_target(wx::gui "core,base,xml")
   pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)

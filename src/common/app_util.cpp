@@ -77,7 +77,12 @@ wxString AppUtil::GetDocumentsDir() {
 }
 
 wxString AppUtil::BuildUserDocDir(const wxString& documents_dir, const wxString& suffix) {
-    wxString path = Slashes(documents_dir) + "/" + GetVendorName() + suffix;
+    const wxString documents = Slashes(documents_dir);
+    // A fresh account often has no ~/Documents yet; without it nothing below
+    // could be created and the settings would never be saved.
+    if (!documents.empty())
+        MakeOneLevel(documents);
+    wxString path = documents + "/" + GetVendorName() + suffix;
     MakeOneLevel(path);
     path += "/" + GetProductName();
     MakeOneLevel(path);

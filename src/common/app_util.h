@@ -26,7 +26,8 @@ public:
     // not exist). Empty when the home folder is unknown.
     static wxString GetDocumentsDir();
     // Documents + "/" + vendor + suffix + "/" + product name; creates those two
-    // levels (one mkdir each, failures ignored) on every call.
+    // levels, and the Documents folder itself when missing (one mkdir each,
+    // failures ignored) on every call.
     static wxString GetUserDocDir(const wxString& suffix);
     // Documents/Olvarin/Olvarin Kestran (created).
     static wxString GetDefaultOutputDir();
