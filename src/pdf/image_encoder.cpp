@@ -1,0 +1,563 @@
+#include "pdf/image_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pdf/cancel_flag.h"
+#include "pdf/mu_try.h"
+#include "pdf/png_writer.h"
+
+namespace kestran::pdf {
+namespace {
+
+enum fz_colorspace_type SpaceType(fz_context* ctx, fz_colorspace* cs)
+{
+    return cs == nullptr ? FZ_COLORSPACE_NONE : fz_colorspace_type(ctx, cs);
+}
+
+bool IsIndexed(fz_context* ctx, fz_image* img) { return SpaceType(ctx, img->colorspace) == FZ_COLORSPACE_INDEXED; }
+
+float DecodeMax(fz_context* ctx, fz_image* img)
+{
+    return IsIndexed(ctx, img) ? static_cast<float>((1 << img->bpc) - 1) : 1.0f;
+}
+
+bool DefaultDecode(fz_context* ctx, fz_image* img)
+{
+    const float max = DecodeMax(ctx, img);
+    for (int i = 0; i < img->n; ++i)
+        if (img->decode[2 * i] != 0.0f || img->decode[2 * i + 1] != max)
+            return false;
+    return true;
+}
+
+bool InvertedDecode(fz_context* ctx, fz_image* img)
+{
+    if (IsIndexed(ctx, img))
+        return false;
+    for (int i = 0; i < img->n; ++i)
+        if (img->decode[2 * i] != 1.0f || img->decode[2 * i + 1] != 0.0f)
+            return false;
+    return true;
+}
+
+bool StopRequested(void*) { return CancelRequested(); }
+
+// Un-premultiplies one colour sample.
+inline uint8_t Unpremultiply(uint8_t c, uint8_t a)
+{
+    if (a == 0)
+        return 0;
+    if (a == 255)
+        return c;
+    unsigned v = (static_cast<unsigned>(c) * 255u + a / 2u) / a;
+    return static_cast<uint8_t>(v > 255u ? 255u : v);
+}
+
+// RGB palette of an Indexed colour space, 2^bpc entries (indices above the
+// table's top read as MuPDF reads them).
+bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
+{
+    const int entries = 1 << img->bpc;
+    fz_pixmap* idx = nullptr;
+    fz_pixmap* base = nullptr;
+    fz_pixmap* rgb = nullptr;
+    bool ok = MuTry(ctx, [&] {
+        idx = fz_new_pixmap(ctx, img->colorspace, entries, 1, nullptr, 0);
+        unsigned char* s = fz_pixmap_samples(ctx, idx);
+        for (int i = 0; i < entries; ++i)
+            s[i] = static_cast<unsigned char>(i);
+        base = fz_convert_indexed_pixmap_to_base(ctx, idx);
+        if (SpaceType(ctx, fz_pixmap_colorspace(ctx, base)) == FZ_COLORSPACE_RGB && fz_pixmap_alpha(ctx, base) == 0)
+            rgb = fz_keep_pixmap(ctx, base);
+        else
+            rgb = fz_convert_pixmap(ctx, base, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, 0);
+    });
+    if (ok && rgb != nullptr && fz_pixmap_components(ctx, rgb) == 3) {
+        const unsigned char* s = fz_pixmap_samples(ctx, rgb);
+        palette.assign(s, s + 3 * entries);
+    } else {
+        ok = false;
+    }
+    fz_drop_pixmap(ctx, rgb);
+    fz_drop_pixmap(ctx, base);
+    fz_drop_pixmap(ctx, idx);
+    return ok;
+}
+
+// Reads the image's samples at their own depth, undoing compression and
+// predictor only. Short data is padded with zeros as MuPDF does.
+bool ReadRawSamples(fz_context* ctx, fz_compressed_buffer* cbuf, size_t size, std::vector<uint8_t>& samples)
+{
+    samples.assign(size, 0);
+    fz_stream* stm = nullptr;
+    int l2factor = 0;
+    unsigned char* dst = samples.data();
+    bool ok = MuTry(ctx, [&] {
+        stm = fz_open_image_decomp_stream_from_buffer(ctx, cbuf, &l2factor);
+        size_t got = 0;
+        while (got < size) {
+            size_t n = fz_read(ctx, stm, dst + got, size - got);
+            if (n == 0)
+                break;
+            got += n;
+        }
+    });
+    fz_drop_stream(ctx, stm);
+    return ok && l2factor == 0;
+}
+
+}  // namespace
+
+uint64_t DecodedSize(const fz_image* img)
+{
+    if (img == nullptr || img->w <= 0 || img->h <= 0)
+        return 0;
+    uint64_t per_sample = img->bpc > 8 ? 2 : 1;
+    uint64_t channels = static_cast<uint64_t>(img->n) + (img->mask != nullptr || img->use_colorkey ? 1 : 0);
+    return static_cast<uint64_t>(img->w) * static_cast<uint64_t>(img->h) * channels * per_sample;
+}
+
+bool JpegHasAdobeMarker(const uint8_t* data, size_t size)
+{
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return false;
+    size_t pos = 2;
+    while (pos + 4 <= size) {
+        if (data[pos] != 0xFF) {
+            ++pos;  // tolerate garbage between segments
+            continue;
+        }
+        uint8_t marker = data[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
+            return false;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;
+            continue;
+        }
+        size_t length = (static_cast<size_t>(data[pos + 2]) << 8) | data[pos + 3];
+        if (length < 2)
+            return false;
+        if (marker == 0xEE && length >= 7 && pos + 4 + 5 <= size && std::memcmp(data + pos + 4, "Adobe", 5) == 0)
+            return true;
+        pos += 2 + length;
+    }
+    return false;
+}
+
+ImageEncoder::ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level)
+    : ctx_(ctx), doc_(doc), png_level_(png_level)
+{
+}
+
+bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
+{
+    out.extension = "png";
+    return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+}
+
+bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force)
+{
+    fz_image* img = drawn.image.get();
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    if (cbuf == nullptr || cbuf->buffer == nullptr || cbuf->params.type != FZ_IMAGE_JPEG)
+        return false;
+    unsigned char* data = nullptr;
+    size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
+    if (size == 0)
+        return false;
+    if (!force) {
+        if (img->mask != nullptr || img->use_colorkey)
+            return false;
+        switch (SpaceType(ctx_, img->colorspace)) {
+        case FZ_COLORSPACE_GRAY:
+        case FZ_COLORSPACE_RGB:
+            if (!DefaultDecode(ctx_, img) || cbuf->params.u.jpeg.color_transform != -1)
+                return false;
+            break;
+        case FZ_COLORSPACE_CMYK: {
+            bool adobe = JpegHasAdobeMarker(data, size);
+            if (!(adobe ? InvertedDecode(ctx_, img) : DefaultDecode(ctx_, img)))
+                return false;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    out.extension = "jpg";
+    out.bytes.assign(data, data + size);
+    return true;
+}
+
+bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force)
+{
+    if (drawn.object_num <= 0 || doc_ == nullptr)
+        return false;
+    pdf_obj* ref = nullptr;
+    fz_buffer* raw = nullptr;
+    bool faithful = true;
+    bool ok = MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
+        if (!pdf_is_jpx_image(ctx_, ref))
+            fz_throw(ctx_, FZ_ERROR_GENERIC, "not a JPEG 2000 image");
+        if (pdf_dict_get(ctx_, ref, PDF_NAME(Decode)) || pdf_dict_get(ctx_, ref, PDF_NAME(SMask)) ||
+            pdf_dict_get(ctx_, ref, PDF_NAME(Mask)) || pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) != 0)
+            faithful = false;
+        pdf_obj* cs = pdf_dict_get(ctx_, ref, PDF_NAME(ColorSpace));
+        if (cs != nullptr) {
+            // A colour space in the PDF overrides the file's own; keep the bytes
+            // only when it says what the file says anyway.
+            pdf_obj* name = pdf_is_array(ctx_, cs) ? pdf_array_get(ctx_, cs, 0) : cs;
+            if (!pdf_name_eq(ctx_, name, PDF_NAME(DeviceGray)) && !pdf_name_eq(ctx_, name, PDF_NAME(DeviceRGB)) &&
+                !pdf_name_eq(ctx_, name, PDF_NAME(ICCBased)))
+                faithful = false;
+        }
+        if (faithful || force)
+            raw = pdf_load_raw_stream(ctx_, ref);
+    });
+    pdf_drop_obj(ctx_, ref);
+    bool copied = false;
+    if (ok && raw != nullptr) {
+        unsigned char* data = nullptr;
+        size_t size = fz_buffer_storage(ctx_, raw, &data);
+        static const uint8_t kJp2[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+        static const uint8_t kCodestream[4] = {0xFF, 0x4F, 0xFF, 0x51};
+        if (size >= 12 && std::memcmp(data, kJp2, 12) == 0) {
+            out.extension = "jp2";
+            copied = true;
+        } else if (size >= 4 && std::memcmp(data, kCodestream, 4) == 0) {
+            out.extension = "j2k";
+            copied = true;
+        }
+        if (copied)
+            out.bytes.assign(data, data + size);
+    }
+    fz_drop_buffer(ctx_, raw);
+    return copied;
+}
+
+bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
+{
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    if (cbuf == nullptr || cbuf->buffer == nullptr || cbuf->params.type != FZ_IMAGE_FLATE)
+        return false;
+    const auto& p = cbuf->params.u.flate;
+    if (p.predictor < 10 || p.predictor > 15 || p.columns != img->w || p.colors != img->n || p.bpc != img->bpc)
+        return false;
+    if (img->mask != nullptr || img->use_colorkey || img->imagemask || !DefaultDecode(ctx_, img))
+        return false;
+    PngFormat format;
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.bit_depth = img->bpc;
+    switch (SpaceType(ctx_, img->colorspace)) {
+    case FZ_COLORSPACE_GRAY: format.color = PngColor::Gray; break;
+    case FZ_COLORSPACE_RGB: format.color = PngColor::Rgb; break;
+    case FZ_COLORSPACE_INDEXED:
+        format.color = PngColor::Palette;
+        if (img->bpc > 8 || !BuildPalette(ctx_, img, format.palette))
+            return false;
+        break;
+    default: return false;
+    }
+    if (!IsValidPngFormat(format))
+        return false;
+    unsigned char* data = nullptr;
+    size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
+    if (!IsPngFilteredStream(format, data, size))
+        return false;
+    out.extension = "png";
+    return WrapPngIdat(format, data, size, out.bytes);
+}
+
+bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out)
+{
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    if (cbuf == nullptr || cbuf->buffer == nullptr)
+        return false;
+    switch (cbuf->params.type) {
+    case FZ_IMAGE_FLATE:
+    case FZ_IMAGE_LZW:
+    case FZ_IMAGE_RLD:
+    case FZ_IMAGE_RAW: break;
+    default: return false;
+    }
+    const int bpc = img->bpc;
+    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
+        return false;
+    if (img->use_colorkey || img->imagemask)
+        return false;
+    const bool indexed = IsIndexed(ctx_, img);
+    const bool invert = !DefaultDecode(ctx_, img);
+    if (invert && !InvertedDecode(ctx_, img))
+        return false;
+    const bool masked = img->mask != nullptr;
+    if (masked && (bpc < 8 || indexed))
+        return false;
+
+    PngFormat format;
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.bit_depth = bpc;
+    switch (SpaceType(ctx_, img->colorspace)) {
+    case FZ_COLORSPACE_GRAY:
+        if (img->n != 1)
+            return false;
+        format.color = masked ? PngColor::GrayAlpha : PngColor::Gray;
+        break;
+    case FZ_COLORSPACE_RGB:
+        if (img->n != 3)
+            return false;
+        format.color = masked ? PngColor::Rgba : PngColor::Rgb;
+        break;
+    case FZ_COLORSPACE_INDEXED:
+        if (img->n != 1 || bpc > 8)
+            return false;
+        format.color = PngColor::Palette;
+        if (!BuildPalette(ctx_, img, format.palette))
+            return false;
+        break;
+    default: return false;
+    }
+    if (!IsValidPngFormat(format))
+        return false;
+
+    const size_t stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
+    std::vector<uint8_t> samples;
+    if (!ReadRawSamples(ctx_, cbuf, stride * static_cast<size_t>(img->h), samples))
+        return false;
+    if (invert)
+        for (uint8_t& b : samples)
+            b = static_cast<uint8_t>(~b);
+    if (!masked)
+        return Finish(format, samples.data(), stride, out);
+
+    std::vector<uint8_t> alpha;
+    if (!RenderMaskAlpha(img, alpha))
+        return false;
+    const size_t bytes = static_cast<size_t>(bpc / 8);
+    const size_t n = static_cast<size_t>(img->n);
+    const size_t out_stride = static_cast<size_t>(img->w) * (n + 1) * bytes;
+    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(img->h));
+    for (size_t y = 0; y < static_cast<size_t>(img->h); ++y) {
+        const uint8_t* src = samples.data() + y * stride;
+        const uint8_t* a = alpha.data() + y * static_cast<size_t>(img->w);
+        uint8_t* dst = rows.data() + y * out_stride;
+        for (size_t x = 0; x < static_cast<size_t>(img->w); ++x) {
+            std::memcpy(dst, src, n * bytes);
+            dst += n * bytes;
+            src += n * bytes;
+            *dst++ = a[x];
+            if (bytes == 2)
+                *dst++ = a[x];  // 8-bit alpha widened to 16 bits (a * 257)
+        }
+    }
+    samples = std::vector<uint8_t>();
+    return Finish(format, rows.data(), out_stride, out);
+}
+
+bool ImageEncoder::RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha)
+{
+    fz_image* mask = img->mask;
+    if (mask == nullptr)
+        return false;
+    const int w = img->w;
+    const int h = img->h;
+    fz_pixmap* pix = nullptr;
+    fz_device* dev = nullptr;
+    bool ok = MuTry(ctx_, [&] {
+        pix = fz_new_pixmap(ctx_, fz_device_gray(ctx_), w, h, nullptr, 0);
+        fz_clear_pixmap_with_value(ctx_, pix, 0);
+        dev = fz_new_draw_device(ctx_, fz_identity, pix);
+        fz_matrix m = fz_make_matrix(static_cast<float>(w), 0, 0, static_cast<float>(-h), 0, static_cast<float>(h));
+        if (mask->imagemask) {
+            const float white = 1.0f;
+            fz_fill_image_mask(ctx_, dev, mask, m, fz_device_gray(ctx_), &white, 1.0f, fz_default_color_params);
+        } else {
+            fz_fill_image(ctx_, dev, mask, m, 1.0f, fz_default_color_params);
+        }
+        fz_close_device(ctx_, dev);
+    });
+    if (ok) {
+        alpha.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+        const unsigned char* s = fz_pixmap_samples(ctx_, pix);
+        const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
+        for (int y = 0; y < h; ++y)
+            std::memcpy(alpha.data() + static_cast<size_t>(y) * w, s + stride * y, static_cast<size_t>(w));
+    }
+    fz_drop_device(ctx_, dev);
+    fz_drop_pixmap(ctx_, pix);
+    return ok;
+}
+
+bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
+{
+    fz_image* img = drawn.image.get();
+    const int w = img->w;
+    const int h = img->h;
+    fz_pixmap* pix = nullptr;
+    fz_device* dev = nullptr;
+    bool ok = MuTry(ctx_, [&] {
+        pix = fz_new_pixmap(ctx_, fz_device_gray(ctx_), w, h, nullptr, 0);
+        fz_clear_pixmap_with_value(ctx_, pix, 0);
+        dev = fz_new_draw_device(ctx_, fz_identity, pix);
+        fz_matrix m = fz_make_matrix(static_cast<float>(w), 0, 0, static_cast<float>(-h), 0, static_cast<float>(h));
+        const float white = 1.0f;
+        fz_fill_image_mask(ctx_, dev, img, m, fz_device_gray(ctx_), &white, 1.0f, fz_default_color_params);
+        fz_close_device(ctx_, dev);
+    });
+    bool done = false;
+    if (ok) {
+        // One bit per pixel: index 1 is the paint colour, index 0 transparent.
+        PngFormat format;
+        format.width = static_cast<uint32_t>(w);
+        format.height = static_cast<uint32_t>(h);
+        format.bit_depth = 1;
+        format.color = PngColor::Palette;
+        const bool white_paint = drawn.paint[0] == 255 && drawn.paint[1] == 255 && drawn.paint[2] == 255;
+        const uint8_t background = white_paint ? 0 : 255;
+        format.palette = {background, background, background, drawn.paint[0], drawn.paint[1], drawn.paint[2]};
+        format.transparency = {0, 255};
+        const size_t row_bytes = (static_cast<size_t>(w) + 7) / 8;
+        std::vector<uint8_t> rows(row_bytes * static_cast<size_t>(h), 0);
+        const unsigned char* s = fz_pixmap_samples(ctx_, pix);
+        const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
+        for (int y = 0; y < h; ++y) {
+            uint8_t* row = rows.data() + row_bytes * static_cast<size_t>(y);
+            const unsigned char* src = s + stride * static_cast<size_t>(y);
+            for (int x = 0; x < w; ++x)
+                if (src[x] >= 128)
+                    row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+        }
+        done = Finish(format, rows.data(), row_bytes, out);
+    }
+    fz_drop_device(ctx_, dev);
+    fz_drop_pixmap(ctx_, pix);
+    return done;
+}
+
+bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
+{
+    fz_pixmap* pix = nullptr;
+    fz_pixmap* converted = nullptr;
+    std::string error;
+    bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); }, &error);
+    if (!ok || pix == nullptr)
+        return false;
+    enum fz_colorspace_type type = SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix));
+    if (type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB) {
+        // CMYK, Lab, Separation, DeviceN, Indexed: to RGB, keeping any alpha.
+        ok = MuTry(ctx_, [&] {
+            converted = fz_convert_pixmap(ctx_, pix, fz_device_rgb(ctx_), nullptr, nullptr, fz_default_color_params, 1);
+        });
+        fz_drop_pixmap(ctx_, pix);
+        pix = converted;
+        if (!ok || pix == nullptr)
+            return false;
+        type = FZ_COLORSPACE_RGB;
+    }
+    const int w = fz_pixmap_width(ctx_, pix);
+    const int h = fz_pixmap_height(ctx_, pix);
+    const int comps = fz_pixmap_components(ctx_, pix);
+    const bool own_alpha = fz_pixmap_alpha(ctx_, pix) != 0;
+    const int colors = comps - (own_alpha ? 1 : 0);
+    const unsigned char* s = fz_pixmap_samples(ctx_, pix);
+    const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
+
+    std::vector<uint8_t> mask_alpha;
+    if (img->mask != nullptr && (w != img->w || h != img->h || !RenderMaskAlpha(img, mask_alpha))) {
+        fz_drop_pixmap(ctx_, pix);
+        return false;
+    }
+    const bool has_alpha = own_alpha || !mask_alpha.empty();
+
+    PngFormat format;
+    format.width = static_cast<uint32_t>(w);
+    format.height = static_cast<uint32_t>(h);
+    format.bit_depth = 8;
+    if (colors == 1)
+        format.color = has_alpha ? PngColor::GrayAlpha : PngColor::Gray;
+    else
+        format.color = has_alpha ? PngColor::Rgba : PngColor::Rgb;
+    const size_t out_channels = static_cast<size_t>(colors) + (has_alpha ? 1 : 0);
+    const size_t out_stride = static_cast<size_t>(w) * out_channels;
+    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* src = s + stride * static_cast<size_t>(y);
+        uint8_t* dst = rows.data() + out_stride * static_cast<size_t>(y);
+        const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            uint8_t a = own_alpha ? src[colors] : 255;
+            for (int c = 0; c < colors; ++c)
+                *dst++ = own_alpha ? Unpremultiply(src[c], a) : src[c];
+            if (has_alpha)
+                *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
+            src += comps;
+        }
+    }
+    fz_drop_pixmap(ctx_, pix);
+
+    // A gray image of fewer than 8 bits comes back from MuPDF widened to 8:
+    // narrow it again when every sample is one of the 2^bpc levels.
+    if (format.color == PngColor::Gray && img->bpc < 8 && (img->bpc == 1 || img->bpc == 2 || img->bpc == 4)) {
+        const int bpc = img->bpc;
+        const int levels = (1 << bpc) - 1;
+        const int step = 255 / levels;
+        bool exact = std::all_of(rows.begin(), rows.end(), [&](uint8_t v) { return v % step == 0; });
+        if (exact) {
+            const size_t packed_stride = (static_cast<size_t>(w) * bpc + 7) / 8;
+            std::vector<uint8_t> packed(packed_stride * static_cast<size_t>(h), 0);
+            for (int y = 0; y < h; ++y) {
+                const uint8_t* src = rows.data() + out_stride * static_cast<size_t>(y);
+                uint8_t* dst = packed.data() + packed_stride * static_cast<size_t>(y);
+                for (int x = 0; x < w; ++x) {
+                    const unsigned v = src[x] / step;
+                    const int bit = x * bpc;
+                    dst[bit >> 3] |= static_cast<uint8_t>(v << (8 - bpc - (bit & 7)));
+                }
+            }
+            format.bit_depth = bpc;
+            return Finish(format, packed.data(), packed_stride, out);
+        }
+    }
+    return Finish(format, rows.data(), out_stride, out);
+}
+
+EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why)
+{
+    out = EncodedImage();
+    fz_image* img = drawn.image.get();
+    if (img == nullptr || img->w <= 0 || img->h <= 0) {
+        why = "empty image";
+        return EncodeStatus::Skipped;
+    }
+    const bool too_big = DecodedSize(img) > kMaxDecodedBytes;
+    bool done = false;
+    if (drawn.stencil || img->imagemask) {
+        if (too_big) {
+            why = "decoded size exceeds 1 GiB";
+            return EncodeStatus::Skipped;
+        }
+        done = EncodeStencil(drawn, out);
+    } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big)) {
+        return EncodeStatus::Ok;
+    } else if (too_big) {
+        why = "decoded size exceeds 1 GiB";
+        return EncodeStatus::Skipped;
+    } else {
+        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out) || EncodeThroughPixmap(img, out);
+    }
+    if (done)
+        return EncodeStatus::Ok;
+    if (CancelRequested())
+        return EncodeStatus::Cancelled;
+    why = "cannot decode image";
+    return EncodeStatus::Skipped;
+}
+
+}  // namespace kestran::pdf

@@ -1,0 +1,81 @@
+// Turns one image drawn by a page into the bytes of one image file.
+//
+// Formats, chosen for fidelity:
+//  - A JPEG whose bytes alone show it as the page does is kept byte for byte
+//    (.jpg): gray or RGB with the default /Decode, default ColorTransform, no
+//    mask; CMYK only with an Adobe APP14 marker and an inverting /Decode
+//    [1 0 1 0 1 0 1 0], or without APP14 and with the default /Decode (viewers
+//    read Adobe CMYK JPEGs as inverted, plain ones as they are).
+//  - A JPEG 2000 likewise (.jp2 for a JP2 file, .j2k for a bare codestream),
+//    when the PDF adds no /Decode, mask or colour space of its own.
+//  - Everything else becomes a lossless PNG: bit depth kept (1 to 16), Indexed
+//    as a palette, gray as gray, CMYK, Lab, Separation and DeviceN converted to
+//    RGB, /Decode applied, any mask (soft mask, stencil /Mask, colour key) as
+//    the alpha channel whatever the mask's resolution. A stencil mask image is
+//    written in its paint colour on a transparent background.
+//  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
+//    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
+//    PNG's data as it is, after checking that it inflates to exactly the rows.
+//  - An image whose decoded size would exceed 1 GiB is copied raw when it is a
+//    JPEG or JPEG 2000, otherwise skipped.
+#ifndef KESTRAN_PDF_IMAGE_ENCODER_H
+#define KESTRAN_PDF_IMAGE_ENCODER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pdf/mu_context.h"
+
+namespace kestran::pdf {
+
+// One image as the page draws it.
+struct DrawnImage {
+    ImageHandle image;
+    bool stencil = false;      // drawn as a stencil mask in `paint`
+    uint8_t paint[3] = {0, 0, 0};
+    int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
+};
+
+struct EncodedImage {
+    std::string extension;     // "jpg", "jp2", "j2k" or "png"
+    std::vector<uint8_t> bytes;
+};
+
+enum class EncodeStatus { Ok, Skipped, Cancelled };
+
+// Largest decoded image the service decodes.
+constexpr uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
+
+class ImageEncoder {
+public:
+    ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level);
+
+    // On Skipped, `why` says what went wrong (for the log on standard error).
+    EncodeStatus Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why);
+
+private:
+    bool TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force);
+    bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
+    bool TryPngPassthrough(fz_image* img, EncodedImage& out);
+    bool TryNativeSamples(fz_image* img, EncodedImage& out);
+    bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
+    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out);
+    // The image's mask drawn at the image's size, one 8-bit alpha per pixel.
+    bool RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha);
+    bool Finish(const struct PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out);
+
+    fz_context* ctx_;
+    pdf_document* doc_;
+    int png_level_;
+};
+
+// Decoded size of an image in bytes (8-bit samples for less than 8 bits, plus alpha).
+uint64_t DecodedSize(const fz_image* img);
+
+// True when a JPEG's bytes carry an Adobe APP14 marker before the scan.
+bool JpegHasAdobeMarker(const uint8_t* data, size_t size);
+
+}  // namespace kestran::pdf
+
+#endif

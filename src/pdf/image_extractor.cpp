@@ -1,0 +1,603 @@
+#include "pdf/image_extractor.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "pdf/cancel_flag.h"
+#include "pdf/image_encoder.h"
+#include "pdf/mu_try.h"
+#include "pdf/output_file.h"
+#include "pdf/page_selection.h"
+#include "pdf/pdf_open.h"
+
+namespace kestran::pdf {
+namespace {
+
+// After this many pages in a row that fail to load, the rest of a file's page
+// tree is taken as missing (a damaged file may claim millions of pages).
+constexpr int kMaxFailedPagesInARow = 64;
+
+// ---------------------------------------------------------------------------
+// Collecting what a page draws.
+//
+// The page runs through MuPDF's interpreter into a device that only records
+// images; the interpreter follows Form XObjects at any depth (cycle-safe),
+// tiling patterns, soft-mask groups, Type 3 glyphs and annotation appearances.
+// Compared with a processor of image operators only, the device sees every
+// path that leads to a drawing with the same code the renderer uses, and costs
+// little more (see the timings in the README).
+
+class PageCollector;
+
+struct CollectDevice {
+    fz_device base;
+    PageCollector* owner;
+};
+
+class PageCollector {
+public:
+    PageCollector(fz_context* ctx, pdf_document* doc) : ctx_(ctx), doc_(doc) {}
+
+    // Finds the JPEG 2000 images the page can reach: MuPDF decodes them when it
+    // loads them and keeps no compressed copy, so their original bytes can only
+    // be found through the object. Loading them here puts them in MuPDF's store,
+    // where the page run finds the very same image.
+    void MapJpxImages(pdf_page* page)
+    {
+        visited_.clear();
+        pdf_obj* res = nullptr;
+        MuTry(ctx_, [&] { res = pdf_page_resources(ctx_, page); });
+        WalkResources(res, 0);
+        pdf_annot* annot = nullptr;
+        MuTry(ctx_, [&] { annot = pdf_first_annot(ctx_, page); });
+        for (int guard = 0; annot != nullptr && guard < 10000; ++guard) {
+            pdf_obj* ap = nullptr;
+            MuTry(ctx_, [&] { ap = pdf_dict_get(ctx_, pdf_dict_get(ctx_, pdf_annot_obj(ctx_, annot), PDF_NAME(AP)), PDF_NAME(N)); });
+            WalkAppearance(ap);
+            pdf_annot* next = nullptr;
+            MuTry(ctx_, [&] { next = pdf_next_annot(ctx_, annot); });
+            annot = next;
+        }
+    }
+
+    void Add(fz_image* img, bool stencil, const uint8_t paint[3])
+    {
+        if (img == nullptr || !on_page_.insert(img).second)
+            return;
+        DrawnImage drawn;
+        drawn.image.reset(ctx_, fz_keep_image(ctx_, img));
+        drawn.stencil = stencil;
+        if (paint != nullptr)
+            std::memcpy(drawn.paint, paint, 3);
+        auto it = jpx_objects_.find(img);
+        drawn.object_num = it == jpx_objects_.end() ? 0 : it->second;
+        drawn_.push_back(std::move(drawn));
+    }
+
+    void ClipImage(fz_image* img)
+    {
+        if (img != nullptr)
+            clip_images_.emplace_back(ctx_, fz_keep_image(ctx_, img));
+    }
+
+    void UseMask(fz_image* mask)
+    {
+        if (mask != nullptr)
+            used_masks_.insert(mask);
+    }
+
+    bool SeenTile(int id) { return id != 0 && !tiles_.insert(id).second; }
+
+    // The images in paint order; a stencil used as a clip (filled with a
+    // pattern or shading) that was not the mask of a drawn image comes last.
+    std::vector<DrawnImage> TakeImages()
+    {
+        static const uint8_t kBlack[3] = {0, 0, 0};
+        for (ImageHandle& clip : clip_images_)
+            if (used_masks_.count(clip.get()) == 0)
+                Add(clip.get(), true, kBlack);
+        std::vector<DrawnImage> result = std::move(drawn_);
+        drawn_.clear();
+        return result;
+    }
+
+private:
+    void WalkAppearance(pdf_obj* ap)
+    {
+        if (ap == nullptr)
+            return;
+        if (pdf_is_stream(ctx_, ap)) {
+            WalkForm(ap, 0);
+            return;
+        }
+        int n = 0;
+        MuTry(ctx_, [&] { n = pdf_is_dict(ctx_, ap) ? pdf_dict_len(ctx_, ap) : 0; });
+        for (int i = 0; i < n && i < 64; ++i) {
+            pdf_obj* state = nullptr;
+            MuTry(ctx_, [&] { state = pdf_dict_get_val(ctx_, ap, i); });
+            if (state != nullptr && pdf_is_stream(ctx_, state))
+                WalkForm(state, 0);
+        }
+    }
+
+    void WalkForm(pdf_obj* form, int depth)
+    {
+        pdf_obj* res = nullptr;
+        MuTry(ctx_, [&] { res = pdf_dict_get(ctx_, form, PDF_NAME(Resources)); });
+        WalkResources(res, depth + 1);
+    }
+
+    bool FirstVisit(pdf_obj* obj) { return obj != nullptr && visited_.insert(obj).second; }
+
+    void WalkResources(pdf_obj* res, int depth)
+    {
+        if (res == nullptr || depth > 32 || !FirstVisit(res))
+            return;
+        pdf_obj* xobjects = nullptr;
+        pdf_obj* patterns = nullptr;
+        pdf_obj* states = nullptr;
+        pdf_obj* fonts = nullptr;
+        MuTry(ctx_, [&] {
+            xobjects = pdf_dict_get(ctx_, res, PDF_NAME(XObject));
+            patterns = pdf_dict_get(ctx_, res, PDF_NAME(Pattern));
+            states = pdf_dict_get(ctx_, res, PDF_NAME(ExtGState));
+            fonts = pdf_dict_get(ctx_, res, PDF_NAME(Font));
+        });
+        ForEachValue(xobjects, [&](pdf_obj* x) {
+            if (!FirstVisit(x))
+                return;
+            bool is_image = false, is_form = false, is_jpx = false;
+            MuTry(ctx_, [&] {
+                pdf_obj* subtype = pdf_dict_get(ctx_, x, PDF_NAME(Subtype));
+                is_image = pdf_name_eq(ctx_, subtype, PDF_NAME(Image));
+                is_form = pdf_name_eq(ctx_, subtype, PDF_NAME(Form));
+                is_jpx = is_image && pdf_is_jpx_image(ctx_, x);
+            });
+            if (is_jpx)
+                MapJpx(x);
+            else if (is_form)
+                WalkForm(x, depth);
+        });
+        ForEachValue(patterns, [&](pdf_obj* p) {
+            if (FirstVisit(p))
+                WalkForm(p, depth);
+        });
+        ForEachValue(states, [&](pdf_obj* gs) {
+            pdf_obj* group = nullptr;
+            MuTry(ctx_, [&] {
+                pdf_obj* smask = pdf_dict_get(ctx_, gs, PDF_NAME(SMask));
+                if (pdf_is_dict(ctx_, smask))
+                    group = pdf_dict_get(ctx_, smask, PDF_NAME(G));
+            });
+            if (group != nullptr && FirstVisit(group))
+                WalkForm(group, depth);
+        });
+        ForEachValue(fonts, [&](pdf_obj* font) {
+            bool type3 = false;
+            MuTry(ctx_, [&] { type3 = pdf_name_eq(ctx_, pdf_dict_get(ctx_, font, PDF_NAME(Subtype)), PDF_NAME(Type3)); });
+            if (type3 && FirstVisit(font))
+                WalkForm(font, depth);
+        });
+    }
+
+    template <typename F>
+    void ForEachValue(pdf_obj* dict, F&& f)
+    {
+        int n = 0;
+        MuTry(ctx_, [&] { n = pdf_is_dict(ctx_, dict) ? pdf_dict_len(ctx_, dict) : 0; });
+        for (int i = 0; i < n && i < 100000; ++i) {
+            pdf_obj* value = nullptr;
+            MuTry(ctx_, [&] { value = pdf_dict_get_val(ctx_, dict, i); });
+            if (value != nullptr)
+                f(value);
+        }
+    }
+
+    void MapJpx(pdf_obj* ref)
+    {
+        if (!pdf_is_indirect(ctx_, ref))
+            return;
+        fz_image* img = nullptr;
+        if (!MuTry(ctx_, [&] { img = pdf_load_image(ctx_, doc_, ref); }) || img == nullptr)
+            return;
+        jpx_objects_[img] = pdf_to_num(ctx_, ref);
+        jpx_refs_.emplace_back(ctx_, img);
+    }
+
+    fz_context* ctx_;
+    pdf_document* doc_;
+    std::vector<DrawnImage> drawn_;
+    std::unordered_set<fz_image*> on_page_;       // images held by drawn_, so the pointers stay unique
+    std::vector<ImageHandle> clip_images_;
+    std::unordered_set<fz_image*> used_masks_;
+    std::unordered_set<int> tiles_;
+    std::set<pdf_obj*> visited_;
+    std::unordered_map<fz_image*, int> jpx_objects_;
+    std::vector<ImageHandle> jpx_refs_;
+};
+
+PageCollector* Owner(fz_device* dev) { return reinterpret_cast<CollectDevice*>(dev)->owner; }
+
+// The callbacks run inside MuPDF: a C++ exception must not cross it, so a
+// failed allocation becomes a MuPDF error after the handler has ended.
+template <typename F>
+void Guarded(fz_context* ctx, F&& f)
+{
+    bool failed = false;
+    try {
+        f();
+    } catch (...) {
+        failed = true;
+    }
+    if (failed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory while collecting images");
+}
+
+void OnFillImage(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, float, fz_color_params)
+{
+    Guarded(ctx, [&] {
+        Owner(dev)->UseMask(img->mask);
+        Owner(dev)->Add(img, false, nullptr);
+    });
+}
+
+void OnFillImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, fz_colorspace* cs, const float* color,
+                     float, fz_color_params params)
+{
+    float rgb[3] = {0, 0, 0};
+    if (cs != nullptr && color != nullptr)
+        fz_convert_color(ctx, cs, color, fz_device_rgb(ctx), rgb, nullptr, params);
+    uint8_t paint[3];
+    for (int i = 0; i < 3; ++i)
+        paint[i] = static_cast<uint8_t>(std::clamp(rgb[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+    Guarded(ctx, [&] { Owner(dev)->Add(img, true, paint); });
+}
+
+void OnClipImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, fz_rect)
+{
+    Guarded(ctx, [&] { Owner(dev)->ClipImage(img); });
+}
+
+int OnBeginTile(fz_context* ctx, fz_device* dev, fz_rect, fz_rect, float, float, fz_matrix, int id)
+{
+    // A tile already seen on this page is reported as cached, so its content
+    // is not run again for every repetition.
+    int cached = 0;
+    Guarded(ctx, [&] { cached = Owner(dev)->SeenTile(id) ? 1 : 0; });
+    return cached;
+}
+
+void OnEndTile(fz_context*, fz_device*) {}
+
+// ---------------------------------------------------------------------------
+// Image identity across pages.
+//
+// One file per image: the same object drawn on many pages gives one file, and
+// so do inline images and separate objects with identical content. The key is
+// everything that decides what the image looks like: size, depth, colour
+// space (with an Indexed palette), /Decode, colour key, the compressed bytes
+// with their filter parameters, and the mask's own key. The stream bytes alone
+// are never enough: the same JPEG under an inverting /Decode, or with another
+// soft mask, draws differently.
+
+class KeyBuilder {
+public:
+    explicit KeyBuilder(fz_context* ctx) : ctx_(ctx) {}
+
+    bool Build(fz_image* img, int object_num, std::string& key)
+    {
+        fz_md5 md5;
+        fz_md5_init(&md5);
+        if (!Feed(md5, img, object_num, 0))
+            return false;
+        unsigned char digest[16];
+        fz_md5_final(&md5, digest);
+        key.assign(reinterpret_cast<const char*>(digest), 16);
+        return true;
+    }
+
+private:
+    template <typename T>
+    static void Put(fz_md5& md5, const T& value)
+    {
+        fz_md5_update(&md5, reinterpret_cast<const unsigned char*>(&value), sizeof value);
+    }
+
+    static void PutBytes(fz_md5& md5, const unsigned char* data, size_t size)
+    {
+        Put(md5, size);
+        if (size > 0)
+            fz_md5_update(&md5, data, size);
+    }
+
+    bool Feed(fz_md5& md5, fz_image* img, int object_num, int depth)
+    {
+        if (img == nullptr || depth > 4)
+            return depth <= 4;
+        const int header[] = {img->w, img->h, img->n, img->bpc, static_cast<int>(img->imagemask),
+                              static_cast<int>(img->use_colorkey), img->mask != nullptr ? 1 : 0};
+        Put(md5, header);
+        for (int i = 0; i < 2 * img->n && i < FZ_MAX_COLORS * 2; ++i) {
+            Put(md5, img->decode[i]);
+            Put(md5, img->use_colorkey ? img->colorkey[i] : 0);
+        }
+        if (img->colorspace != nullptr) {
+            const char* name = fz_colorspace_name(ctx_, img->colorspace);
+            PutBytes(md5, reinterpret_cast<const unsigned char*>(name), std::strlen(name));
+            if (fz_colorspace_is_indexed(ctx_, img->colorspace) && !FeedPalette(md5, img))
+                return false;
+        }
+        fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+        if (cbuf != nullptr && cbuf->buffer != nullptr) {
+            const fz_compression_params& p = cbuf->params;
+            Put(md5, p.type);
+            switch (p.type) {
+            case FZ_IMAGE_JPEG: Put(md5, p.u.jpeg.color_transform); break;
+            case FZ_IMAGE_FLATE: Put(md5, p.u.flate); break;
+            case FZ_IMAGE_LZW: Put(md5, p.u.lzw); break;
+            case FZ_IMAGE_FAX: Put(md5, p.u.fax); break;
+            case FZ_IMAGE_JBIG2: {
+                Put(md5, p.u.jbig2.embedded);
+                fz_buffer* globals = p.u.jbig2.globals ? fz_jbig2_globals_data(ctx_, p.u.jbig2.globals) : nullptr;
+                unsigned char* g = nullptr;
+                size_t gsize = globals ? fz_buffer_storage(ctx_, globals, &g) : 0;
+                PutBytes(md5, g, gsize);
+                break;
+            }
+            default: break;
+            }
+            unsigned char* data = nullptr;
+            size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
+            PutBytes(md5, data, size);
+        } else if (object_num > 0 && depth == 0) {
+            Put(md5, 0x6f626a);  // the object itself
+            Put(md5, object_num);
+        } else if (!FeedPixels(md5, img)) {
+            return false;
+        }
+        return Feed(md5, img->mask, 0, depth + 1);
+    }
+
+    bool FeedPalette(fz_md5& md5, fz_image* img)
+    {
+        // The lookup table decides the colours: hash it through a pixmap of all indices.
+        fz_pixmap* idx = nullptr;
+        fz_pixmap* base = nullptr;
+        bool ok = MuTry(ctx_, [&] {
+            const int entries = img->bpc >= 1 && img->bpc <= 8 ? 1 << img->bpc : 256;
+            idx = fz_new_pixmap(ctx_, img->colorspace, entries, 1, nullptr, 0);
+            unsigned char* s = fz_pixmap_samples(ctx_, idx);
+            for (int i = 0; i < entries; ++i)
+                s[i] = static_cast<unsigned char>(i);
+            base = fz_convert_indexed_pixmap_to_base(ctx_, idx);
+        });
+        if (ok)
+            PutBytes(md5, fz_pixmap_samples(ctx_, base),
+                     static_cast<size_t>(fz_pixmap_stride(ctx_, base)) * fz_pixmap_height(ctx_, base));
+        fz_drop_pixmap(ctx_, base);
+        fz_drop_pixmap(ctx_, idx);
+        return ok;
+    }
+
+    bool FeedPixels(fz_md5& md5, fz_image* img)
+    {
+        if (DecodedSize(img) > kMaxDecodedBytes)
+            return false;
+        fz_pixmap* pix = nullptr;
+        bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
+        if (ok && pix != nullptr)
+            PutBytes(md5, fz_pixmap_samples(ctx_, pix),
+                     static_cast<size_t>(fz_pixmap_stride(ctx_, pix)) * fz_pixmap_height(ctx_, pix));
+        fz_drop_pixmap(ctx_, pix);
+        return ok;
+    }
+
+    fz_context* ctx_;
+};
+
+// ---------------------------------------------------------------------------
+
+class Extraction {
+public:
+    Extraction(fz_context* ctx, void* context, PdfProgressFn progress, ExtractStats& stats,
+               const ExtractOptions& options)
+        : ctx_(ctx), context_(context), progress_(progress), stats_(stats), options_(options)
+    {
+    }
+
+    int Run(const std::string& source, const std::string& range, const std::string& folder)
+    {
+        OpenedPdf pdf;
+        if (OpenPdf(ctx_, source, pdf) != OpenStatus::Ok)
+            return KESTRAN_EXTRACT_CANNOT_OPEN;
+        std::vector<PageRun> runs = SelectPages(range, pdf.page_count);
+        const long long selected = CountPages(runs);
+        if (selected == 0)
+            return KESTRAN_EXTRACT_NO_PAGE;
+        if (!IsWritableFolder(folder))
+            return KESTRAN_EXTRACT_OUTPUT_FOLDER;
+
+        source_ = source;
+        folder_ = folder;
+        stem_ = SourceStem(source);
+        doc_ = pdf.doc.get();
+        total_ = static_cast<int>(std::min<long long>(selected, 0x3fffffff));
+        if (!Report(0))
+            return KESTRAN_EXTRACT_CANCELLED;
+
+        int index = 0;
+        int failed_in_a_row = 0;
+        for (const PageRun& run : runs) {
+            for (int page = run.first; page <= run.last; ++page) {
+                ++index;
+                if (CancelRequested())
+                    return KESTRAN_EXTRACT_CANCELLED;
+                bool loaded = true;
+                int result = DoPage(page, index, loaded);
+                if (result != KESTRAN_EXTRACT_OK)
+                    return result;
+                failed_in_a_row = loaded ? 0 : failed_in_a_row + 1;
+                if (failed_in_a_row >= kMaxFailedPagesInARow) {
+                    std::fprintf(stderr, "%s: pages from %d on cannot be read, stopping\n", source_.c_str(),
+                                 page - kMaxFailedPagesInARow + 1);
+                    return Report(2 * total_) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+                }
+            }
+        }
+        return KESTRAN_EXTRACT_OK;
+    }
+
+private:
+    // Progress: done runs from 0 to 2 x total. Each page takes two steps: the
+    // first when it has been scanned, the second spread over writing its new
+    // images. Every page and every image reports at least once; done never
+    // goes back. False when the caller asked to abandon the file.
+    bool Report(long long done)
+    {
+        if (CancelRequested())
+            return false;
+        if (progress_ == nullptr)
+            return true;
+        done = std::min<long long>(std::max<long long>(done, last_done_), 2LL * total_);
+        last_done_ = done;
+        return progress_(context_, static_cast<int>(done), total_) != -2;
+    }
+
+    int DoPage(int page, int index, bool& loaded)
+    {
+        const long long base = 2LL * (index - 1);
+        std::vector<DrawnImage> images;
+        loaded = CollectPage(page, images);
+        if (CancelRequested())
+            return KESTRAN_EXTRACT_CANCELLED;
+        if (!Report(base + 1))
+            return KESTRAN_EXTRACT_CANCELLED;
+
+        ImageEncoder encoder(ctx_, doc_, options_.png_level);
+        KeyBuilder keys(ctx_);
+        std::vector<DrawnImage*> fresh;
+        for (DrawnImage& drawn : images) {
+            std::string key;
+            if (!keys.Build(drawn.image.get(), drawn.object_num, key)) {
+                std::fprintf(stderr, "%s: page %d: image skipped: cannot read image data\n", source_.c_str(), page);
+                ++stats_.images_skipped;
+                continue;
+            }
+            if (seen_.insert(key).second)
+                fresh.push_back(&drawn);
+        }
+
+        int number = 0;
+        for (size_t i = 0; i < fresh.size(); ++i) {
+            if (CancelRequested())
+                return KESTRAN_EXTRACT_CANCELLED;
+            EncodedImage encoded;
+            std::string why;
+            EncodeStatus status = encoder.Encode(*fresh[i], encoded, why);
+            fresh[i]->image.reset();  // free the image data as soon as it is written
+            if (status == EncodeStatus::Cancelled)
+                return KESTRAN_EXTRACT_CANCELLED;
+            if (status == EncodeStatus::Skipped) {
+                std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, why.c_str());
+                ++stats_.images_skipped;
+            } else {
+                if (CancelRequested())
+                    return KESTRAN_EXTRACT_CANCELLED;
+                ++number;
+                OutputStatus written = WriteImageFile(folder_, stem_, page, number, encoded.extension,
+                                                      encoded.bytes.data(), encoded.bytes.size());
+                if (written == OutputStatus::WriteFailed)
+                    return KESTRAN_EXTRACT_WRITE_FAILED;
+                if (written == OutputStatus::FolderUnusable)
+                    return KESTRAN_EXTRACT_OUTPUT_FOLDER;
+                ++stats_.images_written;
+                stats_.bytes_written += encoded.bytes.size();
+            }
+            if (!Report(base + 1 + static_cast<long long>(i + 1) / static_cast<long long>(fresh.size())))
+                return KESTRAN_EXTRACT_CANCELLED;
+        }
+        if (fresh.empty() && !Report(base + 2))
+            return KESTRAN_EXTRACT_CANCELLED;
+        return KESTRAN_EXTRACT_OK;
+    }
+
+    // Runs page `page` (1-based) and returns what it draws. An error part way
+    // keeps the images found up to that point.
+    bool CollectPage(int page, std::vector<DrawnImage>& images)
+    {
+        PageCollector collector(ctx_, doc_);
+        fz_page* fzpage = nullptr;
+        std::string error;
+        if (!MuTry(ctx_, [&] { fzpage = fz_load_page(ctx_, &doc_->super, page - 1); }, &error)) {
+            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, error.c_str());
+            return false;
+        }
+        PageHandle holder(ctx_, fzpage);
+        collector.MapJpxImages(pdf_page_from_fz_page(ctx_, fzpage));
+
+        fz_cookie cookie{};
+        CookieRegistration registration(&cookie);
+        CollectDevice* dev = nullptr;
+        bool ok = MuTry(ctx_, [&] {
+            dev = reinterpret_cast<CollectDevice*>(fz_new_device_of_size(ctx_, sizeof(CollectDevice)));
+            dev->owner = &collector;
+            dev->base.fill_image = OnFillImage;
+            dev->base.fill_image_mask = OnFillImageMask;
+            dev->base.clip_image_mask = OnClipImageMask;
+            dev->base.begin_tile = OnBeginTile;
+            dev->base.end_tile = OnEndTile;
+            fz_run_page(ctx_, fzpage, &dev->base, fz_identity, &cookie);
+            fz_close_device(ctx_, &dev->base);
+        }, &error);
+        fz_drop_device(ctx_, reinterpret_cast<fz_device*>(dev));
+        if (!ok && !CancelRequested())
+            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, error.c_str());
+        images = collector.TakeImages();
+        return true;
+    }
+
+    fz_context* ctx_;
+    void* context_;
+    PdfProgressFn progress_;
+    ExtractStats& stats_;
+    ExtractOptions options_;
+    std::string source_;
+    std::string folder_;
+    std::string stem_;
+    pdf_document* doc_ = nullptr;
+    int total_ = 0;
+    long long last_done_ = 0;
+    std::unordered_set<std::string> seen_;
+};
+
+}  // namespace
+
+int ExtractImagesFromFile(const char* source, const char* range, const char* output_dir, void* context,
+                          PdfProgressFn progress, ExtractStats* stats, const ExtractOptions& options)
+{
+    if (source == nullptr || range == nullptr || output_dir == nullptr || *source == '\0' || *range == '\0' ||
+        *output_dir == '\0')
+        return KESTRAN_EXTRACT_BAD_ARGUMENT;
+    MuContextPtr ctx = NewThreadContext();
+    if (!ctx)
+        return KESTRAN_EXTRACT_CANNOT_OPEN;
+    ExtractStats local;
+    try {
+        Extraction extraction(ctx.get(), context, progress, stats != nullptr ? *stats : local, options);
+        std::string folder(output_dir);
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        return extraction.Run(source, range, folder);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", source);
+        return KESTRAN_EXTRACT_WRITE_FAILED;
+    }
+}
+
+}  // namespace kestran::pdf

@@ -1,0 +1,29 @@
+// ExtractImages: the page walk, the image identity, progress and results.
+#ifndef KESTRAN_PDF_IMAGE_EXTRACTOR_H
+#define KESTRAN_PDF_IMAGE_EXTRACTOR_H
+
+#include <cstdint>
+#include <string>
+
+#include "pdf/pdf_service.h"
+
+namespace kestran::pdf {
+
+struct ExtractStats {
+    int images_written = 0;
+    int images_skipped = 0;
+    uint64_t bytes_written = 0;
+};
+
+struct ExtractOptions {
+    int png_level = 1;  // deflate effort for PNG files
+};
+
+// The whole of ExtractImages; returns a KestranExtractResult. `stats` may be null.
+int ExtractImagesFromFile(const char* source, const char* range, const char* output_dir, void* context,
+                          PdfProgressFn progress, ExtractStats* stats = nullptr,
+                          const ExtractOptions& options = ExtractOptions());
+
+}  // namespace kestran::pdf
+
+#endif

@@ -1,0 +1,44 @@
+// Image file names and the safe way of putting an image file in place.
+#ifndef KESTRAN_PDF_OUTPUT_FILE_H
+#define KESTRAN_PDF_OUTPUT_FILE_H
+
+#include <cstdint>
+#include <string>
+
+namespace kestran::pdf {
+
+// The name of an image file: <source name without extension>-<page>-<image>.<ext>,
+// the page with at least 3 digits and the image (its number among the images
+// first seen on that page, from 1) with at least 2, for example report-007-02.png.
+// `copy` 1 is the plain name; 2 and up give "report-007-02 (2).png" and so on,
+// used when the plain name is taken: an existing file is never overwritten.
+std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy = 1);
+
+// File name of a path without its folder and without its last extension
+// ("/a/b/report.v2.pdf" gives "report.v2"; a leading dot is part of the name).
+std::string SourceStem(const std::string& path);
+
+enum class OutputStatus {
+    Ok,
+    FolderUnusable,  // the folder vanished or refuses new files
+    WriteFailed,     // the data could not be written (disk full, I/O error)
+};
+
+// Writes `size` bytes as a new file in `folder` under the first free name of
+// ImageFileName(stem, page, image, extension, 1, 2, ...). The data first goes
+// to a hidden temporary file in the same folder, which is renamed only when
+// complete and flushed, without ever replacing an existing file; on any
+// failure the temporary file is removed. `written_name` receives the file name.
+OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
+                            const std::string& extension, const uint8_t* data, size_t size,
+                            std::string* written_name = nullptr);
+
+// True when `folder` is an existing folder in which files can be created.
+bool IsWritableFolder(const std::string& folder);
+
+// Prefix of the temporary files WriteImageFile creates (they are hidden files).
+extern const char kTempFilePrefix[];
+
+}  // namespace kestran::pdf
+
+#endif

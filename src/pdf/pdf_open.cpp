@@ -1,0 +1,124 @@
+#include "pdf/pdf_open.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace kestran::pdf {
+namespace {
+
+// Larger files are not read into memory for a salvage attempt.
+constexpr long long kMaxSalvageBytes = 1LL << 30;
+
+// Page count of an opened document, or -1 when it needs a password we do not
+// have. Throws like MuPDF does.
+int UnlockedPageCount(fz_context* ctx, pdf_document* doc)
+{
+    if (pdf_needs_password(ctx, doc) && !pdf_authenticate_password(ctx, doc, ""))
+        return -1;
+    return pdf_count_pages(ctx, doc);
+}
+
+OpenStatus TryOpen(fz_context* ctx, const std::string& path, OpenedPdf& out)
+{
+    pdf_document* doc = nullptr;
+    int pages = 0;
+    fz_var(doc);
+    fz_try(ctx)
+    {
+        doc = pdf_open_document(ctx, path.c_str());
+        pages = UnlockedPageCount(ctx, doc);
+    }
+    fz_catch(ctx)
+    {
+        pdf_drop_document(ctx, doc);
+        return OpenStatus::CannotOpen;
+    }
+    out.doc.reset(ctx, doc);
+    if (pages < 0)
+        return OpenStatus::NeedsPassword;
+    out.page_count = pages;
+    out.repaired = pdf_was_repaired(ctx, doc) != 0;
+    return pages > 0 ? OpenStatus::Ok : OpenStatus::CannotOpen;
+}
+
+// Offset just past the last "endobj" keyword, or 0.
+size_t LastCompleteObjectEnd(const unsigned char* data, size_t size)
+{
+    static const char kKeyword[] = "endobj";
+    const size_t k = sizeof kKeyword - 1;
+    if (size < k)
+        return 0;
+    for (size_t pos = size - k + 1; pos-- > 0;)
+        if (data[pos] == 'e' && std::memcmp(data + pos, kKeyword, k) == 0)
+            return pos + k;
+    return 0;
+}
+
+OpenStatus TrySalvage(fz_context* ctx, const std::string& path, OpenedPdf& out)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || st.st_size <= 0 || st.st_size > kMaxSalvageBytes)
+        return OpenStatus::CannotOpen;
+    fz_buffer* data = nullptr;
+    fz_buffer* cut = nullptr;
+    fz_stream* stm = nullptr;
+    pdf_document* doc = nullptr;
+    int pages = 0;
+    fz_var(data);
+    fz_var(cut);
+    fz_var(stm);
+    fz_var(doc);
+    fz_try(ctx)
+    {
+        data = fz_read_file(ctx, path.c_str());
+        unsigned char* bytes = nullptr;
+        size_t size = fz_buffer_storage(ctx, data, &bytes);
+        size_t end = LastCompleteObjectEnd(bytes, size);
+        if (end == 0 || end == size)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "nothing to cut back");
+        cut = fz_new_buffer_from_copied_data(ctx, bytes, end);
+        fz_append_string(ctx, cut, "\n");
+        fz_drop_buffer(ctx, data);
+        data = nullptr;
+        stm = fz_open_buffer(ctx, cut);
+        doc = pdf_open_document_with_stream(ctx, stm);
+        pages = UnlockedPageCount(ctx, doc);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_stream(ctx, stm);
+        fz_drop_buffer(ctx, cut);
+        fz_drop_buffer(ctx, data);
+    }
+    fz_catch(ctx)
+    {
+        pdf_drop_document(ctx, doc);
+        return OpenStatus::CannotOpen;
+    }
+    if (pages <= 0) {
+        pdf_drop_document(ctx, doc);
+        return pages < 0 ? OpenStatus::NeedsPassword : OpenStatus::CannotOpen;
+    }
+    out.doc.reset(ctx, doc);
+    out.page_count = pages;
+    out.repaired = true;
+    out.salvaged = true;
+    return OpenStatus::Ok;
+}
+
+}  // namespace
+
+OpenStatus OpenPdf(fz_context* ctx, const std::string& path, OpenedPdf& out)
+{
+    out = OpenedPdf();
+    if (ctx == nullptr || path.empty())
+        return OpenStatus::CannotOpen;
+    OpenStatus status = TryOpen(ctx, path, out);
+    if (status != OpenStatus::CannotOpen)
+        return status;
+    out = OpenedPdf();
+    return TrySalvage(ctx, path, out);
+}
+
+}  // namespace kestran::pdf

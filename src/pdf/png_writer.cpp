@@ -1,0 +1,306 @@
+#include "pdf/png_writer.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+namespace kestran::pdf {
+namespace {
+
+int ChannelCount(PngColor color)
+{
+    switch (color) {
+    case PngColor::Gray: return 1;
+    case PngColor::Rgb: return 3;
+    case PngColor::Palette: return 1;
+    case PngColor::GrayAlpha: return 2;
+    case PngColor::Rgba: return 4;
+    }
+    return 0;
+}
+
+uint32_t Crc(uint32_t crc, const uint8_t* data, size_t size)
+{
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+    return libdeflate_crc32(crc, data, size);
+#else
+    while (size > 0) {
+        uInt part = static_cast<uInt>(size > (1u << 30) ? (1u << 30) : size);
+        crc = static_cast<uint32_t>(crc32(crc, data, part));
+        data += part;
+        size -= part;
+    }
+    return crc;
+#endif
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t v)
+{
+    out.push_back(static_cast<uint8_t>(v >> 24));
+    out.push_back(static_cast<uint8_t>(v >> 16));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, size_t size)
+{
+    Put32(out, static_cast<uint32_t>(size));
+    size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size > 0)
+        out.insert(out.end(), data, data + size);
+    Put32(out, Crc(0, out.data() + start, size + 4));
+}
+
+void PutHeader(std::vector<uint8_t>& out, const PngFormat& format)
+{
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    out.insert(out.end(), kSignature, kSignature + 8);
+    uint8_t ihdr[13];
+    for (int i = 0; i < 4; ++i) {
+        ihdr[i] = static_cast<uint8_t>(format.width >> (24 - 8 * i));
+        ihdr[4 + i] = static_cast<uint8_t>(format.height >> (24 - 8 * i));
+    }
+    ihdr[8] = static_cast<uint8_t>(format.bit_depth);
+    ihdr[9] = static_cast<uint8_t>(format.color);
+    ihdr[10] = 0;  // deflate
+    ihdr[11] = 0;  // adaptive filtering
+    ihdr[12] = 0;  // no interlace
+    PutChunk(out, "IHDR", ihdr, sizeof ihdr);
+    if (format.color == PngColor::Palette) {
+        PutChunk(out, "PLTE", format.palette.data(), format.palette.size());
+        if (!format.transparency.empty())
+            PutChunk(out, "tRNS", format.transparency.data(), format.transparency.size());
+    }
+}
+
+void PutIdatAndEnd(std::vector<uint8_t>& out, const uint8_t* data, size_t size)
+{
+    const size_t kChunk = size_t(1) << 20;
+    do {
+        size_t part = size < kChunk ? size : kChunk;
+        PutChunk(out, "IDAT", data, part);
+        data += part;
+        size -= part;
+    } while (size > 0);
+    PutChunk(out, "IEND", nullptr, 0);
+}
+
+uint8_t Paeth(int a, int b, int c)
+{
+    int p = a + b - c;
+    int pa = p > a ? p - a : a - p;
+    int pb = p > b ? p - b : b - p;
+    int pc = p > c ? p - c : c - p;
+    if (pa <= pb && pa <= pc)
+        return static_cast<uint8_t>(a);
+    return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+// Filters one row into `dst` (filter byte first). Sub/Up/Paeth on whole-byte
+// samples; rows of packed samples (depth < 8) and palettes compress best unfiltered.
+void FilterRow(const PngFormat& format, const uint8_t* row, const uint8_t* prev, size_t row_bytes, uint8_t* dst)
+{
+    if (format.bit_depth < 8 || format.color == PngColor::Palette) {
+        dst[0] = 0;
+        std::memcpy(dst + 1, row, row_bytes);
+        return;
+    }
+    const size_t bpp = static_cast<size_t>(ChannelCount(format.color)) * static_cast<size_t>(format.bit_depth / 8);
+    uint8_t* out = dst + 1;
+    if (prev == nullptr) {
+        dst[0] = 1;  // Sub
+        for (size_t i = 0; i < row_bytes; ++i)
+            out[i] = static_cast<uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
+        return;
+    }
+    dst[0] = 4;  // Paeth
+    for (size_t i = 0; i < bpp && i < row_bytes; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - prev[i]);
+    for (size_t i = bpp; i < row_bytes; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+}
+
+bool Deflate(const uint8_t* data, size_t size, int level, std::vector<uint8_t>& out)
+{
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+    // libdeflate compresses in one call; above a few hundred MiB zlib's
+    // streaming keeps the peak memory down.
+    if (size <= (size_t(256) << 20)) {
+        struct Free {
+            void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+        };
+        thread_local std::unique_ptr<libdeflate_compressor, Free> compressor;
+        thread_local int compressor_level = 0;
+        if (!compressor || compressor_level != level) {
+            compressor.reset(libdeflate_alloc_compressor(level));
+            compressor_level = level;
+        }
+        if (!compressor)
+            return false;
+        out.resize(libdeflate_zlib_compress_bound(compressor.get(), size));
+        size_t written = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+        if (written == 0)
+            return false;
+        out.resize(written);
+        return true;
+    }
+#endif
+    z_stream zs{};
+    if (deflateInit(&zs, level) != Z_OK)
+        return false;
+    out.resize(static_cast<size_t>(1) << 20);
+    size_t produced = 0;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        if (zs.avail_in == 0 && size > 0) {
+            uInt part = static_cast<uInt>(size > (1u << 30) ? (1u << 30) : size);
+            zs.next_in = const_cast<Bytef*>(data);
+            zs.avail_in = part;
+            data += part;
+            size -= part;
+        }
+        if (produced == out.size())
+            out.resize(out.size() * 2);
+        zs.next_out = out.data() + produced;
+        zs.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - produced, 1u << 30));
+        uInt before = zs.avail_out;
+        status = deflate(&zs, size == 0 ? Z_FINISH : Z_NO_FLUSH);
+        produced += before - zs.avail_out;
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+            deflateEnd(&zs);
+            return false;
+        }
+    }
+    deflateEnd(&zs);
+    out.resize(produced);
+    return true;
+}
+
+}  // namespace
+
+size_t PngRowBytes(const PngFormat& format)
+{
+    return (static_cast<size_t>(format.width) * ChannelCount(format.color) * format.bit_depth + 7) / 8;
+}
+
+bool IsValidPngFormat(const PngFormat& format)
+{
+    if (format.width == 0 || format.height == 0 || format.width > 0x7fffffffu || format.height > 0x7fffffffu)
+        return false;
+    int d = format.bit_depth;
+    switch (format.color) {
+    case PngColor::Gray:
+        if (d != 1 && d != 2 && d != 4 && d != 8 && d != 16)
+            return false;
+        break;
+    case PngColor::Palette:
+        if (d != 1 && d != 2 && d != 4 && d != 8)
+            return false;
+        if (format.palette.empty() || format.palette.size() % 3 != 0 ||
+            format.palette.size() / 3 > (static_cast<size_t>(1) << d))
+            return false;
+        if (format.transparency.size() > format.palette.size() / 3)
+            return false;
+        break;
+    case PngColor::Rgb:
+    case PngColor::GrayAlpha:
+    case PngColor::Rgba:
+        if (d != 8 && d != 16)
+            return false;
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std::vector<uint8_t>& out, int level,
+               bool (*should_stop)(void*), void* stop_user)
+{
+    out.clear();
+    if (!IsValidPngFormat(format) || rows == nullptr)
+        return false;
+    const size_t row_bytes = PngRowBytes(format);
+    std::vector<uint8_t> filtered((row_bytes + 1) * format.height);
+    const uint8_t* prev = nullptr;
+    for (uint32_t y = 0; y < format.height; ++y) {
+        if (should_stop != nullptr && (y & 63) == 0 && should_stop(stop_user))
+            return false;
+        const uint8_t* row = rows + stride * y;
+        FilterRow(format, row, prev, row_bytes, filtered.data() + (row_bytes + 1) * y);
+        prev = row;
+    }
+    std::vector<uint8_t> compressed;
+    if (!Deflate(filtered.data(), filtered.size(), level, compressed))
+        return false;
+    filtered = std::vector<uint8_t>();
+    out.reserve(compressed.size() + 128 + format.palette.size() + format.transparency.size());
+    PutHeader(out, format);
+    PutIdatAndEnd(out, compressed.data(), compressed.size());
+    return true;
+}
+
+bool WrapPngIdat(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& out)
+{
+    out.clear();
+    if (!IsValidPngFormat(format) || zlib_data == nullptr || zlib_size == 0)
+        return false;
+    out.reserve(zlib_size + 128 + format.palette.size());
+    PutHeader(out, format);
+    PutIdatAndEnd(out, zlib_data, zlib_size);
+    return true;
+}
+
+bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size)
+{
+    if (!IsValidPngFormat(format) || zlib_data == nullptr || zlib_size < 2)
+        return false;
+    const size_t row_bytes = PngRowBytes(format);
+    const size_t expected = (row_bytes + 1) * format.height;
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK)
+        return false;
+    std::vector<uint8_t> window(std::min<size_t>(expected + 1, size_t(1) << 20) + 1);
+    size_t total = 0;
+    size_t next_filter = 0;  // offset of the next row's filter byte
+    bool ok = true;
+    int status = Z_OK;
+    zs.next_in = const_cast<Bytef*>(zlib_data);
+    while (ok && status != Z_STREAM_END) {
+        if (zs.avail_in == 0) {
+            if (zlib_size == 0)
+                break;
+            uInt part = static_cast<uInt>(zlib_size > (1u << 30) ? (1u << 30) : zlib_size);
+            zs.avail_in = part;
+            zlib_size -= part;
+        }
+        zs.next_out = window.data();
+        zs.avail_out = static_cast<uInt>(window.size());
+        status = inflate(&zs, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END) {
+            ok = false;
+            break;
+        }
+        size_t got = window.size() - zs.avail_out;
+        while (next_filter < total + got) {
+            if (window[next_filter - total] > 4) {
+                ok = false;
+                break;
+            }
+            next_filter += row_bytes + 1;
+        }
+        total += got;
+        if (total > expected)
+            ok = false;
+    }
+    inflateEnd(&zs);
+    return ok && status == Z_STREAM_END && total == expected;
+}
+
+}  // namespace kestran::pdf

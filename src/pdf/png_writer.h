@@ -1,0 +1,51 @@
+// A small PNG encoder made for extraction: every bit depth and colour type the
+// format has, a deflate tuned for speed, and a way to store a zlib stream that
+// already holds PNG-filtered rows without touching it.
+#ifndef KESTRAN_PDF_PNG_WRITER_H
+#define KESTRAN_PDF_PNG_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace kestran::pdf {
+
+enum class PngColor : uint8_t { Gray = 0, Rgb = 2, Palette = 3, GrayAlpha = 4, Rgba = 6 };
+
+struct PngFormat {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int bit_depth = 8;            // 1, 2, 4, 8 or 16, as the colour type allows
+    PngColor color = PngColor::Rgb;
+    std::vector<uint8_t> palette;       // RGB triples, Palette only
+    std::vector<uint8_t> transparency;  // tRNS: alpha per palette entry
+};
+
+// Bytes of one unfiltered row (samples packed, 16-bit big-endian).
+size_t PngRowBytes(const PngFormat& format);
+
+// False when the combination of colour type, depth and size is not valid PNG.
+bool IsValidPngFormat(const PngFormat& format);
+
+// Deflate effort, 1 (fastest) to 9. Level 1 of libdeflate is faster than zlib's
+// and smaller too; see the measurements in the extraction notes of the README.
+constexpr int kDefaultPngLevel = 1;
+
+// Encodes `height` rows of `PngRowBytes` bytes each, `stride` bytes apart, into
+// `out` (replaced). `should_stop` (may be null) is polled between rows; when it
+// answers true encoding ends and false is returned. False also on a bad format.
+bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std::vector<uint8_t>& out,
+               int level = kDefaultPngLevel, bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr);
+
+// Builds a PNG around a zlib stream whose inflated content is already the
+// filtered image data (one filter byte and PngRowBytes bytes per row).
+bool WrapPngIdat(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& out);
+
+// Checks that `zlib_data` inflates to exactly `height` filtered rows of the
+// format with valid filter bytes, so that wrapping it gives a PNG that decodes.
+bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size);
+
+}  // namespace kestran::pdf
+
+#endif
