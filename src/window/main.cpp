@@ -1,0 +1,3 @@
+#include "window/main_app.h"
+
+wxIMPLEMENT_APP(MainApp);
