@@ -41,6 +41,46 @@ bool InvertedDecode(fz_context* ctx, fz_image* img)
     return true;
 }
 
+// The coverage MuPDF's renderer gives a mask drawn over a w x h image: the
+// mask clips a full-size fill on an alpha-only pixmap.
+fz_pixmap* DrawMaskAtSize(fz_context* ctx, fz_image* mask, int w, int h)
+{
+    fz_pixmap* dst = fz_new_pixmap(ctx, nullptr, w, h, nullptr, 1);
+    fz_device* dev = nullptr;
+    fz_path* path = nullptr;
+    fz_var(dev);
+    fz_var(path);
+    fz_try(ctx)
+    {
+        fz_clear_pixmap(ctx, dst);
+        dev = fz_new_draw_device(ctx, fz_identity, dst);
+        const fz_matrix m = fz_scale(static_cast<float>(w), static_cast<float>(h));
+        if (mask->imagemask) {
+            const float white = 1.0f;
+            fz_fill_image_mask(ctx, dev, mask, m, fz_device_gray(ctx), &white, 1.0f, fz_default_color_params);
+        } else {
+            path = fz_new_path(ctx);
+            fz_rectto(ctx, path, 0, 0, static_cast<float>(w), static_cast<float>(h));
+            const float black = 0.0f;
+            fz_clip_image_mask(ctx, dev, mask, m, fz_infinite_rect);
+            fz_fill_path(ctx, dev, path, 0, fz_identity, fz_device_gray(ctx), &black, 1.0f, fz_default_color_params);
+            fz_pop_clip(ctx, dev);
+        }
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_path(ctx, path);
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx)
+    {
+        fz_drop_pixmap(ctx, dst);
+        fz_rethrow(ctx);
+    }
+    return dst;
+}
+
 bool StopRequested(void*) { return CancelRequested(); }
 
 // Un-premultiplies one colour sample.
@@ -363,34 +403,40 @@ bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out)
 
 bool ImageEncoder::RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha)
 {
+    // MuPDF decodes a soft mask or stencil /Mask into one value per pixel that
+    // is the opacity it paints with (/Decode applied). A mask of another size
+    // is scaled with MuPDF's own scaler, as its renderer does.
     fz_image* mask = img->mask;
     if (mask == nullptr)
         return false;
     const int w = img->w;
     const int h = img->h;
     fz_pixmap* pix = nullptr;
-    fz_device* dev = nullptr;
+    fz_pixmap* scaled = nullptr;
     bool ok = MuTry(ctx_, [&] {
-        pix = fz_new_pixmap(ctx_, fz_device_gray(ctx_), w, h, nullptr, 0);
-        fz_clear_pixmap_with_value(ctx_, pix, 0);
-        dev = fz_new_draw_device(ctx_, fz_identity, pix);
-        fz_matrix m = fz_make_matrix(static_cast<float>(w), 0, 0, static_cast<float>(-h), 0, static_cast<float>(h));
-        if (mask->imagemask) {
-            const float white = 1.0f;
-            fz_fill_image_mask(ctx_, dev, mask, m, fz_device_gray(ctx_), &white, 1.0f, fz_default_color_params);
-        } else {
-            fz_fill_image(ctx_, dev, mask, m, 1.0f, fz_default_color_params);
-        }
-        fz_close_device(ctx_, dev);
+        pix = fz_get_unscaled_pixmap_from_image(ctx_, mask);
+        if (fz_pixmap_width(ctx_, pix) != w || fz_pixmap_height(ctx_, pix) != h)
+            scaled = DrawMaskAtSize(ctx_, mask, w, h);
+        else
+            scaled = fz_keep_pixmap(ctx_, pix);
     });
-    if (ok) {
+    if (ok && scaled != nullptr && fz_pixmap_width(ctx_, scaled) == w && fz_pixmap_height(ctx_, scaled) == h) {
         alpha.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-        const unsigned char* s = fz_pixmap_samples(ctx_, pix);
-        const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
-        for (int y = 0; y < h; ++y)
-            std::memcpy(alpha.data() + static_cast<size_t>(y) * w, s + stride * y, static_cast<size_t>(w));
+        const unsigned char* s = fz_pixmap_samples(ctx_, scaled);
+        const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, scaled));
+        const int n = fz_pixmap_components(ctx_, scaled);
+        // An alpha-only pixmap holds the opacity; a gray one its luminosity, which is the opacity too.
+        const int channel = fz_pixmap_alpha(ctx_, scaled) ? n - 1 : 0;
+        for (int y = 0; y < h; ++y) {
+            const unsigned char* src = s + stride * static_cast<size_t>(y) + channel;
+            uint8_t* dst = alpha.data() + static_cast<size_t>(y) * w;
+            for (int x = 0; x < w; ++x, src += n)
+                dst[x] = *src;
+        }
+    } else {
+        ok = false;
     }
-    fz_drop_device(ctx_, dev);
+    fz_drop_pixmap(ctx_, scaled);
     fz_drop_pixmap(ctx_, pix);
     return ok;
 }
@@ -398,21 +444,15 @@ bool ImageEncoder::RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha)
 bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
 {
     fz_image* img = drawn.image.get();
-    const int w = img->w;
-    const int h = img->h;
     fz_pixmap* pix = nullptr;
-    fz_device* dev = nullptr;
-    bool ok = MuTry(ctx_, [&] {
-        pix = fz_new_pixmap(ctx_, fz_device_gray(ctx_), w, h, nullptr, 0);
-        fz_clear_pixmap_with_value(ctx_, pix, 0);
-        dev = fz_new_draw_device(ctx_, fz_identity, pix);
-        fz_matrix m = fz_make_matrix(static_cast<float>(w), 0, 0, static_cast<float>(-h), 0, static_cast<float>(h));
-        const float white = 1.0f;
-        fz_fill_image_mask(ctx_, dev, img, m, fz_device_gray(ctx_), &white, 1.0f, fz_default_color_params);
-        fz_close_device(ctx_, dev);
-    });
+    bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
     bool done = false;
-    if (ok) {
+    if (ok && pix != nullptr) {
+        // MuPDF gives the coverage: 255 where the stencil paints.
+        const int w = fz_pixmap_width(ctx_, pix);
+        const int h = fz_pixmap_height(ctx_, pix);
+        const int n = fz_pixmap_components(ctx_, pix);
+        const int channel = fz_pixmap_alpha(ctx_, pix) ? n - 1 : 0;
         // One bit per pixel: index 1 is the paint colour, index 0 transparent.
         PngFormat format;
         format.width = static_cast<uint32_t>(w);
@@ -429,14 +469,13 @@ bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
         const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
         for (int y = 0; y < h; ++y) {
             uint8_t* row = rows.data() + row_bytes * static_cast<size_t>(y);
-            const unsigned char* src = s + stride * static_cast<size_t>(y);
-            for (int x = 0; x < w; ++x)
-                if (src[x] >= 128)
+            const unsigned char* src = s + stride * static_cast<size_t>(y) + channel;
+            for (int x = 0; x < w; ++x, src += n)
+                if (*src >= 128)
                     row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
         }
         done = Finish(format, rows.data(), row_bytes, out);
     }
-    fz_drop_device(ctx_, dev);
     fz_drop_pixmap(ctx_, pix);
     return done;
 }
