@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -16,6 +17,8 @@
 #include <openjpeg-2.5/openjpeg.h>
 #include <png.h>
 #include <zlib.h>
+
+#include "pdf/pdf_service.h"
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -625,7 +628,8 @@ ImageObject StencilImage(int width, int height, uint32_t seed) {
         for (int x = 0; x < width; ++x) {
             double dx = (x + 0.5) / width - 0.5, dy = (y + 0.5) / height - 0.5;
             double r = std::sqrt(dx * dx + dy * dy);
-            bool painted = (r > 0.2 && r < 0.45) || ((x + seed) % 9 == 0);
+            // The top-left block makes it asymmetric, so a flipped copy is caught.
+            bool painted = (r > 0.2 && r < 0.45) || ((x + seed) % 9 == 0) || (y < height / 4 && x < width / 3);
             p.Put(painted ? 0 : 1);  // default /Decode [0 1]: 0 paints
         }
         p.EndRow();
@@ -1314,7 +1318,9 @@ std::vector<uint8_t> DrawImageWithMupdf(const std::string& pdf_bytes, int object
         dst = fz_new_pixmap(c, fz_device_rgb(c), w, h, nullptr, 1);
         fz_clear_pixmap(c, dst);
         dev = fz_new_draw_device(c, fz_identity, dst);
-        fz_matrix m = fz_make_matrix(static_cast<float>(w), 0, 0, static_cast<float>(-h), 0, static_cast<float>(h));
+        // In fitz the unit square maps the first image row to y = 0, so a plain
+        // scale draws the image upright.
+        fz_matrix m = fz_scale(static_cast<float>(w), static_cast<float>(h));
         if (img->imagemask) {
             float color[3] = {((stencil_rgb >> 16) & 255) / 255.0f, ((stencil_rgb >> 8) & 255) / 255.0f,
                               (stencil_rgb & 255) / 255.0f};
@@ -1374,6 +1380,74 @@ int MaxRgbaDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
                 worst = std::max(worst, std::abs(int(a[i + k]) - int(b[i + k])));
     }
     return worst;
+}
+
+// ---------------------------------------------------------------------------
+// Running the PDF service
+
+std::string ImageName(const std::string& stem, int page, int index, const std::string& ext, int copy) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "-%03d-%02d", page, index);
+    std::string name = stem + buf;
+    if (copy >= 2)
+        name += " (" + std::to_string(copy) + ")";
+    return name + "." + ext;
+}
+
+std::vector<std::string> ExpectedNames(const FixturePdf& pdf, const std::string& stem, const std::set<int>& pages) {
+    std::map<int, int> per_page;
+    std::vector<std::string> names;
+    for (const auto& img : pdf.images) {
+        if (!pages.empty() && pages.count(img.page) == 0)
+            continue;
+        names.push_back(ImageName(stem, img.page, ++per_page[img.page], img.ext));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+struct ProgressContext {
+    ExtractRun* run;
+    const ProgressHook* hook;
+};
+
+int ProgressTrampoline(void* context, int done, int total) {
+    auto* pc = static_cast<ProgressContext*>(context);
+    pc->run->progress.emplace_back(done, total);
+    return (pc->hook && *pc->hook) ? (*pc->hook)(done, total) : 0;
+}
+
+}  // namespace
+
+ExtractRun RunExtract(const std::string& source, const std::string& range, const std::string& output_dir,
+                      const ProgressHook& hook) {
+    ExtractRun run;
+    PdfServiceTable table;
+    std::memset(&table, 0, sizeof table);
+    if (CreatePdfService(&table) != 0 || !table.ExtractImages) {
+        run.result = -100;
+        return run;
+    }
+    ProgressContext pc{&run, &hook};
+    run.result = table.ExtractImages(source.c_str(), range.c_str(), output_dir.c_str(), &pc, ProgressTrampoline);
+    FreePdfService(&table);
+    return run;
+}
+
+std::vector<std::string> StrayFiles(const std::filesystem::path& dir) {
+    static const std::regex final_name(R"(.+-\d{3,}-\d{2,}( \(\d+\))?\.(png|jpg|jp2))");
+    std::vector<std::string> stray;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (!std::regex_match(name, final_name) || name[0] == '.')
+            stray.push_back(name);
+    }
+    std::sort(stray.begin(), stray.end());
+    return stray;
 }
 
 }  // namespace fixtures

@@ -13,7 +13,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -296,6 +298,32 @@ std::vector<uint8_t> DrawImageWithMupdf(const std::string& pdf_bytes, int object
 // Largest per-channel difference between two RGBA buffers, ignoring the colour of
 // pixels that are (nearly) transparent in both.
 int MaxRgbaDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+// ---------------------------------------------------------------------------
+// Running the PDF service
+
+// "<stem>-<page, 3 digits at least>-<index, 2 digits at least>.<ext>", plus
+// " (n)" before the extension for copy n >= 2.
+std::string ImageName(const std::string& stem, int page, int index, const std::string& ext, int copy = 1);
+// The names a correct extraction of `pdf` writes for source stem `stem`,
+// sorted; `pages` empty = every page, else only images first drawn on them.
+std::vector<std::string> ExpectedNames(const FixturePdf& pdf, const std::string& stem,
+                                       const std::set<int>& pages = {});
+
+struct ExtractRun {
+    int result = -1;
+    std::vector<std::pair<int, int>> progress;  // (done, total) of every call
+};
+// Called from the progress function; its return value is handed back to the
+// service (-2 asks it to abandon the file).
+using ProgressHook = std::function<int(int done, int total)>;
+// Creates a PDF service (as each job does), runs ExtractImages once and frees it.
+ExtractRun RunExtract(const std::string& source, const std::string& range, const std::string& output_dir,
+                      const ProgressHook& hook = ProgressHook());
+
+// Files in `dir` that are not final image names ("<stem>-NNN-NN[ (n)].ext"):
+// temporary or partial files an extraction must never leave behind.
+std::vector<std::string> StrayFiles(const std::filesystem::path& dir);
 
 }  // namespace fixtures
 
