@@ -1,0 +1,342 @@
+// kestran-extract: the extraction engine of the program from the command line,
+// for scripts and for measuring. It runs the very same PDF service as the
+// window's job, writes the same daily log entries and follows the same rules:
+// input files are only read, existing files are never overwritten.
+//
+// Exit status: 0 when every file succeeded, 1 when some failed (an interrupted
+// file counts as failed), 2 for a usage error.
+#include <getopt.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <wx/arrstr.h>
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/init.h>
+#include <wx/string.h>
+
+#include "common/app_util.h"
+#include "common/file_util.h"
+#include "domain/page_range.h"
+#include "pdf/image_extractor.h"
+#include "pdf/pdf_service.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+    wxString output_dir;
+    bool source_folder = false;
+    bool quiet = false;
+    bool has_range = false;
+    wxString range;
+    std::vector<wxString> inputs;
+};
+
+void PrintUsage(FILE* out)
+{
+    std::fprintf(out,
+                 "Usage: kestran-extract [options] PDF-or-folder...\n"
+                 "Writes the images of PDF files: JPEG and JPEG 2000 images as they are stored,\n"
+                 "every other image as a lossless PNG with its transparency.\n"
+                 "\n"
+                 "  -o, --output DIR        write the images into DIR (default: %s)\n"
+                 "  -s, --source-folder     write each file's images beside the file\n"
+                 "  -p, --pages RANGE       pages to extract, e.g. 1,3,4,5-10 (default: all)\n"
+                 "  -q, --quiet             print no line per file and no summary\n"
+                 "      --help              show this help and exit\n"
+                 "      --version           show the version and exit\n"
+                 "\n"
+                 "A folder stands for the PDF files directly in it. Images are named\n"
+                 "<file>-<page>-<image>.<ext>; an existing file is never overwritten.\n"
+                 "Exit status: 0 all files done, 1 some failed or interrupted, 2 usage error.\n",
+                 "Documents/Olvarin/Olvarin Kestran");
+}
+
+// 0 to go on, otherwise the exit status.
+int ParseOptions(int argc, char** argv, Options& options, bool& done)
+{
+    enum { kHelp = 1000, kVersion };
+    static const option kLong[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"source-folder", no_argument, nullptr, 's'},
+        {"pages", required_argument, nullptr, 'p'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    done = false;
+    opterr = 1;
+    for (;;) {
+        int c = getopt_long(argc, argv, "o:sp:q", kLong, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 'o': options.output_dir = wxString::FromUTF8(optarg); break;
+        case 's': options.source_folder = true; break;
+        case 'p':
+            options.has_range = true;
+            options.range = wxString::FromUTF8(optarg);
+            break;
+        case 'q': options.quiet = true; break;
+        case kHelp:
+            PrintUsage(stdout);
+            done = true;
+            return kExitOk;
+        case kVersion:
+            std::printf("kestran-extract %s\n", KESTRAN_VERSION);
+            done = true;
+            return kExitOk;
+        default:
+            std::fprintf(stderr, "Try 'kestran-extract --help'.\n");
+            return kExitUsage;
+        }
+    }
+    for (int i = optind; i < argc; ++i)
+        options.inputs.push_back(wxString::FromUTF8(argv[i]));
+    if (options.inputs.empty()) {
+        std::fprintf(stderr, "kestran-extract: no PDF file or folder given\nTry 'kestran-extract --help'.\n");
+        return kExitUsage;
+    }
+    if (options.source_folder && !options.output_dir.empty()) {
+        std::fprintf(stderr, "kestran-extract: --output and --source-folder exclude each other\n");
+        return kExitUsage;
+    }
+    if (options.has_range) {
+        wxString typed = options.range;
+        wxString matched = MatchPageRange(typed);
+        if (matched.empty()) {
+            std::fprintf(stderr, "kestran-extract: invalid page range '%s' (for example: 1,3,4,5-10)\n",
+                         options.range.utf8_str().data());
+            return kExitUsage;
+        }
+        options.range = matched;
+    }
+    return kExitOk;
+}
+
+wxString Absolute(const wxString& path)
+{
+    wxFileName name(path);
+    name.MakeAbsolute();
+    wxString full = name.GetFullPath();
+    while (full.size() > 1 && full.EndsWith("/"))
+        full.RemoveLast();
+    return full;
+}
+
+// The files to extract, in order: a file as given; a folder as the window's
+// Add Folder reads it (its own *.pdf files in any case, no subfolders), sorted.
+// A path that is neither is reported and counted as failed.
+std::vector<wxString> CollectFiles(const std::vector<wxString>& inputs, int& missing)
+{
+    std::vector<wxString> files;
+    for (const wxString& input : inputs) {
+        wxString path = Absolute(input);
+        if (wxDir::Exists(path)) {
+            wxArrayString list;
+            FileUtil::ListFiles(path, list, "*.pdf");
+            list.Sort();
+            for (const wxString& f : list)
+                files.push_back(f);
+        } else if (wxFileName::FileExists(path)) {
+            files.push_back(path);
+        } else {
+            std::fprintf(stderr, "%s: failed: no such file or folder\n", input.utf8_str().data());
+            ++missing;
+        }
+    }
+    return files;
+}
+
+const char* ResultText(int result)
+{
+    switch (result) {
+    case KESTRAN_EXTRACT_OK: return "done";
+    case KESTRAN_EXTRACT_CANNOT_OPEN: return "cannot open it (not a PDF, damaged beyond repair, or needs a password)";
+    case KESTRAN_EXTRACT_NO_PAGE: return "the page range does not fit the pages of the file";
+    case KESTRAN_EXTRACT_OUTPUT_FOLDER: return "the output folder is missing or not writable";
+    case KESTRAN_EXTRACT_WRITE_FAILED: return "an image could not be written (disk full?)";
+    case KESTRAN_EXTRACT_CANCELLED: return "interrupted";
+    case KESTRAN_EXTRACT_BAD_ARGUMENT: return "bad argument";
+    default: return "failed";
+    }
+}
+
+std::string FormatBytes(uint64_t bytes)
+{
+    return FileUtil::FormatSize(bytes).utf8_str().data();
+}
+
+void WriteJobLog(const wxString& text, const wxString& detail, int code)
+{
+    FileUtil::WriteLog(text + " [" + detail + "] [" + wxString::Format("%d", code) + "]\n");
+}
+
+// Ctrl+C (and a polite kill) stop the job like the window's Stop: the file in
+// work is abandoned (the service never leaves a partial image) and no further
+// file starts. Signals are taken by a thread of their own, so the stop request
+// runs as ordinary code rather than inside a signal handler.
+class InterruptWatcher {
+public:
+    explicit InterruptWatcher(Pdf2xxService* service) : service_(service)
+    {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] {
+            int signal = 0;
+            while (sigwait(&signals_, &signal) == 0) {
+                if (finished_.load())
+                    return;
+                interrupted_.store(true);
+                service_->SetCancel(1);
+            }
+        });
+    }
+
+    ~InterruptWatcher()
+    {
+        finished_.store(true);
+        pthread_kill(thread_.native_handle(), SIGINT);
+        thread_.join();
+    }
+
+    bool Interrupted() const { return interrupted_.load(); }
+
+private:
+    Pdf2xxService* service_;
+    sigset_t signals_{};
+    std::atomic<bool> interrupted_{false};
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+struct FileOutcome {
+    int result = KESTRAN_EXTRACT_OK;
+    kestran::pdf::ExtractStats stats;
+    double seconds = 0;
+};
+
+int Run(const Options& options)
+{
+    std::unique_ptr<Pdf2xxService, void (*)(Pdf2xxService*)> p2x(
+        CreatePdf2xxService(AppUtil::GetExeDir().utf8_str().data()), FreePdf2xxService);
+    if (!p2x) {
+        std::fprintf(stderr, "kestran-extract: out of memory\n");
+        return kExitSomeFailed;
+    }
+    InterruptWatcher watcher(p2x.get());
+
+    int failed = 0;
+    std::vector<wxString> files = CollectFiles(options.inputs, failed);
+    wxString output_dir;
+    if (!options.source_folder) {
+        output_dir = options.output_dir.empty() ? AppUtil::GetDefaultOutputDir() : Absolute(options.output_dir);
+        if (!wxDir::Exists(output_dir) && !wxFileName::Mkdir(output_dir, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL)) {
+            std::fprintf(stderr, "kestran-extract: cannot create the output folder %s\n",
+                         output_dir.utf8_str().data());
+            return kExitSomeFailed;
+        }
+    }
+
+    PdfServiceTable table{};
+    CreatePdfService(&table);  // one job: clears any earlier stop
+    WriteJobLog("Begin", wxString(), 0);
+
+    const auto job_start = std::chrono::steady_clock::now();
+    int succeeded = 0;
+    int images = 0;
+    uint64_t bytes = 0;
+    for (const wxString& file : files) {
+        if (watcher.Interrupted())
+            break;
+        const std::string source = file.utf8_str().data();
+        wxString folder = options.source_folder ? wxFileName(file).GetPath() : output_dir;
+        folder.Replace("\\", "/");
+        FileOutcome outcome;
+        const auto start = std::chrono::steady_clock::now();
+
+        // The range is checked against each file as the window checks a
+        // "Selected Page" cell: a range the window would refuse fails the file.
+        int count = p2x->GetPageCount(p2x.get(), source.c_str(), 0);
+        wxString range = wxString::Format("1-%d", count > 0 ? count : 1);
+        if (count <= 0) {
+            outcome.result = KESTRAN_EXTRACT_CANNOT_OPEN;
+        } else if (options.has_range) {
+            range = options.range;
+            if (!CheckPageRange(range, count))
+                outcome.result = KESTRAN_EXTRACT_NO_PAGE;
+        }
+        if (outcome.result == KESTRAN_EXTRACT_OK)
+            outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.utf8_str().data(),
+                                                                 folder.utf8_str().data(), nullptr, nullptr,
+                                                                 &outcome.stats);
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        WriteJobLog(file, folder, outcome.result);
+
+        images += outcome.stats.images_written;
+        bytes += outcome.stats.bytes_written;
+        if (outcome.result == KESTRAN_EXTRACT_OK) {
+            ++succeeded;
+            if (!options.quiet)
+                std::printf("%s: %d image%s, %s, %.2f s%s\n", source.c_str(), outcome.stats.images_written,
+                            outcome.stats.images_written == 1 ? "" : "s", FormatBytes(outcome.stats.bytes_written).c_str(),
+                            outcome.seconds,
+                            outcome.stats.images_skipped > 0
+                                ? (", " + std::to_string(outcome.stats.images_skipped) + " skipped").c_str()
+                                : "");
+        } else {
+            ++failed;
+            // Failures go to standard error even when quiet.
+            std::fprintf(stderr, "%s: failed: %s\n", source.c_str(), ResultText(outcome.result));
+        }
+        std::fflush(stdout);
+    }
+
+    WriteJobLog("Finish", wxString(), 0);
+    FreePdfService(&table);
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - job_start).count();
+    if (watcher.Interrupted())
+        std::fprintf(stderr, "kestran-extract: interrupted\n");
+    if (!options.quiet)
+        std::printf("%d file%s done, %d failed: %d image%s, %s in %.2f s\n", succeeded, succeeded == 1 ? "" : "s",
+                    failed, images, images == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds);
+    if (watcher.Interrupted() && succeeded < static_cast<int>(files.size()))
+        return kExitSomeFailed;
+    return failed > 0 ? kExitSomeFailed : kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    bool done = false;
+    int status = ParseOptions(argc, argv, options, done);
+    if (status != kExitOk || done)
+        return status;
+
+    wxInitializer wx;
+    if (!wx.IsOk()) {
+        std::fprintf(stderr, "kestran-extract: cannot initialise\n");
+        return kExitSomeFailed;
+    }
+    return Run(options);
+}
