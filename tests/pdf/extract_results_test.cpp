@@ -2,6 +2,8 @@
 // Whatever happens, no temporary or partial file stays in the output folder
 // and the input file is left exactly as it was.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -204,6 +206,24 @@ TEST_F(ExtractResults, OutputFolderNotWritable) {
     EXPECT_EQ(RunExtract(Source(MakeMultiPagePdf(1).bytes).string(), "1", ro.string()).result,
               KESTRAN_EXTRACT_OUTPUT_FOLDER);
     EXPECT_TRUE(ListFiles(ro).empty());
+}
+
+// A full disk, simulated with a file-size limit on this process: the write
+// fails, the job says so, and neither a partial image nor a temporary file stays.
+TEST_F(ExtractResults, WriteFailureIsReportedAndLeavesNoPartialFile) {
+    FixturePdf pdf = MakeManyImagesPdf(8, 96);
+    fs::path src = Source(pdf.bytes);
+    struct rlimit old_limit {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 4096;  // every PNG here is larger
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ExtractRun run = RunExtract(src.string(), "1", out_.string());
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(run.result, KESTRAN_EXTRACT_WRITE_FAILED);
+    EXPECT_TRUE(ListFiles(out_).empty()) << ::testing::PrintToString(ListFiles(out_));
 }
 
 TEST_F(ExtractResults, NullOrEmptyArguments) {
