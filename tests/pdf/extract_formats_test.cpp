@@ -7,6 +7,10 @@
 #include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
 
+extern "C" {
+#include <mupdf/fitz.h>
+}
+
 namespace fs = std::filesystem;
 using namespace fixtures;
 
@@ -256,6 +260,50 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ExtractSixteenBit, ::testing::Values(FlateKind::
 
 // ---------------------------------------------------------------------------
 // Masks
+
+// The reference itself: the soft-masked image composed over the page's blue
+// rectangle must be what MuPDF renders for the page, orientation included.
+TEST(ReferenceDrawing, MatchesThePageMupdfRenders) {
+    FixturePdf pdf = MakeSoftMaskPdf(false);
+    int w = 0, h = 0;
+    std::vector<uint8_t> ref = DrawImageWithMupdf(pdf.bytes, pdf.images[0].object, &w, &h);
+    ASSERT_EQ(w, 40);
+    ASSERT_EQ(h, 30);
+    TempDir dir;
+    WriteFile(dir / "page.pdf", pdf.bytes);
+    fz_context* ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    ASSERT_NE(ctx, nullptr);
+    fz_register_document_handlers(ctx);
+    fz_document* doc = nullptr;
+    fz_pixmap* pix = nullptr;
+    fz_var(doc);
+    fz_var(pix);
+    fz_try(ctx) {
+        doc = fz_open_document(ctx, (dir / "page.pdf").c_str());
+        // The image is placed at (72, 400) with size 320 x 240: one eighth maps it 1:1.
+        pix = fz_new_pixmap_from_page_number(ctx, doc, 0, fz_scale(0.125f, 0.125f), fz_device_rgb(ctx), 0);
+    }
+    fz_catch(ctx) {}
+    ASSERT_NE(pix, nullptr);
+    const unsigned char* s = fz_pixmap_samples(ctx, pix);
+    const int stride = fz_pixmap_stride(ctx, pix);
+    const int x0 = 9, y0 = (792 - 400 - 240) / 8;
+    int worst = 0;
+    for (int y = 1; y < h - 1; ++y)
+        for (int x = 1; x < w - 1; ++x) {
+            const uint8_t* r = &ref[(static_cast<size_t>(y) * w + x) * 4];
+            const unsigned char* p = s + static_cast<size_t>(y0 + y) * stride + (x0 + x) * 3;
+            const int blue[3] = {0, 0, 255};
+            for (int k = 0; k < 3; ++k) {
+                int want = (r[k] * r[3] + blue[k] * (255 - r[3]) + 127) / 255;
+                worst = std::max(worst, std::abs(want - p[k]));
+            }
+        }
+    fz_drop_pixmap(ctx, pix);
+    fz_drop_document(ctx, doc);
+    fz_drop_context(ctx);
+    EXPECT_LE(worst, 8);
+}
 
 TEST_F(ExtractFormats, SoftMaskAtImageSizeBecomesAlpha) {
     ASSERT_NO_FATAL_FAILURE(Extract(MakeSoftMaskPdf(false)));
