@@ -1,0 +1,372 @@
+#include "gui_test_support.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/ffile.h>
+#include <wx/filename.h>
+#include <wx/stopwatch.h>
+#include <wx/toplevel.h>
+#include <wx/wfstream.h>
+#include <wx/zipstrm.h>
+
+#include <gtk/gtk.h>
+
+#include "common/face_table.h"
+#include "common/image_util.h"
+#include "window/main_frame.h"
+
+extern char** environ;
+
+namespace guitest {
+
+GuiTestApp& App()
+{
+    return *static_cast<GuiTestApp*>(wxTheApp);
+}
+
+bool GuiTestApp::OnInit()
+{
+    MainApp::PrepareImages();
+    return true;
+}
+
+MainFrame* GuiTestApp::RunStartUp(const wxString& install_dir, const wxString& frame_class, wxString* error)
+{
+    install_dir_ = install_dir;
+    frame_class_ = frame_class;
+    steps.clear();
+    faces_when_frame_made = 0;
+    fatal_message.clear();
+    ImageUtil::SetThemeDir(install_dir + "/Themes");
+    recording_ = true;
+    MainFrame* frame = StartUp(error);
+    recording_ = false;
+    return frame;
+}
+
+void GuiTestApp::CreateSettings()
+{
+    if (recording_)
+        steps.push_back("settings");
+    MainApp::CreateSettings();
+}
+
+bool GuiTestApp::LoadOptions(wxString* error)
+{
+    if (recording_)
+        steps.push_back("options");
+    return MainApp::LoadOptions(error);
+}
+
+void GuiTestApp::PrepareImages()
+{
+    if (recording_)
+        steps.push_back("images");
+    MainApp::PrepareImages();
+}
+
+void GuiTestApp::LoadTheme()
+{
+    if (recording_)
+        steps.push_back("face");
+    MainApp::LoadTheme();
+}
+
+MainFrame* GuiTestApp::MakeFrame(wxString* error)
+{
+    if (recording_) {
+        steps.push_back("frame");
+        faces_when_frame_made = FaceCount();
+    }
+    return MainApp::MakeFrame(error);
+}
+
+wxString GuiTestApp::GetInstallDir() const
+{
+    return install_dir_.empty() ? MainApp::GetInstallDir() : install_dir_;
+}
+
+wxString GuiTestApp::GetFrameClassName() const
+{
+    return frame_class_.empty() ? MainApp::GetFrameClassName() : frame_class_;
+}
+
+void GuiTestApp::ReportFatal(const wxString& message)
+{
+    fatal_message = message;  // never a modal box inside the test run
+}
+
+bool PumpUntil(const std::function<bool()>& done, int ms)
+{
+    wxStopWatch watch;
+    while (!done() && watch.Time() < ms) {
+        wxTheApp->Yield(true);
+        wxMilliSleep(5);
+    }
+    return done();
+}
+
+void Pump(int ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+bool ShowAndWait(wxWindow* frame)
+{
+    frame->Show(true);
+    const bool mapped = PumpUntil([frame] { return gtk_widget_get_mapped(frame->m_widget) != 0; });
+    frame->Refresh();
+    frame->Update();
+    Pump(150);  // the first paint reaches the server
+    return mapped;
+}
+
+void DestroyAllTopLevels()
+{
+    for (wxWindow* top : wxTopLevelWindows)
+        top->Destroy();
+    PumpUntil([] { return wxTopLevelWindows.empty(); });
+}
+
+wxImage GrabScreen(const wxRect& rect)
+{
+    wxBitmap bitmap(rect.width, rect.height, 24);
+    {
+        wxScreenDC screen;
+        wxMemoryDC memory(bitmap);
+        memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+    }
+    return bitmap.ConvertToImage();
+}
+
+wxColour ScreenPixel(const wxPoint& p)
+{
+    const wxImage image = GrabScreen(wxRect(p, wxSize(1, 1)));
+    return wxColour(image.GetRed(0, 0), image.GetGreen(0, 0), image.GetBlue(0, 0));
+}
+
+wxImage GrabWindow(wxWindow* window)
+{
+    return GrabScreen(wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize()));
+}
+
+bool SameColour(const wxColour& a, const wxColour& b, int tolerance)
+{
+    return std::abs(a.Red() - b.Red()) <= tolerance && std::abs(a.Green() - b.Green()) <= tolerance &&
+           std::abs(a.Blue() - b.Blue()) <= tolerance;
+}
+
+wxFrame* MakeHostFrame(const wxSize& client, const wxPoint& pos)
+{
+    // Borderless: outer size == client size, with or without a window manager.
+    return new wxFrame(nullptr, wxID_ANY, "Kestran test host", pos, client, wxBORDER_NONE);
+}
+
+wxImage SolidImage(int width, int height, const wxColour& colour)
+{
+    wxImage image(width, height);
+    image.SetRGB(wxRect(0, 0, width, height), colour.Red(), colour.Green(), colour.Blue());
+    image.InitAlpha();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.SetAlpha(x, y, 255);
+    return image;
+}
+
+wxImage GradientImage(int width, int height)
+{
+    wxImage image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const wxColour c = GradientAt(x, y);
+            image.SetRGB(x, y, c.Red(), c.Green(), c.Blue());
+        }
+    return image;
+}
+
+bool WriteTheme(const wxString& dir, const std::string& face_xml, const std::vector<ThemeImage>& images)
+{
+    if (!wxFileName::Mkdir(dir, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL))
+        return false;
+    {
+        wxFFile face(dir + "/face.xml", "wb");
+        if (!face.IsOpened() || !face.Write(face_xml.data(), face_xml.size()))
+            return false;
+    }
+    wxFFileOutputStream file(dir + "/default.zip");
+    if (!file.IsOk())
+        return false;
+    wxZipOutputStream zip(file);
+    for (const ThemeImage& item : images) {
+        if (!zip.PutNextEntry(wxString::FromUTF8(item.entry)))
+            return false;
+        if (!item.image.IsOk()) {
+            zip.Write(item.bytes.data(), item.bytes.size());
+            continue;
+        }
+        if (!item.image.SaveFile(zip, wxBITMAP_TYPE_PNG))
+            return false;
+    }
+    return zip.Close() && file.Close();
+}
+
+std::string WindowTheme::Face()
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<face>
+  <titlebar x="0" y="0" width="480" height="32">
+    <logo x="8" y="8" width="16" height="16"/>
+    <textcolour x="250" y="240" width="230"/>
+    <closebutton x="-4"/>
+  </titlebar>
+  <toolbar x="0" y="40" width="480" height="60">
+    <layout x="10" y="0" width="4" height="0"/>
+    <font x="1" height="10"/>
+    <add-file-image x="20" y="12" width="10"><textcolour x="1" y="2" width="3"/><offsety y="12"/></add-file-image>
+    <add-folder-image x="20" y="12" width="10"><textcolour x="1" y="2" width="3"/><offsety y="12"/></add-folder-image>
+    <delete-image x="20" y="12" width="10"><textcolour x="1" y="2" width="3"/><offsety y="12"/></delete-image>
+    <clear-all-image x="20" y="12" width="10"><textcolour x="1" y="2" width="3"/><offsety y="12"/></clear-all-image>
+  </toolbar>
+</face>
+)";
+}
+
+std::vector<ThemeImage> WindowTheme::Images()
+{
+    std::vector<ThemeImage> images = {
+        {"image/screen1.png", GradientImage(kWidth, kHeight)},
+        {"application/application.png", SolidImage(32, 32, wxColour(200, 100, 0))},
+        {"image/base/close-normal.png", SolidImage(20, 16, wxColour(200, 0, 0))},
+        {"image/base/close-current.png", SolidImage(20, 16, wxColour(220, 0, 0))},
+        {"image/base/close-pressed.png", SolidImage(20, 16, wxColour(160, 0, 0))},
+        {"image/titlebar/minimize-normal.png", SolidImage(18, 16, wxColour(0, 0, 200))},
+        {"image/titlebar/minimize-current.png", SolidImage(18, 16, wxColour(0, 0, 220))},
+        {"image/titlebar/minimize-pressed.png", SolidImage(18, 16, wxColour(0, 0, 160))},
+    };
+    for (const char* stem : {"add-file", "add-folder", "delete", "clear-all"}) {
+        const std::string base = std::string("image/toolbar/") + stem;
+        images.push_back({base + "-normal.png", SolidImage(50, 40, wxColour(240, 240, 240))});
+        images.push_back({base + "-current.png", SolidImage(50, 40, wxColour(200, 220, 255))});
+        images.push_back({base + "-pressed.png", SolidImage(50, 40, wxColour(150, 180, 230))});
+    }
+    return images;
+}
+
+bool WindowTheme::WriteInstall(const wxString& dir)
+{
+    const std::string option =
+        "<setting><url><update>https://example.com/kestran</update><help>https://example.com/help</help>"
+        "<support>https://example.com/support</support><product>https://example.com/</product></url></setting>\n";
+    if (!wxFileName::Mkdir(dir, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL))
+        return false;
+    wxFFile file(dir + "/option.cfg", "wb");
+    if (!file.IsOpened() || !file.Write(option.data(), option.size()))
+        return false;
+    file.Close();
+    return WriteTheme(dir + "/Themes", Face(), Images());
+}
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/kestran-gui-XXXXXX";
+    if (mkdtemp(pattern) != nullptr)
+        path_ = wxString::FromUTF8(pattern);
+}
+
+TempDir::~TempDir()
+{
+    if (!path_.empty())
+        wxFileName::Rmdir(path_, wxPATH_RMDIR_RECURSIVE);
+}
+
+ScopedThemeDir::ScopedThemeDir(const wxString& dir)
+{
+    old_ = ImageUtil::GetThemeDir();
+    ImageUtil::SetThemeDir(dir);
+}
+
+ScopedThemeDir::~ScopedThemeDir()
+{
+    ImageUtil::SetThemeDir(old_);
+}
+
+namespace {
+
+bool WindowManagerRunning()
+{
+    FILE* pipe = popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r");
+    if (pipe == nullptr)
+        return false;
+    char line[256] = {0};
+    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+    pclose(pipe);
+    return got && std::string(line).find("window id") != std::string::npos;
+}
+
+}  // namespace
+
+ScopedWindowManager::ScopedWindowManager()
+{
+    char arg0[] = "openbox";
+    char arg1[] = "--sm-disable";
+    char* argv[] = {arg0, arg1, nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "openbox", nullptr, nullptr, argv, environ) != 0)
+        return;
+    pid_ = pid;
+    if (!PumpUntil([] { return WindowManagerRunning(); }, 5000)) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        pid_ = 0;
+    }
+}
+
+ScopedWindowManager::~ScopedWindowManager()
+{
+    if (pid_ > 0) {
+        kill(static_cast<pid_t>(pid_), SIGTERM);
+        waitpid(static_cast<pid_t>(pid_), nullptr, 0);
+        Pump(100);
+    }
+}
+
+MessageBoxWatcher::MessageBoxWatcher()
+{
+    // A GLib timeout keeps firing inside the dialog's own modal loop.
+    source_ = g_timeout_add(30, reinterpret_cast<GSourceFunc>(&MessageBoxWatcher::OnTick), this);
+}
+
+MessageBoxWatcher::~MessageBoxWatcher()
+{
+    if (source_ != 0)
+        g_source_remove(source_);
+}
+
+int MessageBoxWatcher::OnTick(void* self)
+{
+    auto* watcher = static_cast<MessageBoxWatcher*>(self);
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr; item = item->next) {
+        GtkWidget* widget = GTK_WIDGET(item->data);
+        if (!GTK_IS_MESSAGE_DIALOG(widget) || !gtk_widget_get_visible(widget))
+            continue;
+        gchar* text = nullptr;
+        g_object_get(widget, "text", &text, nullptr);
+        const gchar* title = gtk_window_get_title(GTK_WINDOW(widget));
+        watcher->boxes_.push_back({wxString::FromUTF8(title != nullptr ? title : ""),
+                                   wxString::FromUTF8(text != nullptr ? text : "")});
+        g_free(text);
+        gtk_dialog_response(GTK_DIALOG(widget), GTK_RESPONSE_OK);
+    }
+    g_list_free(windows);
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace guitest

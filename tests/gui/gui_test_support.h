@@ -1,0 +1,164 @@
+// Shared pieces of the window tests: the one application object of the test
+// binary, event pumping, screen pixels, and small themes written to temp folders.
+#ifndef KESTRAN_TESTS_GUI_GUI_TEST_SUPPORT_H
+#define KESTRAN_TESTS_GUI_GUI_TEST_SUPPORT_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <wx/bitmap.h>
+#include <wx/colour.h>
+#include <wx/frame.h>
+#include <wx/image.h>
+#include <wx/string.h>
+
+#include "window/main_app.h"
+
+class MainFrame;
+
+namespace guitest {
+
+// The application object of the test binary. It is a MainApp, so the
+// start-up sequence can be run and watched from a test; its own OnInit only
+// registers the archive and image handlers.
+class GuiTestApp : public MainApp {
+public:
+    bool OnInit() override;
+
+    // Runs MainApp::StartUp on `install_dir` (option.cfg, Themes/), recording
+    // the steps in `steps`.
+    MainFrame* RunStartUp(const wxString& install_dir, const wxString& frame_class, wxString* error);
+
+    std::vector<std::string> steps;
+    size_t faces_when_frame_made = 0;
+    wxString fatal_message;
+
+    using MainApp::PrepareImages;
+
+protected:
+    void CreateSettings() override;
+    bool LoadOptions(wxString* error) override;
+    void PrepareImages() override;
+    void LoadTheme() override;
+    MainFrame* MakeFrame(wxString* error) override;
+    wxString GetInstallDir() const override;
+    wxString GetFrameClassName() const override;
+    void ReportFatal(const wxString& message) override;
+
+private:
+    wxString install_dir_;
+    wxString frame_class_;
+    bool recording_ = false;
+};
+
+GuiTestApp& App();
+
+// Processes events until `done` holds or `ms` milliseconds passed; returns `done()`.
+bool PumpUntil(const std::function<bool()>& done, int ms = 3000);
+// Processes events for `ms` milliseconds.
+void Pump(int ms);
+// Shows `frame` and waits until it is mapped and painted.
+bool ShowAndWait(wxWindow* frame);
+// Destroys every top-level window and waits until they are gone.
+void DestroyAllTopLevels();
+
+// A rectangle of the screen as the X server shows it.
+wxImage GrabScreen(const wxRect& rect);
+wxColour ScreenPixel(const wxPoint& screen_point);
+// Grabs a window's client area.
+wxImage GrabWindow(wxWindow* window);
+
+bool SameColour(const wxColour& a, const wxColour& b, int tolerance = 0);
+
+// A plain frame for hosting controls at known screen positions.
+wxFrame* MakeHostFrame(const wxSize& client = wxSize(400, 300), const wxPoint& pos = wxPoint(40, 40));
+
+// ---------------------------------------------------------------------------
+// Small themes written in code, so every number a test checks is known.
+struct ThemeImage {
+    std::string entry;  // path inside default.zip
+    wxImage image;      // stored as PNG; when not valid, `bytes` are stored as they are
+    std::string bytes;
+};
+
+// A solid image; alpha 255 everywhere.
+wxImage SolidImage(int width, int height, const wxColour& colour);
+// The gradient skin of the test screen: red = x & 255, green = y & 255, blue 90.
+wxImage GradientImage(int width, int height);
+inline wxColour GradientAt(int x, int y) { return wxColour(x & 255, y & 255, 90); }
+
+// Writes `face_xml` as face.xml and the images as default.zip into `dir`.
+bool WriteTheme(const wxString& dir, const std::string& face_xml, const std::vector<ThemeImage>& images);
+
+// The theme of the window tests: a 480 x 320 screen, a 32-pixel title bar
+// (logo at 8,8; close button 4 px from the right edge), the toolbar at
+// (0, 40, 480, 60) with layout x 10, gap 4, and 50 x 40 toolbar images of
+// slices 20 | 10 | 20 (text y 12).
+struct WindowTheme {
+    static constexpr int kWidth = 480;
+    static constexpr int kHeight = 320;
+    static std::string Face();
+    static std::vector<ThemeImage> Images();
+    // Writes an install tree into `dir`: option.cfg and Themes/.
+    static bool WriteInstall(const wxString& dir);
+};
+
+// A temporary folder removed with its contents at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const wxString& Path() const { return path_; }
+
+private:
+    wxString path_;
+};
+
+// Points ImageUtil at a theme folder for the scope, then back.
+class ScopedThemeDir {
+public:
+    explicit ScopedThemeDir(const wxString& dir);
+    ~ScopedThemeDir();
+
+private:
+    wxString old_;
+};
+
+// Runs a window manager (openbox) on the test display for the scope, for the
+// few behaviours that need one (iconify). Started() is false without openbox.
+class ScopedWindowManager {
+public:
+    ScopedWindowManager();
+    ~ScopedWindowManager();
+    bool Started() const { return pid_ > 0; }
+
+private:
+    long pid_ = 0;
+};
+
+// Answers every message box that opens while it lives (OK), remembering the
+// title and text of each, so code that shows one can run inside a test.
+class MessageBoxWatcher {
+public:
+    struct Box {
+        wxString title;
+        wxString text;
+    };
+    MessageBoxWatcher();
+    ~MessageBoxWatcher();
+    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+    const std::vector<Box>& Boxes() const { return boxes_; }
+
+private:
+    static int OnTick(void* self);
+    std::vector<Box> boxes_;
+    unsigned source_ = 0;
+};
+
+}  // namespace guitest
+
+#endif
