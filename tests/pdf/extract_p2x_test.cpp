@@ -127,6 +127,19 @@ TEST_F(P2xService, RenderPageOutsideTheDocumentIsNull) {
     EXPECT_TRUE(Render(path, 2, &w, &h));
 }
 
+TEST_F(P2xService, HostileFilesNeverCrashThePreviewService) {
+    for (const auto& [what, bytes] : MakeHostilePdfs()) {
+        std::string path = Source(bytes, "hostile.pdf");
+        int pages = Pages(path);
+        P2xOpenResult open = Open(path);
+        EXPECT_EQ(open.usable != 0, pages > 0) << what;
+        int w = 0, h = 0;
+        RgbBuffer rgb = Render(path, 1, &w, &h);
+        if (rgb)
+            EXPECT_LE(static_cast<long long>(w) * h, 4200000LL) << what;
+    }
+}
+
 // The preview renders on the window thread while a load counts pages on a worker.
 TEST_F(P2xService, CountingAndRenderingRunTogether) {
     std::string counted = Source(MakeMultiPagePdf(30).bytes, "counted.pdf");

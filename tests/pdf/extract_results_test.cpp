@@ -300,6 +300,59 @@ TEST_F(ExtractResults, CorruptedBytesEndCleanly) {
     }
 }
 
+TEST_F(ExtractResults, HostileFilesEndCleanly) {
+    for (const auto& [what, bytes] : MakeHostilePdfs()) {
+        int result = Run(Source(bytes, "hostile.pdf")).result;
+        EXPECT_TRUE(result == KESTRAN_EXTRACT_OK || result == KESTRAN_EXTRACT_CANNOT_OPEN ||
+                    result == KESTRAN_EXTRACT_NO_PAGE)
+            << what << ": " << result;
+        for (const std::string& name : ListFiles(out_)) {
+            PngImage png;
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".png")
+                EXPECT_TRUE(DecodePng(ReadFile(out_ / name), &png)) << what << ": " << name;
+            fs::remove(out_ / name);
+        }
+    }
+}
+
+TEST_F(ExtractResults, UndecodableImagesAreSkippedAndTheRestExtracted) {
+    FixturePdf pdf = MakeUndecodablePdf();
+    ASSERT_EQ(Run(Source(pdf.bytes)).result, KESTRAN_EXTRACT_OK);
+    bool found = false;
+    for (const std::string& name : ListFiles(out_)) {
+        PngImage png;
+        std::string bytes = ReadFile(out_ / name);
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".png") {
+            ASSERT_TRUE(DecodePng(bytes, &png)) << name;
+            if (png.width == 12 && png.height == 10) {
+                found = true;
+                int w = 0, h = 0;
+                EXPECT_EQ(MaxRgbaDifference(png.rgba, DrawImageWithMupdf(pdf.bytes, pdf.images[0].object, &w, &h)),
+                          0);
+            }
+        }
+    }
+    EXPECT_TRUE(found) << ::testing::PrintToString(ListFiles(out_));
+}
+
+// Dictionaries so broken that MuPDF refuses to load the image must not cost
+// the good image drawn after them on the same page.
+TEST_F(ExtractResults, GoodImagesSurviveBrokenNeighbours) {
+    auto hostile = MakeHostilePdfs();
+    auto it = std::find_if(hostile.begin(), hostile.end(),
+                           [](const auto& h) { return h.first == "broken image dictionaries"; });
+    ASSERT_NE(it, hostile.end());
+    ASSERT_EQ(Run(Source(it->second)).result, KESTRAN_EXTRACT_OK);
+    // The one good 8 x 8 image is there, whatever the broken ones gave.
+    bool found = false;
+    for (const std::string& name : ListFiles(out_)) {
+        PngImage png;
+        if (DecodePng(ReadFile(out_ / name), &png) && png.width == 8 && png.height == 8)
+            found = true;
+    }
+    EXPECT_TRUE(found) << ::testing::PrintToString(ListFiles(out_));
+}
+
 TEST_F(ExtractResults, InputFilesAreNeverChanged) {
     FixturePdf pdf = MakeLogoPdf(2);
     fs::path src = Source(pdf.bytes);

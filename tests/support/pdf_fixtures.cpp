@@ -493,6 +493,8 @@ std::string PdfWriter::Layout(std::vector<size_t>* offsets) const {
         std::string body;
         if (n == catalog_) {
             body = "<< /Type /Catalog /Pages " + Ref(page_tree_) + " >>";
+        } else if (n == page_tree_ && !page_tree_body_.empty()) {
+            body = page_tree_body_;
         } else if (n == page_tree_) {
             body = "<< /Type /Pages /Kids [";
             for (int p : pages_)
@@ -1002,6 +1004,130 @@ FixturePdf MakeBrokenXrefPdf() {
         f.bytes.replace(pos, 10, entry);
         pos += 20;
     }
+    return f;
+}
+
+std::vector<std::pair<std::string, std::string>> MakeHostilePdfs() {
+    std::vector<std::pair<std::string, std::string>> out;
+    const ImageObject good = FlateImage(8, 8, "/DeviceRGB", 3, 8, 90);
+    {
+        PdfWriter w;
+        int page = w.AddPage("<< >>", "0 0 1 rg 0 0 10 10 re f\n");
+        w.SetPageTreeBody("<< /Type /Pages /Kids [" + Ref(w.PageTree()) + " " + Ref(page) + "] /Count 2 >>");
+        out.emplace_back("page tree containing itself", w.Build());
+    }
+    {
+        PdfWriter w;
+        int page = w.AddPage("<< >>", "0 0 1 rg 0 0 10 10 re f\n");
+        w.SetPageTreeBody("<< /Type /Pages /Kids [" + Ref(page) + "] /Count 2000000000 >>");
+        out.emplace_back("absurd page count", w.Build());
+    }
+    {
+        PdfWriter w;
+        std::map<std::string, int> res;
+        const char* dicts[] = {
+            "/Type /XObject /Subtype /Image /Width -5 /Height 10 /ColorSpace /DeviceRGB /BitsPerComponent 8",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 0 /ColorSpace /DeviceRGB /BitsPerComponent 8",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace /DeviceRGB /BitsPerComponent 7",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace /NoSuchSpace /BitsPerComponent 8",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+            "/Decode [0 1]",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace [/Indexed /DeviceRGB 255 <00ff00>] "
+            "/BitsPerComponent 8",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+            "/Filter /DCTDecode",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /Filter /JPXDecode",
+            "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+            "/SMask 999 0 R /Filter /FlateDecode",
+        };
+        std::string content;
+        int i = 0;
+        for (const char* d : dicts) {
+            std::string name = "Bad" + std::to_string(++i);
+            res[name] = w.AddStream(d, std::string(40, '\x5a'));
+            content += DrawXObject(name, 10 * i, 10, 10, 10);
+        }
+        res["Good"] = w.AddStream(good.dict, good.stream);
+        res["Missing"] = 999;
+        content += DrawXObject("Missing", 0, 0, 5, 5) + DrawXObject("Good", 200, 200, 50, 50);
+        w.AddPage(XObjectResources(res), content);
+        out.emplace_back("broken image dictionaries", w.Build());
+    }
+    {
+        PdfWriter w;
+        int self = w.Reserve();
+        w.SetStream(self, good.dict + " /SMask " + Ref(self), good.stream);
+        int mask_a = w.Reserve();
+        int mask_b = w.Reserve();
+        ImageObject m = SoftMaskImage(8, 8);
+        w.SetStream(mask_a, m.dict + " /SMask " + Ref(mask_b), m.stream);
+        w.SetStream(mask_b, m.dict + " /SMask " + Ref(mask_a), m.stream);
+        int chained = w.AddStream(good.dict + " /SMask " + Ref(mask_a), good.stream);
+        w.AddPage(XObjectResources({{"Self", self}, {"Chained", chained}}),
+                  DrawXObject("Self", 10, 10, 50, 50) + DrawXObject("Chained", 100, 10, 50, 50));
+        out.emplace_back("image that is its own soft mask", w.Build());
+    }
+    {
+        PdfWriter w;
+        int img = w.AddStream(good.dict, good.stream);
+        std::string content(20000, 'q');
+        std::string spaced;
+        for (char c : content) {
+            spaced += c;
+            spaced += ' ';
+        }
+        w.AddPage(XObjectResources({{"Im", img}}), spaced + "50 0 0 50 0 0 cm /Im Do\n");
+        out.emplace_back("deeply nested graphics states", w.Build());
+    }
+    {
+        PdfWriter w;
+        int img = w.AddStream(good.dict, good.stream);
+        // Forms nested far deeper than any real file, each a distinct object.
+        int inner = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources " +
+                                    XObjectResources({{"Im", img}}),
+                                "/Im Do\n");
+        for (int i = 0; i < 300; ++i)
+            inner = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources " +
+                                    XObjectResources({{"F", inner}}),
+                                "/F Do\n");
+        w.AddPage(XObjectResources({{"F", inner}}), DrawXObject("F", 0, 0, 100, 100));
+        out.emplace_back("forms nested 300 deep", w.Build());
+    }
+    {
+        PdfWriter w;
+        w.AddPage("<< /XObject 999 0 R >>", "/Im Do\n", 612, 792, "/Contents 998 0 R");
+        out.emplace_back("missing resources and contents", w.Build());
+    }
+    {
+        std::string pdf = MakeLogoPdf(2).bytes;
+        // A stream /Length far beyond the end of the file.
+        size_t pos = pdf.find("/Length ");
+        pdf.replace(pos, 8, "/Length 99999999 ");
+        out.emplace_back("stream length beyond the end", pdf);
+    }
+    return out;
+}
+
+FixturePdf MakeUndecodablePdf() {
+    PdfWriter w;
+    std::string garbage;
+    for (int i = 0; i < 600; ++i)
+        garbage.push_back(static_cast<char>(Hash(i, 7, 7)));
+    int bad_flate = w.AddStream(ImageDict(30, 30, "/DeviceRGB", 8, "/FlateDecode"), garbage);
+    // A real JPEG cut after its headers: the copy rule does not apply
+    // (inverting /Decode), so it has to be decoded, and that fails.
+    ImageObject cmyk = JpegImage(JpegKind::CmykPlainInverted, 40, 40, 8);
+    int bad_jpeg = w.AddStream(cmyk.dict, cmyk.stream.substr(0, 200));
+    ImageObject good = FlateImage(12, 10, "/DeviceRGB", 3, 8, 91);
+    int good_num = w.AddStream(good.dict, good.stream);
+    int bad_flate2 = w.AddStream(ImageDict(20, 20, "/DeviceGray", 8, "/FlateDecode"), garbage.substr(0, 100));
+    w.AddPage(XObjectResources({{"B1", bad_flate}, {"B2", bad_jpeg}, {"Good", good_num}, {"B3", bad_flate2}}),
+              DrawXObject("B1", 10, 10, 50, 50) + DrawXObject("B2", 100, 10, 50, 50) +
+                  DrawXObject("Good", 200, 10, 50, 50) + DrawXObject("B3", 300, 10, 50, 50));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    f.images.push_back(Expect(1, "png", good, good_num, "good image among undecodable ones"));
     return f;
 }
 

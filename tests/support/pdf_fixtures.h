@@ -85,6 +85,10 @@ public:
     // Writes object `num` after all others (e.g. so that a cut falls inside it).
     void MoveToEnd(int num);
 
+    // Replaces the generated page tree root (for damaged trees); its number is PageTree().
+    void SetPageTreeBody(const std::string& body) { page_tree_body_ = body; }
+    int PageTree() const { return page_tree_; }
+
     // Extra trailer entries (e.g. "/Info 9 0 R").
     void SetTrailerExtra(const std::string& entries) { trailer_extra_ = entries; }
 
@@ -107,6 +111,7 @@ private:
     int catalog_ = 0;
     int page_tree_ = 0;
     std::vector<int> move_to_end_;
+    std::string page_tree_body_;
     std::string trailer_extra_;
 };
 
@@ -241,6 +246,13 @@ FixturePdf MakeAbsurdSizePdf();
 FixturePdf MakeTruncatedPdf();
 // A file whose xref offsets all point to the wrong places (needs repair).
 FixturePdf MakeBrokenXrefPdf();
+// Small files that attack the reader: a page tree containing itself, an absurd
+// page count, broken image dictionaries, an image that is its own soft mask,
+// deep nesting, missing objects. Each must end cleanly, whatever it yields.
+std::vector<std::pair<std::string, std::string>> MakeHostilePdfs();
+// Images whose data cannot be decoded (damaged Flate, damaged CMYK JPEG that
+// must be converted) before and after one good image, which is what `images` lists.
+FixturePdf MakeUndecodablePdf();
 // Encrypted with AES-128 through MuPDF. With an empty `user_password` the file
 // opens without a password (owner password only) and its images are expected.
 FixturePdf MakeEncryptedPdf(const std::string& user_password);
