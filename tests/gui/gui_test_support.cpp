@@ -137,13 +137,23 @@ void DestroyAllTopLevels()
 
 wxImage GrabScreen(const wxRect& rect)
 {
-    wxBitmap bitmap(rect.width, rect.height, 24);
-    {
-        wxScreenDC screen;
-        wxMemoryDC memory(bitmap);
-        memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
-    }
-    return bitmap.ConvertToImage();
+    // Straight from the server: a wxScreenDC blit on GTK 3 can return an older
+    // picture of the screen than the one shown.
+    GdkPixbuf* pixbuf =
+        gdk_pixbuf_get_from_window(gdk_get_default_root_window(), rect.x, rect.y, rect.width, rect.height);
+    wxImage image(rect.width, rect.height);
+    if (pixbuf == nullptr)
+        return image;
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    for (int y = 0; y < rect.height; ++y)
+        for (int x = 0; x < rect.width; ++x) {
+            const guchar* p = pixels + y * stride + x * channels;
+            image.SetRGB(x, y, p[0], p[1], p[2]);
+        }
+    g_object_unref(pixbuf);
+    return image;
 }
 
 wxColour ScreenPixel(const wxPoint& p)
@@ -152,15 +162,27 @@ wxColour ScreenPixel(const wxPoint& p)
     return wxColour(image.GetRed(0, 0), image.GetGreen(0, 0), image.GetBlue(0, 0));
 }
 
+::testing::AssertionResult ShowsColour(wxWindow* window, const wxPoint& local, const wxColour& expected,
+                                       int tolerance)
+{
+    const wxPoint at = window->ClientToScreen(local);
+    PumpUntil([&] { return static_cast<bool>(SameColour(ScreenPixel(at), expected, tolerance)); }, 1500);
+    return SameColour(ScreenPixel(at), expected, tolerance);
+}
+
 wxImage GrabWindow(wxWindow* window)
 {
     return GrabScreen(wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize()));
 }
 
-bool SameColour(const wxColour& a, const wxColour& b, int tolerance)
+::testing::AssertionResult SameColour(const wxColour& seen, const wxColour& expected, int tolerance)
 {
-    return std::abs(a.Red() - b.Red()) <= tolerance && std::abs(a.Green() - b.Green()) <= tolerance &&
-           std::abs(a.Blue() - b.Blue()) <= tolerance;
+    if (std::abs(seen.Red() - expected.Red()) <= tolerance && std::abs(seen.Green() - expected.Green()) <= tolerance &&
+        std::abs(seen.Blue() - expected.Blue()) <= tolerance)
+        return ::testing::AssertionSuccess() << "colour " << seen.GetAsString(wxC2S_CSS_SYNTAX).utf8_str();
+    return ::testing::AssertionFailure() << "seen " << seen.GetAsString(wxC2S_CSS_SYNTAX).utf8_str() << ", expected "
+                                         << expected.GetAsString(wxC2S_CSS_SYNTAX).utf8_str() << " (tolerance "
+                                         << tolerance << ")";
 }
 
 wxFrame* MakeHostFrame(const wxSize& client, const wxPoint& pos)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <wx/bitmap.h>
 #include <wx/colour.h>
 #include <wx/frame.h>
@@ -66,10 +67,14 @@ void DestroyAllTopLevels();
 // A rectangle of the screen as the X server shows it.
 wxImage GrabScreen(const wxRect& rect);
 wxColour ScreenPixel(const wxPoint& screen_point);
+// Waits until the screen shows `expected` at `local` of `window` (the X
+// server paints on its own schedule), then compares.
+::testing::AssertionResult ShowsColour(wxWindow* window, const wxPoint& local, const wxColour& expected,
+                                       int tolerance = 0);
 // Grabs a window's client area.
 wxImage GrabWindow(wxWindow* window);
 
-bool SameColour(const wxColour& a, const wxColour& b, int tolerance = 0);
+::testing::AssertionResult SameColour(const wxColour& seen, const wxColour& expected, int tolerance = 0);
 
 // A plain frame for hosting controls at known screen positions.
 wxFrame* MakeHostFrame(const wxSize& client = wxSize(400, 300), const wxPoint& pos = wxPoint(40, 40));
