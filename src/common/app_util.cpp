@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
 
@@ -132,5 +133,6 @@ void AppUtil::OpenFolder(const wxString& path) {
     // runs on this desktop anyway. An argument vector: no shell, no quoting.
     const wxString native = Slashes(path);
     const wchar_t* argv[] = {L"xdg-open", native.wc_str(), nullptr};
+    wxLogNull quiet;  // the result is not reported, as documented
     wxExecute(argv, wxEXEC_ASYNC);
 }

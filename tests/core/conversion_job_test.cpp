@@ -338,7 +338,7 @@ TEST_F(ExtractionJob, ProgressFormula) {
     convert_.ReportProgress(3, 0, 1, 5);  // no total: 0, not a division by zero
     convert_.ReportProgress(5, -1, 1, 5);
     convert_.ReportStatus(2, 5, StatusFailed);
-    wxTheApp->ProcessPendingEvents();
+    wxAppConsole::GetInstance()->ProcessPendingEvents();
 
     std::vector<int> percents;
     for (const auto& s : collector_.StatusesOf(7))

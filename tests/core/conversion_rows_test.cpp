@@ -153,7 +153,7 @@ TEST_F(FolderScan, NoMatchQueuesExactlyOneEventWithZero) {
     ASSERT_TRUE(TempHome::MakeDirs(dir_ + "/sub"));
     Write("sub/deep.pdf", fixtures::MakeMultiPagePdf(1).bytes);  // sub-folders are not scanned
     convert_.LoadFolder(dir_);  // on this thread: everything it queues is in the queue now
-    wxTheApp->ProcessPendingEvents();
+    wxAppConsole::GetInstance()->ProcessPendingEvents();
     EXPECT_EQ(collector_.loaded_ints_, std::vector<int>{0});
     EXPECT_TRUE(collector_.loaded_rows_[0].empty());
 }

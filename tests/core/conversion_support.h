@@ -72,7 +72,7 @@ private:
 inline bool PumpUntil(const std::function<bool()>& done) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(3);
     while (std::chrono::steady_clock::now() < give_up) {
-        wxTheApp->ProcessPendingEvents();
+        wxAppConsole::GetInstance()->ProcessPendingEvents();
         if (done())
             return true;
         wxMilliSleep(2);

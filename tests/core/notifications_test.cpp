@@ -149,8 +149,8 @@ public:
 };
 
 void DeliverQueuedEvents() {
-    ASSERT_NE(wxTheApp, nullptr);
-    wxTheApp->ProcessPendingEvents();
+    ASSERT_NE(wxAppConsole::GetInstance(), nullptr);
+    wxAppConsole::GetInstance()->ProcessPendingEvents();
 }
 
 TEST(ApplicationEvents, StatusEventsFromAWorkerArriveInOrderOnTheCallingThread) {

@@ -1,6 +1,8 @@
 #include "support/temp_home.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -40,8 +42,11 @@ TempHome::TempHome() : old_home_(GetEnv("HOME")), old_xdg_config_(GetEnv("XDG_CO
 TempHome::~TempHome() {
     RestoreEnv("HOME", old_home_);
     RestoreEnv("XDG_CONFIG_HOME", old_xdg_config_);
-    if (!path_.empty() && path_.StartsWith("/") && path_.Contains("kestran-home-"))
-        wxFileName::Rmdir(path_, wxPATH_RMDIR_RECURSIVE);
+    // remove_all does not follow symbolic links out of the folder.
+    if (!path_.empty() && path_.StartsWith("/") && path_.Contains("kestran-home-")) {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::u8path(path_.utf8_string()), ignored);
+    }
 }
 
 wxString TempHome::MakeDocuments() const {
