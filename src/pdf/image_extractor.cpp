@@ -9,6 +9,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include <zlib.h>
+
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
 #include "pdf/cancel_flag.h"
 #include "pdf/image_encoder.h"
 #include "pdf/mu_try.h"
@@ -48,8 +54,13 @@ public:
     // loads them and keeps no compressed copy, so their original bytes can only
     // be found through the object. Loading them here puts them in MuPDF's store,
     // where the page run finds the very same image.
-    void MapJpxImages(pdf_page* page)
+    //
+    // With `repair`, also sets aside the broken image XObjects the page names
+    // (see SetAsideIfBroken) and returns their descriptions.
+    std::vector<std::string> MapJpxImages(pdf_page* page, bool repair = false)
     {
+        repair_ = repair;
+        set_aside_.clear();
         visited_.clear();
         pdf_obj* res = nullptr;
         MuTry(ctx_, [&] { res = pdf_page_resources(ctx_, page); });
@@ -64,6 +75,8 @@ public:
             MuTry(ctx_, [&] { next = pdf_next_annot(ctx_, annot); });
             annot = next;
         }
+        repair_ = false;
+        return set_aside_;
     }
 
     void Add(fz_image* img, bool stencil, const uint8_t paint[3])
@@ -149,7 +162,9 @@ private:
             states = pdf_dict_get(ctx_, res, PDF_NAME(ExtGState));
             fonts = pdf_dict_get(ctx_, res, PDF_NAME(Font));
         });
-        ForEachValue(xobjects, [&](pdf_obj* x) {
+        ForEachEntry(xobjects, [&](pdf_obj* key, pdf_obj* x) {
+            if (repair_ && SetAsideIfBroken(xobjects, key, x))
+                return;
             if (!FirstVisit(x))
                 return;
             bool is_image = false, is_form = false, is_jpx = false;
@@ -159,6 +174,8 @@ private:
                 is_form = pdf_name_eq(ctx_, subtype, PDF_NAME(Form));
                 is_jpx = is_image && pdf_is_jpx_image(ctx_, x);
             });
+            if (is_image)
+                NoteImage(x);
             if (is_jpx)
                 MapJpx(x);
             else if (is_form)
@@ -187,6 +204,60 @@ private:
     }
 
     template <typename F>
+    void ForEachEntry(pdf_obj* dict, F&& f)
+    {
+        int n = 0;
+        MuTry(ctx_, [&] { n = pdf_is_dict(ctx_, dict) ? pdf_dict_len(ctx_, dict) : 0; });
+        for (int i = 0; i < n && i < 100000; ++i) {
+            pdf_obj* key = nullptr;
+            pdf_obj* value = nullptr;
+            MuTry(ctx_, [&] {
+                key = pdf_dict_get_key(ctx_, dict, i);
+                value = pdf_dict_get_val(ctx_, dict, i);
+            });
+            if (key != nullptr)
+                f(key, value);
+        }
+    }
+
+    // MuPDF abandons the rest of a page when an image it is told to draw
+    // cannot be loaded. A broken image XObject (or a name for a missing
+    // object) is therefore replaced, in the document in memory only, by an
+    // XObject of a kind MuPDF skips with a warning; the file is not touched.
+    bool SetAsideIfBroken(pdf_obj* xobjects, pdf_obj* key, pdf_obj* x)
+    {
+        bool broken = false;
+        std::string error = "missing object";
+        MuTry(ctx_, [&] {
+            if (!pdf_is_dict(ctx_, x)) {
+                broken = true;
+                return;
+            }
+            if (!pdf_name_eq(ctx_, pdf_dict_get(ctx_, x, PDF_NAME(Subtype)), PDF_NAME(Image)))
+                return;
+            fz_image* img = nullptr;
+            fz_var(img);
+            fz_try(ctx_) { img = pdf_load_image(ctx_, doc_, x); }
+            fz_always(ctx_) { fz_drop_image(ctx_, img); }
+            fz_catch(ctx_) { broken = true; }
+        });
+        if (!broken)
+            return false;
+        if (pdf_is_dict(ctx_, x))
+            error = "cannot load image";
+        pdf_obj* placeholder = nullptr;
+        bool replaced = MuTry(ctx_, [&] {
+            placeholder = pdf_new_dict(ctx_, doc_, 1);
+            pdf_dict_put_name(ctx_, placeholder, PDF_NAME(Subtype), "Skipped");
+            pdf_dict_put(ctx_, xobjects, key, placeholder);
+        });
+        pdf_drop_obj(ctx_, placeholder);
+        if (replaced)
+            set_aside_.push_back(std::string(pdf_to_name(ctx_, key)) + ": " + error);
+        return replaced;
+    }
+
+    template <typename F>
     void ForEachValue(pdf_obj* dict, F&& f)
     {
         int n = 0;
@@ -197,6 +268,12 @@ private:
             if (value != nullptr)
                 f(value);
         }
+    }
+
+    void NoteImage(pdf_obj* ref)
+    {
+        if (pdf_is_indirect(ctx_, ref))
+            image_objects_.emplace_back(pdf_to_num(ctx_, ref), pdf_to_gen(ctx_, ref));
     }
 
     void MapJpx(pdf_obj* ref)
@@ -210,8 +287,16 @@ private:
         jpx_refs_.emplace_back(ctx_, img);
     }
 
+public:
+    // Image objects the page can reach, as (number, generation).
+    const std::vector<std::pair<int, int>>& ImageObjects() const { return image_objects_; }
+
+private:
     fz_context* ctx_;
     pdf_document* doc_;
+    std::vector<std::pair<int, int>> image_objects_;
+    bool repair_ = false;
+    std::vector<std::string> set_aside_;
     std::vector<DrawnImage> drawn_;
     std::unordered_set<fz_image*> on_page_;       // images held by drawn_, so the pointers stay unique
     std::vector<ImageHandle> clip_images_;
@@ -282,7 +367,7 @@ void OnEndTile(fz_context*, fz_device*) {}
 // so do inline images and separate objects with identical content. The key is
 // everything that decides what the image looks like: size, depth, colour
 // space (with an Indexed palette), /Decode, colour key, the compressed bytes
-// with their filter parameters, and the mask's own key. The stream bytes alone
+// (by checksum) with their filter parameters, and the mask's own key. The stream bytes alone
 // are never enough: the same JPEG under an inverting /Decode, or with another
 // soft mask, draws differently.
 
@@ -309,11 +394,52 @@ private:
         fz_md5_update(&md5, reinterpret_cast<const unsigned char*>(&value), sizeof value);
     }
 
+    // Image data goes in as its size and two fast checksums (CRC-32 and
+    // Adler-32, vectorised in libdeflate): MD5 over megabytes of JPEG data
+    // took a third of the run time of a scanned book. 64 bits of checksum on
+    // top of equal size, dimensions and parameters leave accidental merges
+    // out of reach; small data (palettes, names) is hashed whole.
     static void PutBytes(fz_md5& md5, const unsigned char* data, size_t size)
     {
         Put(md5, size);
-        if (size > 0)
+        if (size == 0)
+            return;
+        if (size <= 4096) {
             fz_md5_update(&md5, data, size);
+            return;
+        }
+        Put(md5, Crc32(data, size));
+        Put(md5, Adler32(data, size));
+    }
+
+    static uint32_t Crc32(const unsigned char* data, size_t size)
+    {
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+        return libdeflate_crc32(0, data, size);
+#else
+        uLong crc = crc32(0, nullptr, 0);
+        for (size_t done = 0; done < size;) {
+            uInt part = static_cast<uInt>(std::min<size_t>(size - done, 1u << 30));
+            crc = crc32(crc, data + done, part);
+            done += part;
+        }
+        return static_cast<uint32_t>(crc);
+#endif
+    }
+
+    static uint32_t Adler32(const unsigned char* data, size_t size)
+    {
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+        return libdeflate_adler32(1, data, size);
+#else
+        uLong adler = adler32(0, nullptr, 0);
+        for (size_t done = 0; done < size;) {
+            uInt part = static_cast<uInt>(std::min<size_t>(size - done, 1u << 30));
+            adler = adler32(adler, data + done, part);
+            done += part;
+        }
+        return static_cast<uint32_t>(adler);
+#endif
     }
 
     bool Feed(fz_md5& md5, fz_image* img, int object_num, int depth)
@@ -473,7 +599,28 @@ private:
     {
         const long long base = 2LL * (index - 1);
         std::vector<DrawnImage> images;
-        loaded = CollectPage(page, images);
+        std::vector<std::pair<int, int>> image_objects;
+        loaded = CollectPage(page, images, image_objects);
+        // MuPDF keeps loaded images in its store for later pages; an image seen
+        // again is recognised by its key anyway, so the page's images leave the
+        // store once written (fonts stay: text-heavy files would reload them
+        // on every page). Memory then stays at about one page's images.
+        struct StoreRelease {
+            fz_context* ctx;
+            pdf_document* doc;
+            const std::vector<std::pair<int, int>>& objects;
+            ~StoreRelease()
+            {
+                for (const auto& object : objects) {
+                    pdf_obj* ref = nullptr;
+                    MuTry(ctx, [&] {
+                        ref = pdf_new_indirect(ctx, doc, object.first, object.second);
+                        pdf_remove_item(ctx, fz_drop_image_imp, ref);
+                    });
+                    pdf_drop_obj(ctx, ref);
+                }
+            }
+        } release{ctx_, doc_, image_objects};
         if (CancelRequested())
             return KESTRAN_EXTRACT_CANCELLED;
         if (!Report(base + 1))
@@ -529,9 +676,8 @@ private:
 
     // Runs page `page` (1-based) and returns what it draws. An error part way
     // keeps the images found up to that point.
-    bool CollectPage(int page, std::vector<DrawnImage>& images)
+    bool CollectPage(int page, std::vector<DrawnImage>& images, std::vector<std::pair<int, int>>& image_objects)
     {
-        PageCollector collector(ctx_, doc_);
         fz_page* fzpage = nullptr;
         std::string error;
         if (!MuTry(ctx_, [&] { fzpage = fz_load_page(ctx_, &doc_->super, page - 1); }, &error)) {
@@ -539,8 +685,34 @@ private:
             return false;
         }
         PageHandle holder(ctx_, fzpage);
-        collector.MapJpxImages(pdf_page_from_fz_page(ctx_, fzpage));
+        pdf_page* pdfpage = pdf_page_from_fz_page(ctx_, fzpage);
 
+        // A run that fails part way is repeated once the broken images it can
+        // find are set aside, so that one bad image does not hide the others.
+        for (int attempt = 0;; ++attempt) {
+            PageCollector collector(ctx_, doc_);
+            collector.MapJpxImages(pdfpage);
+            bool ok = RunPage(fzpage, collector, error);
+            images = collector.TakeImages();
+            image_objects = collector.ImageObjects();
+            if (ok || CancelRequested())
+                break;
+            std::vector<std::string> set_aside;
+            if (attempt < 4)
+                set_aside = collector.MapJpxImages(pdfpage, true);
+            if (set_aside.empty()) {
+                std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, error.c_str());
+                break;
+            }
+            for (const std::string& what : set_aside)
+                std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, what.c_str());
+            stats_.images_skipped += static_cast<int>(set_aside.size());
+        }
+        return true;
+    }
+
+    bool RunPage(fz_page* fzpage, PageCollector& collector, std::string& error)
+    {
         fz_cookie cookie{};
         CookieRegistration registration(&cookie);
         CollectDevice* dev = nullptr;
@@ -556,10 +728,7 @@ private:
             fz_close_device(ctx_, &dev->base);
         }, &error);
         fz_drop_device(ctx_, reinterpret_cast<fz_device*>(dev));
-        if (!ok && !CancelRequested())
-            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, error.c_str());
-        images = collector.TakeImages();
-        return true;
+        return ok;
     }
 
     fz_context* ctx_;
@@ -587,6 +756,7 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
     MuContextPtr ctx = NewThreadContext();
     if (!ctx)
         return KESTRAN_EXTRACT_CANNOT_OPEN;
+    MuTry(ctx.get(), [&] { UsePrivateStore(ctx.get(), FZ_STORE_DEFAULT); });
     ExtractStats local;
     try {
         Extraction extraction(ctx.get(), context, progress, stats != nullptr ? *stats : local, options);

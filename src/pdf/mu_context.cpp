@@ -55,4 +55,10 @@ MuContextPtr NewThreadContext()
     return ctx;
 }
 
+void UsePrivateStore(fz_context* ctx, size_t max_bytes)
+{
+    fz_drop_store_context(ctx);  // the clone's reference to the shared store
+    fz_new_store_context(ctx, max_bytes);
+}
+
 }  // namespace kestran::pdf

@@ -26,6 +26,11 @@ using MuContextPtr = std::unique_ptr<fz_context, MuContextDeleter>;
 // Null only when memory is exhausted.
 MuContextPtr NewThreadContext();
 
+// Gives a cloned context a resource store of its own instead of the shared
+// one. An extraction empties its store after every page to keep its memory
+// bounded, which must not throw away what the preview has cached.
+void UsePrivateStore(fz_context* ctx, size_t max_bytes);
+
 // Owning handles for the MuPDF objects the service keeps on the stack. Each
 // needs the context it was made with, so the deleter carries it.
 template <typename T, void (*Drop)(fz_context*, T*)>
