@@ -107,7 +107,7 @@ TEST_P(ExtractJpeg, CopiedOnlyWhenTheBytesShowTheImageAsThePageDoes) {
 INSTANTIATE_TEST_SUITE_P(Kinds, ExtractJpeg,
                          ::testing::Values(JpegKind::Gray, JpegKind::Rgb, JpegKind::RgbInverted, JpegKind::CmykAdobe,
                                            JpegKind::CmykAdobeInverted, JpegKind::CmykPlain,
-                                           JpegKind::CmykPlainInverted));
+                                           JpegKind::CmykPlainInverted, JpegKind::RgbNoTransform));
 
 // The copied CMYK JPEG must look like the page: decoding the copy the way a
 // viewer does (plain CMYK without marker, inverted with the Adobe marker)
@@ -160,7 +160,13 @@ TEST_P(ExtractFlate, WrittenAsLosslessPngLikeMupdfDrawsIt) {
     case FlateKind::GrayInverted:
     case FlateKind::GrayPredictor: EXPECT_EQ(png.bit_depth, 8); break;
     case FlateKind::Gray16:
+    case FlateKind::Gray16Inverted:
     case FlateKind::Rgb16: EXPECT_EQ(png.bit_depth, 16); break;
+    case FlateKind::Indexed2:
+        EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_PALETTE);
+        EXPECT_EQ(png.bit_depth, 2);
+        EXPECT_GE(png.palette_size, 4);
+        break;
     case FlateKind::Indexed8:
         EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_PALETTE);
         EXPECT_EQ(png.bit_depth, 8);
@@ -182,6 +188,8 @@ TEST_P(ExtractFlate, WrittenAsLosslessPngLikeMupdfDrawsIt) {
     case FlateKind::Gray16:
     case FlateKind::GrayInverted:
     case FlateKind::GrayPredictor:
+    case FlateKind::Gray16Inverted:
+    case FlateKind::IccGray:
         EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_GRAY) << "gray must stay gray";
         break;
     case FlateKind::Rgb:
@@ -191,6 +199,7 @@ TEST_P(ExtractFlate, WrittenAsLosslessPngLikeMupdfDrawsIt) {
     case FlateKind::Lab:
     case FlateKind::Separation:
     case FlateKind::DeviceN:
+    case FlateKind::IccRgb:
         EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_RGB) << "opaque colour image without alpha";
         break;
     case FlateKind::ColorKey:
@@ -207,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ExtractFlate,
                                            FlateKind::GrayInverted, FlateKind::Indexed8, FlateKind::Indexed4,
                                            FlateKind::Cmyk, FlateKind::Lab, FlateKind::Separation,
                                            FlateKind::DeviceN, FlateKind::RgbPredictor, FlateKind::GrayPredictor,
-                                           FlateKind::ColorKey),
+                                           FlateKind::ColorKey, FlateKind::Indexed2, FlateKind::Gray16Inverted,
+                                           FlateKind::IccRgb, FlateKind::IccGray),
                          [](const ::testing::TestParamInfo<FlateKind>& info) { return FlateKindName(info.param); });
 
 // Lossless means the very samples of the PDF, not merely close colours.
@@ -246,16 +256,20 @@ TEST_P(ExtractSixteenBit, KeepsEverySixteenBitSample) {
     ASSERT_EQ(png.bit_depth, 16);
     std::string raw = Inflate(pdf_.images[0].stream);
     ASSERT_EQ(png.samples16.size() * 2, raw.size());
+    const bool inverted = GetParam() == FlateKind::Gray16Inverted;  // /Decode [1 0]
     size_t mismatches = 0;
     for (size_t i = 0; i < png.samples16.size(); ++i) {
         uint16_t v = static_cast<uint16_t>((static_cast<uint8_t>(raw[2 * i]) << 8) | static_cast<uint8_t>(raw[2 * i + 1]));
+        if (inverted)
+            v = static_cast<uint16_t>(65535 - v);
         if (png.samples16[i] != v)
             ++mismatches;
     }
     EXPECT_EQ(mismatches, 0u) << "16-bit samples cut or changed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ExtractSixteenBit, ::testing::Values(FlateKind::Gray16, FlateKind::Rgb16),
+INSTANTIATE_TEST_SUITE_P(Kinds, ExtractSixteenBit,
+                         ::testing::Values(FlateKind::Gray16, FlateKind::Rgb16, FlateKind::Gray16Inverted),
                          [](const ::testing::TestParamInfo<FlateKind>& info) { return FlateKindName(info.param); });
 
 // ---------------------------------------------------------------------------

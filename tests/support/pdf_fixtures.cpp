@@ -561,6 +561,7 @@ ImageObject JpegImage(JpegKind kind, int width, int height, uint32_t seed) {
     case JpegKind::Gray: comps = 1; cs = "/DeviceGray"; break;
     case JpegKind::Rgb: break;
     case JpegKind::RgbInverted: decode = " /Decode [1 0 1 0 1 0]"; break;
+    case JpegKind::RgbNoTransform: decode = " /DecodeParms << /ColorTransform 0 >>"; break;
     case JpegKind::CmykAdobe: comps = 4; cs = "/DeviceCMYK"; adobe = true; break;
     case JpegKind::CmykAdobeInverted:
         comps = 4; cs = "/DeviceCMYK"; adobe = true; decode = " /Decode [1 0 1 0 1 0 1 0]"; break;
@@ -658,7 +659,8 @@ std::string IndexedColorspace(int entries) {
 
 FixturePdf MakeJpegPdf(JpegKind kind, int width, int height) {
     static const char* names[] = {"JPEG gray", "JPEG RGB", "JPEG CMYK APP14", "JPEG CMYK APP14 inverted",
-                                  "JPEG CMYK plain", "JPEG CMYK plain inverted", "JPEG RGB inverted"};
+                                  "JPEG CMYK plain", "JPEG CMYK plain inverted", "JPEG RGB inverted",
+                                  "JPEG RGB without colour transform"};
     return SingleImagePdf(JpegImage(kind, width, height), JpegCopiedAsIs(kind) ? "jpg" : "png",
                           names[static_cast<int>(kind)]);
 }
@@ -670,12 +672,13 @@ FixturePdf MakeJp2Pdf(int components, int width, int height) {
 const char* FlateKindName(FlateKind kind) {
     static const char* names[] = {"Rgb",   "Rgb16",    "Gray1",  "Gray2",      "Gray4",   "Gray8",
                                   "Gray16", "GrayInverted", "Indexed8", "Indexed4", "Cmyk", "Lab",
-                                  "Separation", "DeviceN", "RgbPredictor", "GrayPredictor", "ColorKey"};
+                                  "Separation", "DeviceN", "RgbPredictor", "GrayPredictor", "ColorKey",
+                                  "Indexed2", "Gray16Inverted", "IccRgb", "IccGray"};
     return names[static_cast<int>(kind)];
 }
 
 FlateKind AllFlateKinds(int i, bool* valid) {
-    *valid = i >= 0 && i <= static_cast<int>(FlateKind::ColorKey);
+    *valid = i >= 0 && i <= static_cast<int>(FlateKind::IccGray);
     return static_cast<FlateKind>(*valid ? i : 0);
 }
 
@@ -720,6 +723,17 @@ FixturePdf MakeFlatePdf(FlateKind kind, int width, int height) {
     case FlateKind::ColorKey:
         img = FlateImage(width, height, "/DeviceRGB", 3, 8, 1, 0, "/Mask [0 120 0 255 0 255]");
         break;
+    case FlateKind::Indexed2: img = FlateImage(width, height, IndexedColorspace(4), 1, 2); break;
+    case FlateKind::Gray16Inverted:
+        img = FlateImage(width, height, "/DeviceGray", 1, 16, 1, 0, "/Decode [1 0]");
+        break;
+    case FlateKind::IccRgb:
+    case FlateKind::IccGray: {
+        const int n = kind == FlateKind::IccRgb ? 3 : 1;
+        int icc = w.AddStream("/N " + std::to_string(n), std::string(128, '\0'));
+        img = FlateImage(width, height, "[/ICCBased " + Ref(icc) + "]", n, 8);
+        break;
+    }
     }
     int num = w.AddStream(img.dict, img.stream);
     w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 300, 300.0 * height / width));

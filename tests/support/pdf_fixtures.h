@@ -142,6 +142,7 @@ enum class JpegKind {
     CmykPlain,               // no APP14 marker, default /Decode
     CmykPlainInverted,       // no APP14 marker, /Decode [1 0 1 0 1 0 1 0]
     RgbInverted,             // RGB with /Decode [1 0 1 0 1 0]
+    RgbNoTransform,          // ordinary YCbCr JPEG, but /DecodeParms << /ColorTransform 0 >>
 };
 ImageObject JpegImage(JpegKind kind, int width, int height, uint32_t seed = 1);
 // True when this kind's bytes alone show the image as the page does, so the
@@ -209,6 +210,10 @@ enum class FlateKind {
     RgbPredictor,    // 8-bit RGB, PNG predictors (Columns = Width)
     GrayPredictor,   // 8-bit gray, PNG predictors
     ColorKey,        // 8-bit RGB with a /Mask [min max ...] colour key
+    Indexed2,        // 2-bit index into 4 RGB entries
+    Gray16Inverted,  // 16-bit gray with /Decode [1 0]
+    IccRgb,          // 8-bit [/ICCBased <<N 3>>] (profile bytes not a real profile)
+    IccGray,         // 8-bit [/ICCBased <<N 1>>]
 };
 const char* FlateKindName(FlateKind kind);
 FlateKind AllFlateKinds(int i, bool* valid);  // for table-driven tests: i = 0.. until !valid
