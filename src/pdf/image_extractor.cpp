@@ -681,9 +681,12 @@ private:
         fz_page* fzpage = nullptr;
         std::string error;
         if (!MuTry(ctx_, [&] { fzpage = fz_load_page(ctx_, &doc_->super, page - 1); }, &error)) {
-            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, error.c_str());
+            if (!last_page_failed_)  // one line for a run of unreadable pages
+                std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, error.c_str());
+            last_page_failed_ = true;
             return false;
         }
+        last_page_failed_ = false;
         PageHandle holder(ctx_, fzpage);
         pdf_page* pdfpage = pdf_page_from_fz_page(ctx_, fzpage);
 
@@ -742,6 +745,7 @@ private:
     pdf_document* doc_ = nullptr;
     int total_ = 0;
     long long last_done_ = 0;
+    bool last_page_failed_ = false;
     std::unordered_set<std::string> seen_;
 };
 
