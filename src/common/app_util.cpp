@@ -129,10 +129,6 @@ wxString AppUtil::GetProductName() {
 }
 
 void AppUtil::OpenFolder(const wxString& path) {
-    // wxLaunchDefaultApplication lives in the GUI library; xdg-open is what it
-    // runs on this desktop anyway. An argument vector: no shell, no quoting.
-    const wxString native = Slashes(path);
-    const wchar_t* argv[] = {L"xdg-open", native.wc_str(), nullptr};
     wxLogNull quiet;  // the result is not reported, as documented
-    wxExecute(argv, wxEXEC_ASYNC);
+    wxLaunchDefaultApplication(Slashes(path));
 }

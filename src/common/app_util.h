@@ -43,7 +43,7 @@ public:
     static wxString GetVersion();      // "2.1.24"
     static wxString GetProductName();  // "Olvarin Kestran"
 
-    // Opens the folder in the desktop's file browser (xdg-open, asynchronous;
+    // Opens the folder in the desktop's file browser (wxLaunchDefaultApplication;
     // call it on the UI thread). The outcome is not reported: a missing folder
     // shows whatever the desktop shows.
     static void OpenFolder(const wxString& path);

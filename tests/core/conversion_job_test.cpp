@@ -312,7 +312,9 @@ TEST_F(ExtractionJob, StopBeforeTheWorkerReachesARowStillEndsTheJob) {
     convert_.Stop();  // from this (UI) thread, while the worker starts
     ASSERT_TRUE(PumpUntil([&] { return !collector_.done_ints_.empty(); }));
     // However far row 0 got, the stop is seen after it: row 1 is never touched.
-    EXPECT_EQ(collector_.StatusesOf(0).back().kind, StatusStopped);
+    const auto first = collector_.StatusesOf(0);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first.back().kind, StatusStopped);
     EXPECT_TRUE(collector_.StatusesOf(1).empty());
     EXPECT_EQ(LogEntries().size(), 3u);
 }
