@@ -31,6 +31,20 @@ enum ColumnKind : int {
     Status = 3
 };
 
+// How the grid shows each column: English label (translated when shown),
+// width in pixels (0 = hidden) and kind; index = column.
+struct FileColumnSpec {
+    const char* label;
+    int width;
+    ColumnKind kind;
+};
+
+inline constexpr FileColumnSpec kFileColumns[COL_COUNT] = {
+    {"File Name", 120, ReadOnly},    {"Size", 60, ReadOnly},        {"Total Pages", 80, ReadOnly},
+    {"Output Type", 90, Choice},     {"Selected Page", 90, Editable}, {"Status", 90, Status},
+    {"Source Path", 0, ReadOnly},    {"Source Dir", 0, ReadOnly},   {"Output Name", 0, ReadOnly},
+};
+
 // FileRowInfo::status_ values produced by row building. The main frame reads
 // every non-zero value as "do not add silently": 2 and 3 cannot be opened,
 // 4 is a scanned document.
