@@ -24,6 +24,8 @@ enum FileColumn : int {
     COL_COUNT = 9
 };
 
+// Note: <X11/Xlib.h> defines a macro Status; a file that needs both includes
+// this header first and X11 last (or not at all).
 enum ColumnKind : int {
     Editable = 0,
     Choice = 1,
