@@ -24,8 +24,8 @@ enum FileColumn : int {
     COL_COUNT = 9
 };
 
-// Note: <X11/Xlib.h> defines a macro Status; a file that needs both includes
-// this header first and X11 last (or not at all).
+// Note: <X11/Xlib.h> defines a macro Status; keep X11 headers out of the files
+// that use ColumnKind.
 enum ColumnKind : int {
     Editable = 0,
     Choice = 1,
