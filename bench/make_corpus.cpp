@@ -27,7 +27,9 @@ int Scaled(int n, double scale) {
     return v < 1 ? 1 : v;
 }
 
-// A bar chart: white background, grid lines, flat bars; compresses like real charts.
+// A bar chart: white background, grid lines, flat bars; compresses like real
+// charts. Every seed gives different bars, so no two charts are identical
+// (identical images would be merged into one file, which would flatter us).
 std::string ChartSamples(int width, int height, uint32_t seed) {
     std::string s(static_cast<size_t>(width) * height * 3, '\xff');
     const int bars = 5 + static_cast<int>(seed % 4);
@@ -42,7 +44,11 @@ std::string ChartSamples(int width, int height, uint32_t seed) {
             int slot = x / std::max(1, bar_w);
             if (slot % 2 == 1 && slot / 2 < bars) {
                 int bar = slot / 2;
-                int top = height - 10 - static_cast<int>((seed * 37 + bar * 53) % (height - 20));
+                uint32_t mix = (seed * 2654435761u) ^ (static_cast<uint32_t>(bar) * 40503u + seed);
+                mix ^= mix >> 13;
+                mix *= 0x5bd1e995u;
+                mix ^= mix >> 15;
+                int top = height - 10 - static_cast<int>(mix % static_cast<uint32_t>(height - 20));
                 if (y >= top) {
                     px[0] = static_cast<unsigned char>(40 + bar * 40);
                     px[1] = static_cast<unsigned char>(90 + (seed % 5) * 30);
