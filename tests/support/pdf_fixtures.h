@@ -178,7 +178,8 @@ struct ExpectedImage {
     int width = 0;          // pixel size of the written image
     int height = 0;
     int object = 0;         // object number of the image XObject, 0 for an inline image
-    std::string stream;     // embedded stream bytes (decrypted, still encoded)
+    std::string stream;     // embedded stream bytes (decrypted, still encoded); for an
+                            // inline image its decoded samples
     std::string what;       // short description for failure messages
 };
 
