@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pdf/pdf_service.h"
+#include "pdf/png_writer.h"
 
 namespace kestran::pdf {
 
@@ -16,7 +17,7 @@ struct ExtractStats {
 };
 
 struct ExtractOptions {
-    int png_level = 1;  // deflate effort for PNG files
+    int png_level = kDefaultPngLevel;  // deflate effort for PNG files
 };
 
 // The whole of ExtractImages; returns a KestranExtractResult. `stats` may be null.

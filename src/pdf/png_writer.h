@@ -28,9 +28,11 @@ size_t PngRowBytes(const PngFormat& format);
 // False when the combination of colour type, depth and size is not valid PNG.
 bool IsValidPngFormat(const PngFormat& format);
 
-// Deflate effort, 1 (fastest) to 9. Level 1 of libdeflate is faster than zlib's
-// and smaller too; see the measurements in the extraction notes of the README.
-constexpr int kDefaultPngLevel = 1;
+// Deflate effort, 1 (fastest) to 9. Measured with libdeflate on a 3000 x 2000
+// photo: level 1 225 ms / 58.5 %, level 2 218 ms / 56.3 %, level 6 263 ms /
+// 56.3 %, level 9 400 ms; zlib level 1 without filters 620 ms / 80 %. Level 2
+// is as fast as level 1 and as small as level 6.
+constexpr int kDefaultPngLevel = 2;
 
 // Encodes `height` rows of `PngRowBytes` bytes each, `stride` bytes apart, into
 // `out` (replaced). `should_stop` (may be null) is polled between rows; when it
