@@ -1,5 +1,7 @@
 #include "window/main_app.h"
 
+#include <cstdio>
+
 #include <curl/curl.h>
 
 #include <wx/filesys.h>
@@ -136,5 +138,8 @@ wxString MainApp::GetFrameClassName() const
 
 void MainApp::ReportFatal(const wxString& message)
 {
+    // Also on standard error, for starts without anyone at the screen.
+    std::fprintf(stderr, "%s: %s\n", static_cast<const char*>(AppUtil::GetProductName().utf8_str()),
+                 static_cast<const char*>(message.utf8_str()));
     wxMessageBox(message, AppUtil::GetProductName(), wxOK | wxICON_ERROR | wxCENTRE);
 }
