@@ -419,6 +419,8 @@ TEST_F(ThemeTest, PreviewImageAndControlRowLieInsideThePreview)
     const FaceRect row = GetFace("/face/preview-window/control-region");
     const int gap = row.width;
     const wxSize button = Load("image/preview/firstpage-normal.png").GetSize();
+    // Buttons and the 40 x 20 page box share the row's top: equal heights line them up.
+    EXPECT_EQ(button.y, 20) << "preview buttons do not line up with the page box";
     const int label_w = TextSize(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT), "/9999").x;
     // first, gap, previous, gap, page box (40), count label from box + 41, gap, next ... last at the right.
     const int next_right = row.x + button.x + gap + button.x + gap + 41 + label_w + gap + button.x;
