@@ -149,6 +149,29 @@ bool ReadRawSamples(fz_context* ctx, fz_compressed_buffer* cbuf, size_t size, st
 
 }  // namespace
 
+std::vector<ByteSpan> EncodedImage::Parts(fz_context* ctx) const
+{
+    std::vector<ByteSpan> parts;
+    if (!bytes.empty())
+        parts.push_back({bytes.data(), bytes.size()});
+    if (body) {
+        unsigned char* data = nullptr;
+        size_t size = fz_buffer_storage(ctx, body.get(), &data);
+        parts.push_back({data, size});
+    }
+    if (!tail.empty())
+        parts.push_back({tail.data(), tail.size()});
+    return parts;
+}
+
+size_t EncodedImage::Size(fz_context* ctx) const
+{
+    size_t size = 0;
+    for (const ByteSpan& part : Parts(ctx))
+        size += part.size;
+    return size;
+}
+
 uint64_t DecodedSize(const fz_image* img)
 {
     if (img == nullptr || img->w <= 0 || img->h <= 0)
@@ -230,7 +253,7 @@ bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool f
         }
     }
     out.extension = "jpg";
-    out.bytes.assign(data, data + size);
+    out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
     return true;
 }
 
@@ -275,7 +298,7 @@ bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool fo
             copied = true;
         }
         if (copied)
-            out.bytes.assign(data, data + size);
+            out.body.reset(ctx_, fz_keep_buffer(ctx_, raw));
     }
     fz_drop_buffer(ctx_, raw);
     return copied;
@@ -312,7 +335,10 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     if (!IsPngFilteredStream(format, data, size))
         return false;
     out.extension = "png";
-    return WrapPngIdat(format, data, size, out.bytes);
+    if (!WrapPngIdatParts(format, data, size, out.bytes, out.tail))
+        return false;
+    out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
+    return true;
 }
 
 bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out)

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "pdf/mu_context.h"
+#include "pdf/output_file.h"
 
 namespace kestran::pdf {
 
@@ -37,9 +38,17 @@ struct DrawnImage {
     int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
 };
 
+// The bytes of the file: `bytes`, then the body, then `tail`. The body is
+// stored data (a JPEG, a PNG's IDAT) written straight from MuPDF's buffer.
 struct EncodedImage {
     std::string extension;     // "jpg", "jp2", "j2k" or "png"
     std::vector<uint8_t> bytes;
+    BufferHandle body;
+    std::vector<uint8_t> tail;
+
+    // The pieces in file order, and their total size.
+    std::vector<struct ByteSpan> Parts(fz_context* ctx) const;
+    size_t Size(fz_context* ctx) const;
 };
 
 enum class EncodeStatus { Ok, Skipped, Cancelled };

@@ -657,14 +657,14 @@ private:
                 if (CancelRequested())
                     return KESTRAN_EXTRACT_CANCELLED;
                 ++number;
-                OutputStatus written = WriteImageFile(folder_, stem_, page, number, encoded.extension,
-                                                      encoded.bytes.data(), encoded.bytes.size());
+                OutputStatus written =
+                    WriteImageFile(folder_, stem_, page, number, encoded.extension, encoded.Parts(ctx_));
                 if (written == OutputStatus::WriteFailed)
                     return KESTRAN_EXTRACT_WRITE_FAILED;
                 if (written == OutputStatus::FolderUnusable)
                     return KESTRAN_EXTRACT_OUTPUT_FOLDER;
                 ++stats_.images_written;
-                stats_.bytes_written += encoded.bytes.size();
+                stats_.bytes_written += encoded.Size(ctx_);
             }
             if (!Report(base + 1 + static_cast<long long>(i + 1) / static_cast<long long>(fresh.size())))
                 return KESTRAN_EXTRACT_CANCELLED;

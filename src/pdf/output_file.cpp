@@ -92,6 +92,13 @@ bool IsWritableFolder(const std::string& folder)
 OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
                             const std::string& extension, const uint8_t* data, size_t size, std::string* written_name)
 {
+    return WriteImageFile(folder, stem, page, image, extension, std::vector<ByteSpan>{{data, size}}, written_name);
+}
+
+OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
+                            const std::string& extension, const std::vector<ByteSpan>& parts,
+                            std::string* written_name)
+{
     std::string pattern = Join(folder, std::string(kTempFilePrefix) + "XXXXXX");
     std::vector<char> temp(pattern.begin(), pattern.end());
     temp.push_back('\0');
@@ -100,7 +107,9 @@ OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, 
         return errno == ENOSPC || errno == EDQUOT || errno == EIO ? OutputStatus::WriteFailed
                                                                    : OutputStatus::FolderUnusable;
     std::string temp_path(temp.data());
-    bool ok = WriteAll(fd, data, size);
+    bool ok = true;
+    for (const ByteSpan& part : parts)
+        ok = ok && WriteAll(fd, part.data, part.size);
     // Image files are readable like any file the user creates (mkstemp makes 0600).
     mode_t mask = umask(0);
     umask(mask);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestran::pdf {
 
@@ -31,6 +32,15 @@ enum class OutputStatus {
 // failure the temporary file is removed. `written_name` receives the file name.
 OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
                             const std::string& extension, const uint8_t* data, size_t size,
+                            std::string* written_name = nullptr);
+
+// The same for data in several pieces, written one after the other.
+struct ByteSpan {
+    const uint8_t* data;
+    size_t size;
+};
+OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
+                            const std::string& extension, const std::vector<ByteSpan>& parts,
                             std::string* written_name = nullptr);
 
 // True when `folder` is an existing folder in which files can be created.

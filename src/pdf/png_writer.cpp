@@ -257,6 +257,22 @@ bool WrapPngIdat(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_
     return true;
 }
 
+bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& head,
+                      std::vector<uint8_t>& tail)
+{
+    head.clear();
+    tail.clear();
+    if (!IsValidPngFormat(format) || zlib_data == nullptr || zlib_size == 0 || zlib_size > 0x7fffffffu)
+        return false;
+    PutHeader(head, format);
+    Put32(head, static_cast<uint32_t>(zlib_size));
+    static const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
+    head.insert(head.end(), kIdat, kIdat + 4);
+    Put32(tail, Crc(Crc(0, kIdat, 4), zlib_data, zlib_size));
+    PutChunk(tail, "IEND", nullptr, 0);
+    return true;
+}
+
 bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size)
 {
     if (!IsValidPngFormat(format) || zlib_data == nullptr || zlib_size < 2)

@@ -44,6 +44,11 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
 // filtered image data (one filter byte and PngRowBytes bytes per row).
 bool WrapPngIdat(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& out);
 
+// The same without copying the stream: the PNG is `head`, the zlib data as
+// one IDAT chunk, then `tail`.
+bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& head,
+                      std::vector<uint8_t>& tail);
+
 // Checks that `zlib_data` inflates to exactly `height` filtered rows of the
 // format with valid filter bytes, so that wrapping it gives a PNG that decodes.
 bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size);
