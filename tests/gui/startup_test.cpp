@@ -1,0 +1,282 @@
+// Start-up in its fixed order, its orderly stops, and the main frame it shows:
+// in this process through the application object, and as the real program.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <wx/ffile.h>
+#include <wx/filename.h>
+#include <wx/uiaction.h>
+
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+#include "common/app_util.h"
+#include "common/face_table.h"
+#include "common/image_util.h"
+#include "domain/domain_config.h"
+#include "gui_test_support.h"
+#include "support/temp_home.h"
+#include "window/main_frame_kestran.h"
+
+extern char** environ;
+
+namespace {
+
+using guitest::App;
+using guitest::Pump;
+using guitest::PumpUntil;
+using guitest::WindowTheme;
+
+class StartUp : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(WindowTheme::WriteInstall(install_.Path())); }
+    void TearDown() override
+    {
+        guitest::DestroyAllTopLevels();
+        ImageUtil::SetThemeDir(wxString());
+    }
+    const std::vector<std::string> kAllSteps{"settings", "options", "images", "face", "frame"};
+    guitest::TempDir install_;
+};
+
+TEST_F(StartUp, RunsInOrderAndShowsTheProductFrame)
+{
+    wxString error;
+    MainFrame* frame = App().RunStartUp(install_.Path(), "", &error);
+    ASSERT_NE(frame, nullptr) << error;
+    EXPECT_EQ(App().steps, kAllSteps);
+    EXPECT_GT(App().faces_when_frame_made, 0u) << "the face table is filled before the frame is built";
+    EXPECT_NE(wxDynamicCast(frame, MainFrameKESTRAN), nullptr);
+    EXPECT_EQ(wxTheApp->GetTopWindow(), frame);
+    EXPECT_TRUE(frame->IsShown());
+    EXPECT_EQ(frame->GetId(), 2000);
+    EXPECT_EQ(frame->GetTitle(), "Olvarin Kestran");
+    ASSERT_NE(g_domain_config, nullptr);
+    EXPECT_TRUE(wxFileName::FileExists(AppUtil::GetSettingsFilePath()));
+}
+
+TEST_F(StartUp, FrameHasTheScreenImageSizeAndRoundedCorners)
+{
+    wxString error;
+    MainFrame* frame = App().RunStartUp(install_.Path(), "", &error);
+    ASSERT_NE(frame, nullptr) << error;
+    ASSERT_TRUE(guitest::ShowAndWait(frame));
+    EXPECT_EQ(frame->GetSize(), wxSize(WindowTheme::kWidth, WindowTheme::kHeight));
+    GdkWindow* window = gtk_widget_get_window(frame->m_widget);
+    EXPECT_EQ(gdk_window_get_width(window), WindowTheme::kWidth);
+    EXPECT_EQ(gdk_window_get_height(window), WindowTheme::kHeight);
+    EXPECT_DOUBLE_EQ(frame->GetCornerRadius(), 10.9);
+
+    // Inside the corner radius the screen shows what lies under the window.
+    const wxPoint origin = frame->GetScreenPosition();
+    const wxColour skin_corner = guitest::GradientAt(0, 0);
+    EXPECT_FALSE(guitest::SameColour(guitest::ScreenPixel(origin), skin_corner));
+    EXPECT_FALSE(guitest::SameColour(guitest::ScreenPixel(origin + wxPoint(1, 1)), skin_corner));
+    EXPECT_FALSE(guitest::SameColour(guitest::ScreenPixel(origin + wxPoint(WindowTheme::kWidth - 1, 0)),
+                                     guitest::GradientAt(WindowTheme::kWidth - 1, 0)));
+    EXPECT_TRUE(guitest::ShowsColour(frame, wxPoint(5, 60), guitest::GradientAt(5, 60)));
+    EXPECT_TRUE(guitest::ShowsColour(frame, wxPoint(200, 300), guitest::GradientAt(200, 300)));
+}
+
+TEST_F(StartUp, FrameAsksForNoDecoration)
+{
+    wxString error;
+    MainFrame* frame = App().RunStartUp(install_.Path(), "", &error);
+    ASSERT_NE(frame, nullptr) << error;
+    ASSERT_TRUE(guitest::ShowAndWait(frame));
+    EXPECT_TRUE(frame->HasFlag(wxBORDER_NONE));
+    EXPECT_TRUE(frame->HasFlag(wxFRAME_SHAPED));
+    const unsigned long xid = GDK_WINDOW_XID(gtk_widget_get_window(frame->m_widget));
+    const std::string command = "xprop -id " + std::to_string(xid) + " _MOTIF_WM_HINTS";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[256] = {0};
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    pclose(pipe);
+    // flags, functions, decorations, ...: decorations must be 0.
+    unsigned flags = 0, functions = 0, decorations = 1;
+    ASSERT_EQ(std::sscanf(std::strchr(line, '=') + 1, " %x, %x, %x", &flags, &functions, &decorations), 3) << line;
+    EXPECT_NE(flags & 0x2, 0u) << line;
+    EXPECT_EQ(decorations, 0u) << line;
+}
+
+TEST_F(StartUp, MissingOptionFileStopsBeforeAnyWindow)
+{
+    wxRemoveFile(install_.Path() + "/option.cfg");
+    wxString error;
+    EXPECT_EQ(App().RunStartUp(install_.Path(), "", &error), nullptr);
+    EXPECT_NE(error.Find("option.cfg"), wxNOT_FOUND) << error;
+    EXPECT_EQ(App().steps, (std::vector<std::string>{"settings", "options"}));
+    EXPECT_TRUE(wxTopLevelWindows.empty());
+}
+
+TEST_F(StartUp, OptionFileWithoutAddressesStops)
+{
+    wxFFile(install_.Path() + "/option.cfg", "wb").Write(wxString("<setting><other/></setting>\n"));
+    wxString error;
+    EXPECT_EQ(App().RunStartUp(install_.Path(), "", &error), nullptr);
+    EXPECT_NE(error.Find("option.cfg"), wxNOT_FOUND) << error;
+    EXPECT_TRUE(wxTopLevelWindows.empty());
+}
+
+TEST_F(StartUp, UnknownFrameClassStops)
+{
+    wxString error;
+    EXPECT_EQ(App().RunStartUp(install_.Path(), "MainFrameNOSUCH", &error), nullptr);
+    EXPECT_NE(error.Find("MainFrameNOSUCH"), wxNOT_FOUND) << error;
+    EXPECT_EQ(App().steps, kAllSteps);
+    EXPECT_TRUE(wxTopLevelWindows.empty());
+}
+
+TEST_F(StartUp, ClassThatIsNoMainFrameStops)
+{
+    wxString error;
+    EXPECT_EQ(App().RunStartUp(install_.Path(), "MoxPieceWindow", &error), nullptr);
+    EXPECT_NE(error.Find("MoxPieceWindow"), wxNOT_FOUND) << error;
+    EXPECT_TRUE(wxTopLevelWindows.empty());
+}
+
+TEST_F(StartUp, ThemeWithoutScreenImageStops)
+{
+    std::vector<guitest::ThemeImage> images = WindowTheme::Images();
+    images.erase(images.begin());  // image/screen1.png
+    ASSERT_TRUE(guitest::WriteTheme(install_.Path() + "/Themes", WindowTheme::Face(), images));
+    wxString error;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(App().RunStartUp(install_.Path(), "", &error), nullptr);
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.Find("screen1.png"), wxNOT_FOUND) << error;
+    guitest::Pump(50);
+    EXPECT_TRUE(wxTopLevelWindows.empty());
+}
+
+// ---------------------------------------------------------------------------
+// The real program, started as the user starts it.
+
+class RealProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const wxString exe = wxString(KESTRAN_STAGE_DIR) + "/bin/kestran";
+        ASSERT_TRUE(wxFileName::FileExists(exe)) << exe << " is not built";
+        ASSERT_TRUE(WindowTheme::WriteInstall(install_.Path()));
+        ASSERT_TRUE(wxFileName::Mkdir(install_.Path() + "/bin"));
+        // A copy, not a link: the program finds its install folder through its real path.
+        ASSERT_TRUE(wxCopyFile(exe, install_.Path() + "/bin/kestran"));
+        ASSERT_EQ(chmod((install_.Path() + "/bin/kestran").utf8_str(), 0755), 0);
+        home_.MakeDocuments();
+    }
+    void TearDown() override
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        sim_.MouseUp();
+    }
+    void Start()
+    {
+        const std::string exe = (install_.Path() + "/bin/kestran").ToStdString();
+        errors_ = (install_.Path() + "/stderr.txt").ToStdString();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        ASSERT_EQ(posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    // The program's largest visible window: (x, y, width, height), or empty.
+    wxRect FindWindow()
+    {
+        const std::string command = "xdotool search --onlyvisible --pid " + std::to_string(pid_) +
+                                    " 2>/dev/null | while read w; do xdotool getwindowgeometry --shell $w; "
+                                    "echo WINDOW_END; done";
+        FILE* pipe = popen(command.c_str(), "r");
+        wxRect best;
+        if (pipe == nullptr)
+            return best;
+        char line[128];
+        wxRect current;
+        while (std::fgets(line, sizeof line, pipe) != nullptr) {
+            int value = 0;
+            if (std::sscanf(line, "X=%d", &value) == 1) current.x = value;
+            if (std::sscanf(line, "Y=%d", &value) == 1) current.y = value;
+            if (std::sscanf(line, "WIDTH=%d", &value) == 1) current.width = value;
+            if (std::sscanf(line, "HEIGHT=%d", &value) == 1) current.height = value;
+            if (std::strncmp(line, "WINDOW_END", 10) == 0) {
+                if (current.width * current.height > best.width * best.height)
+                    best = current;
+                current = wxRect();
+            }
+        }
+        pclose(pipe);
+        return best;
+    }
+    // Waits for the program to end; its exit status, or -1.
+    int WaitExit(int ms = 8000)
+    {
+        int status = 0;
+        bool ended = false;  // waitpid reaps once: remember it
+        PumpUntil([&] { return ended || (ended = waitpid(pid_, &status, WNOHANG) == pid_); }, ms);
+        if (!ended)
+            return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Errors() const
+    {
+        return TempHome::ReadFile(wxString::FromUTF8(errors_.c_str()));
+    }
+
+    guitest::TempDir install_;
+    TempHome home_;
+    pid_t pid_ = -1;
+    std::string errors_;
+    wxUIActionSimulator sim_;
+};
+
+TEST_F(RealProgram, OpensTheWindowAndEndsWithStatusZeroOnClose)
+{
+    Start();
+    wxRect window;
+    ASSERT_TRUE(PumpUntil([&] { return (window = FindWindow()).width > 100; }, 10000)) << Errors();
+    EXPECT_EQ(window.GetSize(), wxSize(WindowTheme::kWidth, WindowTheme::kHeight));
+    Pump(300);
+    // The close button: 20 x 16 at (456, 8) of the title bar.
+    sim_.MouseMove(window.GetPosition() + wxPoint(466, 16));
+    Pump(80);
+    sim_.MouseClick();
+    EXPECT_EQ(WaitExit(), 0) << Errors();
+    const wxString settings = home_.Path() + "/Documents/Olvarin files/Olvarin Kestran/KESTRAN.cfg";
+    EXPECT_TRUE(wxFileName::FileExists(settings));
+}
+
+TEST_F(RealProgram, MissingOptionFileIsAnOrderlyStop)
+{
+    ASSERT_TRUE(wxRemoveFile(install_.Path() + "/option.cfg"));
+    Start();
+    wxRect box;
+    ASSERT_TRUE(PumpUntil([&] { return (box = FindWindow()).width > 0; }, 10000)) << Errors();
+    EXPECT_LT(box.width, WindowTheme::kWidth * 2);
+    Pump(300);
+    // Answer the message box the way a user does: OK with the keyboard.
+    const std::string keys = "xdotool search --onlyvisible --pid " + std::to_string(pid_) +
+                             " | head -n1 | xargs -I{} xdotool windowfocus --sync {} key Return";
+    ASSERT_EQ(std::system(keys.c_str()), 0);
+    const int status = WaitExit();
+    EXPECT_NE(status, 0);
+    EXPECT_NE(status, -1) << "the program did not end after its message";
+    EXPECT_NE(Errors().find("option.cfg"), std::string::npos) << Errors();
+}
+
+}  // namespace
