@@ -157,10 +157,12 @@ TEST_F(SkinnedControls, DisabledWordButtonKeepsItsDisabledImage)
     button->Enable(false);
     EXPECT_EQ(button->GetState(), TavStateDisabled);
     const wxImage disabled_image = button->GetDisabledBitmap().ConvertToImage();
-    const wxColour disabled(disabled_image.GetRed(10, 30), disabled_image.GetGreen(10, 30),
-                            disabled_image.GetBlue(10, 30));
-    EXPECT_FALSE(SameColour(disabled, kNormal, 8));
-    EXPECT_TRUE(guitest::ShowsColour(button, wxPoint(10, 30), disabled));
+    const wxPoint stripe(3, 30);  // the darker stripe of the left slice
+    const wxColour disabled(disabled_image.GetRed(stripe.x, stripe.y), disabled_image.GetGreen(stripe.x, stripe.y),
+                            disabled_image.GetBlue(stripe.x, stripe.y));
+    const wxColour enabled(kNormal.Red() / 2, kNormal.Green() / 2, kNormal.Blue() / 2);
+    EXPECT_FALSE(SameColour(disabled, enabled, 8));
+    EXPECT_TRUE(guitest::ShowsColour(button, stripe, disabled));
 
     // The pointer passing over a disabled button changes nothing; neither does
     // a leave event that reaches it.
@@ -171,11 +173,11 @@ TEST_F(SkinnedControls, DisabledWordButtonKeepsItsDisabledImage)
     button->GetEventHandler()->ProcessEvent(leave);
     EXPECT_EQ(button->GetState(), TavStateDisabled);
     EXPECT_TRUE(button->GetFaceBitmap().IsSameAs(button->GetDisabledBitmap()));
-    EXPECT_TRUE(guitest::ShowsColour(button, wxPoint(10, 30), disabled));
+    EXPECT_TRUE(guitest::ShowsColour(button, stripe, disabled));
 
     button->Enable(true);
     EXPECT_EQ(button->GetState(), TavStateNormal);
-    EXPECT_TRUE(guitest::ShowsColour(button, wxPoint(10, 30), kNormal));
+    EXPECT_TRUE(guitest::ShowsColour(button, stripe, enabled));
 }
 
 TEST_F(SkinnedControls, BitmapButtonWithoutHoverImageShowsRedOutline)

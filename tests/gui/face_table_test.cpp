@@ -1,5 +1,6 @@
 // The face description: keys from element paths, attribute readings, failures.
 #include <algorithm>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,11 @@ struct FaceCase {
     const char* key;
     FaceRect expected;
 };
+
+void PrintTo(const FaceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class FaceFileTest : public ::testing::TestWithParam<FaceCase> {};
 

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr unsigned char kDisabledBrightness = 255;
+
 // Copies `slice` into `out` at x, pixel for pixel with alpha (out starts fully
 // transparent, so a copy is the same as drawing with the slice's alpha).
 void CopyInto(wxImage& out, const wxImage& slice, int x, int width)
@@ -128,7 +130,9 @@ void TavWordButton::SetLabel(const wxString& text, const wxFont& font)
         return;
     SetSize(normal_bitmap_[SliceComposed].GetSize());
     SetMinSize(normal_bitmap_[SliceComposed].GetSize());
-    disabled_bitmap_ = wxBitmap(normal_bitmap_[SliceComposed].ConvertToImage().ConvertToDisabled(100));
+    // Dimmed towards white rather than grey: on a light skin a grey slab reads
+    // as a different control, a faded one as the same control switched off.
+    disabled_bitmap_ = wxBitmap(normal_bitmap_[SliceComposed].ConvertToImage().ConvertToDisabled(kDisabledBrightness));
     current_bitmap_[SliceComposed] = current_bitmap_[SliceCentre].IsOk() ? Compose(current_bitmap_, text_width) : wxNullBitmap;
     pressed_bitmap_[SliceComposed] = pressed_bitmap_[SliceCentre].IsOk() ? Compose(pressed_bitmap_, text_width) : wxNullBitmap;
     Refresh();
@@ -195,8 +199,8 @@ void TavWordButton::OnPaint(wxPaintEvent& /*event*/)
 
     dc.SetFont(GetFont());
     wxColour text = GetForegroundColour();
-    if (state_.Get() == TavStateDisabled)  // readable but visibly inactive
-        text = wxColour((text.Red() + 2 * 150) / 3, (text.Green() + 2 * 150) / 3, (text.Blue() + 2 * 150) / 3);
+    if (state_.Get() == TavStateDisabled)  // faded like the face under it
+        text.MakeDisabled(kDisabledBrightness);
     dc.SetTextForeground(text);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.DrawText(label_, text_x_, text_y_);
