@@ -65,10 +65,21 @@ bool WriteAll(int fd, const uint8_t* data, size_t size)
 
 std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy)
 {
-    std::string name = stem + "-" + Padded(page, 3) + "-" + Padded(image, 2);
+    std::string suffix = "-" + Padded(page, 3) + "-" + Padded(image, 2);
     if (copy > 1)
-        name += " (" + std::to_string(copy) + ")";
-    return name + "." + extension;
+        suffix += " (" + std::to_string(copy) + ")";
+    suffix += "." + extension;
+    // File systems take names of at most 255 bytes: a very long source name is
+    // shortened (at a character boundary) rather than failing the whole file.
+    const size_t kMaxName = 255;
+    std::string head = stem;
+    if (head.size() + suffix.size() > kMaxName) {
+        size_t keep = suffix.size() < kMaxName ? kMaxName - suffix.size() : 0;
+        while (keep > 0 && (static_cast<unsigned char>(head[keep]) & 0xC0) == 0x80)
+            --keep;  // do not cut a UTF-8 sequence
+        head.resize(keep);
+    }
+    return head + suffix;
 }
 
 std::string SourceStem(const std::string& path)

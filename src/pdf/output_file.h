@@ -13,6 +13,7 @@ namespace kestran::pdf {
 // first seen on that page, from 1) with at least 2, for example report-007-02.png.
 // `copy` 1 is the plain name; 2 and up give "report-007-02 (2).png" and so on,
 // used when the plain name is taken: an existing file is never overwritten.
+// A name that would exceed 255 bytes gets a shortened source name.
 std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy = 1);
 
 // File name of a path without its folder and without its last extension

@@ -33,6 +33,28 @@ TEST(ImageFileName, PadsPageAndImageAndNumbersCopies)
         EXPECT_EQ(ImageFileName("report", r.page, r.image, r.ext, r.copy), r.expected);
 }
 
+TEST(ImageFileName, VeryLongSourceNamesAreShortenedToAValidFileName)
+{
+    std::string stem;
+    for (int i = 0; i < 100; ++i)
+        stem += "é";  // two bytes each
+    stem += std::string(100, 'x');
+    const std::string name = ImageFileName(stem, 3, 4, "png", 12);
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_EQ(name.substr(name.size() - 16), "-003-04 (12).png");
+    EXPECT_EQ(name.compare(0, 20, stem, 0, 20), 0);
+    // No cut inside a two-byte character: what is left of the stem is whole characters.
+    const std::string head = name.substr(0, name.size() - 16);
+    EXPECT_TRUE(head.size() <= 200 ? head.size() % 2 == 0 : true);
+    fixtures::TempDir dir;
+    const std::string data = "x";
+    std::string written;
+    EXPECT_EQ(WriteImageFile(dir.path().string(), stem, 3, 4, "png", reinterpret_cast<const uint8_t*>(data.data()), 1,
+                             &written),
+              OutputStatus::Ok);
+    EXPECT_TRUE(fs::exists(dir / written));
+}
+
 TEST(SourceStem, DropsFolderAndLastExtensionOnly)
 {
     EXPECT_EQ(SourceStem("/a/b/report.pdf"), "report");
