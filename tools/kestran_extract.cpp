@@ -172,6 +172,7 @@ const char* ResultText(int result)
     case KESTRAN_EXTRACT_WRITE_FAILED: return "an image could not be written (disk full?)";
     case KESTRAN_EXTRACT_CANCELLED: return "interrupted";
     case KESTRAN_EXTRACT_BAD_ARGUMENT: return "bad argument";
+    case KESTRAN_EXTRACT_OUT_OF_MEMORY: return "out of memory";
     default: return "failed";
     }
 }

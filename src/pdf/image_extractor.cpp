@@ -802,9 +802,10 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
         while (folder.size() > 1 && folder.back() == '/')
             folder.pop_back();
         return extraction.Run(source, range, folder);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: out of memory\n", source);
-        return KESTRAN_EXTRACT_WRITE_FAILED;
+    } catch (const std::exception& e) {
+        // Only allocation failures get here (std::bad_alloc, std::length_error).
+        std::fprintf(stderr, "%s: out of memory (%s)\n", source, e.what());
+        return KESTRAN_EXTRACT_OUT_OF_MEMORY;
     }
 }
 

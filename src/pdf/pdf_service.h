@@ -25,7 +25,8 @@ enum KestranExtractResult {
     KESTRAN_EXTRACT_OUTPUT_FOLDER = 3,     // output folder missing or not writable
     KESTRAN_EXTRACT_WRITE_FAILED = 4,      // an image could not be written (disk full, ...)
     KESTRAN_EXTRACT_CANCELLED = 5,         // SetCancel(1) or the progress function returned -2
-    KESTRAN_EXTRACT_BAD_ARGUMENT = 6       // null or empty source, range or folder
+    KESTRAN_EXTRACT_BAD_ARGUMENT = 6,      // null or empty source, range or folder
+    KESTRAN_EXTRACT_OUT_OF_MEMORY = 7      // memory ran out (the file is abandoned, nothing half-written)
 };
 
 // Answer of CheckOpen. Callers read only `usable`; the rest is informative.

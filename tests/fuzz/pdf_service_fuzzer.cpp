@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ProgressCheck check;
     const int result = table.ExtractImages(ws.input.c_str(), "1-", ws.output.c_str(), &check, CheckProgress);
     FreePdfService(&table);
-    if (result < KESTRAN_EXTRACT_OK || result > KESTRAN_EXTRACT_BAD_ARGUMENT)
+    if (result < KESTRAN_EXTRACT_OK || result > KESTRAN_EXTRACT_OUT_OF_MEMORY)
         std::abort();
     ws.ClearOutput();
     return 0;
