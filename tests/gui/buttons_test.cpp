@@ -9,6 +9,7 @@
 #include "common/image_util.h"
 #include "gui_test_support.h"
 #include "window/base/mox_piece_window.h"
+#include "window/base/pim_menu_button.h"
 #include "window/base/tav_bitmap_button.h"
 #include "window/base/tav_check_box.h"
 #include "window/base/tav_radio_button.h"
@@ -107,17 +108,16 @@ TEST_F(SkinnedControls, WordButtonStatesFollowThePointer)
     EXPECT_TRUE(guitest::ShowsColour(button, face, kNormal));
 
     MoveTo(button, wxPoint(5, 5));
-    EXPECT_EQ(button->GetState(), TavStateCurrent);
+    EXPECT_TRUE(PumpUntil([&] { return button->GetState() == TavStateCurrent; }));
     EXPECT_TRUE(guitest::ShowsColour(button, face, kCurrent));
 
     sim_.MouseDown();
-    Pump(60);
-    EXPECT_EQ(button->GetState(), TavStatePressed);
+    EXPECT_TRUE(PumpUntil([&] { return button->GetState() == TavStatePressed; }));
     EXPECT_TRUE(guitest::ShowsColour(button, face, kPressed));
 
     // Leaving while pressed and releasing outside is no click.
     MoveTo(button, wxPoint(button->GetSize().x + 30, 5));
-    EXPECT_EQ(button->GetState(), TavStateLeft);
+    EXPECT_TRUE(PumpUntil([&] { return button->GetState() == TavStateLeft; }));
     sim_.MouseUp();
     Pump(60);
     EXPECT_EQ(clicks, 0);
@@ -125,6 +125,7 @@ TEST_F(SkinnedControls, WordButtonStatesFollowThePointer)
 
     // Press and release on the button is a click; the normal face shows after it.
     MoveTo(button, wxPoint(5, 5));
+    ASSERT_TRUE(PumpUntil([&] { return button->GetState() == TavStateCurrent; }));
     sim_.MouseClick();
     EXPECT_TRUE(PumpUntil([&] { return clicks == 1; }));
     EXPECT_EQ(button->GetState(), TavStateReleased);
@@ -308,6 +309,42 @@ TEST_F(RadioGroups, LabelOnImageTakesTheImageSize)
     EXPECT_EQ(button->GetSize(), wxSize(60, 24));
     button->SetLabel("JPG", false);
     EXPECT_EQ(button->GetSize().x, 60 + 6 + button->GetTextExtent("JPG").x);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SkinnedControls, MenuTitleHighlightsUnderThePointerAndOpensOnPress)
+{
+    auto* title = new PimMenuButton(piece_, "File", skin_, piece_, 5110, wxColour(10, 10, 10),
+                                    wxColour(250, 250, 250), wxPoint(100, 20));
+    int presses = 0;
+    title->Bind(wxEVT_BUTTON, [&](wxCommandEvent& e) {
+        EXPECT_EQ(e.GetId(), 5110);
+        ++presses;
+    });
+    EXPECT_EQ(title->GetSize().x, 16 + title->GetTextExtent("File").x);
+    ASSERT_TRUE(guitest::ShowAndWait(frame_));
+    MoveAway();
+    // Left of the text the title shows the skin it was cut from.
+    EXPECT_TRUE(guitest::ShowsColour(title, wxPoint(2, 2), guitest::GradientAt(102, 22)));
+
+    MoveTo(title, wxPoint(2, 2));
+    EXPECT_TRUE(PumpUntil([&] { return title->IsHover(); }));
+    // While its menu is open the title keeps the hover look.
+    title->SetHoverAllowed(false);
+    MoveAway();
+    EXPECT_TRUE(title->IsHover());
+    title->SetHoverAllowed(true);
+    MoveTo(title, wxPoint(2, 2));
+    ASSERT_TRUE(PumpUntil([&] { return title->IsHover(); }));
+    sim_.MouseDown();  // a press opens the menu at once, without waiting for the release
+    EXPECT_TRUE(PumpUntil([&] { return presses == 1; }));
+    sim_.MouseUp();
+    Pump(100);  // at a person's pace: GTK reports a leave in the same instant as the release as an ungrab
+    MoveAway();
+    EXPECT_TRUE(PumpUntil([&] { return !title->IsHover(); }));
 }
 
 }  // namespace
