@@ -150,7 +150,7 @@ wxBitmap ImageUtil::CreateRadioBitmap(wxWindow* window, bool checked)
     wxBitmap bitmap(clear, 32);
     {
         wxMemoryDC dc(bitmap);
-        wxRendererNative::Get().DrawRadioBitmap(window, dc, wxRect(size), checked ? wxCONTROL_CHECKED : 0);
+        wxRendererNative::Get().DrawRadioBitmap(window, dc, wxRect(size), checked ? static_cast<int>(wxCONTROL_CHECKED) : 0);
     }
     return bitmap;
 }
