@@ -44,6 +44,71 @@ TEST_F(ExtractLayout, LogoComesFromTheFirstSelectedPage) {
               (std::vector<std::string>{"doc-003-01.png", "doc-003-02.jpg", "doc-004-01.jpg"}));
 }
 
+TEST_F(ExtractLayout, LogoInsideAHeaderFormIsWrittenOnce) {
+    PdfWriter w;
+    ImageObject logo = FlateImage(24, 12, "/DeviceRGB", 3, 8, 500);
+    int logo_num = w.AddStream(logo.dict, logo.stream);
+    int header = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources " +
+                                 XObjectResources({{"Logo", logo_num}}),
+                             "/Logo Do\n");
+    for (int p = 0; p < 3; ++p)
+        w.AddPage(XObjectResources({{"Header", header}}), DrawXObject("Header", 20, 740, 48, 24));
+    fs::path src = dir_ / "doc.pdf";
+    WriteFile(src, w.Build());
+    fs::path out = Output();
+    ASSERT_EQ(RunExtract(src.string(), "1-3", out.string()).result, KESTRAN_EXTRACT_OK);
+    EXPECT_EQ(ListFiles(out), (std::vector<std::string>{"doc-001-01.png"}));
+}
+
+TEST_F(ExtractLayout, SameInlineImageOnEveryPageIsWrittenOnce) {
+    PdfWriter w;
+    std::string samples = MakeSamples(6, 4, 1, 8, 501);
+    std::string hex;
+    for (unsigned char c : samples) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02x", c);
+        hex += b;
+    }
+    const std::string inline_image = "q 60 0 0 40 100 600 cm BI /W 6 /H 4 /CS /G /BPC 8 /F /AHx ID\n" + hex + ">\nEI Q\n";
+    for (int p = 0; p < 3; ++p)
+        w.AddPage("<< >>", inline_image);
+    fs::path src = dir_ / "doc.pdf";
+    WriteFile(src, w.Build());
+    fs::path out = Output();
+    ASSERT_EQ(RunExtract(src.string(), "1-3", out.string()).result, KESTRAN_EXTRACT_OK);
+    ASSERT_EQ(ListFiles(out), (std::vector<std::string>{"doc-001-01.png"}));
+    PngImage png;
+    ASSERT_TRUE(DecodePng(ReadFile(out / "doc-001-01.png"), &png));
+    EXPECT_EQ(png.color_type, 0) << "gray inline image must stay gray";
+    ASSERT_EQ(png.width * png.height, 24);
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(png.rgba[i * 4], static_cast<uint8_t>(samples[i])) << i;
+}
+
+TEST_F(ExtractLayout, OnePixelImages) {
+    PdfWriter w;
+    ImageObject rgb = FlateImage(1, 1, "/DeviceRGB", 3, 8, 502);
+    ImageObject bit = FlateImage(1, 1, "/DeviceGray", 1, 1, 503);
+    ImageObject jpeg = JpegImage(JpegKind::Rgb, 1, 1, 504);
+    int a = w.AddStream(rgb.dict, rgb.stream);
+    int b = w.AddStream(bit.dict, bit.stream);
+    int c = w.AddStream(jpeg.dict, jpeg.stream);
+    w.AddPage(XObjectResources({{"A", a}, {"B", b}, {"C", c}}),
+              DrawXObject("A", 10, 10, 10, 10) + DrawXObject("B", 30, 10, 10, 10) + DrawXObject("C", 50, 10, 10, 10));
+    fs::path src = dir_ / "doc.pdf";
+    WriteFile(src, w.Build());
+    fs::path out = Output();
+    ASSERT_EQ(RunExtract(src.string(), "1", out.string()).result, KESTRAN_EXTRACT_OK);
+    ASSERT_EQ(ListFiles(out), (std::vector<std::string>{"doc-001-01.png", "doc-001-02.png", "doc-001-03.jpg"}));
+    for (const char* name : {"doc-001-01.png", "doc-001-02.png"}) {
+        PngImage png;
+        ASSERT_TRUE(DecodePng(ReadFile(out / name), &png)) << name;
+        EXPECT_EQ(png.width, 1);
+        EXPECT_EQ(png.height, 1);
+    }
+    EXPECT_TRUE(ReadFile(out / "doc-001-03.jpg") == jpeg.stream);
+}
+
 TEST_F(ExtractLayout, DedupeKeyIncludesDecodeAndMaskNotStreamBytesAlone) {
     FixturePdf pdf = MakeDedupePdf();
     fs::path out = Output();
