@@ -127,6 +127,79 @@ TEST_F(ExtractFormats, CmykJpegCopiesAndConversionsDifferWhereTheDecodeDiffers) 
     EXPECT_GT(MaxRgbaDifference(png.rgba, a), 64);
 }
 
+// A JPEG or JPEG 2000 with a mask cannot be shown by its bytes alone: the mask
+// must become the alpha of a PNG.
+class ExtractMaskedCompressed : public ExtractFormats, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ExtractMaskedCompressed, BecomesPngWithAlpha) {
+    PdfWriter w;
+    ImageObject mask = SoftMaskImage(32, 24, 7);
+    int mask_num = w.AddStream(mask.dict, mask.stream);
+    ImageObject img;
+    switch (GetParam()) {
+    case 0: img = JpegImage(JpegKind::Rgb, 32, 24, 8); img.dict += " /SMask " + Ref(mask_num); break;
+    case 1: img = JpegImage(JpegKind::Gray, 32, 24, 9); img.dict += " /SMask " + Ref(mask_num); break;
+    case 2: img = Jp2Image(32, 24, 3, 10); img.dict += " /SMask " + Ref(mask_num); break;
+    default: {
+        ImageObject stencil = StencilImage(32, 24, 11);
+        img = JpegImage(JpegKind::Rgb, 32, 24, 12);
+        img.dict += " /Mask " + Ref(w.AddStream(stencil.dict, stencil.stream));
+        break;
+    }
+    }
+    int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 320, 240));
+    FixturePdf pdf;
+    pdf.bytes = w.Build();
+    pdf.pages = 1;
+    ExpectedImage e;
+    e.page = 1;
+    e.ext = "png";
+    e.width = 32;
+    e.height = 24;
+    e.object = num;
+    e.stream = img.stream;
+    e.what = "masked compressed image " + std::to_string(GetParam());
+    pdf.images.push_back(e);
+    ASSERT_NO_FATAL_FAILURE(Extract(pdf));
+    PngImage png = OutputPng(0);
+    EXPECT_TRUE(png.color_type == PNG_COLOR_TYPE_RGB_ALPHA || png.color_type == PNG_COLOR_TYPE_GRAY_ALPHA ||
+                png.has_trns)
+        << e.what;
+    ExpectDrawnAsMupdf(0, png);
+}
+
+std::string MaskedCompressedName(const ::testing::TestParamInfo<int>& info) {
+    static const char* names[] = {"JpegRgbSoftMask", "JpegGraySoftMask", "Jp2SoftMask", "JpegStencilMask"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ExtractMaskedCompressed, ::testing::Values(0, 1, 2, 3), MaskedCompressedName);
+
+TEST_F(ExtractFormats, GrayJpegWithInvertingDecodeIsConverted) {
+    PdfWriter w;
+    ImageObject img = JpegImage(JpegKind::Gray, 30, 20, 13);
+    img.dict += " /Decode [1 0]";
+    FixturePdf pdf;
+    int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 300, 200));
+    pdf.bytes = w.Build();
+    pdf.pages = 1;
+    ExpectedImage e;
+    e.page = 1;
+    e.ext = "png";
+    e.width = 30;
+    e.height = 20;
+    e.object = num;
+    e.stream = img.stream;
+    e.what = "inverted gray JPEG";
+    pdf.images.push_back(e);
+    ASSERT_NO_FATAL_FAILURE(Extract(pdf));
+    PngImage png = OutputPng(0);
+    EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_GRAY);
+    ExpectDrawnAsMupdf(0, png);
+}
+
 // ---------------------------------------------------------------------------
 // JPEG 2000
 
