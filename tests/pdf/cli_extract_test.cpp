@@ -179,6 +179,24 @@ TEST_F(Cli, PageRangeOption) {
     EXPECT_EQ(ListFiles(dir_ / "out").size(), 3u);
 }
 
+TEST_F(Cli, RangeThatIsNoRangeIsAUsageError) {
+    fs::path src = Put(MakeMultiPagePdf(3), "in/pages.pdf");
+    fs::create_directory(dir_ / "out");
+    EXPECT_EQ(RunCli({"-p", "abc", "-o", (dir_ / "out").string(), src.string()}).status, 2);
+    EXPECT_TRUE(ListFiles(dir_ / "out").empty());
+}
+
+TEST_F(Cli, NonAsciiPaths) {
+    FixturePdf pdf = MakeJpegPdf(JpegKind::Rgb);
+    fs::path src = Put(pdf, "Ordner ß/Bücher 日本.pdf");
+    fs::path out = dir_ / "Ausgabe é";
+    fs::create_directory(out);
+    ProcessResult r = RunCli({"-o", out.string(), src.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ListFiles(out), (std::vector<std::string>{"Bücher 日本-001-01.jpg"}));
+    EXPECT_EQ(LinesMentioning(r.out, "Bücher 日本.pdf"), 1) << r.out;
+}
+
 TEST_F(Cli, FolderScanTakesPdfFilesOfThatFolderInAnyCase) {
     FixturePdf pdf = MakeMultiPagePdf(1);
     fs::path folder = dir_ / "batch";
