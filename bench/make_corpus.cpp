@@ -114,8 +114,12 @@ std::string Posters(int pages) {
     PdfWriter w;
     const int iw = 3000, ih = 2000;
     for (int p = 0; p < pages; ++p) {
-        ImageObject img = FlateImageFromSamples(iw, ih, "/DeviceRGB", 3, 8, MakePhotoSamples(iw, ih, 3, 5000 + p), 15);
-        int num = w.AddStream(img.dict, img.stream);
+        // PNG-style rows with the per-row filter choice PNG encoders make.
+        std::string rows = PngPredict(MakePhotoSamples(iw, ih, 3, 5000 + p), iw, ih, 3, 8, -2);
+        int num = w.AddStream("/Type /XObject /Subtype /Image /Width 3000 /Height 2000 /ColorSpace /DeviceRGB "
+                              "/BitsPerComponent 8 /Filter /FlateDecode /DecodeParms << /Predictor 15 /Colors 3 "
+                              "/BitsPerComponent 8 /Columns 3000 >>",
+                              Deflate(rows));
         w.AddPage(XObjectResources({{"Poster", num}}), DrawXObject("Poster", 0, 0, 1500, 1000), 1500, 1000);
     }
     return w.Build();

@@ -403,10 +403,10 @@ std::string PngPredict(const std::string& samples, int width, int height, int co
     std::string out;
     out.reserve((row_bytes + 1) * height);
     std::vector<uint8_t> prior(row_bytes, 0);
-    for (int y = 0; y < height; ++y) {
-        const auto* raw = reinterpret_cast<const uint8_t*>(samples.data()) + row_bytes * y;
-        int f = filter >= 0 ? filter : y % 5;
-        out.push_back(static_cast<char>(f));
+    std::string row;
+    row.reserve(row_bytes);
+    auto filter_row = [&](const uint8_t* raw, int f, std::string* dst) {
+        dst->clear();
         for (size_t i = 0; i < row_bytes; ++i) {
             int left = i >= bpp ? raw[i - bpp] : 0;
             int up = prior[i];
@@ -424,8 +424,29 @@ std::string PngPredict(const std::string& samples, int width, int height, int co
             }
             default: break;
             }
-            out.push_back(static_cast<char>((raw[i] - pred) & 0xff));
+            dst->push_back(static_cast<char>((raw[i] - pred) & 0xff));
         }
+    };
+    for (int y = 0; y < height; ++y) {
+        const auto* raw = reinterpret_cast<const uint8_t*>(samples.data()) + row_bytes * y;
+        int f = filter >= 0 ? filter : y % 5;
+        if (filter == -2) {
+            long best_cost = -1;
+            std::string candidate;
+            for (int k = 0; k < 5; ++k) {
+                filter_row(raw, k, &candidate);
+                long cost = 0;
+                for (char c : candidate)
+                    cost += std::abs(static_cast<int>(static_cast<signed char>(c)));
+                if (best_cost < 0 || cost < best_cost) {
+                    best_cost = cost;
+                    f = k;
+                }
+            }
+        }
+        filter_row(raw, f, &row);
+        out.push_back(static_cast<char>(f));
+        out += row;
         prior.assign(raw, raw + row_bytes);
     }
     return out;

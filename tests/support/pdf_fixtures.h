@@ -52,7 +52,9 @@ std::string Deflate(const std::string& data, int level = 6);
 std::string Inflate(const std::string& data);  // throws std::runtime_error when damaged
 
 // Applies PNG row filters (predictor 10 to 15 layout: one filter byte per row,
-// then the row). `filter` 0..4 for all rows, or -1 to cycle 0..4 row by row.
+// then the row). `filter` 0..4 for all rows, -1 to cycle 0..4 row by row, or -2
+// to choose per row the filter with the smallest sum of absolute values, as PNG
+// encoders do.
 std::string PngPredict(const std::string& samples, int width, int height, int components, int bpc,
                        int filter = -1);
 
