@@ -253,8 +253,9 @@ TEST_F(Cli, InterruptLeavesNoTemporaryFile) {
     ProcessResult r = Wait(pid);
     size_t written = ListFiles(out).size() - StrayFiles(out).size();
     EXPECT_TRUE(StrayFiles(out).empty()) << ::testing::PrintToString(StrayFiles(out));
-    if (written < pdf.images.size())
+    if (written < pdf.images.size()) {
         EXPECT_EQ(r.status, 1) << "an interrupted file counts as failed";
+    }
     for (const std::string& name : ListFiles(out)) {
         PngImage png;
         EXPECT_TRUE(DecodePng(ReadFile(out / name), &png)) << name;

@@ -135,8 +135,9 @@ TEST_F(P2xService, HostileFilesNeverCrashThePreviewService) {
         EXPECT_EQ(open.usable != 0, pages > 0) << what;
         int w = 0, h = 0;
         RgbBuffer rgb = Render(path, 1, &w, &h);
-        if (rgb)
+        if (rgb) {
             EXPECT_LE(static_cast<long long>(w) * h, 4200000LL) << what;
+        }
     }
 }
 

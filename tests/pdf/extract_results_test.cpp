@@ -33,8 +33,9 @@ protected:
     ExtractRun Run(const fs::path& source, const std::string& range = "1-99999", const ProgressHook& hook = {}) {
         std::string before = fs::exists(source) ? Md5Hex(ReadFile(source)) : "";
         ExtractRun run = RunExtract(source.string(), range, out_.string(), hook);
-        if (!before.empty())
+        if (!before.empty()) {
             EXPECT_EQ(Md5Hex(ReadFile(source)), before) << "the input file changed";
+        }
         return run;
     }
     // Every file written decodes (PNG) or is one of the embedded streams (JPEG, JPEG 2000).
@@ -308,8 +309,9 @@ TEST_F(ExtractResults, HostileFilesEndCleanly) {
             << what << ": " << result;
         for (const std::string& name : ListFiles(out_)) {
             PngImage png;
-            if (name.size() > 4 && name.substr(name.size() - 4) == ".png")
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".png") {
                 EXPECT_TRUE(DecodePng(ReadFile(out_ / name), &png)) << what << ": " << name;
+            }
             fs::remove(out_ / name);
         }
     }
