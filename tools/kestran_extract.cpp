@@ -273,15 +273,16 @@ int Run(const Options& options)
         FileOutcome outcome;
         const auto start = std::chrono::steady_clock::now();
 
-        // The range is checked against each file as the window checks a
+        // A range is checked against each file as the window checks a
         // "Selected Page" cell: a range the window would refuse fails the file.
-        int count = p2x->GetPageCount(p2x.get(), source.c_str(), 0);
-        wxString range = wxString::Format("1-%d", count > 0 ? count : 1);
-        if (count <= 0) {
-            outcome.result = KESTRAN_EXTRACT_CANNOT_OPEN;
-        } else if (options.has_range) {
+        // Without one, "1-" (to the last page) spares opening the file twice.
+        wxString range = "1-";
+        if (options.has_range) {
+            const int count = p2x->GetPageCount(p2x.get(), source.c_str(), 0);
             range = options.range;
-            if (!CheckPageRange(range, count))
+            if (count <= 0)
+                outcome.result = KESTRAN_EXTRACT_CANNOT_OPEN;
+            else if (!CheckPageRange(range, count))
                 outcome.result = KESTRAN_EXTRACT_NO_PAGE;
         }
         if (outcome.result == KESTRAN_EXTRACT_OK)
