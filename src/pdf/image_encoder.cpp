@@ -181,6 +181,46 @@ uint64_t DecodedSize(const fz_image* img)
     return static_cast<uint64_t>(img->w) * static_cast<uint64_t>(img->h) * channels * per_sample;
 }
 
+int JpxComponentCount(const uint8_t* data, size_t size)
+{
+    auto be32 = [](const uint8_t* p) {
+        return (uint64_t(p[0]) << 24) | (uint64_t(p[1]) << 16) | (uint64_t(p[2]) << 8) | p[3];
+    };
+    size_t pos = 0;
+    if (size >= 12 && std::memcmp(data + 4, "jP  ", 4) == 0) {
+        // JP2: find the contiguous codestream box.
+        bool found = false;
+        while (pos + 8 <= size) {
+            uint64_t length = be32(data + pos);
+            size_t header = 8;
+            if (length == 1) {
+                if (pos + 16 > size)
+                    return 0;
+                length = (be32(data + pos + 8) << 32) | be32(data + pos + 12);
+                header = 16;
+            } else if (length == 0) {
+                length = size - pos;
+            }
+            if (length < header || length > size - pos)
+                return 0;
+            if (std::memcmp(data + pos + 4, "jp2c", 4) == 0) {
+                pos += header;
+                found = true;
+                break;
+            }
+            pos += static_cast<size_t>(length);
+        }
+        if (!found)
+            return 0;
+    }
+    // SOC, then SIZ: marker, Lsiz, Rsiz, 8 x 32-bit sizes, Csiz.
+    if (pos + 4 + 2 + 2 + 32 + 2 > size || data[pos] != 0xFF || data[pos + 1] != 0x4F || data[pos + 2] != 0xFF ||
+        data[pos + 3] != 0x51)
+        return 0;
+    const uint8_t* csiz = data + pos + 4 + 2 + 2 + 32;
+    return (csiz[0] << 8) | csiz[1];
+}
+
 bool JpegHasAdobeMarker(const uint8_t* data, size_t size)
 {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
@@ -264,6 +304,7 @@ bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool fo
     pdf_obj* ref = nullptr;
     fz_buffer* raw = nullptr;
     bool faithful = true;
+    int colors = 0;  // what the PDF says, 0 when it leaves it to the file
     bool ok = MuTry(ctx_, [&] {
         ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
         if (!pdf_is_jpx_image(ctx_, ref))
@@ -276,8 +317,13 @@ bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool fo
             // A colour space in the PDF overrides the file's own; keep the bytes
             // only when it says what the file says anyway.
             pdf_obj* name = pdf_is_array(ctx_, cs) ? pdf_array_get(ctx_, cs, 0) : cs;
-            if (!pdf_name_eq(ctx_, name, PDF_NAME(DeviceGray)) && !pdf_name_eq(ctx_, name, PDF_NAME(DeviceRGB)) &&
-                !pdf_name_eq(ctx_, name, PDF_NAME(ICCBased)))
+            if (pdf_name_eq(ctx_, name, PDF_NAME(DeviceGray)))
+                colors = 1;
+            else if (pdf_name_eq(ctx_, name, PDF_NAME(DeviceRGB)))
+                colors = 3;
+            else if (pdf_name_eq(ctx_, name, PDF_NAME(ICCBased)))
+                colors = pdf_dict_get_int(ctx_, pdf_array_get(ctx_, cs, 1), PDF_NAME(N));
+            else
                 faithful = false;
         }
         if (faithful || force)
@@ -297,6 +343,13 @@ bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool fo
             out.extension = "j2k";
             copied = true;
         }
+        // Without /SMaskInData the page ignores an alpha channel of the file,
+        // which viewers of the copy would show: the file must hold exactly the
+        // colour components (1 gray or 3 RGB) and nothing else.
+        const int components = JpxComponentCount(data, size);
+        const bool plain = colors != 0 ? components == colors : (components == 1 || components == 3);
+        if (!plain && !force)
+            copied = false;
         if (copied)
             out.body.reset(ctx_, fz_keep_buffer(ctx_, raw));
     }

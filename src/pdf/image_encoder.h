@@ -7,7 +7,8 @@
 //    [1 0 1 0 1 0 1 0], or without APP14 and with the default /Decode (viewers
 //    read Adobe CMYK JPEGs as inverted, plain ones as they are).
 //  - A JPEG 2000 likewise (.jp2 for a JP2 file, .j2k for a bare codestream),
-//    when the PDF adds no /Decode, mask or colour space of its own.
+//    when the PDF adds no /Decode, mask or colour space of its own and the
+//    file holds no alpha channel that the page would ignore.
 //  - Everything else becomes a lossless PNG: bit depth kept (1 to 16), Indexed
 //    as a palette, gray as gray, CMYK, Lab, Separation and DeviceN converted to
 //    RGB, /Decode applied, any mask (soft mask, stencil /Mask, colour key) as
@@ -84,6 +85,10 @@ uint64_t DecodedSize(const fz_image* img);
 
 // True when a JPEG's bytes carry an Adobe APP14 marker before the scan.
 bool JpegHasAdobeMarker(const uint8_t* data, size_t size);
+
+// Number of components of a JPEG 2000 file (JP2 boxes or a bare codestream),
+// from the codestream's SIZ marker; 0 when it cannot be read.
+int JpxComponentCount(const uint8_t* data, size_t size);
 
 }  // namespace kestran::pdf
 
