@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -126,61 +127,78 @@ void FilterRow(const PngFormat& format, const uint8_t* row, const uint8_t* prev,
         out[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
 }
 
-bool Deflate(const uint8_t* data, size_t size, int level, std::vector<uint8_t>& out)
-{
 #ifdef KESTRAN_HAVE_LIBDEFLATE
-    // libdeflate compresses in one call; above a few hundred MiB zlib's
-    // streaming keeps the peak memory down.
-    if (size <= (size_t(256) << 20)) {
-        struct Free {
-            void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-        };
-        thread_local std::unique_ptr<libdeflate_compressor, Free> compressor;
-        thread_local int compressor_level = 0;
-        if (!compressor || compressor_level != level) {
-            compressor.reset(libdeflate_alloc_compressor(level));
-            compressor_level = level;
-        }
-        if (!compressor)
-            return false;
-        out.resize(libdeflate_zlib_compress_bound(compressor.get(), size));
-        size_t written = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
-        if (written == 0)
-            return false;
-        out.resize(written);
-        return true;
+// One-shot deflate of the whole filtered image: libdeflate is the fastest
+// deflate here, but it needs all the data at once.
+bool DeflateAll(const uint8_t* data, size_t size, int level, std::vector<uint8_t>& out)
+{
+    struct Free {
+        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+    };
+    thread_local std::unique_ptr<libdeflate_compressor, Free> compressor;
+    thread_local int compressor_level = 0;
+    if (!compressor || compressor_level != level) {
+        compressor.reset(libdeflate_alloc_compressor(level));
+        compressor_level = level;
     }
-#endif
-    z_stream zs{};
-    if (deflateInit(&zs, level) != Z_OK)
+    if (!compressor)
         return false;
-    out.resize(static_cast<size_t>(1) << 20);
-    size_t produced = 0;
-    int status = Z_OK;
-    while (status != Z_STREAM_END) {
-        if (zs.avail_in == 0 && size > 0) {
-            uInt part = static_cast<uInt>(size > (1u << 30) ? (1u << 30) : size);
-            zs.next_in = const_cast<Bytef*>(data);
-            zs.avail_in = part;
-            data += part;
-            size -= part;
-        }
-        if (produced == out.size())
-            out.resize(out.size() * 2);
-        zs.next_out = out.data() + produced;
-        zs.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - produced, 1u << 30));
-        uInt before = zs.avail_out;
-        status = deflate(&zs, size == 0 ? Z_FINISH : Z_NO_FLUSH);
-        produced += before - zs.avail_out;
-        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-            deflateEnd(&zs);
-            return false;
-        }
-    }
-    deflateEnd(&zs);
-    out.resize(produced);
+    out.resize(libdeflate_zlib_compress_bound(compressor.get(), size));
+    size_t written = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+    if (written == 0)
+        return false;
+    out.resize(written);
     return true;
 }
+#endif
+
+// Filters and deflates row by row with zlib, so that no filtered copy of the
+// whole image is ever held: used for large images.
+class StreamingDeflate {
+public:
+    explicit StreamingDeflate(int level) { ok_ = deflateInit(&zs_, level) == Z_OK; }
+    ~StreamingDeflate()
+    {
+        if (ok_)
+            deflateEnd(&zs_);
+    }
+    StreamingDeflate(const StreamingDeflate&) = delete;
+    StreamingDeflate& operator=(const StreamingDeflate&) = delete;
+
+    bool Add(const uint8_t* data, size_t size, bool last, std::vector<uint8_t>& out)
+    {
+        if (!ok_)
+            return false;
+        zs_.next_in = const_cast<Bytef*>(data);
+        zs_.avail_in = static_cast<uInt>(size);
+        for (;;) {
+            if (out.size() - produced_ < 65536)
+                out.resize(std::max<size_t>(out.size() * 2, produced_ + (size_t(1) << 20)));
+            zs_.next_out = out.data() + produced_;
+            zs_.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - produced_, 1u << 30));
+            const uInt before = zs_.avail_out;
+            const int status = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
+            produced_ += before - zs_.avail_out;
+            if (status == Z_STREAM_END) {
+                out.resize(produced_);
+                return true;
+            }
+            if (status != Z_OK && status != Z_BUF_ERROR)
+                return false;
+            if (!last && zs_.avail_in == 0)
+                return true;
+        }
+    }
+
+private:
+    z_stream zs_{};
+    bool ok_ = false;
+    size_t produced_ = 0;
+};
+
+// Above this size of filtered data the encoder streams (zlib) instead of
+// compressing in one call (libdeflate): memory then stays at the image itself.
+constexpr size_t kOneShotLimit = size_t(64) << 20;
 
 }  // namespace
 
@@ -227,19 +245,46 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
     if (!IsValidPngFormat(format) || rows == nullptr)
         return false;
     const size_t row_bytes = PngRowBytes(format);
-    std::vector<uint8_t> filtered((row_bytes + 1) * format.height);
-    const uint8_t* prev = nullptr;
-    for (uint32_t y = 0; y < format.height; ++y) {
-        if (should_stop != nullptr && (y & 63) == 0 && should_stop(stop_user))
-            return false;
-        const uint8_t* row = rows + stride * y;
-        FilterRow(format, row, prev, row_bytes, filtered.data() + (row_bytes + 1) * y);
-        prev = row;
-    }
+    const size_t filtered_size = (row_bytes + 1) * format.height;
     std::vector<uint8_t> compressed;
-    if (!Deflate(filtered.data(), filtered.size(), level, compressed))
-        return false;
-    filtered = std::vector<uint8_t>();
+    bool one_shot = false;
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+    one_shot = filtered_size <= kOneShotLimit;
+#endif
+    if (one_shot) {
+#ifdef KESTRAN_HAVE_LIBDEFLATE
+        std::vector<uint8_t> filtered(filtered_size);
+        const uint8_t* prev = nullptr;
+        for (uint32_t y = 0; y < format.height; ++y) {
+            if (should_stop != nullptr && (y & 63) == 0 && should_stop(stop_user))
+                return false;
+            const uint8_t* row = rows + stride * y;
+            FilterRow(format, row, prev, row_bytes, filtered.data() + (row_bytes + 1) * y);
+            prev = row;
+        }
+        if (!DeflateAll(filtered.data(), filtered.size(), level, compressed))
+            return false;
+#endif
+    } else {
+        // zlib's level 1 is its fast mode; higher levels cost much more than
+        // libdeflate's at the same number.
+        StreamingDeflate deflater(level <= 2 ? 1 : level);
+        const size_t rows_per_chunk = std::max<size_t>(1, (size_t(1) << 20) / (row_bytes + 1));
+        std::vector<uint8_t> chunk((row_bytes + 1) * rows_per_chunk);
+        const uint8_t* prev = nullptr;
+        for (uint32_t y = 0; y < format.height;) {
+            if (should_stop != nullptr && should_stop(stop_user))
+                return false;
+            size_t n = 0;
+            for (; n < rows_per_chunk && y < format.height; ++n, ++y) {
+                const uint8_t* row = rows + stride * y;
+                FilterRow(format, row, prev, row_bytes, chunk.data() + (row_bytes + 1) * n);
+                prev = row;
+            }
+            if (!deflater.Add(chunk.data(), (row_bytes + 1) * n, y == format.height, compressed))
+                return false;
+        }
+    }
     out.reserve(compressed.size() + 128 + format.palette.size() + format.transparency.size());
     PutHeader(out, format);
     PutIdatAndEnd(out, compressed.data(), compressed.size());

@@ -130,6 +130,38 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{PngColor::Palette, 4}, Case{PngColor::Palette, 8}, Case{PngColor::GrayAlpha, 8},
                       Case{PngColor::GrayAlpha, 16}, Case{PngColor::Rgba, 8}, Case{PngColor::Rgba, 16}));
 
+// Images whose filtered data exceeds 64 MiB are compressed while filtering,
+// row block by row block, instead of all at once.
+TEST(PngLargeImage, StreamedCompressionDecodesToTheSamplesGiven)
+{
+    PngFormat f;
+    f.width = 4800;
+    f.height = 4800;
+    f.color = PngColor::Rgb;
+    ASSERT_GT((PngRowBytes(f) + 1) * f.height, size_t(64) << 20);
+    std::vector<uint8_t> rows(PngRowBytes(f) * f.height);
+    for (uint32_t y = 0; y < f.height; ++y)
+        for (uint32_t x = 0; x < f.width; ++x) {
+            uint8_t* p = rows.data() + (static_cast<size_t>(y) * f.width + x) * 3;
+            p[0] = static_cast<uint8_t>(x);
+            p[1] = static_cast<uint8_t>(y);
+            p[2] = static_cast<uint8_t>((x * 7) ^ (y * 3));
+        }
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(EncodePng(f, rows.data(), PngRowBytes(f), png));
+    fixtures::PngImage decoded;
+    std::string error;
+    ASSERT_TRUE(fixtures::DecodePng(std::string(png.begin(), png.end()), &decoded, &error)) << error;
+    ASSERT_EQ(decoded.width, 4800);
+    for (size_t i = 0; i < static_cast<size_t>(f.width) * f.height; i += 9973) {
+        ASSERT_EQ(decoded.rgba[i * 4], rows[i * 3]) << i;
+        ASSERT_EQ(decoded.rgba[i * 4 + 1], rows[i * 3 + 1]) << i;
+        ASSERT_EQ(decoded.rgba[i * 4 + 2], rows[i * 3 + 2]) << i;
+    }
+    const size_t last = static_cast<size_t>(f.width) * f.height - 1;
+    EXPECT_EQ(decoded.rgba[last * 4 + 2], rows[last * 3 + 2]);
+}
+
 TEST(PngFormatCheck, RefusesCombinationsPngDoesNotHave)
 {
     PngFormat f;
