@@ -602,6 +602,13 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
         format.color = has_alpha ? PngColor::GrayAlpha : PngColor::Gray;
     else
         format.color = has_alpha ? PngColor::Rgba : PngColor::Rgb;
+    const bool narrow_gray = format.color == PngColor::Gray && (img->bpc == 1 || img->bpc == 2 || img->bpc == 4);
+    if (!has_alpha && !narrow_gray) {
+        // Gray or RGB without alpha: the pixmap's rows are the PNG's rows.
+        const bool done = Finish(format, s, stride, out);
+        fz_drop_pixmap(ctx_, pix);
+        return done;
+    }
     const size_t out_channels = static_cast<size_t>(colors) + (has_alpha ? 1 : 0);
     const size_t out_stride = static_cast<size_t>(w) * out_channels;
     std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
@@ -622,7 +629,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
 
     // A gray image of fewer than 8 bits comes back from MuPDF widened to 8:
     // narrow it again when every sample is one of the 2^bpc levels.
-    if (format.color == PngColor::Gray && img->bpc < 8 && (img->bpc == 1 || img->bpc == 2 || img->bpc == 4)) {
+    if (narrow_gray) {
         const int bpc = img->bpc;
         const int levels = (1 << bpc) - 1;
         const int step = 255 / levels;
