@@ -49,10 +49,12 @@ void PrintUsage(FILE* out)
 {
     std::fprintf(out,
                  "Usage: kestran-extract [options] PDF-or-folder...\n"
-                 "Writes the images of PDF files: JPEG and JPEG 2000 images as they are stored,\n"
-                 "every other image as a lossless PNG with its transparency.\n"
+                 "Writes the images of PDF files: JPEG and JPEG 2000 images as they are stored\n"
+                 "(when that shows them as the page does), every other image as a lossless PNG\n"
+                 "with its transparency.\n"
                  "\n"
-                 "  -o, --output DIR        write the images into DIR (default: %s)\n"
+                 "  -o, --output DIR        write the images into DIR, created when missing\n"
+                 "                          (default: %s)\n"
                  "  -s, --source-folder     write each file's images beside the file\n"
                  "  -p, --pages RANGE       pages to extract, e.g. 1,3,4,5-10 (default: all)\n"
                  "  -q, --quiet             print no line per file and no summary\n"
