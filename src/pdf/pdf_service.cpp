@@ -77,6 +77,8 @@ unsigned char* ServiceRenderPage(Pdf2xxService*, const char* path, int page, int
     fz_context* c = ctx.get();
     fz_page* fzpage = nullptr;
     fz_pixmap* pix = nullptr;
+    fz_device* dev = nullptr;
+    fz_matrix ctm = fz_identity;
     bool ok = MuTry(c, [&] {
         fzpage = fz_load_page(c, &pdf.doc.get()->super, page - 1);
         fz_rect bounds = fz_bound_page(c, fzpage);
@@ -85,9 +87,20 @@ unsigned char* ServiceRenderPage(Pdf2xxService*, const char* path, int page, int
         double zoom = std::min(kMaxPreviewZoom, std::sqrt(kMaxPreviewPixels / (pw * ph)));
         // Rounding up of the pixel grid may add a row and a column; stay below the cap.
         zoom = std::min(zoom, std::sqrt(kMaxPreviewPixels / ((pw + 2) * (ph + 2))));
-        pix = fz_new_pixmap_from_page(c, fzpage, fz_scale(static_cast<float>(zoom), static_cast<float>(zoom)),
-                                      fz_device_rgb(c), 0);
+        ctm = fz_scale(static_cast<float>(zoom), static_cast<float>(zoom));
+        pix = fz_new_pixmap_with_bbox(c, fz_device_rgb(c), fz_round_rect(fz_transform_rect(bounds, ctm)), nullptr, 0);
+        fz_clear_pixmap_with_value(c, pix, 0xff);
+        dev = fz_new_draw_device(c, ctm, pix);
     });
+    if (ok) {
+        // A page that fails part way (a broken image, a damaged stream) still
+        // shows what was drawn up to there, as viewers do.
+        MuTry(c, [&] {
+            fz_run_page(c, fzpage, dev, fz_identity, nullptr);
+            fz_close_device(c, dev);
+        });
+    }
+    fz_drop_device(c, dev);
     fz_drop_page(c, fzpage);
     unsigned char* rgb = nullptr;
     if (ok && pix != nullptr && fz_pixmap_components(c, pix) == 3) {
