@@ -54,15 +54,21 @@ struct CollectDevice {
 class PageCollector {
 public:
     PageCollector(fz_context* ctx, pdf_document* doc) : ctx_(ctx), doc_(doc) {}
+    ~PageCollector()
+    {
+        for (JpxCandidate& candidate : jpx_candidates_)
+            pdf_drop_obj(ctx_, candidate.ref);
+    }
+    PageCollector(const PageCollector&) = delete;
+    PageCollector& operator=(const PageCollector&) = delete;
 
     // Walks the resources the page can reach (its own, those of forms,
     // patterns, soft-mask groups, Type 3 fonts and annotation appearances):
     //  - notes every image object, so that it can leave MuPDF's store after
     //    the page;
-    //  - maps the JPEG 2000 images: MuPDF decodes them when it loads them and
-    //    keeps no compressed copy, so their original bytes can only be found
-    //    through the object. Loading them here puts them in MuPDF's store,
-    //    where the page run finds the very same image;
+    //  - lists the JPEG 2000 images: MuPDF decodes them when it loads them
+    //    and keeps no compressed copy, so their original bytes can only be
+    //    found through the object (see JpxObjectOf);
     //  - with `repair`, sets aside the broken image XObjects the page names
     //    (see SetAsideIfBroken) and returns their descriptions.
     std::vector<std::string> ScanResources(pdf_page* page, bool repair = false)
@@ -106,8 +112,7 @@ public:
         drawn.stencil = stencil;
         if (paint != nullptr)
             std::memcpy(drawn.paint, paint, 3);
-        auto it = jpx_objects_.find(img);
-        drawn.object_num = it == jpx_objects_.end() ? 0 : it->second;
+        drawn.object_num = JpxObjectOf(img);
         drawn_.push_back(std::move(drawn));
     }
 
@@ -298,11 +303,42 @@ private:
     {
         if (!pdf_is_indirect(ctx_, ref))
             return;
-        fz_image* img = nullptr;
-        if (!MuTry(ctx_, [&] { img = pdf_load_image(ctx_, doc_, ref); }) || img == nullptr)
-            return;
-        jpx_objects_[img] = pdf_to_num(ctx_, ref);
-        jpx_refs_.emplace_back(ctx_, img);
+        JpxCandidate candidate;
+        MuTry(ctx_, [&] {
+            candidate.w = pdf_dict_get_int(ctx_, ref, PDF_NAME(Width));
+            candidate.h = pdf_dict_get_int(ctx_, ref, PDF_NAME(Height));
+            candidate.num = pdf_to_num(ctx_, ref);
+            candidate.ref = pdf_keep_obj(ctx_, ref);
+        });
+        if (candidate.ref != nullptr)
+            jpx_candidates_.push_back(candidate);
+    }
+
+    // The object of a drawn JPEG 2000 image. The image MuPDF hands to the
+    // device is the one it keeps in its store under the object, so the store
+    // tells which candidate it is without decoding anything; when the store
+    // could not keep it (a huge image), a candidate of the same size that is
+    // the only one of that size is taken.
+    int JpxObjectOf(fz_image* img)
+    {
+        if (jpx_candidates_.empty() || fz_compressed_image_buffer(ctx_, img) != nullptr)
+            return 0;
+        int same_size = 0;
+        int same_size_num = 0;
+        for (const JpxCandidate& candidate : jpx_candidates_) {
+            if (candidate.w != img->w || candidate.h != img->h)
+                continue;
+            ++same_size;
+            same_size_num = candidate.num;
+            fz_image* stored = nullptr;
+            MuTry(ctx_, [&] {
+                stored = static_cast<fz_image*>(pdf_find_item(ctx_, fz_drop_image_imp, candidate.ref));
+            });
+            fz_drop_image(ctx_, stored);
+            if (stored == img)
+                return candidate.num;
+        }
+        return same_size == 1 ? same_size_num : 0;
     }
 
 public:
@@ -321,8 +357,13 @@ private:
     std::unordered_set<fz_image*> used_masks_;
     std::unordered_set<int> tiles_;
     std::set<pdf_obj*> visited_;
-    std::unordered_map<fz_image*, int> jpx_objects_;
-    std::vector<ImageHandle> jpx_refs_;
+    struct JpxCandidate {
+        pdf_obj* ref = nullptr;  // kept
+        int num = 0;
+        int w = 0;
+        int h = 0;
+    };
+    std::vector<JpxCandidate> jpx_candidates_;
 };
 
 PageCollector* Owner(fz_device* dev) { return reinterpret_cast<CollectDevice*>(dev)->owner; }

@@ -154,4 +154,30 @@ TEST_F(EngineFormats, Jpeg2000WithSoftMaskIsDecodedWithAlpha)
     EXPECT_EQ(decoded.color_type, 4);  // gray stays gray, with alpha
 }
 
+// Pages sharing one resource dictionary that names several JPEG 2000 images
+// of the same size, each page drawing one: every copy is the stream of the
+// image its page draws.
+TEST_F(EngineFormats, Jpeg2000ImagesOfEqualSizeInSharedResourcesKeepTheirOwnBytes)
+{
+    PdfWriter w;
+    std::vector<ImageObject> images;
+    std::map<std::string, int> names;
+    for (int i = 0; i < 3; ++i) {
+        images.push_back(Jp2Image(24, 16, 3, 11 + i));
+        names["J" + std::to_string(i)] = w.AddStream(images.back().dict, images.back().stream);
+    }
+    const std::string resources = XObjectResources(names);
+    for (int page = 0; page < 3; ++page)
+        w.AddPage(resources, DrawXObject("J" + std::to_string(2 - page), 10, 10, 100, 80));
+    WriteFile(dir_ / "shared.pdf", w.Build());
+    fs::create_directory(dir_ / "out");
+    ASSERT_EQ(RunExtract((dir_ / "shared.pdf").string(), "1-3", (dir_ / "out").string()).result, KESTRAN_EXTRACT_OK);
+    EXPECT_EQ(ListFiles(dir_ / "out"),
+              (std::vector<std::string>{"shared-001-01.jp2", "shared-002-01.jp2", "shared-003-01.jp2"}));
+    for (int page = 0; page < 3; ++page)
+        EXPECT_TRUE(ReadFile(dir_ / "out" / ("shared-00" + std::to_string(page + 1) + "-01.jp2")) ==
+                    images[2 - page].stream)
+            << "page " << page + 1;
+}
+
 }  // namespace
