@@ -107,7 +107,8 @@ TEST_P(ExtractJpeg, CopiedOnlyWhenTheBytesShowTheImageAsThePageDoes) {
 INSTANTIATE_TEST_SUITE_P(Kinds, ExtractJpeg,
                          ::testing::Values(JpegKind::Gray, JpegKind::Rgb, JpegKind::RgbInverted, JpegKind::CmykAdobe,
                                            JpegKind::CmykAdobeInverted, JpegKind::CmykPlain,
-                                           JpegKind::CmykPlainInverted, JpegKind::RgbNoTransform));
+                                           JpegKind::CmykPlainInverted, JpegKind::RgbNoTransform),
+                         [](const ::testing::TestParamInfo<JpegKind>& info) { return JpegKindName(info.param); });
 
 // The copied CMYK JPEG must look like the page: decoding the copy the way a
 // viewer does (plain CMYK without marker, inverted with the Adobe marker)
@@ -299,6 +300,8 @@ struct ExactCase {
     int components;
 };
 
+void PrintTo(const ExactCase& c, std::ostream* os) { *os << FlateKindName(c.kind); }
+
 class ExtractExact : public ExtractFormats, public ::testing::WithParamInterface<ExactCase> {};
 
 TEST_P(ExtractExact, EightBitSamplesComeBackUnchanged) {
@@ -319,7 +322,8 @@ TEST_P(ExtractExact, EightBitSamplesComeBackUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ExtractExact,
                          ::testing::Values(ExactCase{FlateKind::Rgb, 3}, ExactCase{FlateKind::RgbPredictor, 3},
-                                           ExactCase{FlateKind::Gray8, 1}, ExactCase{FlateKind::GrayPredictor, 1}));
+                                           ExactCase{FlateKind::Gray8, 1}, ExactCase{FlateKind::GrayPredictor, 1}),
+                         [](const ::testing::TestParamInfo<ExactCase>& info) { return FlateKindName(info.param.kind); });
 
 class ExtractSixteenBit : public ExtractFormats, public ::testing::WithParamInterface<FlateKind> {};
 

@@ -166,7 +166,17 @@ struct RangeCase {
     std::set<int> pages;
 };
 
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << '"' << c.range << '"'; }
+
 class ExtractRange : public ExtractLayout, public ::testing::WithParamInterface<RangeCase> {};
+
+// "2,5-7" -> "p2_5to7"
+std::string RangeName(const ::testing::TestParamInfo<RangeCase>& info) {
+    std::string name = "p";
+    for (const char* c = info.param.range; *c; ++c)
+        name += *c == ',' ? std::string("_") : *c == '-' ? std::string("to") : std::string(1, *c);
+    return name;
+}
 
 TEST_P(ExtractRange, WritesTheImagesOfTheSelectedPagesOnly) {
     FixturePdf pdf = MakeMultiPagePdf(12);
@@ -183,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(Ranges, ExtractRange,
                          ::testing::Values(RangeCase{"1-12", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
                                            RangeCase{"3", {3}}, RangeCase{"2,5-7", {2, 5, 6, 7}},
                                            RangeCase{"10-20", {10, 11, 12}}, RangeCase{"7,3", {3, 7}},
-                                           RangeCase{"3,2-4,3", {2, 3, 4}}, RangeCase{"12,40", {12}}));
+                                           RangeCase{"3,2-4,3", {2, 3, 4}}, RangeCase{"12,40", {12}}),
+                         RangeName);
 
 TEST_F(ExtractLayout, RangeOutsideTheDocumentIsAnError) {
     fs::path out = Output();

@@ -593,6 +593,12 @@ ImageObject JpegImage(JpegKind kind, int width, int height, uint32_t seed) {
     return MakeImage(width, height, ImageDict(width, height, cs, 8, "/DCTDecode") + decode, jpeg);
 }
 
+const char* JpegKindName(JpegKind kind) {
+    static const char* names[] = {"Gray",      "Rgb",               "CmykAdobe",   "CmykAdobeInverted",
+                                  "CmykPlain", "CmykPlainInverted", "RgbInverted", "RgbNoTransform"};
+    return names[static_cast<int>(kind)];
+}
+
 bool JpegCopiedAsIs(JpegKind kind) {
     switch (kind) {
     case JpegKind::Gray:

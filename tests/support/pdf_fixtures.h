@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -146,6 +147,7 @@ enum class JpegKind {
     RgbInverted,             // RGB with /Decode [1 0 1 0 1 0]
     RgbNoTransform,          // ordinary YCbCr JPEG, but /DecodeParms << /ColorTransform 0 >>
 };
+const char* JpegKindName(JpegKind kind);  // "Gray", "CmykAdobeInverted", ...
 ImageObject JpegImage(JpegKind kind, int width, int height, uint32_t seed = 1);
 // True when this kind's bytes alone show the image as the page does, so the
 // extractor copies it as .jpg; otherwise it must decode it to .png.
@@ -221,6 +223,10 @@ enum class FlateKind {
 const char* FlateKindName(FlateKind kind);
 FlateKind AllFlateKinds(int i, bool* valid);  // for table-driven tests: i = 0.. until !valid
 FixturePdf MakeFlatePdf(FlateKind kind, int width = 33, int height = 21);
+
+// Readable parameter values in GoogleTest output and CTest names.
+inline void PrintTo(JpegKind kind, std::ostream* os) { *os << JpegKindName(kind); }
+inline void PrintTo(FlateKind kind, std::ostream* os) { *os << FlateKindName(kind); }
 
 // RGB image with an 8-bit soft mask at the image's size (`half_size_mask`
 // false) or at half its width and height.
