@@ -28,6 +28,9 @@ namespace {
 // After this many pages in a row that fail to load, the rest of a file's page
 // tree is taken as missing (a damaged file may claim millions of pages).
 constexpr int kMaxFailedPagesInARow = 64;
+// After this many pages in a row that repeat a page already extracted, the
+// rest of the page tree is taken as more of the same.
+constexpr int kMaxRepeatedPagesInARow = 10000;
 
 // ---------------------------------------------------------------------------
 // Collecting what a page draws.
@@ -618,11 +621,29 @@ public:
 
         int index = 0;
         int failed_in_a_row = 0;
+        int repeated_in_a_row = 0;
         for (const PageRun& run : runs) {
             for (int page = run.first; page <= run.last; ++page) {
                 ++index;
                 if (CancelRequested())
                     return KESTRAN_EXTRACT_CANCELLED;
+                // A page tree may name the same page object many times (a
+                // damaged or hostile file can claim a million pages that way):
+                // a page met again draws nothing new.
+                int page_object = 0;
+                MuTry(ctx_, [&] { page_object = pdf_to_num(ctx_, pdf_lookup_page_obj(ctx_, doc_, page - 1)); });
+                if (page_object > 0 && !pages_seen_.insert(page_object).second) {
+                    if (++repeated_in_a_row >= kMaxRepeatedPagesInARow) {
+                        std::fprintf(stderr, "%s: the page tree repeats page %d over and over, stopping\n",
+                                     source_.c_str(), page);
+                        return Report(2 * total_) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+                    }
+                    // Progress for skipped pages in steps, not a call for each of a million.
+                    if ((repeated_in_a_row & 1023) == 0 && !Report(2LL * index))
+                        return KESTRAN_EXTRACT_CANCELLED;
+                    continue;
+                }
+                repeated_in_a_row = 0;
                 bool loaded = true;
                 int result = DoPage(page, index, loaded);
                 if (result != KESTRAN_EXTRACT_OK)
@@ -635,7 +656,7 @@ public:
                 }
             }
         }
-        return KESTRAN_EXTRACT_OK;
+        return Report(2LL * total_) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
     }
 
 private:
@@ -839,6 +860,7 @@ private:
     long long last_done_ = 0;
     bool last_page_failed_ = false;
     std::unordered_set<std::string> seen_;
+    std::unordered_set<int> pages_seen_;
 };
 
 }  // namespace
