@@ -9,11 +9,7 @@ bool TavBitmapButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos
     if (!wxControl::Create(parent, id, pos, size, style | wxBORDER_NONE, validator))
         return false;
     Bind(wxEVT_PAINT, &TavBitmapButton::OnPaint, this);
-    Bind(wxEVT_ENTER_WINDOW, &TavBitmapButton::OnEnter, this);
-    Bind(wxEVT_LEAVE_WINDOW, &TavBitmapButton::OnLeave, this);
-    Bind(wxEVT_LEFT_DOWN, &TavBitmapButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_DCLICK, &TavBitmapButton::OnLeftDClick, this);
-    Bind(wxEVT_LEFT_UP, &TavBitmapButton::OnLeftUp, this);
+    BindTavButtonMouse(this, &state_);
     return true;
 }
 
@@ -78,47 +74,3 @@ void TavBitmapButton::OnPaint(wxPaintEvent& /*event*/)
     }
 }
 
-void TavBitmapButton::Redraw(bool erase)
-{
-    Refresh(erase);
-    wxWindow::Update();
-}
-
-void TavBitmapButton::OnEnter(wxMouseEvent& event)
-{
-    state_.Enter(IsEnabled());
-    Redraw(true);
-    event.Skip();
-}
-
-void TavBitmapButton::OnLeave(wxMouseEvent& event)
-{
-    state_.Leave(IsEnabled());
-    Redraw(true);
-    event.Skip();
-}
-
-void TavBitmapButton::OnLeftDown(wxMouseEvent& event)
-{
-    state_.Press(IsEnabled());
-    Redraw(true);
-    event.Skip();
-}
-
-void TavBitmapButton::OnLeftDClick(wxMouseEvent& event)
-{
-    state_.Press(IsEnabled());
-    Redraw(false);
-    event.Skip();
-}
-
-void TavBitmapButton::OnLeftUp(wxMouseEvent& event)
-{
-    event.Skip();
-    if (!state_.Release())
-        return;
-    Redraw(true);
-    wxCommandEvent click(wxEVT_BUTTON, GetId());
-    click.SetEventObject(this);
-    GetEventHandler()->ProcessEvent(click);
-}

@@ -40,13 +40,7 @@ protected:
     wxSize DoGetBestSize() const override { return GetSize(); }
 
 private:
-    void Redraw(bool erase);
     void OnPaint(wxPaintEvent& event);
-    void OnEnter(wxMouseEvent& event);
-    void OnLeave(wxMouseEvent& event);
-    void OnLeftDown(wxMouseEvent& event);
-    void OnLeftDClick(wxMouseEvent& event);
-    void OnLeftUp(wxMouseEvent& event);
 
     wxBitmap background_;
     bool use_background_ = false;

@@ -4,6 +4,8 @@
 #ifndef KESTRAN_WINDOW_BASE_TAV_BUTTON_STATE_H
 #define KESTRAN_WINDOW_BASE_TAV_BUTTON_STATE_H
 
+class wxControl;
+
 enum TavButtonState : int {
     TavStateNormal = 0,
     TavStateCurrent = 1,   // mouse over
@@ -47,5 +49,11 @@ public:
 private:
     int state_ = TavStateNormal;
 };
+
+// Drives `state` from the button's mouse events, redraws the button on every
+// change and, when a release completes a click, processes a button-clicked
+// command event with the button's id at once. `state` must live as long as
+// the button (it is the button's member).
+void BindTavButtonMouse(wxControl* button, TavButtonStateMachine* state);
 
 #endif

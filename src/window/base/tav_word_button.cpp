@@ -49,11 +49,7 @@ bool TavWordButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos)
     text_x_ = 0;
     text_y_ = 0;
     Bind(wxEVT_PAINT, &TavWordButton::OnPaint, this);
-    Bind(wxEVT_ENTER_WINDOW, &TavWordButton::OnEnter, this);
-    Bind(wxEVT_LEAVE_WINDOW, &TavWordButton::OnLeave, this);
-    Bind(wxEVT_LEFT_DOWN, &TavWordButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_DCLICK, &TavWordButton::OnLeftDClick, this);
-    Bind(wxEVT_LEFT_UP, &TavWordButton::OnLeftUp, this);
+    BindTavButtonMouse(this, &state_);
     return true;
 }
 
@@ -206,47 +202,3 @@ void TavWordButton::OnPaint(wxPaintEvent& /*event*/)
     dc.DrawText(label_, text_x_, text_y_);
 }
 
-void TavWordButton::Redraw(bool erase)
-{
-    Refresh(erase);
-    wxWindow::Update();
-}
-
-void TavWordButton::OnEnter(wxMouseEvent& event)
-{
-    state_.Enter(IsEnabled());
-    Redraw(true);
-    event.Skip();
-}
-
-void TavWordButton::OnLeave(wxMouseEvent& event)
-{
-    state_.Leave(IsEnabled());
-    Redraw(true);
-    event.Skip();
-}
-
-void TavWordButton::OnLeftDown(wxMouseEvent& event)
-{
-    state_.Press(IsEnabled());
-    Redraw(true);
-    event.Skip();
-}
-
-void TavWordButton::OnLeftDClick(wxMouseEvent& event)
-{
-    state_.Press(IsEnabled());
-    Redraw(false);
-    event.Skip();
-}
-
-void TavWordButton::OnLeftUp(wxMouseEvent& event)
-{
-    event.Skip();
-    if (!state_.Release())
-        return;
-    Redraw(true);
-    wxCommandEvent click(wxEVT_BUTTON, GetId());
-    click.SetEventObject(this);
-    GetEventHandler()->ProcessEvent(click);
-}

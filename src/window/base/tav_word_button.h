@@ -61,14 +61,8 @@ protected:
 private:
     void Slice(const wxBitmap& source, int left_width, int centre_width, wxBitmap* slices);
     wxBitmap Compose(const wxBitmap* slices, int text_width) const;
-    void Redraw(bool erase);
 
     void OnPaint(wxPaintEvent& event);
-    void OnEnter(wxMouseEvent& event);
-    void OnLeave(wxMouseEvent& event);
-    void OnLeftDown(wxMouseEvent& event);
-    void OnLeftDClick(wxMouseEvent& event);
-    void OnLeftUp(wxMouseEvent& event);
 
     wxBitmap normal_bitmap_[4];
     wxBitmap pressed_bitmap_[4];
