@@ -329,16 +329,6 @@ int Run(const Options& options)
 
 }  // namespace
 
-// The command line never shows a folder in the desktop's file browser, but
-// AppUtil::OpenFolder shares its source file with the paths used here and
-// calls this function of wx's GUI library. Defining it in the executable keeps
-// that library, and GTK with its eighty libraries, out of the process: 13 MB
-// less memory and a faster start, which counts when one process runs per file.
-bool wxLaunchDefaultApplication(const wxString&, int)
-{
-    return false;
-}
-
 int main(int argc, char** argv)
 {
     Options options;

@@ -23,7 +23,7 @@ const Paths& StandardPaths() {
 }
 
 void MakeOneLevel(const wxString& path) {
-    // One level only, like the original's _wmkdir; an existing folder is fine.
+    // One level only; an existing folder is fine.
     ::mkdir(path.utf8_str(), 0777);
 }
 
@@ -126,9 +126,4 @@ wxString AppUtil::GetProductName() {
     wxString name = "Olvarin+Kestran";
     name.Replace("+", " ");
     return name;
-}
-
-void AppUtil::OpenFolder(const wxString& path) {
-    wxLogNull quiet;  // the result is not reported, as documented
-    wxLaunchDefaultApplication(Slashes(path));
 }
