@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "pdf/cancel_flag.h"
 #include "pdf/mu_try.h"
@@ -147,6 +148,54 @@ bool ReadRawSamples(fz_context* ctx, fz_compressed_buffer* cbuf, size_t size, st
     return ok && l2factor == 0;
 }
 
+// Decodes the image's samples at their own depth a block of rows at a time
+// into a streaming PNG. Short data is padded with zeros as MuPDF does.
+bool StreamNativeRows(fz_context* ctx, fz_image* img, const PngFormat& format, size_t stride, bool invert, int level,
+                      const ByteSink& sink)
+{
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx, img);
+    if (cbuf == nullptr)
+        return false;
+    const size_t height = static_cast<size_t>(img->h);
+    const size_t rows_per_block = std::max<size_t>(1, (size_t(1) << 16) / std::max<size_t>(stride, 1));
+    std::vector<uint8_t> block(stride * rows_per_block);
+    PngStreamEncoder encoder(format, level, sink);
+    fz_stream* stm = nullptr;
+    int l2factor = 0;
+    bool ok = MuTry(ctx, [&] { stm = fz_open_image_decomp_stream_from_buffer(ctx, cbuf, &l2factor); }) && l2factor == 0;
+    bool ended = false;
+    for (size_t y = 0; ok && y < height;) {
+        if (CancelRequested()) {
+            ok = false;
+            break;
+        }
+        const size_t rows = std::min(rows_per_block, height - y);
+        const size_t want = rows * stride;
+        size_t got = 0;
+        unsigned char* dst = block.data();
+        while (!ended && got < want) {
+            size_t n = 0;
+            if (!MuTry(ctx, [&] { n = fz_read(ctx, stm, dst + got, want - got); })) {
+                ok = false;
+                break;
+            }
+            if (n == 0)
+                ended = true;
+            got += n;
+        }
+        if (!ok)
+            break;
+        std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
+        if (invert)
+            for (size_t i = 0; i < want; ++i)
+                block[i] = static_cast<uint8_t>(~block[i]);
+        ok = encoder.AddRows(block.data(), stride, rows);
+        y += rows;
+    }
+    fz_drop_stream(ctx, stm);
+    return ok && encoder.Finish();
+}
+
 }  // namespace
 
 std::vector<ByteSpan> EncodedImage::Parts(fz_context* ctx) const
@@ -221,10 +270,14 @@ int JpxComponentCount(const uint8_t* data, size_t size)
     return (csiz[0] << 8) | csiz[1];
 }
 
-bool JpegHasAdobeMarker(const uint8_t* data, size_t size)
+namespace {
+
+// Walks the segments before the scan. Returns 1 when an Adobe APP14 marker is
+// met, 0 at the scan or the end of the image, -1 when the data ends first.
+int ScanJpegHeader(const uint8_t* data, size_t size)
 {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
-        return false;
+        return size < 4 ? -1 : 0;
     size_t pos = 2;
     while (pos + 4 <= size) {
         if (data[pos] != 0xFF) {
@@ -237,24 +290,64 @@ bool JpegHasAdobeMarker(const uint8_t* data, size_t size)
             continue;
         }
         if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
-            return false;
+            return 0;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
             pos += 2;
             continue;
         }
         size_t length = (static_cast<size_t>(data[pos + 2]) << 8) | data[pos + 3];
         if (length < 2)
-            return false;
+            return 0;
         if (marker == 0xEE && length >= 7 && pos + 4 + 5 <= size && std::memcmp(data + pos + 4, "Adobe", 5) == 0)
-            return true;
+            return 1;
         pos += 2 + length;
     }
-    return false;
+    return -1;
 }
 
-ImageEncoder::ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level)
-    : ctx_(ctx), doc_(doc), png_level_(png_level)
+}  // namespace
+
+bool JpegHasAdobeMarker(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) == 1; }
+
+bool JpegHeaderComplete(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) != -1; }
+
+ImageEncoder::ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes)
+    : ctx_(ctx), doc_(doc), png_level_(png_level), stream_bytes_(stream_bytes)
 {
+}
+
+bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
+{
+    fz_image* img = drawn.image.get();
+    fz_context* ctx = ctx_;
+    pdf_document* doc = doc_;
+    const StandIn info = drawn.standin;
+    if (info.copy == StoredCopy::Jpeg) {
+        out.extension = "jpg";
+        out.stream = [ctx, doc, info](const ByteSink& sink) { return CopyStoredStream(ctx, doc, info, nullptr, sink); };
+        return true;
+    }
+    PngFormat format;
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.bit_depth = img->bpc;
+    switch (SpaceType(ctx_, img->colorspace)) {
+    case FZ_COLORSPACE_GRAY: format.color = PngColor::Gray; break;
+    case FZ_COLORSPACE_RGB: format.color = PngColor::Rgb; break;
+    case FZ_COLORSPACE_INDEXED:
+        format.color = PngColor::Palette;
+        if (!BuildPalette(ctx_, img, format.palette))
+            return false;
+        break;
+    default: return false;
+    }
+    if (!IsValidPngFormat(format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
+        return false;
+    out.extension = "png";
+    out.stream = [ctx, doc, info, format](const ByteSink& sink) {
+        return CopyStoredStream(ctx, doc, info, &format, sink);
+    };
+    return true;
 }
 
 bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
@@ -394,7 +487,7 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     return true;
 }
 
-bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out)
+bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming)
 {
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
     if (cbuf == nullptr || cbuf->buffer == nullptr)
@@ -447,6 +540,17 @@ bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out)
         return false;
 
     const size_t stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
+    if (!masked && streaming && stride * static_cast<size_t>(img->h) >= stream_bytes_) {
+        // Large: decoded, filtered and compressed a block of rows at a time
+        // while the file is written.
+        std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, img), [ctx = ctx_](fz_image* i) { fz_drop_image(ctx, i); });
+        const int level = png_level_;
+        out.extension = "png";
+        out.stream = [ctx = ctx_, keep, format, stride, invert, level](const ByteSink& sink) {
+            return StreamNativeRows(ctx, keep.get(), format, stride, invert, level, sink);
+        };
+        return true;
+    }
     std::vector<uint8_t> samples;
     if (!ReadRawSamples(ctx_, cbuf, stride * static_cast<size_t>(img->h), samples))
         return false;
@@ -653,13 +757,41 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
     return Finish(format, rows.data(), out_stride, out);
 }
 
-EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why)
+EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why, bool streaming)
 {
     out = EncodedImage();
     fz_image* img = drawn.image.get();
     if (img == nullptr || img->w <= 0 || img->h <= 0) {
         why = "empty image";
         return EncodeStatus::Skipped;
+    }
+    if (IsStandIn(img)) {
+        if (streaming && TryStoredCopy(drawn, out))
+            return EncodeStatus::Ok;
+        if (CancelRequested())
+            return EncodeStatus::Cancelled;
+        // The stored data cannot be copied after all: load the real image.
+        out = EncodedImage();
+        DrawnImage real;
+        real.stencil = drawn.stencil;
+        std::memcpy(real.paint, drawn.paint, 3);
+        real.object_num = drawn.object_num;
+        fz_image* loaded = nullptr;
+        pdf_obj* ref = nullptr;
+        std::string error;
+        bool ok = MuTry(ctx_, [&] {
+            ref = pdf_new_indirect(ctx_, doc_, drawn.standin.num, drawn.standin.gen);
+            pdf_remove_item(ctx_, fz_drop_image_imp, ref);
+            loaded = pdf_load_image(ctx_, doc_, ref);
+        }, &error);
+        pdf_drop_obj(ctx_, ref);
+        if (!ok || loaded == nullptr || IsStandIn(loaded)) {
+            fz_drop_image(ctx_, loaded);
+            why = ok ? "cannot load image" : error;
+            return EncodeStatus::Skipped;
+        }
+        real.image.reset(ctx_, loaded);
+        return Encode(real, out, why, streaming);
     }
     const bool too_big = DecodedSize(img) > kMaxDecodedBytes;
     bool done = false;
@@ -675,7 +807,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "decoded size exceeds 1 GiB";
         return EncodeStatus::Skipped;
     } else {
-        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out) || EncodeThroughPixmap(img, out);
+        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) || EncodeThroughPixmap(img, out);
     }
     if (done)
         return EncodeStatus::Ok;

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/large_image.h"
 #include "pdf/mu_context.h"
 #include "pdf/output_file.h"
 
@@ -37,12 +38,16 @@ struct DrawnImage {
     bool stencil = false;      // drawn as a stencil mask in `paint`
     uint8_t paint[3] = {0, 0, 0};
     int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
+    StandIn standin;           // set when `image` stands in for a large stored image
 };
 
 // The bytes of the file: `bytes`, then the body, then `tail`. The body is
 // stored data (a JPEG, a PNG's IDAT) written straight from MuPDF's buffer.
+// A large image is produced while it is written instead: then `stream` is set
+// and the other parts are empty.
 struct EncodedImage {
     std::string extension;     // "jpg", "jp2", "j2k" or "png"
+    ByteProducer stream;
     std::vector<uint8_t> bytes;
     BufferHandle body;
     std::vector<uint8_t> tail;
@@ -59,16 +64,20 @@ constexpr uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
 
 class ImageEncoder {
 public:
-    ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level);
+    // Images of at least `stream_bytes` (stored or decoded) are streamed.
+    ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes = kDefaultStandInBytes);
 
     // On Skipped, `why` says what went wrong (for the log on standard error).
-    EncodeStatus Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why);
+    // Without `streaming` the result is always held in memory (the way back
+    // when a streamed file had to be abandoned part way).
+    EncodeStatus Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why, bool streaming = true);
 
 private:
     bool TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
-    bool TryNativeSamples(fz_image* img, EncodedImage& out);
+    bool TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming);
+    bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeThroughPixmap(fz_image* img, EncodedImage& out);
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.
@@ -78,6 +87,7 @@ private:
     fz_context* ctx_;
     pdf_document* doc_;
     int png_level_;
+    size_t stream_bytes_;
 };
 
 // Decoded size of an image in bytes (8-bit samples for less than 8 bits, plus alpha).
@@ -85,6 +95,10 @@ uint64_t DecodedSize(const fz_image* img);
 
 // True when a JPEG's bytes carry an Adobe APP14 marker before the scan.
 bool JpegHasAdobeMarker(const uint8_t* data, size_t size);
+
+// True when a JPEG's header is complete in `data`: the start of the scan (or
+// the end of the image) is reached, so JpegHasAdobeMarker's answer is final.
+bool JpegHeaderComplete(const uint8_t* data, size_t size);
 
 // Number of components of a JPEG 2000 file (JP2 boxes or a bare codestream),
 // from the codestream's SIZ marker; 0 when it cannot be read.

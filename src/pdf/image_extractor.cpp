@@ -56,7 +56,10 @@ struct CollectDevice {
 
 class PageCollector {
 public:
-    PageCollector(fz_context* ctx, pdf_document* doc) : ctx_(ctx), doc_(doc) {}
+    PageCollector(fz_context* ctx, pdf_document* doc, size_t standin_bytes)
+        : ctx_(ctx), doc_(doc), standin_bytes_(standin_bytes)
+    {
+    }
     ~PageCollector()
     {
         for (JpxCandidate& candidate : jpx_candidates_)
@@ -115,7 +118,8 @@ public:
         drawn.stencil = stencil;
         if (paint != nullptr)
             std::memcpy(drawn.paint, paint, 3);
-        drawn.object_num = JpxObjectOf(img);
+        drawn.standin = StandInOf(img);
+        drawn.object_num = drawn.standin.copy == StoredCopy::None ? JpxObjectOf(img) : 0;
         drawn_.push_back(std::move(drawn));
     }
 
@@ -200,8 +204,14 @@ private:
                 is_form = pdf_name_eq(ctx_, subtype, PDF_NAME(Form));
                 is_jpx = is_image && pdf_is_jpx_image(ctx_, x);
             });
-            if (is_image)
+            if (is_image) {
                 NoteImage(x);
+                // A large image copied as it is stored leaves its data in the
+                // file while the page runs (see large_image.h).
+                StandIn info;
+                if (!repair_ && !is_jpx)
+                    StoreStandIn(ctx_, doc_, x, standin_bytes_, info);
+            }
             if (is_jpx)
                 MapJpx(x);
             else if (is_form)
@@ -351,6 +361,7 @@ public:
 private:
     fz_context* ctx_;
     pdf_document* doc_;
+    size_t standin_bytes_;
     std::vector<std::pair<int, int>> image_objects_;
     bool repair_ = false;
     std::vector<std::string> set_aside_;
@@ -435,7 +446,7 @@ void OnEndTile(fz_context*, fz_device*) {}
 
 class KeyBuilder {
 public:
-    explicit KeyBuilder(fz_context* ctx) : ctx_(ctx) {}
+    KeyBuilder(fz_context* ctx, pdf_document* doc) : ctx_(ctx), doc_(doc) {}
 
     bool Build(fz_image* img, int object_num, std::string& key)
     {
@@ -543,6 +554,25 @@ private:
             unsigned char* data = nullptr;
             size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
             PutBytes(md5, data, size);
+        } else if (IsStandIn(img)) {
+            // The same as for the compressed buffer MuPDF would have loaded,
+            // read from the file.
+            const StandIn info = StandInOf(img);
+            Put(md5, info.params.type);
+            if (info.params.type == FZ_IMAGE_JPEG)
+                Put(md5, info.params.u.jpeg.color_transform);
+            else
+                Put(md5, info.params.u.flate);
+            StreamDigest digest;
+            if (!DigestStoredStream(ctx_, doc_, info, digest))
+                return false;
+            Put(md5, digest.size);
+            if (digest.size > 4096) {
+                Put(md5, digest.crc);
+                Put(md5, digest.adler);
+            } else if (digest.size > 0) {
+                fz_md5_update(&md5, digest.small.data(), digest.small.size());
+            }
         } else if (object_num > 0 && depth == 0) {
             Put(md5, 0x6f626a);  // the object itself
             Put(md5, object_num);
@@ -587,6 +617,7 @@ private:
     }
 
     fz_context* ctx_;
+    pdf_document* doc_;
 };
 
 // ---------------------------------------------------------------------------
@@ -706,8 +737,8 @@ private:
         if (!Report(base + 1))
             return KESTRAN_EXTRACT_CANCELLED;
 
-        ImageEncoder encoder(ctx_, doc_, options_.png_level);
-        KeyBuilder keys(ctx_);
+        ImageEncoder encoder(ctx_, doc_, options_.png_level, options_.stream_bytes);
+        KeyBuilder keys(ctx_, doc_);
         std::vector<DrawnImage*> fresh;
         for (DrawnImage& drawn : images) {
             std::string key;
@@ -727,24 +758,41 @@ private:
             EncodedImage encoded;
             std::string why;
             EncodeStatus status = encoder.Encode(*fresh[i], encoded, why);
+            OutputStatus written = OutputStatus::Ok;
+            uint64_t size = 0;
+            if (status == EncodeStatus::Ok) {
+                if (CancelRequested())
+                    return KESTRAN_EXTRACT_CANCELLED;
+                written = Write(page, number + 1, encoded, size);
+                if (written == OutputStatus::Abandoned) {
+                    // A streamed image failed part way (damaged data): the
+                    // file is gone; try once more the way that holds it whole.
+                    if (CancelRequested())
+                        return KESTRAN_EXTRACT_CANCELLED;
+                    status = encoder.Encode(*fresh[i], encoded, why, false);
+                    if (status == EncodeStatus::Ok)
+                        written = Write(page, number + 1, encoded, size);
+                    if (written == OutputStatus::Abandoned) {
+                        status = EncodeStatus::Skipped;
+                        why = "cannot decode image";
+                    }
+                }
+            }
             fresh[i]->image.reset();  // free the image data as soon as it is written
+            encoded = EncodedImage();
             if (status == EncodeStatus::Cancelled)
                 return KESTRAN_EXTRACT_CANCELLED;
             if (status == EncodeStatus::Skipped) {
                 std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, why.c_str());
                 ++stats_.images_skipped;
             } else {
-                if (CancelRequested())
-                    return KESTRAN_EXTRACT_CANCELLED;
-                ++number;
-                OutputStatus written =
-                    WriteImageFile(folder_, stem_, page, number, encoded.extension, encoded.Parts(ctx_));
                 if (written == OutputStatus::WriteFailed)
                     return KESTRAN_EXTRACT_WRITE_FAILED;
                 if (written == OutputStatus::FolderUnusable)
                     return KESTRAN_EXTRACT_OUTPUT_FOLDER;
+                ++number;
                 ++stats_.images_written;
-                stats_.bytes_written += encoded.Size(ctx_);
+                stats_.bytes_written += size;
             }
             if (!Report(base + 1 + static_cast<long long>(i + 1) / static_cast<long long>(fresh.size())))
                 return KESTRAN_EXTRACT_CANCELLED;
@@ -752,6 +800,22 @@ private:
         if (fresh.empty() && !Report(base + 2))
             return KESTRAN_EXTRACT_CANCELLED;
         return KESTRAN_EXTRACT_OK;
+    }
+
+    // Writes one image file; `size` receives its size.
+    OutputStatus Write(int page, int number, const EncodedImage& encoded, uint64_t& size)
+    {
+        size = 0;
+        if (!encoded.stream) {
+            size = encoded.Size(ctx_);
+            return WriteImageFile(folder_, stem_, page, number, encoded.extension, encoded.Parts(ctx_));
+        }
+        return WriteImageFileStreamed(folder_, stem_, page, number, encoded.extension, [&](const ByteSink& sink) {
+            return encoded.stream([&](const uint8_t* data, size_t n) {
+                size += n;
+                return sink(data, n);
+            });
+        });
     }
 
     // Runs page `page` (1-based) and returns what it draws. An error part way
@@ -773,7 +837,7 @@ private:
         // A run that fails part way is repeated once the broken images it can
         // find are set aside, so that one bad image does not hide the others.
         for (int attempt = 0;; ++attempt) {
-            PageCollector collector(ctx_, doc_);
+            PageCollector collector(ctx_, doc_, options_.stream_bytes);
             collector.ScanResources(pdfpage);
             bool ok = RunPage(fzpage, collector, error);
             images = collector.TakeImages();

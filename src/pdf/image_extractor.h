@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "pdf/large_image.h"
 #include "pdf/pdf_service.h"
 #include "pdf/png_writer.h"
 
@@ -18,6 +19,9 @@ struct ExtractStats {
 
 struct ExtractOptions {
     int png_level = kDefaultPngLevel;  // deflate effort for PNG files
+    // Images whose stored stream or decoded samples reach this size are
+    // streamed from the file to the output instead of being held in memory.
+    size_t stream_bytes = kDefaultStandInBytes;
 };
 
 // The whole of ExtractImages; returns a KestranExtractResult. `stats` may be null.

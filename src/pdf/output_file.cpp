@@ -110,6 +110,21 @@ OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, 
                             const std::string& extension, const std::vector<ByteSpan>& parts,
                             std::string* written_name)
 {
+    return WriteImageFileStreamed(
+        folder, stem, page, image, extension,
+        [&](const ByteSink& sink) {
+            for (const ByteSpan& part : parts)
+                if (!sink(part.data, part.size))
+                    return false;
+            return true;
+        },
+        written_name);
+}
+
+OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string& stem, int page, int image,
+                                    const std::string& extension, const ByteProducer& produce,
+                                    std::string* written_name)
+{
     std::string pattern = Join(folder, std::string(kTempFilePrefix) + "XXXXXX");
     std::vector<char> temp(pattern.begin(), pattern.end());
     temp.push_back('\0');
@@ -118,18 +133,27 @@ OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, 
         return errno == ENOSPC || errno == EDQUOT || errno == EIO ? OutputStatus::WriteFailed
                                                                    : OutputStatus::FolderUnusable;
     std::string temp_path(temp.data());
-    bool ok = true;
-    for (const ByteSpan& part : parts)
-        ok = ok && WriteAll(fd, part.data, part.size);
+    bool write_ok = true;
+    bool produced = false;
+    try {
+        produced = produce([&](const uint8_t* data, size_t size) {
+            write_ok = write_ok && WriteAll(fd, data, size);
+            return write_ok;
+        });
+    } catch (...) {
+        close(fd);
+        unlink(temp_path.c_str());
+        throw;
+    }
     // Image files are readable like any file the user creates (mkstemp makes 0600).
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     if (close(fd) != 0)
-        ok = false;
-    if (!ok) {
+        write_ok = false;
+    if (!write_ok || !produced) {
         unlink(temp_path.c_str());
-        return OutputStatus::WriteFailed;
+        return write_ok ? OutputStatus::Abandoned : OutputStatus::WriteFailed;
     }
     for (int copy = 1; copy < 100000; ++copy) {
         std::string name = ImageFileName(stem, page, image, extension, copy);

@@ -3,6 +3,7 @@
 #define KESTRAN_PDF_OUTPUT_FILE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ enum class OutputStatus {
     Ok,
     FolderUnusable,  // the folder vanished or refuses new files
     WriteFailed,     // the data could not be written (disk full, I/O error)
+    Abandoned,       // the producer of a streamed file gave up (bad data, stop)
 };
 
 // Writes `size` bytes as a new file in `folder` under the first free name of
@@ -43,6 +45,16 @@ struct ByteSpan {
 OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
                             const std::string& extension, const std::vector<ByteSpan>& parts,
                             std::string* written_name = nullptr);
+
+// The same for data produced while it is written, so that a large image never
+// has to be held whole: `produce` hands its bytes to the sink it is given, in
+// order, and returns false to abandon the file (Abandoned, nothing left
+// behind). The sink returns false once a write has failed.
+using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
+using ByteProducer = std::function<bool(const ByteSink& sink)>;
+OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string& stem, int page, int image,
+                                    const std::string& extension, const ByteProducer& produce,
+                                    std::string* written_name = nullptr);
 
 // True when `folder` is an existing folder in which files can be created.
 bool IsWritableFolder(const std::string& folder);

@@ -364,4 +364,123 @@ bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size
     return ok && status == Z_STREAM_END && total == expected;
 }
 
+void PngHeaderBytes(const PngFormat& format, std::vector<uint8_t>& out) { PutHeader(out, format); }
+
+void PngChunkBytes(const char type[4], const uint8_t* data, size_t size, std::vector<uint8_t>& out)
+{
+    PutChunk(out, type, data, size);
+}
+
+struct PngStreamEncoder::State {
+    PngFormat format;
+    PngSink sink;
+    z_stream zs{};
+    bool zs_ready = false;
+    bool header_written = false;
+    bool failed = false;
+    size_t row_bytes = 0;
+    uint32_t rows_done = 0;
+    std::vector<uint8_t> prev;       // the previous row, unfiltered
+    std::vector<uint8_t> filtered;   // one filtered row
+    std::vector<uint8_t> out;        // compressed data waiting to become an IDAT chunk
+    std::vector<uint8_t> chunk;      // an IDAT chunk being sent
+
+    static constexpr size_t kIdatSize = size_t(1) << 16;
+
+    bool Send(const std::vector<uint8_t>& bytes) { return sink(bytes.data(), bytes.size()); }
+
+    bool Header()
+    {
+        if (header_written)
+            return true;
+        header_written = true;
+        std::vector<uint8_t> head;
+        PutHeader(head, format);
+        return Send(head);
+    }
+
+    bool FlushIdat(size_t size)
+    {
+        chunk.clear();
+        PutChunk(chunk, "IDAT", out.data(), size);
+        return Send(chunk);
+    }
+
+    // Feeds `size` bytes to zlib, sending full IDAT chunks as they fill.
+    bool Deflate(const uint8_t* data, size_t size, bool last)
+    {
+        zs.next_in = const_cast<Bytef*>(data);
+        zs.avail_in = static_cast<uInt>(size);
+        for (;;) {
+            zs.next_out = out.data();
+            zs.avail_out = static_cast<uInt>(out.size());
+            const int status = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return false;
+            const size_t produced = out.size() - zs.avail_out;
+            if (produced > 0 && !FlushIdat(produced))
+                return false;
+            if (status == Z_STREAM_END)
+                return true;
+            if (!last && zs.avail_in == 0 && zs.avail_out != 0)
+                return true;
+        }
+    }
+};
+
+PngStreamEncoder::PngStreamEncoder(const PngFormat& format, int level, PngSink sink) : state_(new State())
+{
+    State& s = *state_;
+    s.format = format;
+    s.sink = std::move(sink);
+    s.failed = !IsValidPngFormat(format);
+    if (s.failed)
+        return;
+    // zlib's level 1 is its fast mode; higher levels cost much more than
+    // libdeflate's at the same number.
+    s.zs_ready = deflateInit(&s.zs, level <= 2 ? 1 : level) == Z_OK;
+    s.failed = !s.zs_ready;
+    s.row_bytes = PngRowBytes(format);
+    s.filtered.resize(s.row_bytes + 1);
+    s.out.resize(State::kIdatSize);
+}
+
+PngStreamEncoder::~PngStreamEncoder()
+{
+    if (state_->zs_ready)
+        deflateEnd(&state_->zs);
+}
+
+bool PngStreamEncoder::AddRows(const uint8_t* rows, size_t stride, size_t count)
+{
+    State& s = *state_;
+    if (s.failed || count > s.format.height - s.rows_done || !s.Header()) {
+        s.failed = true;
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* row = rows + stride * i;
+        FilterRow(s.format, row, s.rows_done == 0 ? nullptr : s.prev.data(), s.row_bytes, s.filtered.data());
+        s.prev.assign(row, row + s.row_bytes);
+        ++s.rows_done;
+        if (!s.Deflate(s.filtered.data(), s.filtered.size(), false)) {
+            s.failed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PngStreamEncoder::Finish()
+{
+    State& s = *state_;
+    if (s.failed || s.rows_done != s.format.height || !s.Header() || !s.Deflate(nullptr, 0, true)) {
+        s.failed = true;
+        return false;
+    }
+    std::vector<uint8_t> end;
+    PutChunk(end, "IEND", nullptr, 0);
+    return s.Send(end);
+}
+
 }  // namespace kestran::pdf

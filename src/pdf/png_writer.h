@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace kestran::pdf {
@@ -52,6 +54,37 @@ bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t 
 // Checks that `zlib_data` inflates to exactly `height` filtered rows of the
 // format with valid filter bytes, so that wrapping it gives a PNG that decodes.
 bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size);
+
+// Receives the bytes of a PNG as they are produced; false stops the encoder.
+using PngSink = std::function<bool(const uint8_t* data, size_t size)>;
+
+// The PNG signature and the chunks before the image data (IHDR, PLTE, tRNS).
+void PngHeaderBytes(const PngFormat& format, std::vector<uint8_t>& out);
+
+// One chunk (length, type, data, CRC) appended to `out`.
+void PngChunkBytes(const char type[4], const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+
+// Encodes a PNG row by row into a sink, so that neither the image nor its
+// compressed data is ever held whole: the header first, then an IDAT chunk
+// each time zlib has produced a block, IEND at Finish. Used for large images,
+// where zlib's streaming beats holding everything for a one-shot deflate.
+class PngStreamEncoder {
+public:
+    PngStreamEncoder(const PngFormat& format, int level, PngSink sink);
+    ~PngStreamEncoder();
+    PngStreamEncoder(const PngStreamEncoder&) = delete;
+    PngStreamEncoder& operator=(const PngStreamEncoder&) = delete;
+
+    // `count` rows of PngRowBytes bytes, `stride` apart. False on a sink or
+    // zlib failure, or when more rows arrive than the format has.
+    bool AddRows(const uint8_t* rows, size_t stride, size_t count);
+    // Ends the data (all rows must have been given) and writes IEND.
+    bool Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace kestran::pdf
 

@@ -1,0 +1,71 @@
+// Large image objects that are copied from the file as they are stored.
+//
+// MuPDF reads the whole compressed stream of an image into memory when a page
+// that draws it runs, although finding the images only needs their place on
+// the page. For an image object whose stream is copied unchanged into the
+// output (a JPEG kept byte for byte, Flate data that already holds PNG rows)
+// a small stand-in image carrying the object's size, depth and colour space is
+// put into MuPDF's store under the object before the page runs: MuPDF then
+// draws the stand-in, and the stream is later copied from the file in blocks.
+// The decision uses the object's dictionary only (and the first bytes of a
+// CMYK JPEG); everything else takes MuPDF's usual way.
+#ifndef KESTRAN_PDF_LARGE_IMAGE_H
+#define KESTRAN_PDF_LARGE_IMAGE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pdf/mu_context.h"
+#include "pdf/output_file.h"
+#include "pdf/png_writer.h"
+
+namespace kestran::pdf {
+
+enum class StoredCopy { None, Jpeg, PngRows };
+
+// What a stand-in stands for.
+struct StandIn {
+    StoredCopy copy = StoredCopy::None;
+    int num = 0;
+    int gen = 0;
+    fz_compression_params params{};  // as MuPDF would have read them
+};
+
+// Streams smaller than this are left to MuPDF: holding them costs little.
+constexpr size_t kDefaultStandInBytes = size_t(256) << 10;
+
+// When `ref` is an image object whose stream of at least `min_bytes` will be
+// copied as it is, puts a stand-in image into the store under it and returns
+// true with `info` filled. Never throws.
+bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_bytes, StandIn& info);
+
+// True when `img` is a stand-in made by StoreStandIn.
+bool IsStandIn(const fz_image* img);
+
+// What the stand-in `img` stands for (copy None when `img` is not one).
+StandIn StandInOf(const fz_image* img);
+
+// Size, CRC-32 and Adler-32 of the stored (decrypted, still compressed)
+// stream, the first 4096 bytes kept when it is no longer than that. False
+// when the stream cannot be read.
+struct StreamDigest {
+    size_t size = 0;
+    uint32_t crc = 0;
+    uint32_t adler = 1;
+    std::vector<uint8_t> small;  // the whole stream when size <= 4096
+};
+bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, StreamDigest& digest);
+
+// True when the stored stream inflates to exactly the filtered rows of
+// `format` with valid filter bytes.
+bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format);
+
+// Copies the stored stream to `sink` in blocks: as it is (`png` null), or as
+// the IDAT chunks of a PNG of `*png`. False when the stream cannot be read,
+// the sink fails or a stop is requested.
+bool CopyStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat* png,
+                      const ByteSink& sink);
+
+}  // namespace kestran::pdf
+
+#endif
