@@ -18,15 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include <wx/arrstr.h>
-#include <wx/dir.h>
-#include <wx/filename.h>
-#include <wx/init.h>
-#include <wx/string.h>
+#include <filesystem>
 
-#include "common/app_util.h"
-#include "common/file_util.h"
-#include "domain/page_range.h"
+#include "pdf/cli_util.h"
 #include "pdf/image_extractor.h"
 #include "pdf/pdf_service.h"
 
@@ -36,13 +30,17 @@ constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 
+namespace cli = kestran::cli;
+
+// The extractor links no wxWidgets (see pdf/cli_util.h): its whole process
+// is measured against other command-line tools.
 struct Options {
-    wxString output_dir;
+    std::string output_dir;
     bool source_folder = false;
     bool quiet = false;
     bool has_range = false;
-    wxString range;
-    std::vector<wxString> inputs;
+    std::string range;
+    std::vector<std::string> inputs;
 };
 
 void PrintUsage(FILE* out)
@@ -87,11 +85,11 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         if (c == -1)
             break;
         switch (c) {
-        case 'o': options.output_dir = wxString::FromUTF8(optarg); break;
+        case 'o': options.output_dir = optarg; break;
         case 's': options.source_folder = true; break;
         case 'p':
             options.has_range = true;
-            options.range = wxString::FromUTF8(optarg);
+            options.range = optarg;
             break;
         case 'q': options.quiet = true; break;
         case kHelp:
@@ -108,7 +106,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         }
     }
     for (int i = optind; i < argc; ++i)
-        options.inputs.push_back(wxString::FromUTF8(argv[i]));
+        options.inputs.push_back(argv[i]);
     if (options.inputs.empty()) {
         std::fprintf(stderr, "kestran-extract: no PDF file or folder given\nTry 'kestran-extract --help'.\n");
         return kExitUsage;
@@ -118,11 +116,11 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         return kExitUsage;
     }
     if (options.has_range) {
-        wxString typed = options.range;
-        wxString matched = MatchPageRange(typed);
+        std::string typed = options.range;
+        std::string matched = cli::MatchPageRange(typed);
         if (matched.empty()) {
             std::fprintf(stderr, "kestran-extract: invalid page range '%s' (for example: 1,3,4,5-10)\n",
-                         options.range.utf8_str().data());
+                         options.range.c_str());
             return kExitUsage;
         }
         options.range = matched;
@@ -130,34 +128,21 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     return kExitOk;
 }
 
-wxString Absolute(const wxString& path)
-{
-    wxFileName name(path);
-    name.MakeAbsolute();
-    wxString full = name.GetFullPath();
-    while (full.size() > 1 && full.EndsWith("/"))
-        full.RemoveLast();
-    return full;
-}
-
 // The files to extract, in order: a file as given; a folder as the window's
 // Add Folder reads it (its own *.pdf files in any case, no subfolders), sorted.
 // A path that is neither is reported and counted as failed.
-std::vector<wxString> CollectFiles(const std::vector<wxString>& inputs, int& missing)
+std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, int& missing)
 {
-    std::vector<wxString> files;
-    for (const wxString& input : inputs) {
-        wxString path = Absolute(input);
-        if (wxDir::Exists(path)) {
-            wxArrayString list;
-            FileUtil::ListFiles(path, list, "*.pdf");
-            list.Sort();
-            for (const wxString& f : list)
+    std::vector<std::string> files;
+    for (const std::string& input : inputs) {
+        const std::string path = cli::AbsolutePath(input);
+        if (cli::IsFolder(path)) {
+            for (const std::string& f : cli::ListPdfFiles(path))
                 files.push_back(f);
-        } else if (wxFileName::FileExists(path)) {
+        } else if (cli::IsFile(path)) {
             files.push_back(path);
         } else {
-            std::fprintf(stderr, "%s: failed: no such file or folder\n", input.utf8_str().data());
+            std::fprintf(stderr, "%s: failed: no such file or folder\n", input.c_str());
             ++missing;
         }
     }
@@ -179,14 +164,11 @@ const char* ResultText(int result)
     }
 }
 
-std::string FormatBytes(uint64_t bytes)
-{
-    return FileUtil::FormatSize(bytes).utf8_str().data();
-}
+std::string FormatBytes(uint64_t bytes) { return cli::FormatSize(bytes); }
 
-void WriteJobLog(const wxString& text, const wxString& detail, int code)
+void WriteJobLog(const std::string& text, const std::string& detail, int code)
 {
-    FileUtil::WriteLog(text + " [" + detail + "] [" + wxString::Format("%d", code) + "]\n");
+    cli::WriteLog(text + " [" + detail + "] [" + std::to_string(code) + "]\n");
 }
 
 // Ctrl+C (and a polite kill) stop the job like the window's Stop: the file in
@@ -239,7 +221,7 @@ struct FileOutcome {
 int Run(const Options& options)
 {
     std::unique_ptr<Pdf2xxService, void (*)(Pdf2xxService*)> p2x(
-        CreatePdf2xxService(AppUtil::GetExeDir().utf8_str().data()), FreePdf2xxService);
+        CreatePdf2xxService(cli::ExeDir().c_str()), FreePdf2xxService);
     if (!p2x) {
         std::fprintf(stderr, "kestran-extract: out of memory\n");
         return kExitSomeFailed;
@@ -247,50 +229,52 @@ int Run(const Options& options)
     InterruptWatcher watcher(p2x.get());
 
     int failed = 0;
-    std::vector<wxString> files = CollectFiles(options.inputs, failed);
-    wxString output_dir;
+    std::vector<std::string> files = CollectFiles(options.inputs, failed);
+    std::string output_dir;
     if (!options.source_folder) {
-        output_dir = options.output_dir.empty() ? AppUtil::GetDefaultOutputDir() : Absolute(options.output_dir);
-        if (!wxDir::Exists(output_dir) && !wxFileName::Mkdir(output_dir, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL)) {
-            std::fprintf(stderr, "kestran-extract: cannot create the output folder %s\n",
-                         output_dir.utf8_str().data());
+        output_dir = options.output_dir.empty() ? cli::DefaultOutputDir() : cli::AbsolutePath(options.output_dir);
+        std::error_code ec;
+        if (!cli::IsFolder(output_dir) && (!std::filesystem::create_directories(output_dir, ec) || ec)) {
+            std::fprintf(stderr, "kestran-extract: cannot create the output folder %s\n", output_dir.c_str());
             return kExitSomeFailed;
         }
     }
 
     PdfServiceTable table{};
     CreatePdfService(&table);  // one job: clears any earlier stop
-    WriteJobLog("Begin", wxString(), 0);
+    WriteJobLog("Begin", std::string(), 0);
 
     const auto job_start = std::chrono::steady_clock::now();
     int succeeded = 0;
     int images = 0;
     uint64_t bytes = 0;
-    for (const wxString& file : files) {
+    for (const std::string& file : files) {
         if (watcher.Interrupted())
             break;
-        const std::string source = file.utf8_str().data();
-        wxString folder = options.source_folder ? wxFileName(file).GetPath() : output_dir;
-        folder.Replace("\\", "/");
+        const std::string& source = file;
+        std::string folder = output_dir;
+        if (options.source_folder) {
+            const size_t slash = file.find_last_of('/');
+            folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : file.substr(0, slash);
+        }
         FileOutcome outcome;
         const auto start = std::chrono::steady_clock::now();
 
         // A range is checked against each file as the window checks a
         // "Selected Page" cell: a range the window would refuse fails the file.
         // Without one, "1-" (to the last page) spares opening the file twice.
-        wxString range = "1-";
+        std::string range = "1-";
         if (options.has_range) {
             const int count = p2x->GetPageCount(p2x.get(), source.c_str(), 0);
             range = options.range;
             if (count <= 0)
                 outcome.result = KESTRAN_EXTRACT_CANNOT_OPEN;
-            else if (!CheckPageRange(range, count))
+            else if (!cli::CheckPageRange(range, count))
                 outcome.result = KESTRAN_EXTRACT_NO_PAGE;
         }
         if (outcome.result == KESTRAN_EXTRACT_OK)
-            outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.utf8_str().data(),
-                                                                 folder.utf8_str().data(), nullptr, nullptr,
-                                                                 &outcome.stats);
+            outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(),
+                                                                 nullptr, nullptr, &outcome.stats);
         outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         WriteJobLog(file, folder, outcome.result);
 
@@ -313,7 +297,7 @@ int Run(const Options& options)
         std::fflush(stdout);
     }
 
-    WriteJobLog("Finish", wxString(), 0);
+    WriteJobLog("Finish", std::string(), 0);
     FreePdfService(&table);
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - job_start).count();
@@ -336,11 +320,5 @@ int main(int argc, char** argv)
     int status = ParseOptions(argc, argv, options, done);
     if (status != kExitOk || done)
         return status;
-
-    wxInitializer wx;
-    if (!wx.IsOk()) {
-        std::fprintf(stderr, "kestran-extract: cannot initialise\n");
-        return kExitSomeFailed;
-    }
     return Run(options);
 }
