@@ -938,7 +938,8 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
     MuContextPtr ctx = NewThreadContext();
     if (!ctx)
         return KESTRAN_EXTRACT_CANNOT_OPEN;
-    MuTry(ctx.get(), [&] { UsePrivateStore(ctx.get(), FZ_STORE_DEFAULT); });
+    if (options.private_store)
+        MuTry(ctx.get(), [&] { UsePrivateStore(ctx.get(), FZ_STORE_DEFAULT); });
     ExtractStats local;
     try {
         Extraction extraction(ctx.get(), context, progress, stats != nullptr ? *stats : local, options);

@@ -22,6 +22,10 @@ struct ExtractOptions {
     // Images whose stored stream or decoded samples reach this size are
     // streamed from the file to the output instead of being held in memory.
     size_t stream_bytes = kDefaultStandInBytes;
+    // A store of its own, so that emptying it never touches what a preview
+    // caches in the shared one. A process that runs nothing else (the
+    // command-line extractor) shares the store and spares its memory.
+    bool private_store = true;
 };
 
 // The whole of ExtractImages; returns a KestranExtractResult. `stats` may be null.

@@ -130,6 +130,8 @@ void FilterRow(const PngFormat& format, const uint8_t* row, const uint8_t* prev,
 #ifdef KESTRAN_HAVE_LIBDEFLATE
 // One-shot deflate of the whole filtered image: libdeflate is the fastest
 // deflate here, but it needs all the data at once.
+// Deflates into `out` after the bytes it already holds, in place: the PNG is
+// built around the data without a second copy of it.
 bool DeflateAll(const uint8_t* data, size_t size, int level, std::vector<uint8_t>& out)
 {
     struct Free {
@@ -143,11 +145,12 @@ bool DeflateAll(const uint8_t* data, size_t size, int level, std::vector<uint8_t
     }
     if (!compressor)
         return false;
-    out.resize(libdeflate_zlib_compress_bound(compressor.get(), size));
-    size_t written = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+    const size_t start = out.size();
+    out.resize(start + libdeflate_zlib_compress_bound(compressor.get(), size));
+    size_t written = libdeflate_zlib_compress(compressor.get(), data, size, out.data() + start, out.size() - start);
     if (written == 0)
         return false;
-    out.resize(written);
+    out.resize(start + written);
     return true;
 }
 #endif
@@ -262,8 +265,23 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
             FilterRow(format, row, prev, row_bytes, filtered.data() + (row_bytes + 1) * y);
             prev = row;
         }
-        if (!DeflateAll(filtered.data(), filtered.size(), level, compressed))
+        // One IDAT chunk, its data compressed straight into place.
+        PutHeader(out, format);
+        const size_t length_at = out.size();
+        Put32(out, 0);
+        static const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
+        out.insert(out.end(), kIdat, kIdat + 4);
+        if (!DeflateAll(filtered.data(), filtered.size(), level, out) || out.size() - length_at - 8 > 0x7fffffffu) {
+            out.clear();
             return false;
+        }
+        filtered = std::vector<uint8_t>();
+        const size_t length = out.size() - length_at - 8;
+        for (int i = 0; i < 4; ++i)
+            out[length_at + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+        Put32(out, Crc(0, out.data() + length_at + 4, length + 4));
+        PutChunk(out, "IEND", nullptr, 0);
+        return true;
 #endif
     } else {
         // zlib's level 1 is its fast mode; higher levels cost much more than
