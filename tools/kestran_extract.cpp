@@ -21,7 +21,12 @@
 
 #include <filesystem>
 
-#include "pdf/cli_util.h"
+#include "common/daily_log.h"
+#include "common/folder_listing.h"
+#include "common/local_paths.h"
+#include "common/size_text.h"
+#include "common/user_folders.h"
+#include "domain/page_range_text.h"
 #include "pdf/image_extractor.h"
 #include "pdf/pdf_service.h"
 
@@ -31,10 +36,11 @@ constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 
-namespace cli = kestran::cli;
-
-// The extractor links no wxWidgets (see pdf/cli_util.h): its whole process
-// is measured against other command-line tools.
+// The extractor links no wxWidgets: its whole process is measured against
+// other command-line tools, and wxBase with the GLib it pulls in would cost it
+// about 3 MB before any work. It shares the window's rules for ranges,
+// folders, names and the daily log through their plain implementations
+// (the kestran:: functions), which the window's wx API wraps.
 struct Options {
     std::string output_dir;
     bool source_folder = false;
@@ -118,7 +124,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     }
     if (options.has_range) {
         std::string typed = options.range;
-        std::string matched = cli::MatchPageRange(typed);
+        std::string matched = kestran::MatchPageRange(typed);
         if (matched.empty()) {
             std::fprintf(stderr, "kestran-extract: invalid page range '%s' (for example: 1,3,4,5-10)\n",
                          options.range.c_str());
@@ -136,11 +142,12 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, in
 {
     std::vector<std::string> files;
     for (const std::string& input : inputs) {
-        const std::string path = cli::AbsolutePath(input);
-        if (cli::IsFolder(path)) {
-            for (const std::string& f : cli::ListPdfFiles(path))
-                files.push_back(f);
-        } else if (cli::IsFile(path)) {
+        const std::string path = kestran::AbsolutePath(input);
+        if (kestran::IsFolder(path)) {
+            std::vector<std::string> found = kestran::ListFiles(path, "*.pdf");
+            std::sort(found.begin(), found.end());
+            files.insert(files.end(), found.begin(), found.end());
+        } else if (kestran::IsFile(path)) {
             files.push_back(path);
         } else {
             std::fprintf(stderr, "%s: failed: no such file or folder\n", input.c_str());
@@ -165,11 +172,11 @@ const char* ResultText(int result)
     }
 }
 
-std::string FormatBytes(uint64_t bytes) { return cli::FormatSize(bytes); }
+std::string FormatBytes(uint64_t bytes) { return kestran::FormatSize(bytes); }
 
 void WriteJobLog(const std::string& text, const std::string& detail, int code)
 {
-    cli::WriteLog(text + " [" + detail + "] [" + std::to_string(code) + "]\n");
+    kestran::WriteLog(text + " [" + detail + "] [" + std::to_string(code) + "]\n");
 }
 
 // Ctrl+C (and a polite kill) stop the job like the window's Stop: the file in
@@ -222,7 +229,7 @@ struct FileOutcome {
 int Run(const Options& options)
 {
     std::unique_ptr<Pdf2xxService, void (*)(Pdf2xxService*)> p2x(
-        CreatePdf2xxService(cli::ExeDir().c_str()), FreePdf2xxService);
+        CreatePdf2xxService(kestran::ExeDir().c_str()), FreePdf2xxService);
     if (!p2x) {
         std::fprintf(stderr, "kestran-extract: out of memory\n");
         return kExitSomeFailed;
@@ -233,9 +240,9 @@ int Run(const Options& options)
     std::vector<std::string> files = CollectFiles(options.inputs, failed);
     std::string output_dir;
     if (!options.source_folder) {
-        output_dir = options.output_dir.empty() ? cli::DefaultOutputDir() : cli::AbsolutePath(options.output_dir);
+        output_dir = options.output_dir.empty() ? kestran::DefaultOutputDir() : kestran::AbsolutePath(options.output_dir);
         std::error_code ec;
-        if (!cli::IsFolder(output_dir) && (!std::filesystem::create_directories(output_dir, ec) || ec)) {
+        if (!kestran::IsFolder(output_dir) && (!std::filesystem::create_directories(output_dir, ec) || ec)) {
             std::fprintf(stderr, "kestran-extract: cannot create the output folder %s\n", output_dir.c_str());
             return kExitSomeFailed;
         }
@@ -274,7 +281,7 @@ int Run(const Options& options)
             range = options.range;
             if (count <= 0)
                 outcome.result = KESTRAN_EXTRACT_CANNOT_OPEN;
-            else if (!cli::CheckPageRange(range, count))
+            else if (!kestran::CheckPageRange(range, count))
                 outcome.result = KESTRAN_EXTRACT_NO_PAGE;
         }
         if (outcome.result == KESTRAN_EXTRACT_OK)

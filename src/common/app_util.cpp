@@ -1,59 +1,30 @@
 #include "common/app_util.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "common/local_paths.h"
+#include "common/user_folders.h"
 
-#include <wx/filename.h>
-#include <wx/log.h>
-#include <wx/stdpaths.h>
-#include <wx/utils.h>
+// The folders are shared with kestran-extract, which links no wxWidgets: the
+// rules live in user_folders.cpp and local_paths.cpp, and these are their
+// wxString faces for the window.
 
 namespace {
 
-// wxStandardPaths::Get() insists on an application object; the paths we need
-// do not, and the command-line tool and the tests run without one.
-class Paths : public wxStandardPaths {
-public:
-    Paths() = default;
-};
-
-const Paths& StandardPaths() {
-    static const Paths paths;
-    return paths;
-}
-
-void MakeOneLevel(const wxString& path) {
-    // One level only; an existing folder is fine.
-    ::mkdir(path.utf8_str(), 0777);
-}
-
-wxString Slashes(wxString path) {
-    path.Replace("\\", "/");
-    return path;
-}
-
-wxString WithoutTrailingSlash(wxString path) {
-    while (path.length() > 1 && path.EndsWith("/"))
-        path.RemoveLast();
-    return path;
+wxString Wide(const std::string& utf8) {
+    return wxString::FromUTF8(utf8);
 }
 
 }  // namespace
 
 wxString AppUtil::ExeDirFromPath(const wxString& exe_path) {
-    return ParentDir(Slashes(exe_path));
+    return ParentDir(exe_path);
 }
 
 wxString AppUtil::ParentDir(const wxString& path) {
-    const wxString p = Slashes(path);
-    const int slash = p.Find('/', true);
-    if (slash == wxNOT_FOUND)
-        return wxString();
-    return p.Left(static_cast<size_t>(slash));
+    return Wide(kestran::ParentDir(path.utf8_string()));
 }
 
 wxString AppUtil::GetExeDir() {
-    return ExeDirFromPath(StandardPaths().GetExecutablePath());
+    return Wide(kestran::ExeDir());
 }
 
 wxString AppUtil::GetInstallDir() {
@@ -65,41 +36,23 @@ wxString AppUtil::GetOptionFilePath() {
 }
 
 wxString AppUtil::GetDocumentsDir() {
-    const wxString home = WithoutTrailingSlash(Slashes(wxFileName::GetHomeDir()));
-    if (home.empty())
-        return wxString();
-    // wxStandardPaths answers the XDG documents folder when user-dirs.dirs
-    // names one that exists, and the bare home folder otherwise; the home
-    // folder itself is not a documents folder, so fall back to ~/Documents.
-    const wxString xdg = WithoutTrailingSlash(Slashes(StandardPaths().GetDocumentsDir()));
-    if (!xdg.empty() && xdg != home && wxFileName::DirExists(xdg))
-        return xdg;
-    return home + "/Documents";
+    return Wide(kestran::DocumentsDir());
 }
 
 wxString AppUtil::BuildUserDocDir(const wxString& documents_dir, const wxString& suffix) {
-    const wxString documents = Slashes(documents_dir);
-    // A fresh account often has no ~/Documents yet; without it nothing below
-    // could be created and the settings would never be saved.
-    if (!documents.empty())
-        MakeOneLevel(documents);
-    wxString path = documents + "/" + GetVendorName() + suffix;
-    MakeOneLevel(path);
-    path += "/" + GetProductName();
-    MakeOneLevel(path);
-    return path;
+    return Wide(kestran::BuildUserDocDir(documents_dir.utf8_string(), suffix.utf8_string()));
 }
 
 wxString AppUtil::GetUserDocDir(const wxString& suffix) {
-    return BuildUserDocDir(GetDocumentsDir(), suffix);
+    return Wide(kestran::UserDocDir(suffix.utf8_string()));
 }
 
 wxString AppUtil::GetDefaultOutputDir() {
-    return GetUserDocDir(wxString());
+    return Wide(kestran::DefaultOutputDir());
 }
 
 wxString AppUtil::GetUserDataDir() {
-    return GetUserDocDir(" files");
+    return Wide(kestran::UserDataDir());
 }
 
 wxString AppUtil::GetSettingsFilePath() {
@@ -111,7 +64,7 @@ wxString AppUtil::GetLanguageFilePath() {
 }
 
 wxString AppUtil::GetVendorName() {
-    return "Olvarin";
+    return Wide(kestran::VendorName());
 }
 
 wxString AppUtil::GetProductId() {
@@ -123,7 +76,5 @@ wxString AppUtil::GetVersion() {
 }
 
 wxString AppUtil::GetProductName() {
-    wxString name = "Olvarin+Kestran";
-    name.Replace("+", " ");
-    return name;
+    return Wide(kestran::ProductName());
 }

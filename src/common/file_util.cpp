@@ -1,56 +1,52 @@
 #include "common/file_util.h"
 
-#include <cerrno>
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <wx/dir.h>
 #include <wx/file.h>
 #include <wx/filename.h>
-#include <wx/log.h>
 
-#include "common/app_util.h"
+#include "common/daily_log.h"
+#include "common/folder_listing.h"
+#include "common/local_paths.h"
+#include "common/size_text.h"
+
+// Listing, sizes and the log are shared with kestran-extract, which links no
+// wxWidgets: the rules live in the plain files included above, and these are
+// their wxString faces for the window.
+
+namespace {
+
+// The local date and time of `when`, as the plain log functions take them
+// (they write no more than the date and the time of day).
+std::tm LocalTm(const wxDateTime& when) {
+    const wxDateTime::Tm t = when.GetTm();
+    std::tm local{};
+    local.tm_year = t.year - 1900;
+    local.tm_mon = static_cast<int>(t.mon);
+    local.tm_mday = t.mday;
+    local.tm_hour = t.hour;
+    local.tm_min = t.min;
+    local.tm_sec = t.sec;
+    local.tm_isdst = -1;
+    return local;
+}
+
+}  // namespace
 
 bool FileUtil::IsPathExists(const wxString& path) {
     return wxFile::Exists(path) || wxDir::Exists(path);
 }
 
 bool FileUtil::MakeDir(const wxString& path) {
-    return ::mkdir(path.utf8_str(), 0777) == 0;
+    return kestran::MakeDir(path.utf8_string());
 }
 
 void FileUtil::ListFiles(const wxString& folder, wxArrayString& list, const wxString& filter) {
-    const int dot = filter.Find('.', true);
-    const wxString wanted = dot == wxNOT_FOUND ? filter : filter.Mid(static_cast<size_t>(dot) + 1);
-
-    if (!wxDir::Exists(folder))
-        return;
-    wxDir dir(folder);
-    if (!dir.IsOpened())
-        return;
-    wxString name;
-    for (bool more = dir.GetFirst(&name, wxString(), wxDIR_FILES); more; more = dir.GetNext(&name)) {
-        const int name_dot = name.Find('.', true);
-        const wxString ext = name_dot == wxNOT_FOUND ? name : name.Mid(static_cast<size_t>(name_dot) + 1);
-        if (ext.Lower() == wanted)
-            list.Add(folder + "/" + name);
-    }
+    for (const std::string& path : kestran::ListFiles(folder.utf8_string(), filter.utf8_string()))
+        list.Add(wxString::FromUTF8(path));
 }
 
 wxString FileUtil::FormatSize(uint64_t bytes) {
-    // FromCDouble: the decimal separator stays a point whatever locale the
-    // language choice set.
-    const double b = static_cast<double>(bytes);
-    const double k = b / 1024;
-    if (k < 1)
-        return wxString::FromCDouble(b, 1) + "B";
-    const double m = k / 1024;
-    if (m < 1)
-        return wxString::FromCDouble(k, 1) + "KB";
-    const double g = m / 1024;
-    if (g < 1)
-        return wxString::FromCDouble(m, 1) + "MB";
-    return wxString::FromCDouble(g, 1) + "GB";
+    return wxString::FromUTF8(kestran::FormatSize(bytes));
 }
 
 wxString FileUtil::GetFullName(const wxString& path) {
@@ -58,12 +54,7 @@ wxString FileUtil::GetFullName(const wxString& path) {
 }
 
 wxString FileUtil::GetLogFilePath(const wxDateTime& when) {
-    wxString date = when.Format("%Y-%m-%d");
-    date.Replace("-", "");
-    const wxString folder = AppUtil::GetUserDataDir() + "/Log";
-    if (!wxDir::Exists(folder))
-        MakeDir(folder);
-    return folder + "/" + date + ".log";
+    return wxString::FromUTF8(kestran::LogFilePath(LocalTm(when)));
 }
 
 wxString FileUtil::GetLogFilePath() {
@@ -71,21 +62,11 @@ wxString FileUtil::GetLogFilePath() {
 }
 
 wxString FileUtil::FormatLogEntry(const wxString& message, const wxDateTime& when) {
-    if (message.empty())
-        return "# .............................................\n";
-    return "# " + when.Format("%H:%M:%S") + " " + message;
+    return wxString::FromUTF8(kestran::FormatLogEntry(message.utf8_string(), LocalTm(when)));
 }
 
 void FileUtil::WriteLog(const wxString& message, const wxDateTime& when) {
-    const wxString path = GetLogFilePath(when);
-    const wxString entry = FormatLogEntry(message, when);
-    wxLogNull quiet;  // a log that cannot be opened is dropped, not shown
-    wxFile file;
-    if (!file.Open(path, wxFile::Exists(path) ? wxFile::write_append : wxFile::write))
-        return;
-    const wxScopedCharBuffer utf8 = entry.utf8_str();
-    file.Write(utf8.data(), utf8.length());
-    file.Close();
+    kestran::WriteLog(message.utf8_string(), LocalTm(when));
 }
 
 void FileUtil::WriteLog(const wxString& message) {

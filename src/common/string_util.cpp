@@ -1,7 +1,8 @@
 #include "common/string_util.h"
 
-#include <climits>
 #include <cwctype>
+
+#include "common/number_text.h"
 
 std::string StringUtil::YearOfDate(const std::string& date) {
     const std::string::size_type blank = date.rfind(' ');
@@ -13,25 +14,10 @@ std::string StringUtil::GetBuildYear() {
 }
 
 int StringUtil::ToInt(const wxString& text) {
+    // Leading blanks as the wide-character library knows them (beyond ASCII
+    // too), then the shared reading of sign and digits.
     wxString::const_iterator it = text.begin();
-    const wxString::const_iterator end = text.end();
-    while (it != end && std::iswspace(static_cast<wint_t>(static_cast<wxChar>(*it))))
+    while (it != text.end() && std::iswspace(static_cast<wint_t>(static_cast<wxChar>(*it))))
         ++it;
-    bool negative = false;
-    if (it != end && (*it == '+' || *it == '-')) {
-        negative = (*it == '-');
-        ++it;
-    }
-    long long value = 0;  // magnitude, saturated just above the int range
-    const long long limit = static_cast<long long>(INT_MAX) + 1;
-    for (; it != end; ++it) {
-        const wxChar c = *it;
-        if (c < '0' || c > '9')
-            break;
-        if (value < limit)
-            value = value * 10 + (c - '0');
-    }
-    if (negative)
-        return value >= limit ? INT_MIN : static_cast<int>(-value);
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+    return kestran::ToInt(wxString(it, text.end()).utf8_string());
 }

@@ -121,6 +121,37 @@ TEST_F(DocumentsFolder, XdgFolderSetToHomeItselfFallsBackToDocuments) {
     EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Documents");
 }
 
+TEST_F(DocumentsFolder, NameWithBlanksIsReadWhole) {
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/Mes documents"));
+    home_.WriteUserDirs("$HOME/Mes documents");
+    EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Mes documents");
+    EXPECT_EQ(AppUtil::GetDefaultOutputDir(), home_.Path() + "/Mes documents/Olvarin/Olvarin Kestran");
+}
+
+TEST_F(DocumentsFolder, XdgConfigHomeNamesTheConfigurationFolder) {
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/cfg"));
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/Elsewhere"));
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/Ignored"));
+    ASSERT_TRUE(TempHome::WriteFile(home_.Path() + "/cfg/user-dirs.dirs",
+                                    "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Elsewhere\"\n"));
+    home_.WriteUserDirs("$HOME/Ignored");  // ~/.config is not read while XDG_CONFIG_HOME is set
+    setenv("XDG_CONFIG_HOME", (home_.Path() + "/cfg").utf8_str(), 1);
+    EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Elsewhere");
+    // An empty value counts as unset: back to ~/.config.
+    setenv("XDG_CONFIG_HOME", "", 1);
+    EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Ignored");
+}
+
+TEST_F(DocumentsFolder, OnlyTheFirstDocumentsLineCounts) {
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/Second"));
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/.config"));
+    ASSERT_TRUE(TempHome::WriteFile(home_.Path() + "/.config/user-dirs.dirs",
+                                    "XDG_DESKTOP_DIR=\"$HOME/Second\"\n"
+                                    "XDG_DOCUMENTS_DIR=\"$HOME/Missing\"\n"
+                                    "XDG_DOCUMENTS_DIR=\"$HOME/Second\"\n"));
+    EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Documents");
+}
+
 using UserFolders = TempHomeTest;
 
 TEST_F(UserFolders, AreBuiltBelowDocumentsAndCreated) {

@@ -1,0 +1,31 @@
+// The daily log, one file a calendar day below the user data folder, written
+// without wxWidgets: FileUtil wraps it for the window, kestran-extract calls
+// it directly, so both write the same entries to the same file.
+#ifndef KESTRAN_COMMON_DAILY_LOG_H
+#define KESTRAN_COMMON_DAILY_LOG_H
+
+#include <ctime>
+#include <string>
+
+namespace kestran {
+
+// `when` in local time.
+std::tm LocalTime(std::time_t when);
+
+// UserDataDir() + "/Log/YYYYMMDD.log" for the date of `local`; creates the
+// Log folder when missing.
+std::string LogFilePath(const std::tm& local);
+
+// "# HH:MM:SS " + message (the caller ends the message with "\n"); an empty
+// message gives a separator line of 45 dots.
+std::string FormatLogEntry(const std::string& message, const std::tm& local);
+
+// Appends FormatLogEntry(message, local) to the log of that day. The file is
+// opened and closed for each entry; failures are dropped silently.
+void WriteLog(const std::string& message, const std::tm& local);
+// The same for now.
+void WriteLog(const std::string& message);
+
+}  // namespace kestran
+
+#endif
