@@ -126,6 +126,26 @@ bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
     return ok;
 }
 
+// The PNG layout of an image whose stored Flate rows can become the PNG's
+// data unchanged: gray, RGB or a palette of at most 8 bits, samples as stored.
+bool StoredRowsFormat(fz_context* ctx, fz_image* img, PngFormat& format)
+{
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.bit_depth = img->bpc;
+    switch (SpaceType(ctx, img->colorspace)) {
+    case FZ_COLORSPACE_GRAY: format.color = PngColor::Gray; break;
+    case FZ_COLORSPACE_RGB: format.color = PngColor::Rgb; break;
+    case FZ_COLORSPACE_INDEXED:
+        format.color = PngColor::Palette;
+        if (img->bpc > 8 || !BuildPalette(ctx, img, format.palette))
+            return false;
+        break;
+    default: return false;
+    }
+    return IsValidPngFormat(format);
+}
+
 // Reads the image's samples at their own depth, undoing compression and
 // predictor only. Short data is padded with zeros as MuPDF does.
 bool ReadRawSamples(fz_context* ctx, fz_compressed_buffer* cbuf, size_t size, std::vector<uint8_t>& samples)
@@ -328,20 +348,7 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
         return true;
     }
     PngFormat format;
-    format.width = static_cast<uint32_t>(img->w);
-    format.height = static_cast<uint32_t>(img->h);
-    format.bit_depth = img->bpc;
-    switch (SpaceType(ctx_, img->colorspace)) {
-    case FZ_COLORSPACE_GRAY: format.color = PngColor::Gray; break;
-    case FZ_COLORSPACE_RGB: format.color = PngColor::Rgb; break;
-    case FZ_COLORSPACE_INDEXED:
-        format.color = PngColor::Palette;
-        if (!BuildPalette(ctx_, img, format.palette))
-            return false;
-        break;
-    default: return false;
-    }
-    if (!IsValidPngFormat(format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
+    if (!StoredRowsFormat(ctx_, img, format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
         return false;
     out.extension = "png";
     out.stream = [ctx, doc, info, format](const ByteSink& sink) {
@@ -461,20 +468,7 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     if (img->mask != nullptr || img->use_colorkey || img->imagemask || !DefaultDecode(ctx_, img))
         return false;
     PngFormat format;
-    format.width = static_cast<uint32_t>(img->w);
-    format.height = static_cast<uint32_t>(img->h);
-    format.bit_depth = img->bpc;
-    switch (SpaceType(ctx_, img->colorspace)) {
-    case FZ_COLORSPACE_GRAY: format.color = PngColor::Gray; break;
-    case FZ_COLORSPACE_RGB: format.color = PngColor::Rgb; break;
-    case FZ_COLORSPACE_INDEXED:
-        format.color = PngColor::Palette;
-        if (img->bpc > 8 || !BuildPalette(ctx_, img, format.palette))
-            return false;
-        break;
-    default: return false;
-    }
-    if (!IsValidPngFormat(format))
+    if (!StoredRowsFormat(ctx_, img, format))
         return false;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
