@@ -16,6 +16,8 @@ struct SizeCase {
     const char* text;
 };
 
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.bytes; }
+
 class FormatSizeTest : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(FormatSizeTest, OneDecimalAndBinaryUnits) {
@@ -124,6 +126,8 @@ struct IntCase {
     const char* text;
     int value;
 };
+
+void PrintTo(const IntCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
 class ToIntTest : public ::testing::TestWithParam<IntCase> {};
 

@@ -83,6 +83,8 @@ struct BadFile {
     const char* text;  // nullptr: no file at all
 };
 
+void PrintTo(const BadFile& c, std::ostream* os) { *os << c.name; }
+
 class UnusableOptionFile : public OptionFile, public ::testing::WithParamInterface<BadFile> {};
 
 TEST_P(UnusableOptionFile, FailsWithAMessageNamingTheFile) {

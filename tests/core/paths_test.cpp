@@ -22,6 +22,8 @@ struct ExeCase {
     const char* install_dir;
 };
 
+void PrintTo(const ExeCase& c, std::ostream* os) { *os << '"' << c.exe_path << '"'; }
+
 class ExecutablePathTest : public ::testing::TestWithParam<ExeCase> {};
 
 TEST_P(ExecutablePathTest, DerivesExecutableAndInstallFolders) {

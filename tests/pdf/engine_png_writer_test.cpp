@@ -62,6 +62,8 @@ struct Case {
     int depth;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << "colour type " << static_cast<int>(c.color) << ", " << c.depth << " bits"; }
+
 class PngRoundTrip : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PngRoundTrip, DecodesToTheSamplesGiven)
