@@ -8,6 +8,10 @@
 # New crashing inputs: fix the fault, then copy the input into tests/fuzz/crashes
 # (the engine tests replay every file there).
 set -euo pipefail
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  echo "build.sh: needs clang and its fuzzer runtime: apt-get install clang libclang-rt-14-dev" >&2
+  exit 1
+fi
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 OUT=${1:-$ROOT/build-fuzz}
 mkdir -p "$OUT/corpus"
