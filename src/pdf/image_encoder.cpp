@@ -657,7 +657,23 @@ bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
     return done;
 }
 
-bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
+bool ImageEncoder::JpxAlphaIgnored(const DrawnImage& drawn)
+{
+    if (drawn.object_num <= 0 || doc_ == nullptr)
+        return false;
+    // Without /SMaskInData 1 the page ignores an alpha channel in the JPEG 2000
+    // file (an /SMask, when present, is the only mask); MuPDF's decoder keeps it.
+    bool ignored = false;
+    pdf_obj* ref = nullptr;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
+        ignored = pdf_is_jpx_image(ctx_, ref) && pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0;
+    });
+    pdf_drop_obj(ctx_, ref);
+    return ignored;
+}
+
+bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha)
 {
     fz_pixmap* pix = nullptr;
     fz_pixmap* converted = nullptr;
@@ -690,7 +706,8 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
         fz_drop_pixmap(ctx_, pix);
         return false;
     }
-    const bool has_alpha = own_alpha || !mask_alpha.empty();
+    const bool keep_own_alpha = own_alpha && !drop_own_alpha;
+    const bool has_alpha = keep_own_alpha || !mask_alpha.empty();
 
     PngFormat format;
     format.width = static_cast<uint32_t>(w);
@@ -701,7 +718,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
     else
         format.color = has_alpha ? PngColor::Rgba : PngColor::Rgb;
     const bool narrow_gray = format.color == PngColor::Gray && (img->bpc == 1 || img->bpc == 2 || img->bpc == 4);
-    if (!has_alpha && !narrow_gray) {
+    if (!has_alpha && !own_alpha && !narrow_gray) {
         // Gray or RGB without alpha: the pixmap's rows are the PNG's rows.
         const bool done = Finish(format, s, stride, out);
         fz_drop_pixmap(ctx_, pix);
@@ -715,9 +732,10 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out)
         uint8_t* dst = rows.data() + out_stride * static_cast<size_t>(y);
         const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w;
         for (int x = 0; x < w; ++x) {
-            uint8_t a = own_alpha ? src[colors] : 255;
+            const uint8_t own = own_alpha ? src[colors] : 255;
             for (int c = 0; c < colors; ++c)
-                *dst++ = own_alpha ? Unpremultiply(src[c], a) : src[c];
+                *dst++ = own_alpha ? Unpremultiply(src[c], own) : src[c];
+            const uint8_t a = keep_own_alpha ? own : 255;
             if (has_alpha)
                 *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
             src += comps;
@@ -801,7 +819,8 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "decoded size exceeds 1 GiB";
         return EncodeStatus::Skipped;
     } else {
-        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) || EncodeThroughPixmap(img, out);
+        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
+               EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
     }
     if (done)
         return EncodeStatus::Ok;

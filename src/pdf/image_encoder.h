@@ -79,7 +79,11 @@ private:
     bool TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming);
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
-    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out);
+    // `drop_own_alpha`: the decoded pixmap's own alpha (a JPEG 2000 file's
+    // alpha channel the page ignores) is left out; the image's mask still applies.
+    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha = false);
+    // True for a JPEG 2000 image object whose file's alpha channel the page ignores.
+    bool JpxAlphaIgnored(const DrawnImage& drawn);
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.
     bool RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha);
     bool Finish(const struct PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out);

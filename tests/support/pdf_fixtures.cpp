@@ -312,8 +312,10 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
 }
 
 std::string EncodeJp2(int width, int height, int components, const std::string& samples) {
-    if (components != 1 && components != 3)
-        throw std::invalid_argument("EncodeJp2: 1 or 3 components");
+    if (components < 1 || components > 4)
+        throw std::invalid_argument("EncodeJp2: 1 to 4 components");
+    // 2 and 4 components: gray or RGB followed by an alpha channel.
+    const bool alpha = components == 2 || components == 4;
     std::vector<opj_image_cmptparm_t> parms(components);
     for (auto& p : parms) {
         std::memset(&p, 0, sizeof p);
@@ -323,10 +325,12 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
         p.prec = 8;
         p.sgnd = 0;
     }
-    opj_image_t* image = opj_image_create(components, parms.data(), components == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+    opj_image_t* image = opj_image_create(components, parms.data(), components <= 2 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
     if (!image)
         throw std::runtime_error("EncodeJp2: opj_image_create failed");
     std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image_guard(image, opj_image_destroy);
+    if (alpha)
+        image->comps[components - 1].alpha = 1;
     image->x0 = image->y0 = 0;
     image->x1 = width;
     image->y1 = height;
@@ -340,7 +344,7 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
     params.tcp_rates[0] = 0;  // lossless
     params.cp_disto_alloc = 1;
     params.irreversible = 0;
-    params.tcp_mct = components == 3 ? 1 : 0;
+    params.tcp_mct = components >= 3 ? 1 : 0;
     int res = 6;
     while (res > 1 && (std::min(width, height) >> (res - 1)) == 0)
         --res;

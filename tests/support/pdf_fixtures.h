@@ -45,7 +45,8 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
                        bool adobe_marker = false, int quality = 90);
 
 // Lossless JPEG 2000 in the JP2 container (what PDF embeds for /JPXDecode) of
-// 8-bit samples with 1 or 3 components.
+// 8-bit samples with 1 (gray) or 3 (RGB) components, or 2 or 4 where the last
+// is an alpha channel.
 std::string EncodeJp2(int width, int height, int components, const std::string& samples);
 
 // zlib stream (the bytes of a /FlateDecode stream).

@@ -1,0 +1,118 @@
+// Structures that real PDF writers produce and that MuPDF alone does not show
+// the way the page is defined.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include "pdf/pdf_service.h"
+#include "support/pdf_fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+namespace {
+
+class ProducerQuirks : public ::testing::Test {
+protected:
+    // Extracts `bytes` (one page) and decodes the single PNG it must give.
+    PngImage ExtractOnePng(const std::string& bytes)
+    {
+        const fs::path source = dir_.path() / "q.pdf";
+        const fs::path out = dir_.path() / "out";
+        fs::create_directories(out);
+        WriteFile(source, bytes);
+        EXPECT_EQ(RunExtract(source.string(), "1", out.string()).result, KESTRAN_EXTRACT_OK);
+        EXPECT_EQ(ListFiles(out), (std::vector<std::string>{"q-001-01.png"}));
+        PngImage png;
+        std::string error;
+        EXPECT_TRUE(DecodePng(ReadFile(out / "q-001-01.png"), &png, &error)) << error;
+        return png;
+    }
+
+    TempDir dir_;
+};
+
+// A JPEG 2000 file with its own alpha channel, as an image editor writes it:
+// RGB samples, then alpha samples that are never fully transparent (so the
+// colours survive MuPDF's premultiplied decoding exactly enough to compare).
+struct JpxWithAlpha {
+    std::string rgb;
+    std::string file_alpha;
+    std::string jp2;
+};
+
+JpxWithAlpha MakeJpxWithAlpha(int w, int h)
+{
+    JpxWithAlpha j;
+    j.rgb = MakeSamples(w, h, 3, 8, 21);
+    std::string rgba;
+    for (int i = 0; i < w * h; ++i) {
+        const char a = static_cast<char>(160 + (i * 7) % 96);
+        j.file_alpha += a;
+        rgba.append(j.rgb, static_cast<size_t>(i) * 3, 3);
+        rgba += a;
+    }
+    j.jp2 = EncodeJp2(w, h, 4, rgba);
+    return j;
+}
+
+int MaxColourDifference(const PngImage& png, const std::string& rgb)
+{
+    int worst = 0;
+    for (size_t i = 0; i < rgb.size() / 3; ++i)
+        for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::abs(int(png.rgba[i * 4 + c]) - int(static_cast<uint8_t>(rgb[i * 3 + c]))));
+    return worst;
+}
+
+// Without /SMaskInData 1 the alpha channel inside the JPEG 2000 data is not
+// part of the page: an /SMask is the image's only mask.
+TEST_F(ProducerQuirks, JpxAlphaChannelGivesWayToSoftMask)
+{
+    const int w = 24, h = 16;
+    JpxWithAlpha jpx = MakeJpxWithAlpha(w, h);
+    PdfWriter pdf;
+    std::string soft(static_cast<size_t>(w) * h, '\0');
+    for (size_t i = 0; i < soft.size(); ++i)
+        soft[i] = static_cast<char>((i * 37) % 256);  // fully transparent to opaque
+    ImageObject mask = FlateImageFromSamples(w, h, "/DeviceGray", 1, 8, soft);
+    const int mask_num = pdf.AddStream(mask.dict, mask.stream);
+    const std::string dict = "/Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
+                             std::to_string(h) + " /ColorSpace /DeviceRGB /BitsPerComponent 8" +
+                             " /Filter /JPXDecode /SMask " + Ref(mask_num);
+    const int num = pdf.AddStream(dict, jpx.jp2);
+    pdf.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 240, 160));
+
+    PngImage png = ExtractOnePng(pdf.Build());
+    ASSERT_EQ(png.width, w);
+    ASSERT_EQ(png.height, h);
+    ASSERT_EQ(png.color_type, PNG_COLOR_TYPE_RGB_ALPHA);
+    int worst_alpha = 0;
+    for (int i = 0; i < w * h; ++i)
+        worst_alpha = std::max(worst_alpha, std::abs(int(png.rgba[i * 4 + 3]) - int(static_cast<uint8_t>(soft[i]))));
+    EXPECT_EQ(worst_alpha, 0) << "alpha must be the soft mask alone, not multiplied by the file's channel";
+    int worst_colour = 0;  // where the page shows the colour at all
+    for (int i = 0; i < w * h; ++i)
+        if (png.rgba[i * 4 + 3] >= 64)
+            for (int c = 0; c < 3; ++c)
+                worst_colour = std::max(worst_colour, std::abs(int(png.rgba[i * 4 + c]) -
+                                                               int(static_cast<uint8_t>(jpx.rgb[i * 3 + c]))));
+    EXPECT_LE(worst_colour, 1);
+}
+
+TEST_F(ProducerQuirks, JpxAlphaChannelWithoutSMaskInDataIsOpaque)
+{
+    const int w = 20, h = 12;
+    JpxWithAlpha jpx = MakeJpxWithAlpha(w, h);
+    PdfWriter pdf;
+    const std::string dict = "/Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
+                             std::to_string(h) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /JPXDecode";
+    const int num = pdf.AddStream(dict, jpx.jp2);
+    pdf.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 200, 120));
+
+    PngImage png = ExtractOnePng(pdf.Build());
+    ASSERT_EQ(png.width, w);
+    EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_RGB);
+    EXPECT_LE(MaxColourDifference(png, jpx.rgb), 1);
+}
+
+}  // namespace
