@@ -116,3 +116,46 @@ TEST_F(ProducerQuirks, JpxAlphaChannelWithoutSMaskInDataIsOpaque)
 }
 
 }  // namespace
+
+// Writers that put the page tree and the catalog last lose them first when a
+// download is cut off; the pages and their images before the cut remain.
+class TreeCutOff : public ProducerQuirks, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TreeCutOff, PagesBeforeTheCutAreExtractedInOrder)
+{
+    const bool catalog_lost = GetParam();
+    PdfWriter pdf;
+    const int widths[3] = {30, 20, 10};
+    for (int i = 0; i < 3; ++i) {
+        ImageObject img = FlateImage(widths[i], 8, "/DeviceRGB", 3, 8, 40 + i);
+        const int num = pdf.AddStream(img.dict, img.stream);
+        pdf.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 300, 80));
+    }
+    const int catalog = 1;  // the writer's first object
+    if (catalog_lost)
+        pdf.MoveToEnd(catalog);
+    pdf.MoveToEnd(pdf.PageTree());
+    const std::string full = pdf.Build();
+    size_t cut = pdf.ObjectOffset(pdf.PageTree());
+    if (catalog_lost)
+        cut = std::min(cut, pdf.ObjectOffset(catalog));
+    const std::string bytes = full.substr(0, cut + 5);
+
+    const fs::path source = dir_.path() / "cut.pdf";
+    const fs::path out = dir_.path() / "out";
+    fs::create_directories(out);
+    WriteFile(source, bytes);
+    ASSERT_EQ(RunExtract(source.string(), "1-9999", out.string()).result, KESTRAN_EXTRACT_OK);
+    ASSERT_EQ(ListFiles(out), (std::vector<std::string>{"cut-001-01.png", "cut-002-01.png", "cut-003-01.png"}));
+    for (int i = 0; i < 3; ++i) {
+        PngImage png;
+        ASSERT_TRUE(DecodePng(ReadFile(out / ("cut-00" + std::to_string(i + 1) + "-01.png")), &png));
+        EXPECT_EQ(png.width, widths[i]) << "page " << i + 1 << " out of order";
+    }
+    EXPECT_TRUE(ReadFile(source) == bytes) << "the input is never changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, TreeCutOff, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "CatalogAndTreeLost" : "TreeLost");
+                         });
