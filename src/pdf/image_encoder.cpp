@@ -163,6 +163,8 @@ bool ReadRawSamples(fz_context* ctx, fz_compressed_buffer* cbuf, size_t size, st
                 break;
             got += n;
         }
+        if (got < size)
+            fz_warn(ctx, "%s", kShortDataWarning);
     });
     fz_drop_stream(ctx, stm);
     return ok && l2factor == 0;
@@ -184,6 +186,7 @@ bool StreamNativeRows(fz_context* ctx, fz_image* img, const PngFormat& format, s
     int l2factor = 0;
     bool ok = MuTry(ctx, [&] { stm = fz_open_image_decomp_stream_from_buffer(ctx, cbuf, &l2factor); }) && l2factor == 0;
     bool ended = false;
+    bool short_data = false;
     for (size_t y = 0; ok && y < height;) {
         if (CancelRequested()) {
             ok = false;
@@ -205,6 +208,8 @@ bool StreamNativeRows(fz_context* ctx, fz_image* img, const PngFormat& format, s
         }
         if (!ok)
             break;
+        if (got < want)
+            short_data = true;
         std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
         if (invert)
             for (size_t i = 0; i < want; ++i)
@@ -213,6 +218,8 @@ bool StreamNativeRows(fz_context* ctx, fz_image* img, const PngFormat& format, s
         y += rows;
     }
     fz_drop_stream(ctx, stm);
+    if (ok && short_data)
+        fz_warn(ctx, "%s", kShortDataWarning);
     return ok && encoder.Finish();
 }
 

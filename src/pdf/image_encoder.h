@@ -59,6 +59,10 @@ struct EncodedImage {
 
 enum class EncodeStatus { Ok, Skipped, Cancelled };
 
+// The warning MuPDF gives, and the encoder too, when an image's data ends
+// before its last row and the rest is filled with zeros.
+constexpr const char* kShortDataWarning = "padding truncated image";
+
 // Largest decoded image the service decodes.
 constexpr uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
 

@@ -622,6 +622,37 @@ private:
 
 // ---------------------------------------------------------------------------
 
+// Notices, while one image is decoded and written, MuPDF's (or the encoder's)
+// warning that the image data ended early and the rest was filled in, so the
+// log can say that the written image is incomplete.
+class ShortDataWatch {
+public:
+    explicit ShortDataWatch(fz_context* ctx) : ctx_(ctx)
+    {
+        fz_flush_warnings(ctx_);  // a repeated warning is otherwise not passed on
+        fz_set_warning_callback(ctx_, &ShortDataWatch::OnWarning, this);
+    }
+    ~ShortDataWatch()
+    {
+        fz_flush_warnings(ctx_);
+        fz_set_warning_callback(ctx_, [](void*, const char*) {}, nullptr);
+    }
+    ShortDataWatch(const ShortDataWatch&) = delete;
+    ShortDataWatch& operator=(const ShortDataWatch&) = delete;
+
+    bool Seen() const { return seen_; }
+
+private:
+    static void OnWarning(void* user, const char* message)
+    {
+        if (std::strstr(message, kShortDataWarning) != nullptr)
+            static_cast<ShortDataWatch*>(user)->seen_ = true;
+    }
+
+    fz_context* ctx_;
+    bool seen_ = false;
+};
+
 class Extraction {
 public:
     Extraction(fz_context* ctx, void* context, PdfProgressFn progress, ExtractStats& stats,
@@ -757,6 +788,7 @@ private:
                 return KESTRAN_EXTRACT_CANCELLED;
             EncodedImage encoded;
             std::string why;
+            ShortDataWatch short_data(ctx_);
             EncodeStatus status = encoder.Encode(*fresh[i], encoded, why);
             OutputStatus written = OutputStatus::Ok;
             uint64_t size = 0;
@@ -791,6 +823,9 @@ private:
                 if (written == OutputStatus::FolderUnusable)
                     return KESTRAN_EXTRACT_OUTPUT_FOLDER;
                 ++number;
+                if (short_data.Seen())
+                    std::fprintf(stderr, "%s: page %d: image %d is incomplete: its data ends early, the rest is filled in\n",
+                                 source_.c_str(), page, number);
                 ++stats_.images_written;
                 stats_.bytes_written += size;
             }

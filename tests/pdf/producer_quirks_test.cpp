@@ -159,3 +159,46 @@ INSTANTIATE_TEST_SUITE_P(Cuts, TreeCutOff, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "CatalogAndTreeLost" : "TreeLost");
                          });
+
+// Image data that ends before the last row (a cut download, a writer that
+// stopped early): the image is written as MuPDF shows it, with the missing
+// rows filled in, and the log says that it is incomplete.
+class ShortImageData : public ProducerQuirks, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ShortImageData, IsWrittenAndReportedAsIncomplete)
+{
+    const bool compressed = GetParam();
+    const int w = 40, h = 30;
+    const std::string samples = MakeSamples(w, h, 3, 8, 77);
+    ImageObject img = FlateImageFromSamples(w, h, "/DeviceRGB", 3, 8, samples);
+    if (!compressed) {
+        img.dict = "/Type /XObject /Subtype /Image /Width 40 /Height 30 /ColorSpace /DeviceRGB /BitsPerComponent 8";
+        img.stream = samples;
+    }
+    img.stream.resize(img.stream.size() / 2);
+    PdfWriter pdf;
+    const int num = pdf.AddStream(img.dict, img.stream);
+    pdf.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 200, 150));
+
+    ::testing::internal::CaptureStderr();
+    PngImage png = ExtractOnePng(pdf.Build());
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(png.width, w);
+    EXPECT_NE(log.find("page 1: image 1 is incomplete"), std::string::npos) << log;
+}
+
+TEST_F(ProducerQuirks, CompleteImageDataIsNotReportedAsIncomplete)
+{
+    PdfWriter pdf;
+    ImageObject img = FlateImage(40, 30, "/DeviceRGB", 3, 8, 78);
+    const int num = pdf.AddStream(img.dict, img.stream);
+    pdf.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 200, 150));
+    ::testing::internal::CaptureStderr();
+    ExtractOnePng(pdf.Build());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().find("incomplete"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ShortImageData, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Flate" : "Uncompressed");
+                         });
