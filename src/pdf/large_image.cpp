@@ -100,6 +100,18 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
 {
     if (doc == nullptr || ref == nullptr || !pdf_is_indirect(ctx, ref))
         return false;
+    // An object already in the store (drawn from two resource dictionaries,
+    // or loaded by MuPDF before) keeps what is there: storing again under the
+    // same key would leave the existing item with a reference nobody drops.
+    fz_image* existing = nullptr;
+    MuTry(ctx, [&] { existing = static_cast<fz_image*>(pdf_find_item(ctx, fz_drop_image_imp, ref)); });
+    if (existing != nullptr) {
+        const bool standin = IsStandIn(existing);
+        if (standin)
+            info = StandInOf(existing);
+        fz_drop_image(ctx, existing);
+        return standin;
+    }
     fz_colorspace* cs = nullptr;
     fz_image* standin = nullptr;
     StandIn found;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "pdf/image_extractor.h"
 #include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
 
@@ -72,6 +73,24 @@ TEST(FuzzReplay, EveryKeptInputEndsCleanly)
         }
     }
     FreePdf2xxService(p2x);
+}
+
+// The same inputs with every eligible image streamed (block copies, row-by-row
+// PNG): the paths large files take, which small fuzzing inputs never reach.
+TEST(FuzzReplay, EveryKeptInputEndsCleanlyWhenStreamed)
+{
+    kestran::pdf::ExtractOptions streamed;
+    streamed.stream_bytes = 0;
+    for (const fs::path& input : KeptInputs()) {
+        SCOPED_TRACE(input.filename().string());
+        fixtures::TempDir dir;
+        fs::create_directory(dir / "out");
+        const int result = kestran::pdf::ExtractImagesFromFile(input.c_str(), "1-", (dir / "out").c_str(), nullptr,
+                                                               nullptr, nullptr, streamed);
+        EXPECT_GE(result, KESTRAN_EXTRACT_OK);
+        EXPECT_LE(result, KESTRAN_EXTRACT_OUT_OF_MEMORY);
+        EXPECT_TRUE(fixtures::StrayFiles(dir / "out").empty());
+    }
 }
 
 }  // namespace
