@@ -226,50 +226,11 @@ bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info,
 
 bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format)
 {
-    if (!IsValidPngFormat(format))
-        return false;
-    const size_t row_bytes = PngRowBytes(format);
-    const size_t expected = (row_bytes + 1) * format.height;
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        return false;
-    std::vector<uint8_t> window(kBlock * 4);
-    size_t total = 0;
-    size_t next_filter = 0;  // offset of the next row's filter byte
-    int status = Z_OK;
-    bool ok = ForEachStoredBlock(ctx, doc, info, [&](const uint8_t* data, size_t size) {
-        zs.next_in = const_cast<Bytef*>(data);
-        zs.avail_in = static_cast<uInt>(size);
-        while (zs.avail_in > 0 && status != Z_STREAM_END) {
-            zs.next_out = window.data();
-            zs.avail_out = static_cast<uInt>(window.size());
-            status = inflate(&zs, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END)
-                return false;
-            const size_t got = window.size() - zs.avail_out;
-            for (; next_filter < total + got; next_filter += row_bytes + 1)
-                if (window[next_filter - total] > 4)
-                    return false;
-            total += got;
-            if (total > expected)
-                return false;
-        }
-        return true;
+    PngRowsCheck check(format);
+    const bool fed = ForEachStoredBlock(ctx, doc, info, [&](const uint8_t* data, size_t size) {
+        return check.Feed(data, size);
     });
-    // Output zlib still holds after the last input block.
-    while (ok && status == Z_OK) {
-        zs.next_out = window.data();
-        zs.avail_out = static_cast<uInt>(window.size());
-        status = inflate(&zs, Z_NO_FLUSH);
-        const size_t got = window.size() - zs.avail_out;
-        if ((status != Z_OK && status != Z_STREAM_END) || got == 0)
-            break;
-        for (; ok && next_filter < total + got; next_filter += row_bytes + 1)
-            ok = window[next_filter - total] <= 4;
-        total += got;
-    }
-    inflateEnd(&zs);
-    return ok && status == Z_STREAM_END && total == expected;
+    return fed && check.Finish();
 }
 
 bool CopyStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat* png,

@@ -336,50 +336,86 @@ bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t 
     return true;
 }
 
+struct PngRowsCheck::Zlib {
+    z_stream zs{};
+};
+
+PngRowsCheck::PngRowsCheck(const PngFormat& format) : zlib_(std::make_unique<Zlib>())
+{
+    if (!IsValidPngFormat(format))
+        return;
+    row_bytes_ = PngRowBytes(format);
+    expected_ = (row_bytes_ + 1) * format.height;
+    if (inflateInit(&zlib_->zs) != Z_OK)
+        return;
+    ready_ = true;
+    status_ = Z_OK;
+    window_.resize(std::min<size_t>(expected_ + 1, size_t(1) << 18) + 1);
+}
+
+PngRowsCheck::~PngRowsCheck()
+{
+    if (ready_)
+        inflateEnd(&zlib_->zs);
+}
+
+void PngRowsCheck::Inflate()
+{
+    z_stream& zs = zlib_->zs;
+    zs.next_out = window_.data();
+    zs.avail_out = static_cast<uInt>(window_.size());
+    status_ = inflate(&zs, Z_NO_FLUSH);
+    if (status_ != Z_OK && status_ != Z_STREAM_END) {
+        failed_ = true;
+        return;
+    }
+    const size_t got = window_.size() - zs.avail_out;
+    for (; next_filter_ < total_ + got; next_filter_ += row_bytes_ + 1) {
+        if (window_[next_filter_ - total_] > 4) {
+            failed_ = true;
+            return;
+        }
+    }
+    total_ += got;
+    if (total_ > expected_)
+        failed_ = true;
+}
+
+bool PngRowsCheck::Feed(const uint8_t* data, size_t size)
+{
+    z_stream& zs = zlib_->zs;
+    while (ready_ && !failed_ && size > 0 && status_ != Z_STREAM_END) {
+        const uInt part = static_cast<uInt>(std::min<size_t>(size, size_t(1) << 30));
+        zs.next_in = const_cast<Bytef*>(data);
+        zs.avail_in = part;
+        while (!failed_ && zs.avail_in > 0 && status_ != Z_STREAM_END)
+            Inflate();
+        data += part;
+        size -= part;
+    }
+    return ready_ && !failed_;
+}
+
+bool PngRowsCheck::Finish()
+{
+    // Output zlib may still hold after the last input block.
+    z_stream& zs = zlib_->zs;
+    zs.avail_in = 0;
+    while (ready_ && !failed_ && status_ == Z_OK) {
+        const size_t before = total_;
+        Inflate();
+        if (total_ == before)
+            break;
+    }
+    return ready_ && !failed_ && status_ == Z_STREAM_END && total_ == expected_;
+}
+
 bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size)
 {
-    if (!IsValidPngFormat(format) || zlib_data == nullptr || zlib_size < 2)
+    if (zlib_data == nullptr || zlib_size < 2)
         return false;
-    const size_t row_bytes = PngRowBytes(format);
-    const size_t expected = (row_bytes + 1) * format.height;
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        return false;
-    std::vector<uint8_t> window(std::min<size_t>(expected + 1, size_t(1) << 20) + 1);
-    size_t total = 0;
-    size_t next_filter = 0;  // offset of the next row's filter byte
-    bool ok = true;
-    int status = Z_OK;
-    zs.next_in = const_cast<Bytef*>(zlib_data);
-    while (ok && status != Z_STREAM_END) {
-        if (zs.avail_in == 0) {
-            if (zlib_size == 0)
-                break;
-            uInt part = static_cast<uInt>(zlib_size > (1u << 30) ? (1u << 30) : zlib_size);
-            zs.avail_in = part;
-            zlib_size -= part;
-        }
-        zs.next_out = window.data();
-        zs.avail_out = static_cast<uInt>(window.size());
-        status = inflate(&zs, Z_NO_FLUSH);
-        if (status != Z_OK && status != Z_STREAM_END) {
-            ok = false;
-            break;
-        }
-        size_t got = window.size() - zs.avail_out;
-        while (next_filter < total + got) {
-            if (window[next_filter - total] > 4) {
-                ok = false;
-                break;
-            }
-            next_filter += row_bytes + 1;
-        }
-        total += got;
-        if (total > expected)
-            ok = false;
-    }
-    inflateEnd(&zs);
-    return ok && status == Z_STREAM_END && total == expected;
+    PngRowsCheck check(format);
+    return check.Feed(zlib_data, zlib_size) && check.Finish();
 }
 
 void PngHeaderBytes(const PngFormat& format, std::vector<uint8_t>& out) { PutHeader(out, format); }

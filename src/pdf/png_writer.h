@@ -55,6 +55,35 @@ bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t 
 // format with valid filter bytes, so that wrapping it gives a PNG that decodes.
 bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size);
 
+// The same check over a zlib stream that arrives in blocks (a stream copied
+// from the file without holding it): Feed each block, then Finish.
+class PngRowsCheck {
+public:
+    explicit PngRowsCheck(const PngFormat& format);
+    ~PngRowsCheck();
+    PngRowsCheck(const PngRowsCheck&) = delete;
+    PngRowsCheck& operator=(const PngRowsCheck&) = delete;
+
+    // False as soon as the data cannot be the rows.
+    bool Feed(const uint8_t* data, size_t size);
+    // True when the stream ended holding exactly the rows.
+    bool Finish();
+
+private:
+    void Inflate();
+
+    size_t row_bytes_ = 0;
+    size_t expected_ = 0;
+    size_t total_ = 0;
+    size_t next_filter_ = 0;  // offset of the next row's filter byte
+    int status_ = 0;
+    bool ready_ = false;
+    bool failed_ = false;
+    struct Zlib;
+    std::unique_ptr<Zlib> zlib_;
+    std::vector<uint8_t> window_;
+};
+
 // Receives the bytes of a PNG as they are produced; false stops the encoder.
 using PngSink = std::function<bool(const uint8_t* data, size_t size)>;
 
