@@ -27,6 +27,8 @@ using namespace kestran::pdf;
 constexpr double kMaxPreviewPixels = 4.0 * 1000 * 1000;
 // ... nor more than this many pixels per point (216 dpi).
 constexpr double kMaxPreviewZoom = 3.0;
+// ... nor a side longer than this.
+constexpr double kMaxPreviewSide = 16384.0;
 
 void ServiceSetCancel(int cancel)
 {
@@ -85,10 +87,21 @@ unsigned char* ServiceRenderPage(Pdf2xxService*, const char* path, int page, int
         double pw = std::max(1.0, static_cast<double>(bounds.x1 - bounds.x0));
         double ph = std::max(1.0, static_cast<double>(bounds.y1 - bounds.y0));
         double zoom = std::min(kMaxPreviewZoom, std::sqrt(kMaxPreviewPixels / (pw * ph)));
-        // Rounding up of the pixel grid may add a row and a column; stay below the cap.
-        zoom = std::min(zoom, std::sqrt(kMaxPreviewPixels / ((pw + 2) * (ph + 2))));
-        ctm = fz_scale(static_cast<float>(zoom), static_cast<float>(zoom));
-        pix = fz_new_pixmap_with_bbox(c, fz_device_rgb(c), fz_round_rect(fz_transform_rect(bounds, ctm)), nullptr, 0);
+        // A page of absurd proportions (1 x 10^7 points) would still make a
+        // strip millions of pixels long: the long side has a cap of its own.
+        zoom = std::min(zoom, kMaxPreviewSide / std::max(pw, ph));
+        // Rounding out to the pixel grid adds up to a row and a column, which
+        // doubles a one-pixel-wide strip: shrink until the grid fits the cap.
+        fz_irect box = fz_empty_irect;
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            ctm = fz_scale(static_cast<float>(zoom), static_cast<float>(zoom));
+            box = fz_round_rect(fz_transform_rect(bounds, ctm));
+            const double pixels = static_cast<double>(box.x1 - box.x0) * static_cast<double>(box.y1 - box.y0);
+            if (pixels <= kMaxPreviewPixels)
+                break;
+            zoom *= 0.98 * kMaxPreviewPixels / pixels;
+        }
+        pix = fz_new_pixmap_with_bbox(c, fz_device_rgb(c), box, nullptr, 0);
         fz_clear_pixmap_with_value(c, pix, 0xff);
         dev = fz_new_draw_device(c, ctm, pix);
     });
