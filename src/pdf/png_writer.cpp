@@ -13,18 +13,6 @@
 namespace kestran::pdf {
 namespace {
 
-int ChannelCount(PngColor color)
-{
-    switch (color) {
-    case PngColor::Gray: return 1;
-    case PngColor::Rgb: return 3;
-    case PngColor::Palette: return 1;
-    case PngColor::GrayAlpha: return 2;
-    case PngColor::Rgba: return 4;
-    }
-    return 0;
-}
-
 uint32_t Crc(uint32_t crc, const uint8_t* data, size_t size)
 {
 #ifdef KESTRAN_HAVE_LIBDEFLATE
@@ -112,7 +100,7 @@ void FilterRow(const PngFormat& format, const uint8_t* row, const uint8_t* prev,
         std::memcpy(dst + 1, row, row_bytes);
         return;
     }
-    const size_t bpp = static_cast<size_t>(ChannelCount(format.color)) * static_cast<size_t>(format.bit_depth / 8);
+    const size_t bpp = static_cast<size_t>(PngChannels(format.color)) * static_cast<size_t>(format.bit_depth / 8);
     uint8_t* out = dst + 1;
     if (prev == nullptr) {
         dst[0] = 1;  // Sub
@@ -205,9 +193,21 @@ constexpr size_t kOneShotLimit = size_t(64) << 20;
 
 }  // namespace
 
+int PngChannels(PngColor color)
+{
+    switch (color) {
+    case PngColor::Gray: return 1;
+    case PngColor::Rgb: return 3;
+    case PngColor::Palette: return 1;
+    case PngColor::GrayAlpha: return 2;
+    case PngColor::Rgba: return 4;
+    }
+    return 0;
+}
+
 size_t PngRowBytes(const PngFormat& format)
 {
-    return (static_cast<size_t>(format.width) * ChannelCount(format.color) * format.bit_depth + 7) / 8;
+    return (static_cast<size_t>(format.width) * PngChannels(format.color) * format.bit_depth + 7) / 8;
 }
 
 bool IsValidPngFormat(const PngFormat& format)

@@ -24,6 +24,9 @@ struct PngFormat {
     std::vector<uint8_t> transparency;  // tRNS: alpha per palette entry
 };
 
+// Samples per pixel of a colour type (a palette index counts as one).
+int PngChannels(PngColor color);
+
 // Bytes of one unfiltered row (samples packed, 16-bit big-endian).
 size_t PngRowBytes(const PngFormat& format);
 

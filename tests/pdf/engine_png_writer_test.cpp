@@ -11,18 +11,6 @@ using namespace kestran::pdf;
 
 namespace {
 
-int Channels(PngColor color)
-{
-    switch (color) {
-    case PngColor::Gray: return 1;
-    case PngColor::Rgb: return 3;
-    case PngColor::Palette: return 1;
-    case PngColor::GrayAlpha: return 2;
-    case PngColor::Rgba: return 4;
-    }
-    return 0;
-}
-
 std::vector<uint8_t> RandomRows(const PngFormat& f, uint32_t seed)
 {
     std::mt19937 rng(seed);
@@ -48,7 +36,7 @@ std::vector<uint8_t> RandomRows(const PngFormat& f, uint32_t seed)
 // Sample `c` of pixel x in a packed row.
 unsigned Sample(const PngFormat& f, const uint8_t* row, uint32_t x, int c)
 {
-    const int n = Channels(f.color);
+    const int n = PngChannels(f.color);
     if (f.bit_depth == 16) {
         const uint8_t* p = row + (static_cast<size_t>(x) * n + c) * 2;
         return (p[0] << 8) | p[1];
@@ -92,7 +80,7 @@ TEST_P(PngRoundTrip, DecodesToTheSamplesGiven)
     EXPECT_EQ(decoded.bit_depth, f.bit_depth);
     EXPECT_EQ(decoded.color_type, static_cast<int>(f.color));
 
-    const int n = Channels(f.color);
+    const int n = PngChannels(f.color);
     const unsigned max = (1u << f.bit_depth) - 1;
     for (uint32_t y = 0; y < f.height; ++y) {
         const uint8_t* row = rows.data() + y * PngRowBytes(f);
