@@ -2,7 +2,8 @@
 //
 // Every file and folder the program reads or writes is named here; other code
 // asks AppUtil instead of building paths itself. All paths use "/" as the
-// separator and never end in "/".
+// separator (a backslash is an ordinary file-name character) and never end
+// in "/".
 #ifndef KESTRAN_COMMON_APP_UTIL_H
 #define KESTRAN_COMMON_APP_UTIL_H
 
@@ -49,10 +50,10 @@ public:
     static void OpenFolder(const wxString& path);
 
     // Pure helpers behind the operations above, exposed for tests.
-    // "\" becomes "/", then everything up to (without) the last "/";
-    // "C:\A\bin\app.exe" gives "C:/A/bin". A path without "/" gives "".
+    // Everything up to (without) the last "/"; "/opt/a\b/bin/app" gives
+    // "/opt/a\b/bin" (a backslash belongs to the name). A path without "/" gives "".
     static wxString ExeDirFromPath(const wxString& exe_path);
-    // Everything before the last "/" ("C:/A/bin" gives "C:/A").
+    // Everything before the last "/" ("/opt/a/bin" gives "/opt/a").
     static wxString ParentDir(const wxString& path);
     // GetUserDocDir on a given Documents folder (creates the two levels).
     static wxString BuildUserDocDir(const wxString& documents_dir, const wxString& suffix);

@@ -7,8 +7,6 @@
 #include <wx/utils.h>
 
 void AppUtil::OpenFolder(const wxString& path) {
-    wxString folder = path;
-    folder.Replace("\\", "/");
     wxLogNull quiet;  // the result is not reported, as documented
-    wxLaunchDefaultApplication(folder);
+    wxLaunchDefaultApplication(path);
 }

@@ -24,7 +24,8 @@ public:
     static void ListFiles(const wxString& folder, wxArrayString& list, const wxString& filter);
     // "0.0B", "1.5KB", "1.0MB", "1024.0GB": one decimal, always a point.
     static wxString FormatSize(uint64_t bytes);
-    // Name and extension of a path ("C:/x/y/report.pdf" gives "report.pdf").
+    // Name and extension of a path: what follows the last "/"
+    // ("/x/y/report.pdf" gives "report.pdf", "/x/a\b.pdf" gives "a\b.pdf").
     static wxString GetFullName(const wxString& path);
 
     // User data folder + "/Log/YYYYMMDD.log" for today (local time); creates

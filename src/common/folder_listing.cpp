@@ -2,11 +2,67 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "common/local_paths.h"
 
 namespace kestran {
+
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// -1, 0 or 1: `a` against `b` with digit runs compared by value.
+int NaturalCompare(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && IsDigit(a[ei]))
+                ++ei;
+            while (ej < b.size() && IsDigit(b[ej]))
+                ++ej;
+            // Leading zeros do not change the value; then the longer run is larger.
+            size_t si = i, sj = j;
+            while (si + 1 < ei && a[si] == '0')
+                ++si;
+            while (sj + 1 < ej && b[sj] == '0')
+                ++sj;
+            if (ei - si != ej - sj)
+                return ei - si < ej - sj ? -1 : 1;
+            const int digits = a.compare(si, ei - si, b, sj, ej - sj);
+            if (digits != 0)
+                return digits < 0 ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const char ca = LowerAscii(a[i]), cb = LowerAscii(b[j]);
+        if (ca != cb)
+            return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    return 0;
+}
+
+}  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+    const int order = NaturalCompare(a, b);
+    return order != 0 ? order < 0 : a < b;
+}
 
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& filter) {
     const size_t dot = filter.find_last_of('.');
@@ -33,6 +89,7 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
         if (IsFile(path))
             files.push_back(path);
     }
+    std::sort(files.begin(), files.end(), NaturalLess);
     return files;
 }
 

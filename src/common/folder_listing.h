@@ -12,9 +12,14 @@ namespace kestran {
 // (a symbolic link counts as what it points to) whose ASCII-lower-cased
 // extension equals the filter's extension: the part after the filter's last
 // ".", used unchanged, so "*.pdf", ".pdf" and "pdf" all select pdf files of
-// any case. A name without "." is its own extension. In directory order; an
-// unreadable folder gives nothing.
+// any case. A name without "." is its own extension. In the order a file
+// manager shows them (NaturalLess); an unreadable folder gives nothing.
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& filter);
+
+// File-name order as people read it: letters without regard to ASCII case,
+// runs of digits by their value ("page2" before "page10"); names equal that
+// way are ordered by their bytes, so the order is total.
+bool NaturalLess(const std::string& a, const std::string& b);
 
 }  // namespace kestran
 

@@ -5,7 +5,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -35,10 +34,8 @@ bool MakeDir(const std::string& path) {
 }
 
 std::string ParentDir(const std::string& path) {
-    std::string p = path;
-    std::replace(p.begin(), p.end(), '\\', '/');
-    const size_t slash = p.find_last_of('/');
-    return slash == std::string::npos ? std::string() : p.substr(0, slash);
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -19,8 +19,8 @@ bool IsFile(const std::string& path);
 // it existed already or could not be made.
 bool MakeDir(const std::string& path);
 
-// "\" becomes "/", then everything before the last "/": "C:\A\bin" gives
-// "C:/A", "/kestran" gives "", a path without "/" gives "".
+// Everything before the last "/": "/opt/a\b/bin" gives "/opt/a\b" (a backslash
+// is an ordinary name character), "/kestran" gives "", a path without "/" gives "".
 std::string ParentDir(const std::string& path);
 
 // `path` made absolute against the current folder, "." and ".." resolved,

@@ -11,11 +11,6 @@
 namespace kestran {
 namespace {
 
-std::string Slashes(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
 std::string WithoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
@@ -80,23 +75,22 @@ std::string ExeDir() {
 
 std::string DocumentsDir() {
     const std::string home_dir = HomeDir();
-    const std::string home = WithoutTrailingSlash(Slashes(home_dir));
+    const std::string home = WithoutTrailingSlash(home_dir);
     if (home.empty())
         return std::string();
     // The home folder itself is not a documents folder: fall back to ~/Documents.
-    const std::string xdg = WithoutTrailingSlash(Slashes(XdgDocumentsDir(home_dir)));
+    const std::string xdg = WithoutTrailingSlash(XdgDocumentsDir(home_dir));
     if (!xdg.empty() && xdg != home && IsFolder(xdg))
         return xdg;
     return home + "/Documents";
 }
 
 std::string BuildUserDocDir(const std::string& documents_dir, const std::string& suffix) {
-    const std::string documents = Slashes(documents_dir);
     // A fresh account often has no ~/Documents yet; without it nothing below
     // could be created and the settings would never be saved.
-    if (!documents.empty())
-        MakeDir(documents);
-    std::string path = documents + "/" + VendorName() + suffix;
+    if (!documents_dir.empty())
+        MakeDir(documents_dir);
+    std::string path = documents_dir + "/" + VendorName() + suffix;
     MakeDir(path);
     path += "/" + ProductName();
     MakeDir(path);

@@ -22,7 +22,8 @@ std::string ExeDir();
 // the home folder is unknown.
 std::string DocumentsDir();
 
-// documents + "/" + vendor + suffix + "/" + product name ("\" read as "/");
+// documents + "/" + vendor + suffix + "/" + product name (a backslash in
+// `documents_dir` is part of a folder name and stays as it is);
 // creates the Documents folder when missing and the two levels (one mkdir
 // each, failures ignored) on every call.
 std::string BuildUserDocDir(const std::string& documents_dir, const std::string& suffix);

@@ -33,10 +33,8 @@ void DomainConvert::LoadFolder(const wxString& folder) {
         wxArrayString found;
         FileUtil::ListFiles(folder, found, pattern);
         count += found.size();
-        for (wxString path : found) {
-            path.Replace("\\", "/");
+        for (const wxString& path : found)
             list += path + "|";
-        }
     }
     if (!owner_)
         return;

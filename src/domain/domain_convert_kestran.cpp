@@ -55,8 +55,7 @@ int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
     int successes = 0;
     for (const auto& [row, cells] : item.rows) {
         current_row_.store(row);
-        wxString output_dir = in_source_dir ? GetSourceDir(cells) : chosen_dir;
-        output_dir.Replace("\\", "/");
+        const wxString output_dir = in_source_dir ? GetSourceDir(cells) : chosen_dir;
         const wxString source = GetSourcePath(cells);
         const wxString range = GetEffectiveRange(GetSelectedPages(cells), GetTotalPages(cells));
 

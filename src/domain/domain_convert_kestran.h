@@ -25,7 +25,8 @@ public:
 
     // Rows in ascending order: extract, report "100%" or "Failed", log the row,
     // and after a row during which a stop was requested report "Stop" and end.
-    // Returns the rows that succeeded.
+    // The output folder reaches the service and the log exactly as the option
+    // or the "Source Dir" cell holds it. Returns the rows that succeeded.
     int ExtractRows(JobItem& item) override;
 
     // The service's progress function: -2 (abandon the file) when a stop was

@@ -47,10 +47,8 @@ Pdf2xxService* DomainConvertPDF::GetP2xService() {
 }
 
 wxString DomainConvertPDF::SourceDirOf(const wxString& path) {
-    wxString p = path;
-    p.Replace("\\", "/");
-    const wxString dir = AppUtil::ParentDir(p);
-    if (dir.empty() && p.StartsWith("/"))
+    const wxString dir = AppUtil::ParentDir(path);
+    if (dir.empty() && path.StartsWith("/"))
         return "/";  // a file in the root folder
     return dir;
 }
@@ -127,6 +125,10 @@ void DomainConvertPDF::Stop() {
     DomainConvert::Stop();
     if (Pdf2xxService* service = GetP2xService())
         service->SetCancel(1);
+}
+
+void DomainConvertPDF::DiscardPartialOutputs() {
+    KestranDiscardPartialOutputs();
 }
 
 wxString DomainConvertPDF::GetEffectiveRange(const wxString& selected_pages, const wxString&) const {

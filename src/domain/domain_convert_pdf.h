@@ -31,6 +31,11 @@ public:
     int Run(JobItem& item) override { return ExtractRows(item); }
     // Job state JobStopRequested, then the service's SetCancel(1).
     void Stop() override;
+    // For a process about to end, right before it exits: removes the partial
+    // image files the running job is writing and keeps any extraction of this
+    // process from creating image files from now on (see
+    // KestranDiscardPartialOutputs). Irreversible; callable from any thread.
+    static void DiscardPartialOutputs();
 
     virtual wxString GetEffectiveRange(const wxString& selected_pages, const wxString& total_pages) const;
     // Cells of a row by column; "" when the row has no such cell.
@@ -46,7 +51,9 @@ public:
     // The process-wide P2X service, null while no DomainConvertPDF exists.
     static Pdf2xxService* GetP2xService();
 
-    // Folder of a path for the "Source Dir" cell: "/" separators, no trailing "/".
+    // Folder of a path for the "Source Dir" cell: everything before the last
+    // "/" ("/" for a file in the root folder). A backslash is an ordinary name
+    // character and stays: "/in/a\b/x.pdf" gives "/in/a\b".
     static wxString SourceDirOf(const wxString& path);
 };
 

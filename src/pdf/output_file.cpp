@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
+#include <type_traits>
 #include <vector>
 
 namespace kestran::pdf {
@@ -44,6 +46,83 @@ int RenameNoReplace(const std::string& from, const std::string& to)
         return errno;
     unlink(from.c_str());
     return 0;
+}
+
+// The temporary files being written, so that a process about to end can
+// remove them (DiscardTemporaryFiles). Each writer's PartFile is its own list
+// node: listing allocates nothing, and the list is constant-initialised and
+// has nothing to tear down, so it stays usable from any thread up to the very
+// end of the process, static destructors included.
+class PartFile;
+struct PartFileList {
+    std::mutex mutex;
+    PartFile* first = nullptr;
+    bool discarding = false;  // set once for good: no temporary file is created after it
+};
+static_assert(std::is_trivially_destructible_v<PartFileList>, "the list must outlive every writer");
+PartFileList g_part_files;
+
+// A temporary file from its creation until its writer has renamed or removed
+// it. Creating and listing are one step under the list's lock, the same lock
+// the discard takes: a file is either listed before the discard, which then
+// removes it, or never created at all.
+class PartFile {
+public:
+    // Creates a hidden file in `folder`; Fd() is -1 when it could not be made,
+    // with the errno in Error() (ECANCELED once discarding has begun).
+    explicit PartFile(const std::string& folder) : path_(Join(folder, std::string(kTempFilePrefix) + "XXXXXX"))
+    {
+        std::lock_guard<std::mutex> lock(g_part_files.mutex);
+        if (g_part_files.discarding) {
+            error_ = ECANCELED;
+            return;
+        }
+        fd_ = mkostemp(path_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
+        listed_ = true;
+        next_ = g_part_files.first;
+        if (next_ != nullptr)
+            next_->prev_ = this;
+        g_part_files.first = this;
+    }
+    // Only unlists: the writer closes the descriptor and renames or removes
+    // the file before this runs.
+    ~PartFile()
+    {
+        if (!listed_)
+            return;
+        std::lock_guard<std::mutex> lock(g_part_files.mutex);
+        if (prev_ != nullptr)
+            prev_->next_ = next_;
+        else
+            g_part_files.first = next_;
+        if (next_ != nullptr)
+            next_->prev_ = prev_;
+    }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    int Fd() const { return fd_; }
+    int Error() const { return error_; }
+    const std::string& Path() const { return path_; }
+    PartFile* Next() const { return next_; }
+
+private:
+    std::string path_;  // the mkostemp pattern, then the file's path
+    int fd_ = -1;
+    int error_ = 0;
+    bool listed_ = false;
+    PartFile* prev_ = nullptr;
+    PartFile* next_ = nullptr;
+};
+
+bool Discarding()
+{
+    std::lock_guard<std::mutex> lock(g_part_files.mutex);
+    return g_part_files.discarding;
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size)
@@ -125,14 +204,16 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
                                     const std::string& extension, const ByteProducer& produce,
                                     std::string* written_name)
 {
-    std::string pattern = Join(folder, std::string(kTempFilePrefix) + "XXXXXX");
-    std::vector<char> temp(pattern.begin(), pattern.end());
-    temp.push_back('\0');
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOSPC || errno == EDQUOT || errno == EIO ? OutputStatus::WriteFailed
-                                                                   : OutputStatus::FolderUnusable;
-    std::string temp_path(temp.data());
+    const PartFile part(folder);
+    const int fd = part.Fd();
+    if (fd < 0) {
+        const int err = part.Error();
+        if (err == ECANCELED)
+            return OutputStatus::Abandoned;
+        return err == ENOSPC || err == EDQUOT || err == EIO ? OutputStatus::WriteFailed
+                                                            : OutputStatus::FolderUnusable;
+    }
+    const std::string& temp_path = part.Path();
     bool write_ok = true;
     bool produced = false;
     try {
@@ -165,12 +246,24 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
         }
         if (err != EEXIST) {
             unlink(temp_path.c_str());
+            // The discard removed the temporary file under the writer's feet:
+            // the image was given up, the folder is fine.
+            if (Discarding())
+                return OutputStatus::Abandoned;
             return err == ENOSPC || err == EDQUOT || err == EIO ? OutputStatus::WriteFailed
                                                                 : OutputStatus::FolderUnusable;
         }
     }
     unlink(temp_path.c_str());
     return OutputStatus::FolderUnusable;
+}
+
+void DiscardTemporaryFiles()
+{
+    std::lock_guard<std::mutex> lock(g_part_files.mutex);
+    g_part_files.discarding = true;
+    for (const PartFile* part = g_part_files.first; part != nullptr; part = part->Next())
+        unlink(part->Path().c_str());
 }
 
 }  // namespace kestran::pdf

@@ -25,7 +25,8 @@ enum class OutputStatus {
     Ok,
     FolderUnusable,  // the folder vanished or refuses new files
     WriteFailed,     // the data could not be written (disk full, I/O error)
-    Abandoned,       // the producer of a streamed file gave up (bad data, stop)
+    Abandoned,       // the producer of a streamed file gave up (bad data, stop), or the
+                     // process is ending (DiscardTemporaryFiles)
 };
 
 // Writes `size` bytes as a new file in `folder` under the first free name of
@@ -58,6 +59,14 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
 
 // True when `folder` is an existing folder in which files can be created.
 bool IsWritableFolder(const std::string& folder);
+
+// For a process about to end: removes the temporary files being written now
+// and makes every later WriteImageFile* return Abandoned without creating
+// anything, so that ending the process at once leaves no partial file behind.
+// A file already renamed into place stays, complete. Irreversible for the
+// process. Safe from any thread; it waits only for writers creating or
+// unlisting a temporary file, never for one writing its data.
+void DiscardTemporaryFiles();
 
 // Prefix of the temporary files WriteImageFile creates (they are hidden files).
 extern const char kTempFilePrefix[];

@@ -16,6 +16,7 @@
 #include "pdf/image_extractor.h"
 #include "pdf/mu_context.h"
 #include "pdf/mu_try.h"
+#include "pdf/output_file.h"
 #include "pdf/pdf_open.h"
 
 namespace {
@@ -177,4 +178,12 @@ extern "C" void FreePdfService(PdfServiceTable* table)
 {
     if (table != nullptr)
         std::memset(table, 0, sizeof *table);
+}
+
+extern "C" void KestranDiscardPartialOutputs(void)
+{
+    // The cancel first, so that a writer whose file goes away sees a stop
+    // rather than a broken folder and ends its job at once.
+    RequestCancel();
+    DiscardTemporaryFiles();
 }

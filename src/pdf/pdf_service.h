@@ -6,7 +6,8 @@
 //  - the P2X service (one per process): page count, open test, page rendering
 //    for the preview, and the cancel of a running extraction;
 //  - the PDF service (one per extraction job): ExtractImages.
-// Strings are UTF-8; paths use "/" as separator.
+// Strings are UTF-8; paths use "/" as separator (only "/": a backslash is part
+// of a file or folder name).
 #ifndef KESTRAN_PDF_PDF_SERVICE_H
 #define KESTRAN_PDF_PDF_SERVICE_H
 
@@ -84,6 +85,16 @@ typedef struct PdfServiceTable {
 // Returns 0 on success.
 int CreatePdfService(PdfServiceTable* table);
 void FreePdfService(PdfServiceTable* table);
+
+// For a process about to end (a window closing in the middle of a job):
+// requests the cancel of the running extraction, removes the hidden temporary
+// image files being written at this moment and stops every extraction, now and
+// later, from creating another image file, so that ending the process right
+// after the call leaves no partial file in any output folder. Image files
+// already complete stay. Irreversible: no image file can be written by this
+// process afterwards, whatever job is started. Safe from any thread; it never
+// waits for an image being written.
+void KestranDiscardPartialOutputs(void);
 
 // fopen for a UTF-8 path.
 FILE* NIMBfopen(const char* path, const char* mode);

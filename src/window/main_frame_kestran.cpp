@@ -1,12 +1,51 @@
 #include "window/main_frame_kestran.h"
 
+#include <initializer_list>
+
+#include <wx/dcbuffer.h>
+#include <wx/intl.h>
+#include <wx/settings.h>
+
+#include "common/app_util.h"
 #include "common/face_table.h"
 #include "common/image_util.h"
+#include "common/string_util.h"
+#include "domain/convert_options.h"
+#include "domain/domain_convert_kestran.h"
+#include "domain/file_row_info.h"
+#include "domain/job_state.h"
+#include "domain/page_range.h"
 #include "window/base/mox_piece_window.h"
 #include "window/base/mox_tool_bar.h"
+#include "window/base/tav_check_box.h"
+#include "window/base/ruv_grid.h"
 #include "window/base/title_window.h"
+#include "window/output_window.h"
+#include "window/select_window.h"
+#include "window/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(MainFrameKESTRAN, MainFrame);
+
+namespace {
+
+// Gaps of the empty list's guide, in pixels.
+constexpr int kGuideIndent = 10;      // steps start this far right of the title
+constexpr int kGuideTitleGap = 20;    // first step this far under the title
+constexpr int kGuideLineGap = 20;     // between the steps
+constexpr int kGuidePictureGap = 4;   // between a text and a picture
+constexpr int kGuideStartHeight = 24; // the Start picture's height
+
+}  // namespace
+
+MainFrameKESTRAN::MainFrameKESTRAN() = default;
+
+MainFrameKESTRAN::~MainFrameKESTRAN()
+{
+    // The file list outlives this object's members: it must not keep a
+    // pointer to the conversion object that goes with them.
+    if (select_ != nullptr)
+        select_->SetConversion(nullptr);
+}
 
 bool MainFrameKESTRAN::Build(wxWindowID id, const wxString& title)
 {
@@ -21,9 +60,19 @@ bool MainFrameKESTRAN::Build(wxWindowID id, const wxString& title)
                                wxTAB_TRAVERSAL | wxBORDER_NONE);
     BuildPieces();
 
+    conversion_ = std::make_unique<DomainConvertKESTRAN>();
+    select_->SetConversion(conversion_.get());
+    BuildFileList();
+    output_->SetMergeAvailable(true);
+
+    Register(FramePiece, this);
+    Wire();
+
     // The frame already has the screen image's size; Fit would go through
     // SetClientSize, which shrinks a borderless GTK frame to 1 x 1 before it is shown.
     Centre(wxBOTH);
+    PrepareGuideImages();
+    select_->Bind(wxEVT_PAINT, &MainFrameKESTRAN::PaintGuide, this);
     return true;
 }
 
@@ -35,16 +84,151 @@ std::unique_ptr<wxBitmap> MainFrameKESTRAN::CutScreen(const wxRect& rect) const
 void MainFrameKESTRAN::BuildPieces()
 {
     const int width = screen_.GetWidth();
+    const int height = screen_.GetHeight();
+    const auto face_rect = [](const wxString& key) {
+        const FaceRect face = GetFace(key);
+        return wxRect(face.x, face.y, face.width, face.height);
+    };
 
     const FaceRect title_face = GetFace("/face/titlebar");
     const wxRect title_rect(0, title_face.y, width, title_face.height);
     title_bar_ = new TitleWindow(CutScreen(title_rect), root_, TitleBarId, title_rect.GetPosition(),
                                  title_rect.GetSize(), wxBORDER_NONE);
+    Register(TitlePiece, title_bar_);
 
-    const FaceRect tool_face = GetFace("/face/toolbar");
-    const wxRect tool_rect(tool_face.x, tool_face.y, tool_face.width, tool_face.height);
+    // The menu strip ("/face/menubar") takes its place here.
+
+    const wxRect tool_rect = face_rect("/face/toolbar");
     toolbar_ = new MoxToolBar(CutScreen(tool_rect), root_, ToolBarId, tool_rect.GetPosition(), tool_rect.GetSize(),
                               wxTAB_TRAVERSAL | wxBORDER_NONE);
+    Register(ToolBarPiece, toolbar_);
+
+    const FaceRect output_face = GetFace("/face/outputwindow");
+    const wxRect output_rect(0, output_face.y, width, height - output_face.y);
+    output_ = new OutputWindow;
+    output_->Create(CutScreen(output_rect), root_, OutputWindowId, output_rect.GetPosition(), output_rect.GetSize());
+    // One output type and no merged output: the merge choice has nothing to offer.
+    output_->GetMergeBox()->Hide();
+    Register(OutputPiece, output_);
+
+    // The preview ("/face/preview-window") and the page-range panel
+    // ("/face/pagerange-window") take their places here.
+
+    const wxRect select_rect = face_rect("/face/selectwidow");
+    select_ = new SelectWindow(CutScreen(select_rect), root_, SelectWindowId, select_rect.GetPosition(),
+                               select_rect.GetSize(), wxTAB_TRAVERSAL | wxBORDER_NONE);
+    Register(SelectPiece, select_);
+}
+
+void MainFrameKESTRAN::BuildFileList()
+{
+    for (int column = 0; column < COL_COUNT; ++column) {
+        const FileColumnSpec& spec = kFileColumns[column];
+        select_->AddColumn(wxString(), spec.width, spec.kind, spec.width == 0);
+    }
+    ConvertOptions[STATUS_COLUMN] = wxString::Format("%d", static_cast<int>(COL_STATUS));
+    ConvertOptions[OUTPUT_TYPE] = "0";
+    SetColumnLabels(_("Output Type"));
+    select_->AddOutputType("JPG");
+}
+
+void MainFrameKESTRAN::Wire()
+{
+    struct Row {
+        PieceSlot subject;
+        std::initializer_list<PieceSlot> observers;
+    };
+    // Observers in the order they hear a subject.
+    const Row wiring[] = {
+        {SelectPiece, {OutputPiece, ToolBarPiece, MenuBarPiece, TitlePiece, FramePiece, PreviewPiece, PageRangePiece}},
+        {PreviewPiece, {SelectPiece, PageRangePiece}},
+        {PageRangePiece, {FramePiece}},
+        {ToolBarPiece, {SelectPiece, FramePiece}},
+        {MenuBarPiece, {SelectPiece, FramePiece}},
+        {OutputPiece, {SelectPiece, FramePiece}},
+    };
+    for (const Row& row : wiring) {
+        KelSubject* subject = pieces_[row.subject].subject;
+        if (subject == nullptr)
+            continue;
+        for (PieceSlot slot : row.observers)
+            if (KelObserver* observer = pieces_[slot].observer; observer != nullptr)
+                subject->Attach(observer);
+    }
+}
+
+void MainFrameKESTRAN::SetColumnLabels(const wxString& output_type_label)
+{
+    const wxString labels[COL_COUNT] = {_("File Name"),   _("Size"),          _("Total Pages"),
+                                        output_type_label, _("Selected Page"), _("Status"),
+                                        _("Source Path"),  _("Source Dir"),    _("Output Name")};
+    for (int column = 0; column < COL_COUNT; ++column)
+        select_->SetColumnLabel(column, labels[column]);
+}
+
+void MainFrameKESTRAN::PrepareGuideImages()
+{
+    const wxBitmap start = output_ != nullptr ? output_->GetStartBitmap() : wxNullBitmap;
+    if (start.IsOk() && start.GetHeight() > 0) {
+        const int width = start.GetWidth() * kGuideStartHeight / start.GetHeight();
+        guide_start_ = wxBitmap(start.ConvertToImage().Scale(std::max(width, 1), kGuideStartHeight,
+                                                             wxIMAGE_QUALITY_HIGH));
+    } else {
+        guide_start_ = wxNullBitmap;
+    }
+    const wxBitmap add_file = ImageUtil::LoadBitmap("image/toolbar/add-file-normal.png");
+    const int icon_width = GetFace("/face/toolbar/add-file-image").x - 4;
+    guide_add_file_ = add_file.IsOk() && icon_width > 0
+                          ? ImageUtil::CropBitmap(add_file, 4, 0, icon_width, add_file.GetHeight())
+                          : wxNullBitmap;
+}
+
+void MainFrameKESTRAN::PaintGuide(wxPaintEvent& /*event*/)
+{
+    wxAutoBufferedPaintDC dc(select_);
+    select_->DrawBackground(dc);
+    if (select_->GetGrid() != nullptr && select_->GetGrid()->IsShown())
+        return;
+
+    const FaceRect at = GetFace("/face/selectwidow/guide");
+    dc.SetTextForeground(ImageUtil::FaceColour("/face/selectwidow/guide/text-colour"));
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+
+    wxFont title_font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+    title_font.SetWeight(wxFONTWEIGHT_BOLD);
+    if (const int points = GetFace("/face/selectwidow/guide/title-font").height; points > 0)
+        title_font.SetPointSize(points);
+    dc.SetFont(title_font);
+    const wxString title = _("Getting Started");
+    dc.DrawText(title, at.x, at.y);
+    const int title_height = dc.GetTextExtent(title).y;
+
+    wxFont step_font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+    if (const int points = GetFace("/face/selectwidow/guide/content-font").height; points > 0)
+        step_font.SetPointSize(points);
+    dc.SetFont(step_font);
+    const int x = at.x + kGuideIndent;
+    int y = at.y + title_height + kGuideTitleGap;
+    const int line_height = dc.GetTextExtent(_("1.Click")).y;
+
+    // A step: text, a picture at the top of the line, text after it.
+    const auto step = [&](const wxString& before, const wxBitmap& picture, const wxString& after, wxRect* where) {
+        dc.DrawText(before, x, y);
+        int next = x + dc.GetTextExtent(before).x;
+        if (picture.IsOk()) {
+            next += kGuidePictureGap;
+            dc.DrawBitmap(picture, next, y, false);
+            if (where != nullptr)
+                *where = wxRect(wxPoint(next, y), picture.GetSize());
+            next += picture.GetWidth() + kGuidePictureGap;
+        }
+        dc.DrawText(after, next, y);
+        y += line_height + kGuideLineGap;
+    };
+    step(_("1.Click"), guide_add_file_, _("to load file(s)."), &guide_add_file_rect_);
+    dc.DrawText(_("2.Set output format, output folder and page range."), x, y);
+    y += line_height + kGuideLineGap;
+    step(_("3.Click"), guide_start_, _("to start conversion."), &guide_start_rect_);
 }
 
 void MainFrameKESTRAN::OnLanguageChanged(wxCommandEvent& event)
@@ -54,9 +238,79 @@ void MainFrameKESTRAN::OnLanguageChanged(wxCommandEvent& event)
         toolbar_->Relabel();
         toolbar_->Refresh();
     }
+    if (output_ != nullptr)
+        output_->Relabel();
+    PrepareGuideImages();
+    if (select_ != nullptr) {
+        SetColumnLabels(_("Output Type"));
+        select_->Refresh(false);
+    }
+}
+
+wxString MainFrameKESTRAN::RangeRefusal()
+{
+    return _("Invalid format or out of range!\nfor example: 1,3,4,5-10");
 }
 
 void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
 {
     MainFrame::Update(subject, payload);
+    if (subject == nullptr || select_ == nullptr)
+        return;
+    switch (subject->GetCode()) {
+    case OpenSourceFolder: {
+        const wxArrayInt rows = select_->GetSelectedRows();
+        if (rows.empty())
+            UserPrompt::Message(_("No item selected!"));
+        else
+            AppUtil::OpenFolder(select_->GetCellText(rows[0], COL_SOURCE_DIR));
+        break;
+    }
+    case FileLoaded:
+        OnFileLoaded(static_cast<FileRowInfo*>(payload));
+        break;
+    case PageCellEdited: {
+        auto* info = static_cast<FileCellInfo*>(payload);
+        if (info == nullptr || info->column_ != COL_SELECTED_PAGE)
+            break;
+        const int pages = info->cells_.size() > COL_TOTAL_PAGES ? StringUtil::ToInt(info->cells_[COL_TOTAL_PAGES]) : 0;
+        const wxString range = ValidatePageRange(info->value_, pages);
+        if (!range.empty()) {
+            info->value_ = range;
+        } else {
+            UserPrompt::Message(RangeRefusal());
+            info->accept_ = false;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MainFrameKESTRAN::OnFileLoaded(FileRowInfo* record)
+{
+    if (record == nullptr)
+        return;
+    switch (record->status_) {
+    case RowOpened:
+        break;
+    case RowEmptyFile:
+        record->add_ = false;
+        break;
+    default:
+        // Every other status means the file cannot be used.
+        UserPrompt::Message(_("Fail to open file\n") + record->source_path_);
+        record->add_ = false;
+        break;
+    }
+}
+
+void MainFrameKESTRAN::OnClose(wxCloseEvent& event)
+{
+    if (conversion_ != nullptr && g_job_state.load() != JobIdle) {
+        conversion_->Stop();
+        DomainConvertPDF::DiscardPartialOutputs();
+    }
+    MainFrame::OnClose(event);
 }

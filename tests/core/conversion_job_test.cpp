@@ -101,8 +101,9 @@ void ExpectRowEndsAt100(const Collector& c, int row) {
     for (size_t i = 0; i + 1 < statuses.size(); ++i) {
         EXPECT_EQ(statuses[i].kind, StatusPercent) << "row " << row;
         EXPECT_LT(statuses[i].percent, 100) << "row " << row;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(statuses[i].percent, statuses[i - 1].percent) << "row " << row;
+        }
     }
     EXPECT_EQ(statuses.back().kind, StatusPercent);
     EXPECT_EQ(statuses.back().percent, 100);
@@ -170,17 +171,43 @@ TEST_F(ExtractionJob, EachRowToItsSourceFolder) {
     EXPECT_EQ(log[2], Utf8(paths[1]) + " [" + Utf8(folders[1]) + "] [0]");
 }
 
-TEST_F(ExtractionJob, OutputFolderWithBackslashesIsPassedWithSlashes) {
+// A backslash is an ordinary character of a folder name: the folder "a\b" is
+// scanned, becomes the rows' source folder and receives their images.
+TEST_F(ExtractionJob, FolderNamedWithABackslashFromScanToImages) {
+    const fixtures::FixturePdf pdf = fixtures::MakeMultiPagePdf(2);
+    const wxString folder = in_ + "/a\\b";
+    const wxString path = Add(folder, "doc.pdf", pdf);
+    convert_.LoadFolder(folder);
+    ASSERT_TRUE(PumpUntil([&] { return !collector_.loaded_rows_.empty(); }));
+    ASSERT_EQ(collector_.loaded_rows_[0].size(), 1u);
+    const FileRowInfo& row = collector_.loaded_rows_[0][0];
+    EXPECT_EQ(row.status_, RowOpened);
+    EXPECT_EQ(row.cells_[COL_SOURCE_PATH], path);
+    EXPECT_EQ(row.cells_[COL_SOURCE_DIR], folder);
+
+    ConvertOptions[SAVE_IN_SOURCE_DIR] = "1";
+    ASSERT_TRUE(RunJob(RowTable{{0, row.cells_}}));
+    EXPECT_EQ(collector_.done_ints_, std::vector<int>{1});
+    std::vector<std::string> expected = fixtures::ExpectedNames(pdf, "doc");
+    expected.push_back("doc.pdf");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Files(folder), expected);
+    EXPECT_FALSE(FileUtil::IsPathExists(in_ + "/a"));
+    EXPECT_EQ(LogEntries()[1], Utf8(path) + " [" + Utf8(folder) + "] [0]");
+}
+
+TEST_F(ExtractionJob, ChosenOutputFolderKeepsItsBackslash) {
     const fixtures::FixturePdf pdf = fixtures::MakeJpegPdf(fixtures::JpegKind::Gray);
     const wxString path = Add(in_, "g.pdf", pdf);
-    wxString windows_style = out_;
-    windows_style.Replace("/", "\\");
-    ConvertOptions[LAST_OUTPUT_DIR] = windows_style;
+    const wxString chosen = out_ + "\\x";  // a sibling of out_, named "out\x"
+    ASSERT_TRUE(TempHome::MakeDirs(chosen));
+    ConvertOptions[LAST_OUTPUT_DIR] = chosen;
 
     ASSERT_TRUE(RunJob(Rows({path})));
     EXPECT_EQ(collector_.done_ints_, std::vector<int>{1});
-    EXPECT_EQ(Files(out_), fixtures::ExpectedNames(pdf, "g"));
-    EXPECT_EQ(LogEntries()[1], Utf8(path) + " [" + Utf8(out_) + "] [0]");
+    EXPECT_EQ(Files(chosen), fixtures::ExpectedNames(pdf, "g"));
+    EXPECT_TRUE(Files(out_).empty());
+    EXPECT_EQ(LogEntries()[1], Utf8(path) + " [" + Utf8(chosen) + "] [0]");
 }
 
 TEST_F(ExtractionJob, FailedRowIsReportedAndTheJobGoesOn) {

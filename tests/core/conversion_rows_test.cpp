@@ -129,7 +129,8 @@ TEST_F(RowBuilding, EmptyListGivesNoRows) {
 
 TEST_F(RowBuilding, FileInTheRootFolderHasTheRootAsSourceDir) {
     EXPECT_EQ(DomainConvertPDF::SourceDirOf("/a.pdf"), "/");
-    EXPECT_EQ(DomainConvertPDF::SourceDirOf("C:\\x\\a.pdf"), "C:/x");
+    EXPECT_EQ(DomainConvertPDF::SourceDirOf("/in/a\\b/x.pdf"), "/in/a\\b");
+    EXPECT_EQ(DomainConvertPDF::SourceDirOf("C:\\x\\a.pdf"), "");  // one name, no folder
     EXPECT_EQ(DomainConvertPDF::SourceDirOf("/home/u/a.pdf"), "/home/u");
 }
 

@@ -6,6 +6,7 @@
 #include <wx/dir.h>
 
 #include "common/file_util.h"
+#include "common/folder_listing.h"
 #include "common/string_util.h"
 #include "support/temp_home.h"
 
@@ -94,6 +95,25 @@ TEST_F(ListingFiles, MissingFolderOrFileAppendsNothing) {
     ASSERT_TRUE(TempHome::WriteFile(file, "x"));
     FileUtil::ListFiles(file, list, "*.pdf");
     EXPECT_TRUE(list.empty());
+}
+
+TEST(FolderOrder, NamesSortAsAFileManagerShowsThem) {
+    std::vector<std::string> names = {"scan10.pdf", "Scan2.pdf", "scan1.pdf", "b.pdf", "A.pdf",
+                                      "scan02.pdf", "a.pdf",    "scan.pdf",  "10.pdf", "9.pdf"};
+    std::sort(names.begin(), names.end(), kestran::NaturalLess);
+    EXPECT_EQ(names, (std::vector<std::string>{"9.pdf", "10.pdf", "A.pdf", "a.pdf", "b.pdf", "scan.pdf", "scan1.pdf",
+                                               "Scan2.pdf", "scan02.pdf", "scan10.pdf"}));
+}
+
+TEST_F(ListingFiles, ListsInNameOrder) {
+    for (const char* name : {"p10.pdf", "p9.pdf", "P1.PDF", "q.pdf"})
+        ASSERT_TRUE(TempHome::WriteFile(home_.Path() + "/" + name, "x"));
+    wxArrayString list;
+    FileUtil::ListFiles(home_.Path(), list, "*.pdf");
+    std::vector<wxString> names;
+    for (const wxString& path : list)
+        names.push_back(path.AfterLast('/'));
+    EXPECT_EQ(names, (std::vector<wxString>{"P1.PDF", "p9.pdf", "p10.pdf", "q.pdf"}));
 }
 
 using PathChecks = TempHomeTest;

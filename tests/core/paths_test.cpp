@@ -35,9 +35,11 @@ TEST_P(ExecutablePathTest, DerivesExecutableAndInstallFolders) {
 
 INSTANTIATE_TEST_SUITE_P(
     AppPaths, ExecutablePathTest,
-    ::testing::Values(ExeCase{"C:\\A\\bin\\app.exe", "C:/A/bin", "C:/A"},
-                      ExeCase{"/opt/kestran/bin/kestran", "/opt/kestran/bin", "/opt/kestran"},
-                      ExeCase{"/usr/local/bin\\kestran", "/usr/local/bin", "/usr/local"},
+    ::testing::Values(ExeCase{"/opt/kestran/bin/kestran", "/opt/kestran/bin", "/opt/kestran"},
+                      // A backslash is part of a name, never a separator.
+                      ExeCase{"/opt/a\\b/bin/kestran", "/opt/a\\b/bin", "/opt/a\\b"},
+                      ExeCase{"/usr/local/bin\\kestran", "/usr/local", "/usr"},
+                      ExeCase{"C:\\A\\bin\\app.exe", "", ""},
                       ExeCase{"/kestran", "", ""},
                       ExeCase{"kestran", "", ""}));
 
@@ -118,6 +120,12 @@ TEST_F(DocumentsFolder, ConfiguredXdgFolderIsUsedWhenItExists) {
     EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Dokumente");
 }
 
+TEST_F(DocumentsFolder, HomeWithABackslashIsKept) {
+    const wxString home = home_.Path() + "/me\\home";  // TempHome restores HOME
+    ASSERT_EQ(setenv("HOME", home.utf8_str(), 1), 0);
+    EXPECT_EQ(AppUtil::GetDocumentsDir(), home + "/Documents");
+}
+
 TEST_F(DocumentsFolder, XdgFolderSetToHomeItselfFallsBackToDocuments) {
     home_.WriteUserDirs("$HOME/");
     EXPECT_EQ(AppUtil::GetDocumentsDir(), home_.Path() + "/Documents");
@@ -175,8 +183,13 @@ TEST_F(UserFolders, MissingDocumentsFolderIsCreatedOnAFreshAccount) {
 TEST_F(UserFolders, SuffixIsAppendedToTheVendorWithoutSeparator) {
     const wxString docs = home_.MakeDocuments();
     EXPECT_EQ(AppUtil::GetUserDocDir("-x"), docs + "/Olvarin-x/Olvarin Kestran");
-    EXPECT_EQ(AppUtil::BuildUserDocDir("C:\\Users\\me\\Documents", " files"),
-              "C:/Users/me/Documents/Olvarin files/Olvarin Kestran");
+}
+
+TEST_F(UserFolders, BackslashInTheDocumentsFolderIsKept) {
+    const wxString docs = home_.Path() + "/my\\docs";
+    EXPECT_EQ(AppUtil::BuildUserDocDir(docs, " files"), docs + "/Olvarin files/Olvarin Kestran");
+    EXPECT_TRUE(wxDir::Exists(docs + "/Olvarin files/Olvarin Kestran"));
+    EXPECT_FALSE(wxDir::Exists(home_.Path() + "/my"));
 }
 
 TEST_F(UserFolders, UnreachableDocumentsStillGivesThePath) {

@@ -256,6 +256,24 @@ std::string WindowTheme::Face()
     <delete-image x="20" y="12" width="10"><textcolour x="1" y="2" width="3"/><offsety y="12"/></delete-image>
     <clear-all-image x="20" y="12" width="10"><textcolour x="1" y="2" width="3"/><offsety y="12"/></clear-all-image>
   </toolbar>
+  <base-button>
+    <big-button-crop x="10" y="8" width="4" height="30"><textcolour x="4" y="5" width="6"/></big-button-crop>
+    <small-button-crop x="6" y="4" width="4" height="20"><textcolour x="7" y="8" width="9"/></small-button-crop>
+  </base-button>
+  <selectwidow x="10" y="108" width="300" height="120">
+    <guide x="10" y="8" width="280" height="100">
+      <text-colour x="20" y="30" width="40"/>
+      <title-font x="1" height="12"/>
+      <content-font x="0" height="9"/>
+    </guide>
+  </selectwidow>
+  <outputwindow x="0" y="240" width="480" height="80">
+    <statictext x="10" y="6"/>
+    <output-description-font x="1" height="9"/>
+    <textctrl height="26"/>
+    <start-button y="20"/>
+    <start-font x="1" height="10"/>
+  </outputwindow>
 </face>
 )";
 }
@@ -272,6 +290,10 @@ std::vector<ThemeImage> WindowTheme::Images()
         {"image/titlebar/minimize-current.png", SolidImage(18, 16, wxColour(0, 0, 220))},
         {"image/titlebar/minimize-pressed.png", SolidImage(18, 16, wxColour(0, 0, 160))},
     };
+    for (const char* state : {"normal", "current", "pressed"}) {
+        images.push_back({std::string("image/base/big-") + state + ".png", SolidImage(24, 30, wxColour(250, 150, 0))});
+        images.push_back({std::string("image/base/small-") + state + ".png", SolidImage(16, 20, wxColour(230, 230, 230))});
+    }
     for (const char* stem : {"add-file", "add-folder", "delete", "clear-all"}) {
         const std::string base = std::string("image/toolbar/") + stem;
         images.push_back({base + "-normal.png", SolidImage(50, 40, wxColour(240, 240, 240))});
@@ -389,6 +411,85 @@ int MessageBoxWatcher::OnTick(void* self)
     }
     g_list_free(windows);
     return G_SOURCE_CONTINUE;
+}
+
+ScriptedPrompt::ScriptedPrompt() : previous_(UserPrompt::GetResponder())
+{
+    UserPrompt::SetResponder(this);
+}
+
+ScriptedPrompt::~ScriptedPrompt()
+{
+    UserPrompt::SetResponder(previous_);
+}
+
+bool ScriptedPrompt::OnMessage(const wxString& text, bool confirm)
+{
+    messages.push_back(text);
+    if (!confirm)
+        return true;
+    ++confirms;
+    if (confirm_answers.empty())
+        return true;
+    const bool answer = confirm_answers.front();
+    confirm_answers.pop_front();
+    return answer;
+}
+
+wxArrayString ScriptedPrompt::OnChooseFiles(const wxString&, const wxString&, const wxString& wildcard)
+{
+    last_wildcard = wildcard;
+    wxArrayString paths;
+    if (!files.empty()) {
+        paths = files.front();
+        files.pop_front();
+    }
+    return paths;
+}
+
+wxString ScriptedPrompt::OnChooseFolder(const wxString& message, const wxString&)
+{
+    folder_messages.push_back(message);
+    wxString folder;
+    if (!folders.empty()) {
+        folder = folders.front();
+        folders.pop_front();
+    }
+    return folder;
+}
+
+bool ScriptedPrompt::OnAskText(const wxString&, const wxString& initial, wxString* text)
+{
+    text_initials.push_back(initial);
+    if (texts.empty() || !texts.front())
+        return false;
+    *text = *texts.front();
+    texts.pop_front();
+    return true;
+}
+
+bool UnexpectedPrompt::OnMessage(const wxString& text, bool)
+{
+    ADD_FAILURE() << "unexpected message box: " << text.utf8_string();
+    return false;
+}
+
+wxArrayString UnexpectedPrompt::OnChooseFiles(const wxString& message, const wxString&, const wxString&)
+{
+    ADD_FAILURE() << "unexpected file dialog: " << message.utf8_string();
+    return wxArrayString();
+}
+
+wxString UnexpectedPrompt::OnChooseFolder(const wxString& message, const wxString&)
+{
+    ADD_FAILURE() << "unexpected folder dialog: " << message.utf8_string();
+    return wxString();
+}
+
+bool UnexpectedPrompt::OnAskText(const wxString& message, const wxString&, wxString*)
+{
+    ADD_FAILURE() << "unexpected text entry: " << message.utf8_string();
+    return false;
 }
 
 }  // namespace guitest

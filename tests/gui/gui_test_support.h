@@ -3,7 +3,9 @@
 #ifndef KESTRAN_TESTS_GUI_GUI_TEST_SUPPORT_H
 #define KESTRAN_TESTS_GUI_GUI_TEST_SUPPORT_H
 
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include <wx/string.h>
 
 #include "window/main_app.h"
+#include "window/user_prompt.h"
 
 class MainFrame;
 
@@ -99,7 +102,8 @@ bool WriteTheme(const wxString& dir, const std::string& face_xml, const std::vec
 // The theme of the window tests: a 480 x 320 screen, a 32-pixel title bar
 // (logo at 8,8; close button 4 px from the right edge), the toolbar at
 // (0, 40, 480, 60) with layout x 10, gap 4, and 50 x 40 toolbar images of
-// slices 20 | 10 | 20 (text y 12).
+// slices 20 | 10 | 20 (text y 12); the file list at (10, 108, 300 x 120), the
+// output strip from y 240 to the bottom.
 struct WindowTheme {
     static constexpr int kWidth = 480;
     static constexpr int kHeight = 320;
@@ -162,6 +166,45 @@ private:
     static int OnTick(void* self);
     std::vector<Box> boxes_;
     unsigned source_ = 0;
+};
+
+// Answers every question of the window in place of the user while it lives,
+// and remembers what was asked. Queued answers are used in order; without
+// one, a confirmation is OK and a dialog is cancelled.
+class ScriptedPrompt : public UserPrompt::Responder {
+public:
+    ScriptedPrompt();
+    ~ScriptedPrompt() override;
+    ScriptedPrompt(const ScriptedPrompt&) = delete;
+    ScriptedPrompt& operator=(const ScriptedPrompt&) = delete;
+
+    bool OnMessage(const wxString& text, bool confirm) override;
+    wxArrayString OnChooseFiles(const wxString& message, const wxString& start_dir, const wxString& wildcard) override;
+    wxString OnChooseFolder(const wxString& message, const wxString& start_dir) override;
+    bool OnAskText(const wxString& message, const wxString& initial, wxString* text) override;
+
+    std::vector<wxString> messages;          // every message and question, in order
+    int confirms = 0;                        // how many of them were questions
+    std::deque<bool> confirm_answers;
+    std::deque<wxArrayString> files;         // one entry per file dialog
+    std::deque<wxString> folders;            // one entry per folder dialog ("" = Cancel)
+    std::vector<wxString> folder_messages;
+    std::deque<std::optional<wxString>> texts;  // nullopt = Cancel
+    std::vector<wxString> text_initials;
+    wxString last_wildcard;
+
+private:
+    UserPrompt::Responder* previous_;
+};
+
+// Installed for the whole test run: a test that opens a dialog it did not
+// expect fails instead of waiting for a person.
+class UnexpectedPrompt : public UserPrompt::Responder {
+public:
+    bool OnMessage(const wxString& text, bool confirm) override;
+    wxArrayString OnChooseFiles(const wxString& message, const wxString& start_dir, const wxString& wildcard) override;
+    wxString OnChooseFolder(const wxString& message, const wxString& start_dir) override;
+    bool OnAskText(const wxString& message, const wxString& initial, wxString* text) override;
 };
 
 }  // namespace guitest

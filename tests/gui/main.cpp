@@ -106,7 +106,10 @@ int main(int argc, char** argv)
         return 1;
     }
     wxSetAssertHandler(FailOnAssert);
+    guitest::UnexpectedPrompt unexpected;
+    UserPrompt::SetResponder(&unexpected);
     const int result = RUN_ALL_TESTS();
+    UserPrompt::SetResponder(nullptr);
     guitest::DestroyAllTopLevels();
     wxTheApp->OnExit();
     wxEntryCleanup();

@@ -85,7 +85,7 @@ TEST_F(StartUp, FrameHasTheScreenImageSizeAndRoundedCorners)
     EXPECT_FALSE(guitest::SameColour(guitest::ScreenPixel(origin + wxPoint(WindowTheme::kWidth - 1, 0)),
                                      guitest::GradientAt(WindowTheme::kWidth - 1, 0)));
     EXPECT_TRUE(guitest::ShowsColour(frame, wxPoint(5, 60), guitest::GradientAt(5, 60)));
-    EXPECT_TRUE(guitest::ShowsColour(frame, wxPoint(200, 300), guitest::GradientAt(200, 300)));
+    EXPECT_TRUE(guitest::ShowsColour(frame, wxPoint(400, 200), guitest::GradientAt(400, 200)));  // beside the file list
 }
 
 TEST_F(StartUp, FrameAsksForNoDecoration)

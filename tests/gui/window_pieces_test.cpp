@@ -172,6 +172,7 @@ TEST_F(MainWindowPieces, ToolbarClicksBecomeNotifications)
     MoxToolBar* toolbar = frame_->GetMoxToolBar();
     Recorder recorder;
     toolbar->Attach(&recorder);
+    guitest::ScriptedPrompt prompt;  // the file list opens its dialogs: cancelled
     ASSERT_TRUE(guitest::ShowAndWait(frame_));
     for (int id = MoxToolBar::AddFileId; id <= MoxToolBar::ClearAllId; ++id)
         ClickAt(toolbar->GetButton(id), wxPoint(25, 20));

@@ -1,0 +1,162 @@
+// The file list: the grid of added PDF files and the flows that fill it and
+// run jobs over it. Adding goes through the conversion object on a worker
+// (rows come back as EVT_ROWS_LOADED); a job reports every row's progress as
+// EVT_CONVERT_STATUS and ends with EVT_CONVERT_DONE. The panel talks to the
+// other pieces only through notification codes.
+#ifndef KESTRAN_WINDOW_SELECT_WINDOW_H
+#define KESTRAN_WINDOW_SELECT_WINDOW_H
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include <wx/grid.h>
+#include <wx/timer.h>
+
+#include "domain/app_events.h"
+#include "domain/file_row_info.h"
+#include "window/base/mox_piece_window.h"
+
+class DomainConvert;
+class RuvGrid;
+
+// The output-type drop-down of the "Output Type" column. The cell holds the
+// index of the choice ("0"), the drop-down shows its text.
+class TavGridCellChoiceEditor : public wxGridCellEnumEditor {
+public:
+    explicit TavGridCellChoiceEditor(const wxArrayString& choices);
+    void BeginEdit(int row, int col, wxGrid* grid) override;
+    wxGridCellEditor* Clone() const override;
+
+private:
+    wxArrayString choices_;
+};
+
+// Draws a "Output Type" cell as a closed drop-down showing the chosen text,
+// so every row shows its choice without a native control per row.
+class TavGridCellChoiceRenderer : public wxGridCellEnumRenderer {
+public:
+    explicit TavGridCellChoiceRenderer(const wxArrayString& choices);
+    void Draw(wxGrid& grid, wxGridCellAttr& attr, wxDC& dc, const wxRect& rect, int row, int col,
+              bool is_selected) override;
+    wxGridCellRenderer* Clone() const override;
+
+private:
+    wxArrayString choices_;
+};
+
+class SelectWindow : public MoxPieceWindow {
+public:
+    enum : int {
+        GridId = 8000,
+        MenuAddFile = 8001,
+        MenuAddFolder = 8002,
+        MenuDelete = 8003,
+        MenuClearAll = 8004,
+        MenuConvertSelected = 8005,
+        TimerId = 8007
+    };
+
+    SelectWindow();
+    SelectWindow(std::unique_ptr<wxBitmap> background, wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                 const wxSize& size, long style = wxTAB_TRAVERSAL | wxBORDER_NONE);
+    ~SelectWindow() override;
+    bool Create(std::unique_ptr<wxBitmap> background, wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                const wxSize& size, long style = wxTAB_TRAVERSAL | wxBORDER_NONE);
+
+    // The selected rows, ascending, each once.
+    virtual wxArrayInt GetSelectedRows() const;
+    // "" outside the grid.
+    virtual wxString GetCellText(int row, int column) const;
+    virtual void SetCellText(int row, int column, const wxString& text);
+    // Rows of the job started last; -1 before the first.
+    virtual int GetRowsToConvert() const { return rows_to_convert_; }
+    // Redraws one status cell as the event says.
+    virtual void OnConvertStatus(TavGridCellRenderCommandEvent& event);
+
+    void Update(KelSubject* subject, void* payload) override;
+    using MoxPieceWindow::Update;
+
+    // The conversion object does the work; it queues its events to this panel.
+    void SetConversion(DomainConvert* conversion);
+    DomainConvert* GetConversion() const { return conversion_; }
+    void AddColumn(const wxString& label, int width, ColumnKind kind, bool hidden);
+    void SetColumnLabel(int column, const wxString& label);
+    void AddOutputType(const wxString& text);
+
+    // The flows, also reachable through notification codes and the context menu.
+    void AddFilesFlow();
+    void AddFolderFlow();
+    void DeleteFlow();
+    void ClearAllFlow();
+    void SelectAllRows();
+    void InvertSelection();
+    // Starts loading "|"-terminated paths on a worker; false when empty or
+    // the worker cannot start.
+    bool StartLoading(const wxString& add_list);
+    // Starts a job over the given rows; false when nothing was started.
+    bool StartJob(const wxArrayInt& rows);
+    // What a drop of these names does; true when a load was started.
+    bool AddDropped(const wxArrayString& names);
+
+    RuvGrid* GetGrid() const { return grid_; }
+    int GetRowCount() const;
+    // True while added files are being loaded or their rows appended.
+    bool IsLoading() const { return loads_running_ > 0; }
+    bool IsConverting() const { return converting_; }
+    // The status cell's text as drawn (translated).
+    wxString GetStatusText(int row) const;
+    int GetStatusPercent(int row) const;
+    wxColour GetStatusColour(int row) const;
+    // True while dropping files on the list starts a load.
+    bool IsDropEnabled() const { return dropping_on_; }
+
+private:
+    // One load's rows waiting to be appended, in order.
+    struct PendingLoad {
+        std::unique_ptr<FileRowInfoArray> rows;  // null: the folder held no matching file
+        size_t next = 0;
+    };
+
+    void SetUpGrid();
+    void EnableListHandlers(bool enable);
+    void EnableCellClicks(bool enable);
+    void EnableDropping(bool enable);
+    void BeginLoad();
+    void EndLoad();
+    void AppendRow(const FileRowInfo& record);
+    void AppendPendingRows();
+    void ShowNothingAdded();
+    bool AskMergedName();
+    wxString FilterDescription() const;
+    class MoxGridCellRenderer* StatusRenderer(int row) const;
+
+    void OnRowsLoaded(wxCommandEvent& event);
+    void OnConvertDone(wxCommandEvent& event);
+    void OnTimer(wxTimerEvent& event);
+    void OnGridKeyDown(wxKeyEvent& event);
+    void OnGridRightUp(wxMouseEvent& event);
+    void OnCellLeftClick(wxGridEvent& event);
+    void OnCellChanging(wxGridEvent& event);
+    void OnColumnSize(wxGridSizeEvent& event);
+    void OnMenu(wxCommandEvent& event);
+
+    DomainConvert* conversion_ = nullptr;  // not owned
+    wxTimer timer_;
+    RuvGrid* grid_ = nullptr;
+    int rows_to_convert_ = -1;
+    wxArrayString output_types_;
+    std::vector<int> column_kinds_;
+
+    std::deque<PendingLoad> pending_;
+    int loads_running_ = 0;
+    bool appending_ = false;
+    bool list_handlers_on_ = false;
+    bool cell_clicks_on_ = false;
+    bool converting_ = false;
+    bool dropping_on_ = false;
+
+    wxDECLARE_DYNAMIC_CLASS(SelectWindow);
+};
+
+#endif

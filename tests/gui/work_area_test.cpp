@@ -1,0 +1,631 @@
+// The work area end to end: the real main frame with the installed theme,
+// real PDF files in a temporary folder, the real engine on its workers. The
+// user's answers to dialogs come from a scripted responder.
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <vector>
+
+// Before any header that may bring X11's Status macro.
+#include "domain/file_row_info.h"
+
+#include <gtest/gtest.h>
+#include <wx/dnd.h>
+#include <wx/filename.h>
+#include <wx/textctrl.h>
+#include <wx/uiaction.h>
+
+#include "common/face_table.h"
+#include "common/file_util.h"
+#include "common/image_util.h"
+#include "domain/convert_options.h"
+#include "domain/domain_convert_kestran.h"
+#include "domain/job_state.h"
+#include "domain/kel_observer.h"
+#include "gui_test_support.h"
+#include "support/pdf_fixtures.h"
+#include "support/temp_home.h"
+#include "window/base/mox_tool_bar.h"
+#include "window/base/ruv_grid.h"
+#include "window/base/tav_radio_button.h"
+#include "window/base/tav_word_button.h"
+#include "window/main_frame_kestran.h"
+#include "window/output_window.h"
+#include "window/select_window.h"
+#include "window/user_prompt.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using guitest::Pump;
+using guitest::PumpUntil;
+
+wxArrayString Paths(std::initializer_list<wxString> paths)
+{
+    wxArrayString array;
+    for (const wxString& path : paths)
+        array.Add(path);
+    return array;
+}
+
+const wxString kThemeDir = wxString::FromUTF8(KESTRAN_STAGE_DIR) + "/Themes";
+const wxColour kAmber(252, 156, 0);
+
+class Recorder : public KelObserver {
+public:
+    void Update(KelSubject* subject, void* payload) override
+    {
+        codes.push_back(subject->GetCode());
+        if (subject->GetCode() == RowsRemoved)
+            removed.push_back(static_cast<FileCellInfo*>(payload)->row_);
+    }
+    std::vector<int> codes;
+    std::vector<int> removed;
+};
+
+// The product frame with the process end replaced by a record.
+class WatchedFrame : public MainFrameKESTRAN {
+public:
+    int ended_with = -1;
+
+protected:
+    void EndProcess(int status) override { ended_with = status; }
+};
+
+class WorkArea : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ConvertOptions.clear();
+        g_job_state.store(JobIdle);
+        theme_ = std::make_unique<guitest::ScopedThemeDir>(kThemeDir);
+        ASSERT_EQ(LoadFace(kThemeDir + "/face.xml"), 0);
+        src_ = dir_.Path() + "/in";
+        out_ = dir_.Path() + "/out";
+        ASSERT_TRUE(wxFileName::Mkdir(src_) && wxFileName::Mkdir(out_));
+        ConvertOptions[LAST_OUTPUT_DIR] = out_;
+        frame_ = new WatchedFrame;
+        ASSERT_TRUE(frame_->Build(2000, "Olvarin Kestran"));
+        wxTheApp->SetTopWindow(frame_);
+        ASSERT_TRUE(guitest::ShowAndWait(frame_));
+        list_ = frame_->GetSelectWindow();
+        output_ = frame_->GetOutputWindow();
+        ASSERT_NE(list_, nullptr);
+        ASSERT_NE(output_, nullptr);
+    }
+    void TearDown() override
+    {
+        sim_.MouseUp();
+        // Nothing may still write into the frame being destroyed.
+        EXPECT_TRUE(PumpUntil([&] { return !list_->IsConverting() && !list_->IsLoading(); }, 60000));
+        guitest::DestroyAllTopLevels();
+        theme_.reset();
+    }
+
+    wxString WritePdf(const wxString& name, const fixtures::FixturePdf& pdf, const wxString& folder = wxString())
+    {
+        const wxString path = (folder.empty() ? src_ : folder) + "/" + name;
+        fixtures::WriteFile(fs::path(path.utf8_string()), pdf.bytes);
+        return path;
+    }
+    bool WaitIdle(int ms = 60000)
+    {
+        return PumpUntil([&] { return !list_->IsLoading() && !list_->IsConverting(); }, ms);
+    }
+    void AddThroughDialog(const wxArrayString& paths)
+    {
+        prompt_.files.push_back(paths);
+        frame_->GetMoxToolBar()->Send(AddFiles);
+        ASSERT_TRUE(WaitIdle());
+    }
+    void AddFolderThroughDialog(const wxString& folder)
+    {
+        prompt_.folders.push_back(folder);
+        frame_->GetMoxToolBar()->Send(NotifyCode::AddFolder);
+        ASSERT_TRUE(WaitIdle());
+    }
+    void StartAndWait()
+    {
+        output_->Send(StartAll);
+        ASSERT_TRUE(WaitIdle());
+    }
+    wxString LastMessage() const { return prompt_.messages.empty() ? wxString() : prompt_.messages.back(); }
+    std::vector<wxString> Column(int column) const
+    {
+        std::vector<wxString> cells;
+        for (int row = 0; row < list_->GetRowCount(); ++row)
+            cells.push_back(list_->GetCellText(row, column));
+        return cells;
+    }
+    std::vector<wxString> Statuses() const
+    {
+        std::vector<wxString> texts;
+        for (int row = 0; row < list_->GetRowCount(); ++row)
+            texts.push_back(list_->GetStatusText(row));
+        return texts;
+    }
+    std::vector<std::string> FilesIn(const wxString& folder) const
+    {
+        return fixtures::ListFiles(fs::path(folder.utf8_string()));
+    }
+    // The screen rectangle of a grid cell.
+    wxRect CellOnScreen(int row, int column) const
+    {
+        RuvGrid* grid = list_->GetGrid();
+        const wxRect cell = grid->CellToRect(row, column);
+        int x = 0, y = 0;
+        grid->CalcScrolledPosition(cell.x, cell.y, &x, &y);
+        return wxRect(grid->GetGridWindow()->ClientToScreen(wxPoint(x, y)), cell.GetSize());
+    }
+    void Click(wxWindow* window, const wxPoint& local)
+    {
+        sim_.MouseMove(window->ClientToScreen(local));
+        Pump(40);
+        sim_.MouseClick();
+        Pump(80);
+    }
+
+    guitest::TempDir dir_;
+    wxString src_, out_;
+    std::unique_ptr<guitest::ScopedThemeDir> theme_;
+    guitest::ScriptedPrompt prompt_;
+    WatchedFrame* frame_ = nullptr;
+    SelectWindow* list_ = nullptr;
+    OutputWindow* output_ = nullptr;
+    wxUIActionSimulator sim_;
+};
+
+// ---------------------------------------------------------------------------
+// Adding
+
+TEST_F(WorkArea, AddedFilesBecomeRowsAndUnusableOnesAreReported)
+{
+    const wxString good = WritePdf("report.pdf", fixtures::MakeMultiPagePdf(3));
+    const wxString broken = src_ + "/broken.pdf";
+    ASSERT_TRUE(TempHome::WriteFile(broken, "%PDF-1.4 this is not a PDF at all"));
+    const wxString empty = src_ + "/empty.pdf";
+    ASSERT_TRUE(TempHome::WriteFile(empty, ""));
+    const wxString picture = src_ + "/photo.png";
+    ASSERT_TRUE(TempHome::WriteFile(picture, "png"));
+
+    AddThroughDialog(Paths({good, broken, empty, picture}));
+
+    EXPECT_EQ(prompt_.last_wildcard, "PDF files(*.pdf)|*.pdf;");
+    // The refused extension at once, then the one file that cannot be opened; the empty file silently.
+    EXPECT_EQ(prompt_.messages, (std::vector<wxString>{"Fail to open file\nphoto.png\n", "Fail to open file\n" + broken}));
+    ASSERT_EQ(list_->GetRowCount(), 1);
+    EXPECT_TRUE(list_->GetGrid()->IsShown());
+    const wxString expected[] = {"report.pdf", FileUtil::FormatSize(wxFileName::GetSize(good).GetValue()), "3", "0",
+                                 "1-3", " ", good, src_, ""};
+    for (int column = 0; column < COL_COUNT; ++column)
+        EXPECT_EQ(list_->GetCellText(0, column), expected[column]) << "column " << column;
+    EXPECT_EQ(list_->GetStatusText(0), "Not Converted");
+    // The toolbar and Start are usable again once the rows are in.
+    EXPECT_TRUE(frame_->GetMoxToolBar()->GetButton(MoxToolBar::AddFileId)->IsEnabled());
+    EXPECT_TRUE(output_->GetStartButton()->IsEnabled());
+    EXPECT_EQ(ConvertOptions[LAST_CONVERT_DIR], src_) << "the folder of the added files is remembered";
+}
+
+TEST_F(WorkArea, AddingAFolderTakesItsPdfFilesAndSaysWhenThereAreNone)
+{
+    const wxString empty_folder = dir_.Path() + "/nothing";
+    ASSERT_TRUE(wxFileName::Mkdir(empty_folder));
+    ASSERT_TRUE(TempHome::WriteFile(empty_folder + "/readme.txt", "text"));
+    AddFolderThroughDialog(empty_folder);
+    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"No PDF files(*.pdf) Added !"});
+    EXPECT_EQ(list_->GetRowCount(), 0);
+    EXPECT_FALSE(list_->GetGrid()->IsShown()) << "the guide stays";
+
+    for (const char* name : {"c.pdf", "a.PDF", "b.pdf"})
+        WritePdf(name, fixtures::MakeMultiPagePdf(2));
+    AddFolderThroughDialog(src_);
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"a.PDF", "b.pdf", "c.pdf"})) << "in name order";
+    EXPECT_EQ(prompt_.folder_messages, (std::vector<wxString>{"Select a folder", "Select a folder"}));
+}
+
+TEST_F(WorkArea, DroppedFoldersAndFiles)
+{
+    const wxString pdf = WritePdf("dropped.pdf", fixtures::MakeMultiPagePdf(1));
+    const wxString no_pdf = dir_.Path() + "/no-pdf";
+    ASSERT_TRUE(wxFileName::Mkdir(no_pdf));
+    const wxString text = src_ + "/notes.txt", image = src_ + "/scan.tiff";
+    ASSERT_TRUE(TempHome::WriteFile(text, "x") && TempHome::WriteFile(image, "x"));
+
+    struct Case {
+        const char* what;
+        wxArrayString names;
+        bool started;
+        std::vector<wxString> messages;
+        int rows;
+    };
+    const Case cases[] = {
+        {"a folder without PDF and a PDF", Paths({no_pdf, pdf}), true, {}, 1},
+        {"only unsupported files", Paths({text, image}), false,
+         {"Fail to open file  \n " + text, "Fail to open file  \n " + image}, 1},
+        {"only a folder without PDF", Paths({no_pdf}), false, {"No PDF files(*.pdf) Files Added !"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        prompt_.messages.clear();
+        wxFileDropTarget* target = dynamic_cast<wxFileDropTarget*>(list_->GetGrid()->GetGridWindow()->GetDropTarget());
+        ASSERT_NE(target, nullptr);
+        EXPECT_EQ(target->OnDropFiles(10, 10, c.names), c.started);
+        ASSERT_TRUE(WaitIdle());
+        EXPECT_EQ(prompt_.messages, c.messages);
+        EXPECT_EQ(list_->GetRowCount(), c.rows);
+    }
+}
+
+TEST_F(WorkArea, BackslashIsAnOrdinaryCharacterFromAddingToTheLog)
+{
+    const wxString folder = dir_.Path() + "/a\\b";
+    ASSERT_TRUE(wxFileName::Mkdir(folder));
+    const wxString pdf = WritePdf("x.pdf", fixtures::MakeJpegPdf(fixtures::JpegKind::Rgb), folder);
+    AddFolderThroughDialog(folder);
+    ASSERT_EQ(list_->GetRowCount(), 1);
+    EXPECT_EQ(list_->GetCellText(0, COL_SOURCE_PATH), pdf);
+    EXPECT_EQ(list_->GetCellText(0, COL_SOURCE_DIR), folder);
+
+    output_->PickSourceFolder();
+    StartAndWait();
+    EXPECT_EQ(list_->GetStatusText(0), "100%");
+    const std::vector<std::string> files = FilesIn(folder);
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.rfind("x-", 0) == 0; }), 1);
+    const std::string log = TempHome::ReadFile(FileUtil::GetLogFilePath());
+    EXPECT_NE(log.find((pdf + " [" + folder + "] [0]").utf8_string()), std::string::npos) << log;
+}
+
+// ---------------------------------------------------------------------------
+// Jobs
+
+class JobDestinations : public WorkArea, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(JobDestinations, EveryRowEndsAtHundredWithItsImagesOnDisk)
+{
+    const bool in_source = GetParam();
+    const wxString second = dir_.Path() + "/second";
+    ASSERT_TRUE(wxFileName::Mkdir(second));
+    const wxString a = WritePdf("a.pdf", fixtures::MakeJpegPdf(fixtures::JpegKind::Rgb));
+    const fixtures::FixturePdf logo = fixtures::MakeLogoPdf(3);
+    const wxString b = WritePdf("b.pdf", logo, second);
+    AddThroughDialog(Paths({a, b}));
+    ASSERT_EQ(list_->GetRowCount(), 2);
+    if (in_source)
+        output_->PickSourceFolder();
+
+    Recorder recorder;
+    list_->Attach(&recorder);
+    StartAndWait();
+    list_->Detach(&recorder);
+
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"100%", "100%"}));
+    EXPECT_EQ(list_->GetStatusPercent(1), 100);
+    EXPECT_EQ(list_->GetStatusColour(1), kAmber);
+    EXPECT_EQ(recorder.codes, (std::vector<int>{ShowStop, LockOptions, ShowStart, UnlockOptions}));
+    const auto images = [this](const wxString& folder, const char* stem) {
+        const std::vector<std::string> files = FilesIn(folder);
+        return std::count_if(files.begin(), files.end(), [&](const std::string& f) { return f.rfind(stem, 0) == 0; });
+    };
+    EXPECT_EQ(images(in_source ? src_ : out_, "a-"), 1);
+    EXPECT_EQ(images(in_source ? second : out_, "b-"), static_cast<long>(logo.images.size()));
+    EXPECT_EQ(images(in_source ? out_ : src_, ""), in_source ? 0 : 1) << "nothing else is written";
+
+    const std::string log = TempHome::ReadFile(FileUtil::GetLogFilePath());
+    const size_t begin = log.rfind("Begin [] [0]");
+    const size_t first = log.find((a + " [" + (in_source ? src_ : out_) + "] [0]").utf8_string(), begin);
+    const size_t finish = log.find("Finish [] [0]", begin);
+    EXPECT_TRUE(begin != std::string::npos && first != std::string::npos && finish != std::string::npos &&
+                begin < first && first < finish)
+        << log;
+    // Unlocked: the pieces work again.
+    EXPECT_TRUE(output_->GetStartButton()->IsShown());
+    EXPECT_TRUE(output_->GetCustomFolderChoice()->IsEnabled());
+    EXPECT_TRUE(list_->IsDropEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(ToChosenFolderOrSourceFolders, JobDestinations, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "SourceFolders" : "ChosenFolder"; });
+
+TEST_F(WorkArea, StatusCellPaintsAnAmberBarOfThePercentsWidth)
+{
+    AddThroughDialog(Paths({WritePdf("a.pdf", fixtures::MakeMultiPagePdf(1))}));
+    ASSERT_EQ(list_->GetRowCount(), 1);
+    // What the job's worker queues while it runs.
+    PostConvertStatus(list_, list_->GetId(), 0, COL_STATUS, StatusPercent, 40);
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetStatusText(0) == "40%"; }));
+    const wxRect cell = CellOnScreen(0, COL_STATUS);
+    const int bar = cell.width * 40 / 100;
+    EXPECT_TRUE(guitest::ShowsColour(frame_, frame_->ScreenToClient(cell.GetPosition() + wxPoint(bar - 3, 3)), kAmber));
+    EXPECT_TRUE(
+        guitest::ShowsColour(frame_, frame_->ScreenToClient(cell.GetPosition() + wxPoint(bar + 4, 3)), *wxWHITE, 8));
+
+    PostConvertStatus(list_, list_->GetId(), 0, COL_STATUS, StatusFailed, 0);
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetStatusText(0) == "Failed"; }));
+    EXPECT_EQ(list_->GetStatusColour(0), kAmber) << "a failure keeps the colour it had";
+}
+
+TEST_F(WorkArea, StopEndsTheRunningRowAndLeavesTheOthers)
+{
+    // Enough images that the first file is still running when Stop arrives.
+    const wxString slow = WritePdf("slow.pdf", fixtures::MakeManyImagesPdf(1500, 96));
+    const wxString next = WritePdf("next.pdf", fixtures::MakeMultiPagePdf(1));
+    AddThroughDialog(Paths({slow, next}));
+    ASSERT_EQ(list_->GetRowCount(), 2);
+
+    output_->Send(StartAll);
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetStatusPercent(0) > 0; }, 30000));
+    EXPECT_FALSE(output_->GetStartButton()->IsShown());
+    EXPECT_FALSE(output_->GetBrowseButton()->IsEnabled()) << "locked while running";
+    EXPECT_FALSE(list_->IsDropEnabled());
+    const wxPoint stop = output_->GetStopButton()->GetPosition();
+    Click(output_, stop + wxPoint(20, 20));
+    EXPECT_FALSE(output_->GetStopButton()->IsEnabled()) << "disabled at once";
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Stop", "Not Converted"}));
+    const std::string log = TempHome::ReadFile(FileUtil::GetLogFilePath());
+    EXPECT_NE(log.find((slow + " [" + out_ + "]").utf8_string()), std::string::npos);
+    EXPECT_EQ(log.find(next.utf8_string()), std::string::npos) << "the next file never started";
+
+    // Unlocked, and a second job runs to the end.
+    EXPECT_TRUE(output_->GetStartButton()->IsShown());
+    EXPECT_TRUE(output_->GetStartButton()->IsEnabled());
+    EXPECT_TRUE(output_->GetBrowseButton()->IsEnabled());
+    list_->GetGrid()->SelectRow(1);
+    wxCommandEvent convert_selected(wxEVT_MENU, SelectWindow::MenuConvertSelected);
+    list_->GetEventHandler()->ProcessEvent(convert_selected);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Stop", "100%"}));
+}
+
+TEST_F(WorkArea, AJobNeedsAnExistingOutputFolder)
+{
+    AddThroughDialog(Paths({WritePdf("a.pdf", fixtures::MakeMultiPagePdf(1))}));
+    ConvertOptions[LAST_OUTPUT_DIR] = dir_.Path() + "/gone";
+    output_->Send(StartAll);
+    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"Select an output folder."});
+    EXPECT_FALSE(list_->IsConverting());
+    EXPECT_TRUE(output_->GetStartButton()->IsShown()) << "nothing was locked";
+    EXPECT_EQ(list_->GetStatusText(0), "Not Converted");
+}
+
+TEST_F(WorkArea, MergedNameIsAskedWhenMergingAndRefusesBlanks)
+{
+    AddThroughDialog(Paths({WritePdf("a.pdf", fixtures::MakeMultiPagePdf(1))}));
+    output_->PickSourceFolder();
+    ConvertOptions[MERGE_INTO_ONE] = "1";  // the merge box is hidden in this product
+    prompt_.texts = {wxString("   "), std::nullopt};
+    output_->Send(StartAll);
+    EXPECT_EQ(prompt_.text_initials, (std::vector<wxString>{"a", "a"}));
+    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"Invalid file name!"});
+    EXPECT_FALSE(list_->IsConverting()) << "cancelled: nothing starts";
+    EXPECT_TRUE(output_->GetCustomFolderChoice()->GetValue()) << "the custom folder was forced first";
+    EXPECT_EQ(ConvertOptions[SAVE_IN_SOURCE_DIR], "0");
+
+    prompt_.texts = {wxString(" all/ima*ges ")};
+    StartAndWait();
+    EXPECT_EQ(ConvertOptions[MERGED_FILE_NAME], "allimages ") << "refused characters never arrive";
+    EXPECT_EQ(list_->GetStatusText(0), "100%");
+}
+
+// ---------------------------------------------------------------------------
+// The list's own commands
+
+TEST_F(WorkArea, DeleteAndClearAll)
+{
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf", "d.pdf"})
+        WritePdf(name, fixtures::MakeMultiPagePdf(1));
+    AddFolderThroughDialog(src_);
+    ASSERT_EQ(list_->GetRowCount(), 4);
+    Recorder recorder;
+    list_->Attach(&recorder);
+
+    frame_->GetMoxToolBar()->Send(DeleteSelected);  // nothing selected
+    EXPECT_EQ(LastMessage(), "Delete failed! No selected file!");
+    EXPECT_EQ(prompt_.confirms, 0);
+
+    RuvGrid* grid = list_->GetGrid();
+    grid->SelectRow(1);
+    grid->SelectRow(3, true);
+    prompt_.confirm_answers = {false};
+    frame_->GetMoxToolBar()->Send(DeleteSelected);
+    EXPECT_EQ(LastMessage(), "Are you sure you want to remove the selected items from the list?");
+    EXPECT_EQ(list_->GetRowCount(), 4) << "Cancel keeps the rows";
+
+    frame_->GetMoxToolBar()->Send(DeleteSelected);
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"a.pdf", "c.pdf"}));
+    EXPECT_EQ(recorder.removed, (std::vector<int>{3, 1})) << "one notice per row, highest first";
+
+    prompt_.confirm_answers = {false};
+    frame_->GetMoxToolBar()->Send(ClearAll);
+    EXPECT_EQ(list_->GetRowCount(), 2);
+    frame_->GetMoxToolBar()->Send(ClearAll);
+    EXPECT_EQ(LastMessage(), "Are you sure you want to clear all the items from the list?");
+    EXPECT_EQ(list_->GetRowCount(), 0);
+    EXPECT_FALSE(grid->IsShown()) << "the guide shows again";
+    EXPECT_EQ(recorder.removed.back(), -1);
+
+    const int asked = prompt_.confirms;
+    frame_->GetMoxToolBar()->Send(ClearAll);
+    EXPECT_EQ(prompt_.confirms, asked) << "an empty list asks nothing";
+    list_->Detach(&recorder);
+}
+
+TEST_F(WorkArea, KeysAndSelection)
+{
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf"})
+        WritePdf(name, fixtures::MakeMultiPagePdf(1));
+    AddFolderThroughDialog(src_);
+    RuvGrid* grid = list_->GetGrid();
+    const wxRect first = CellOnScreen(0, COL_FILE_NAME);
+    Click(frame_, frame_->ScreenToClient(first.GetPosition() + wxPoint(10, 10)));
+    EXPECT_EQ(list_->GetSelectedRows(), wxArrayInt(1, 0));
+
+    struct KeyCase {
+        const char* what;
+        int key;
+        int modifiers;
+        std::vector<int> selected;
+        int rows;
+        int confirms;
+    };
+    const KeyCase keys[] = {
+        {"arrow down does nothing", WXK_DOWN, wxMOD_NONE, {0}, 3, 0},
+        {"letters do not start editing", 'x', wxMOD_NONE, {0}, 3, 0},
+        {"Ctrl+A selects every row", 'A', wxMOD_CONTROL, {0, 1, 2}, 3, 0},
+        {"Delete asks, Cancel keeps", WXK_DELETE, wxMOD_NONE, {0, 1, 2}, 3, 1},
+        {"Backspace deletes too", WXK_BACK, wxMOD_NONE, {}, 0, 2},
+    };
+    prompt_.confirm_answers = {false, true};
+    for (const KeyCase& k : keys) {
+        SCOPED_TRACE(k.what);
+        grid->GetGridWindow()->SetFocus();
+        Pump(30);
+        const int cursor = grid->GetGridCursorRow();
+        sim_.Char(k.key, k.modifiers);
+        Pump(100);
+        EXPECT_FALSE(grid->IsCellEditControlShown());
+        if (k.rows > 0)
+            EXPECT_EQ(grid->GetGridCursorRow(), cursor) << "the cursor stays";
+        const wxArrayInt selected = list_->GetSelectedRows();
+        EXPECT_EQ(std::vector<int>(selected.begin(), selected.end()), k.selected);
+        EXPECT_EQ(list_->GetRowCount(), k.rows);
+        EXPECT_EQ(prompt_.confirms, k.confirms);
+    }
+}
+
+TEST_F(WorkArea, InvertSelectAllAndTheContextMenu)
+{
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf"})
+        WritePdf(name, fixtures::MakeMultiPagePdf(1));
+    AddFolderThroughDialog(src_);
+    RuvGrid* grid = list_->GetGrid();
+    const auto selected = [&] {
+        const wxArrayInt rows = list_->GetSelectedRows();
+        return std::vector<int>(rows.begin(), rows.end());
+    };
+    // What the menu strip sends.
+    KelSubject menu;
+    menu.Attach(list_);
+    menu.Send(SelectInvert);
+    EXPECT_EQ(selected(), (std::vector<int>{0, 1, 2})) << "nothing selected: all";
+    grid->ClearSelection();
+    grid->SelectRow(1);
+    menu.Send(SelectInvert);
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2}));
+    grid->ClearSelection();
+    menu.Send(SelectAll);
+    EXPECT_EQ(selected(), (std::vector<int>{0, 1, 2}));
+
+    // The context menu's commands run the same flows.
+    const auto command = [&](int id) {
+        wxCommandEvent event(wxEVT_MENU, id);
+        list_->GetEventHandler()->ProcessEvent(event);
+        WaitIdle();
+    };
+    const wxString extra = WritePdf("z.pdf", fixtures::MakeMultiPagePdf(1), dir_.Path());
+    prompt_.files.push_back(Paths({extra}));
+    command(SelectWindow::MenuAddFile);
+    EXPECT_EQ(list_->GetRowCount(), 4);
+    prompt_.folders.push_back(src_);
+    command(SelectWindow::MenuAddFolder);
+    EXPECT_EQ(list_->GetRowCount(), 7);
+    grid->ClearSelection();
+    grid->SelectRow(0);
+    command(SelectWindow::MenuDelete);
+    EXPECT_EQ(list_->GetRowCount(), 6);
+    command(SelectWindow::MenuConvertSelected);  // nothing selected after the delete
+    EXPECT_EQ(LastMessage(), "Are you sure you want to remove the selected items from the list?");
+    command(SelectWindow::MenuClearAll);
+    EXPECT_EQ(list_->GetRowCount(), 0);
+}
+
+TEST_F(WorkArea, PageCellEditsAreCheckedAndNormalised)
+{
+    AddThroughDialog(Paths({WritePdf("a.pdf", fixtures::MakeMultiPagePdf(6))}));
+    RuvGrid* grid = list_->GetGrid();
+    const auto edit = [&](const wxString& typed) {
+        grid->SetGridCursor(0, COL_SELECTED_PAGE);
+        grid->EnableCellEditControl();
+        ASSERT_TRUE(grid->IsCellEditControlShown());
+        wxGridCellEditor* editor = grid->GetCellEditor(0, COL_SELECTED_PAGE);
+        auto* text = dynamic_cast<wxTextCtrl*>(editor->GetControl());
+        editor->DecRef();  // the attribute keeps its own reference
+        ASSERT_NE(text, nullptr);
+        text->SetValue(typed);
+        grid->SaveEditControlValue();
+        grid->DisableCellEditControl();
+    };
+    struct Case {
+        const char* typed;
+        const char* stored;
+        bool refused;
+    };
+    const Case cases[] = {
+        {" 3,5", "3,5", false}, {"0", "3,5", true}, {"2-4 pages", "2-4", false}, {"5-7", "2-4", true}, {"1,,3", "1", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        prompt_.messages.clear();
+        edit(c.typed);
+        EXPECT_EQ(list_->GetCellText(0, COL_SELECTED_PAGE), c.stored);
+        EXPECT_EQ(prompt_.messages, c.refused ? std::vector<wxString>{"Invalid format or out of range!\nfor example: 1,3,4,5-10"}
+                                              : std::vector<wxString>{});
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The output panel
+
+TEST_F(WorkArea, BrowseTakesOnlyWritableFoldersAndOpenNeedsARow)
+{
+    const wxString chosen = dir_.Path() + "/chosen";
+    ASSERT_TRUE(wxFileName::Mkdir(chosen));
+    struct Case {
+        wxString folder;
+        wxString stored;
+        std::vector<wxString> messages;
+    };
+    const Case cases[] = {
+        {chosen, chosen, {}},
+        {"/proc/1", chosen, {"The folder is unwritable, please choose another one!"}},
+        {dir_.Path() + "/missing", chosen, {"The folder is unwritable, please choose another one!"}},
+        {wxString(), chosen, {}},  // Cancel
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder.utf8_string());
+        prompt_.messages.clear();
+        prompt_.folders.push_back(c.folder);
+        Click(output_, output_->GetBrowseButton()->GetPosition() + wxPoint(10, 10));
+        EXPECT_EQ(ConvertOptions[LAST_OUTPUT_DIR], c.stored);
+        EXPECT_EQ(output_->GetFolderField()->GetValue(), c.stored);
+        EXPECT_EQ(prompt_.messages, c.messages);
+    }
+    EXPECT_EQ(prompt_.folder_messages.front(), "Select an output folder.");
+
+    prompt_.messages.clear();
+    Click(output_, output_->GetSourceFolderChoice()->GetPosition() + wxPoint(5, 5));
+    EXPECT_EQ(ConvertOptions[SAVE_IN_SOURCE_DIR], "1");
+    EXPECT_FALSE(output_->GetBrowseButton()->IsEnabled());
+    Click(output_, output_->GetOpenButton()->GetPosition() + wxPoint(10, 10));
+    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"No item selected!"});
+}
+
+// ---------------------------------------------------------------------------
+// The empty list's guide
+
+TEST_F(WorkArea, GuideShowsOnTheEmptyListWithItsTwoPictures)
+{
+    EXPECT_FALSE(list_->GetGrid()->IsShown());
+    ASSERT_TRUE(frame_->GetGuideStartImage().IsOk());
+    EXPECT_EQ(frame_->GetGuideStartImage().GetHeight(), 24);
+    ASSERT_TRUE(PumpUntil([&] { return !frame_->GetGuideStartRect().IsEmpty(); }));
+    const wxRect start = frame_->GetGuideStartRect();
+    const wxRect add_file = frame_->GetGuideAddFileRect();
+    EXPECT_LT(add_file.y, start.y) << "step 1 above step 3";
+    EXPECT_EQ(add_file.GetSize(), frame_->GetGuideAddFileImage().GetSize());
+    // The Start picture is the accent button, drawn where the layout put it.
+    const wxPoint centre = list_->ClientToScreen(start.GetPosition() + wxPoint(3, start.height / 2));
+    EXPECT_TRUE(guitest::ShowsColour(frame_, frame_->ScreenToClient(centre), kAmber, 40));
+}
+
+}  // namespace
