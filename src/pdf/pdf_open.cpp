@@ -89,6 +89,7 @@ OpenStatus TryOpen(fz_context* ctx, const std::string& path, OpenedPdf& out)
     pdf_document* doc = nullptr;
     int pages = 0;
     fz_var(doc);
+    fz_var(pages);
     fz_try(ctx)
     {
         doc = pdf_open_document(ctx, path.c_str());

@@ -1,8 +1,10 @@
 #include "window/main_frame_kestran.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include <wx/dcbuffer.h>
+#include <wx/dcmemory.h>
 #include <wx/intl.h>
 #include <wx/settings.h>
 
@@ -164,17 +166,31 @@ void MainFrameKESTRAN::SetColumnLabels(const wxString& output_type_label)
                                         _("Source Path"),  _("Source Dir"),    _("Output Name")};
     for (int column = 0; column < COL_COUNT; ++column)
         select_->SetColumnLabel(column, labels[column]);
+    select_->FitColumns();
 }
 
 void MainFrameKESTRAN::PrepareGuideImages()
 {
+    // The Start button in small: its face scaled to the guide's line, with its
+    // label drawn again at a size that fits, so the picture reads as the button.
     const wxBitmap start = output_ != nullptr ? output_->GetStartBitmap() : wxNullBitmap;
+    guide_start_ = wxNullBitmap;
     if (start.IsOk() && start.GetHeight() > 0) {
-        const int width = start.GetWidth() * kGuideStartHeight / start.GetHeight();
-        guide_start_ = wxBitmap(start.ConvertToImage().Scale(std::max(width, 1), kGuideStartHeight,
-                                                             wxIMAGE_QUALITY_HIGH));
-    } else {
-        guide_start_ = wxNullBitmap;
+        const int width = std::max(start.GetWidth() * kGuideStartHeight / start.GetHeight(), 1);
+        wxBitmap picture(start.ConvertToImage().Scale(width, kGuideStartHeight, wxIMAGE_QUALITY_HIGH));
+        {
+            wxMemoryDC dc(picture);
+            wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+            font.SetWeight(wxFONTWEIGHT_BOLD);
+            font.SetPointSize(8);
+            dc.SetFont(font);
+            dc.SetTextForeground(ImageUtil::FaceColour("/face/base-button/big-button-crop/textcolour"));
+            dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+            const wxString label = wxString(_("Start ")).Strip(wxString::both);
+            const wxSize extent = dc.GetTextExtent(label);
+            dc.DrawText(label, (width - extent.x) / 2, (kGuideStartHeight - extent.y) / 2);
+        }
+        guide_start_ = picture;
     }
     const wxBitmap add_file = ImageUtil::LoadBitmap("image/toolbar/add-file-normal.png");
     const int icon_width = GetFace("/face/toolbar/add-file-image").x - 4;

@@ -5,12 +5,15 @@
 #include <wx/app.h>
 #include <wx/combobox.h>
 #include <wx/dc.h>
+#include <wx/dcclient.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
+#include <wx/utils.h>
 #include <wx/stopwatch.h>
 
+#include "common/app_util.h"
 #include "common/face_table.h"
 #include "common/file_util.h"
 #include "common/image_util.h"
@@ -47,6 +50,17 @@ wxString LowerExtension(const wxString& path)
     const wxString name = FileUtil::GetFullName(path);
     const int dot = name.Find('.', true);
     return dot == wxNOT_FOUND ? wxString() : name.Mid(static_cast<size_t>(dot) + 1).Lower();
+}
+
+// Where the file and folder dialogs open: the folder files came from last,
+// else the user's Documents (or home) folder rather than the toolkit's guess.
+wxString InputStartFolder()
+{
+    const wxString last = ConvertOptions[LAST_CONVERT_DIR];
+    if (!last.empty() && wxFileName::DirExists(last))
+        return last;
+    const wxString documents = AppUtil::GetDocumentsDir();
+    return wxFileName::DirExists(documents) ? documents : wxGetHomeDir();
 }
 
 void RememberInputFolder(const wxString& dir_or_list)
@@ -98,6 +112,7 @@ void TavGridCellChoiceRenderer::Draw(wxGrid& grid, wxGridCellAttr& attr, wxDC& d
     dc.SetBrush(*wxWHITE_BRUSH);
     dc.DrawRoundedRectangle(box, 3);
     dc.SetFont(attr.GetFont());
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(wxColour(31, 41, 51));
     const wxString text = choices_[static_cast<size_t>(index)];
     const wxSize extent = dc.GetTextExtent(text);
@@ -173,6 +188,8 @@ void SelectWindow::SetUpGrid()
     grid_->DisableHidingColumns();  // the hidden columns stay hidden
     grid_->UseNativeColHeader(true);
     grid_->SetDefaultCellAlignment(wxALIGN_LEFT, wxALIGN_CENTRE);
+    // A name too long for its cell ends in "…" rather than being cut mid-letter.
+    grid_->SetDefaultCellFitMode(wxGridFitMode::Ellipsize());
     grid_->SetSelectionBackground(FaceColourOr("/face/selectwidow/selection-colour", wxColour(254, 233, 199)));
     grid_->SetSelectionForeground(FaceColourOr("/face/selectwidow/selection-textcolour", wxColour(31, 41, 51)));
     grid_->Hide();
@@ -190,6 +207,7 @@ void SelectWindow::SetConversion(DomainConvert* conversion)
 void SelectWindow::AddColumn(const wxString& label, int width, ColumnKind kind, bool hidden)
 {
     column_kinds_.push_back(kind);
+    column_widths_.push_back(hidden ? 0 : width);
     grid_->AppendCols(1);
     const int column = grid_->GetNumberCols() - 1;
     grid_->SetColLabelValue(column, label);
@@ -218,6 +236,41 @@ void SelectWindow::SetColumnLabel(int column, const wxString& label)
 {
     if (column >= 0 && column < grid_->GetNumberCols())
         grid_->SetColLabelValue(column, label);
+}
+
+void SelectWindow::FitColumns()
+{
+    const int columns = std::min(grid_->GetNumberCols(), static_cast<int>(column_widths_.size()));
+    if (columns == 0)
+        return;
+    wxClientDC dc(grid_);
+    const auto text_width = [&](const wxFont& font, const wxString& text) {
+        dc.SetFont(font);
+        return dc.GetTextExtent(text).x;
+    };
+    // What a status cell can say; each must fit without being cut.
+    const wxString statuses[] = {_("Not Converted"), _("Converting..."), _("Failed"), _("Stop"), "100%"};
+    std::vector<int> widths(static_cast<size_t>(columns), 0);
+    int used = grid_->GetRowLabelSize();
+    for (int column = 0; column < columns; ++column) {
+        const int given = column_widths_[static_cast<size_t>(column)];
+        if (given == 0)
+            continue;  // hidden stays hidden
+        int width = std::max(given, text_width(grid_->GetLabelFont(), grid_->GetColLabelValue(column)) + 18);
+        if (column_kinds_[static_cast<size_t>(column)] == Status)
+            for (const wxString& status : statuses)
+                width = std::max(width, text_width(grid_->GetDefaultCellFont(), status) + 10);
+        widths[static_cast<size_t>(column)] = width;
+        used += width;
+    }
+    // The file names take what is left, leaving room for a vertical scroll bar.
+    const int room = grid_->GetClientSize().x - wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, grid_) - used;
+    if (room > 0 && widths[COL_FILE_NAME] > 0)
+        widths[COL_FILE_NAME] += room;
+    grid_->BeginBatch();
+    for (int column = 0; column < columns; ++column)
+        grid_->SetColSize(column, widths[static_cast<size_t>(column)]);
+    grid_->EndBatch();
 }
 
 void SelectWindow::AddOutputType(const wxString& text)
@@ -429,7 +482,7 @@ void SelectWindow::AddFilesFlow()
 {
     if (conversion_ == nullptr)
         return;
-    const wxArrayString chosen = UserPrompt::ChooseFiles(_("Select One or More Files"), ConvertOptions[LAST_CONVERT_DIR],
+    const wxArrayString chosen = UserPrompt::ChooseFiles(_("Select One or More Files"), InputStartFolder(),
                                                          conversion_->GetFileFilter(), wxTheApp->GetTopWindow());
     wxString add_list, failures;
     for (const wxString& path : chosen) {
@@ -448,7 +501,7 @@ void SelectWindow::AddFolderFlow()
 {
     if (conversion_ == nullptr)
         return;
-    const wxString folder = UserPrompt::ChooseFolder(_("Select a folder"), ConvertOptions[LAST_CONVERT_DIR], this);
+    const wxString folder = UserPrompt::ChooseFolder(_("Select a folder"), InputStartFolder(), this);
     if (folder.empty())
         return;
     RememberInputFolder(folder);

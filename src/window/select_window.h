@@ -83,6 +83,10 @@ public:
     void AddColumn(const wxString& label, int width, ColumnKind kind, bool hidden);
     void SetColumnLabel(int column, const wxString& label);
     void AddOutputType(const wxString& text);
+    // Widens the columns whose labels or texts would be cut in the current
+    // language and gives the room left to the file names; the widths given
+    // to AddColumn are the least each visible column gets.
+    void FitColumns();
 
     // The flows, also reachable through notification codes and the context menu.
     void AddFilesFlow();
@@ -147,6 +151,7 @@ private:
     int rows_to_convert_ = -1;
     wxArrayString output_types_;
     std::vector<int> column_kinds_;
+    std::vector<int> column_widths_;  // as given; 0 for a hidden column
 
     std::deque<PendingLoad> pending_;
     int loads_running_ = 0;

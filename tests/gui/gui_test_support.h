@@ -87,7 +87,7 @@ wxFrame* MakeHostFrame(const wxSize& client = wxSize(400, 300), const wxPoint& p
 struct ThemeImage {
     std::string entry;  // path inside default.zip
     wxImage image;      // stored as PNG; when not valid, `bytes` are stored as they are
-    std::string bytes;
+    std::string bytes = {};
 };
 
 // A solid image; alpha 255 everywhere.

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,7 +38,19 @@ public:
             return false;
         pid_ = fork();
         if (pid_ == 0) {
-            close(fds[0]);
+            // The server ends with this process however it ends (also _exit in
+            // a death test's child) and holds none of its pipes: a reader
+            // waiting for the end of a test's output must see it.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int null = open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                dup2(null, 0);
+                dup2(null, 1);
+                dup2(null, 2);
+            }
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != fds[1])
+                    close(fd);
             const std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1366x768x24", "-nolisten", "tcp",
                    static_cast<char*>(nullptr));

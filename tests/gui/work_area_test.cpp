@@ -2,6 +2,7 @@
 // real PDF files in a temporary folder, the real engine on its workers. The
 // user's answers to dialogs come from a scripted responder.
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -67,9 +68,15 @@ public:
 class WatchedFrame : public MainFrameKESTRAN {
 public:
     int ended_with = -1;
+    bool really_end = false;  // for a child process that ends as the program does
 
 protected:
-    void EndProcess(int status) override { ended_with = status; }
+    void EndProcess(int status) override
+    {
+        ended_with = status;
+        if (really_end)
+            MainFrameKESTRAN::EndProcess(status);
+    }
 };
 
 class WorkArea : public ::testing::Test {
@@ -407,6 +414,41 @@ TEST_F(WorkArea, MergedNameIsAskedWhenMergingAndRefusesBlanks)
     EXPECT_EQ(list_->GetStatusText(0), "100%");
 }
 
+TEST_F(WorkArea, ClosingDuringAJobLeavesNoPartialImage)
+{
+    // Ending the process cannot be undone, so the close happens in a child
+    // process that runs this test again; the parent names the folders.
+    const char* kFolders = "KESTRAN_TEST_CLOSE_FOLDERS";
+    if (std::getenv(kFolders) == nullptr) {
+        const wxString big = src_ + "/large.pdf";
+        // Written as a PNG row by row: its temporary file lives a while.
+        fixtures::WriteFile(fs::path(big.utf8_string()), fixtures::MakeFlatePdf(fixtures::FlateKind::Rgb, 2400, 1800).bytes);
+        setenv(kFolders, (src_ + "|" + out_).utf8_str(), 1);
+    }
+    const wxString folders = wxString::FromUTF8(std::getenv(kFolders));
+    const wxString src = folders.BeforeFirst('|'), out = folders.AfterFirst('|');
+    const auto has_part_file = [&] {
+        const std::vector<std::string> files = FilesIn(out);
+        return std::any_of(files.begin(), files.end(), [](const std::string& f) { return f.rfind(".kestran-part-", 0) == 0; });
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ConvertOptions[LAST_OUTPUT_DIR] = out;
+            // Three rows give the child three chances to catch an image being written.
+            AddThroughDialog(Paths({src + "/large.pdf", src + "/large.pdf", src + "/large.pdf"}));
+            output_->Send(StartAll);
+            if (!PumpUntil(has_part_file, 60000))
+                std::_Exit(3);
+            frame_->really_end = true;
+            frame_->Close(true);
+            std::_Exit(4);  // the close did not end the process
+        },
+        ::testing::ExitedWithCode(0), "");
+    unsetenv(kFolders);
+    EXPECT_FALSE(has_part_file()) << "the unfinished image was removed";
+}
+
 // ---------------------------------------------------------------------------
 // The list's own commands
 
@@ -484,8 +526,9 @@ TEST_F(WorkArea, KeysAndSelection)
         sim_.Char(k.key, k.modifiers);
         Pump(100);
         EXPECT_FALSE(grid->IsCellEditControlShown());
-        if (k.rows > 0)
+        if (k.rows > 0) {
             EXPECT_EQ(grid->GetGridCursorRow(), cursor) << "the cursor stays";
+        }
         const wxArrayInt selected = list_->GetSelectedRows();
         EXPECT_EQ(std::vector<int>(selected.begin(), selected.end()), k.selected);
         EXPECT_EQ(list_->GetRowCount(), k.rows);

@@ -48,8 +48,9 @@ TEST(FuzzReplay, EveryKeptInputEndsCleanly)
             EXPECT_EQ(open.page_count, pages);
             int w = 0, h = 0;
             unsigned char* rgb = p2x->RenderPage(p2x, source.c_str(), 1, 0, 0, &w, &h);
-            if (rgb != nullptr)
+            if (rgb != nullptr) {
                 EXPECT_LE(static_cast<long long>(w) * h, 4200000LL);
+            }
             free(rgb);
         } else {
             EXPECT_LE(pages, 0);

@@ -154,8 +154,9 @@ TEST_P(EngineStreaming, StreamedFilesAreTheFilesHeldInMemory)
         if (image.ext != "jpg")
             continue;
         const std::string name = ImageName("case", image.page, 1, "jpg");
-        if (fs::exists(dir_ / "streamed" / name))
+        if (fs::exists(dir_ / "streamed" / name)) {
             EXPECT_TRUE(ReadFile(dir_ / "streamed" / name) == image.stream) << name;
+        }
     }
 }
 

@@ -1477,6 +1477,9 @@ std::vector<uint8_t> DrawImageWithMupdf(const std::string& pdf_bytes, int object
     fz_var(dev);
     int w = 0, h = 0;
     bool ok = false;
+    fz_var(w);
+    fz_var(h);
+    fz_var(ok);
     fz_try(c) {
         stm = fz_open_memory(c, reinterpret_cast<const unsigned char*>(pdf_bytes.data()), pdf_bytes.size());
         doc = pdf_open_document_with_stream(c, stm);
