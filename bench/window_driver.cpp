@@ -9,6 +9,7 @@
 //                                            and one job over them, and reports
 //                                            the longest stalls of the event loop
 //   kestran_window_driver screens OUTDIR     writes empty.png, loaded.png,
+//                                            preview.png, landscape.png,
 //                                            running.png and finished.png
 //
 // It needs an X display (bench/window.sh and scripts/screenshot start a
@@ -55,7 +56,9 @@
 #include "window/base/ruv_grid.h"
 #include "window/main_app.h"
 #include "window/main_frame_kestran.h"
+#include "window/mox_page_range_window.h"
 #include "window/output_window.h"
+#include "window/preview_window.h"
 #include "window/select_window.h"
 #include "window/user_prompt.h"
 
@@ -618,6 +621,21 @@ std::string PhotoDocument(int pages, int every, int width, int height, int compo
     return w.Build();
 }
 
+// Landscape pages (A4 turned), a wide photograph across each with a caption bar.
+std::string LandscapeDocument(int pages, uint32_t seed)
+{
+    fixtures::PdfWriter w;
+    for (int p = 0; p < pages; ++p) {
+        const uint32_t s = seed + static_cast<uint32_t>(p);
+        const std::string jpeg =
+            fixtures::EncodeJpeg(900, 400, 3, fixtures::MakePhotoSamples(900, 400, 3, s), false, 85);
+        const int photo = w.AddStream(ImageDict(900, 400, "/DeviceRGB", "/DCTDecode"), jpeg);
+        w.AddPage(fixtures::XObjectResources({{"Photo", photo}}),
+                  fixtures::DrawXObject("Photo", 40, 150, 762, 338) + "0.12 0.15 0.19 rg 40 70 762 50 re f\n", 842, 595);
+    }
+    return w.Build();
+}
+
 // Scanned 1-bit pages, one image each.
 std::string ScanDocument(int pages, int width, int height, uint32_t seed)
 {
@@ -670,11 +688,14 @@ const std::vector<ScreenDocument>& ScreenDocuments()
         {"survey-results.pdf", [] { return PhotoDocument(20, 5, 320, 240, 3, 80, true, 1000); }},
         {"thesis-final.pdf", [] { return PhotoDocument(86, 9, 400, 300, 1, 80, false, 1100); }},
         {"vacation-2024.pdf", [] { return PhotoDocument(24, 1, 800, 600, 3, 88, false, 1200); }},
+        {"wide-panorama.pdf", [] { return LandscapeDocument(4, 1300); }},
     };
     return documents;
 }
 constexpr int kLongRow = 4;      // site-photos.pdf
 constexpr int kMissingRow = 1;   // brochure.pdf, deleted after it was added
+constexpr int kPagesRow = 0;     // annual-report-2025.pdf, walked in the preview
+constexpr int kLandscapeRow = 8; // wide-panorama.pdf
 
 // ---------------------------------------------------------------------------
 // The benchmark
@@ -836,6 +857,25 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
     window.MovePointerAway();
     window.RepaintAndSettle(300);
     SavePng(GrabFrame(window.Frame()), out_dir / "loaded.png");
+
+    // 2b. A row clicked, its third page in the preview, a range typed for it.
+    window.ClickCell(kPagesRow, COL_FILE_NAME);
+    PreviewWindow* preview = window.Frame()->GetPreviewWindow();
+    MoxPageRangeWindow* ranges = window.Frame()->GetPageRangeWindow();
+    preview->GoNext();
+    preview->GoNext();
+    ranges->PickRange();
+    ranges->GetRangeField()->ChangeValue("1-3,7,12-20");
+    ranges->ConfirmRange();
+    window.MovePointerAway();
+    window.RepaintAndSettle(300);
+    SavePng(GrabFrame(window.Frame()), out_dir / "preview.png");
+
+    // 2c. A landscape page keeps its proportions in the portrait preview box.
+    window.ClickCell(kLandscapeRow, COL_FILE_NAME);
+    window.MovePointerAway();
+    window.RepaintAndSettle(300);
+    SavePng(GrabFrame(window.Frame()), out_dir / "landscape.png");
 
     // 3. A job caught in the long file: the rows before it done, the rest waiting.
     window.List()->GetGrid()->ClearSelection();

@@ -4,7 +4,8 @@
 //
 // Two services:
 //  - the P2X service (one per process): page count, open test, page rendering
-//    for the preview, and the cancel of a running extraction;
+//    for the preview (which keeps one document open, see P2xClosePreview),
+//    and the cancel of a running extraction;
 //  - the PDF service (one per extraction job): ExtractImages.
 // Strings are UTF-8; paths use "/" as separator (only "/": a backslash is part
 // of a file or folder name).
@@ -42,10 +43,24 @@ struct Pdf2xxService;
 typedef void (*P2xSetCancelFn)(int cancel);
 typedef P2xOpenResult (*P2xCheckOpenFn)(struct Pdf2xxService* service, const char* path);
 // Renders page `page` (1-based) as RGB, width * height * 3 bytes from malloc
-// (the caller frees it with free), or NULL. The two int arguments are reserved
-// (pass 0); width and height receive the image size.
+// (the caller frees it with free), or NULL; width and height receive the
+// image size (0 with NULL).
+//  - fit_width, fit_height both > 0: the page at the largest zoom at which it
+//    fits whole in that box, proportions kept; the image is at most the box
+//    and, unless a cap below bites, as wide or as high as it.
+//  - otherwise (0, 0, or a negative side): the page as large as the caps allow.
+// Caps in both cases: 4 million pixels and 16384 pixels per side; without a
+// box also 3 pixels per point (216 dpi).
+// The document stays open for the next call with the same path until
+// another path is rendered, the file changes on disk (size, modification
+// time or inode), or P2xClosePreview. Drawing a page (after opening the
+// file) has about two seconds: a page that takes longer (damaged, or built
+// never to end) comes back as drawn by then, or NULL when nothing was drawn
+// yet; of a page made of more than 2000 content streams the first 2000 are
+// drawn. A stop of the running extraction (SetCancel) never affects it. Any
+// thread; calls run one at a time.
 typedef unsigned char* (*P2xRenderPageFn)(struct Pdf2xxService* service, const char* path, int page,
-                                          int reserved1, int reserved2, int* width, int* height);
+                                          int fit_width, int fit_height, int* width, int* height);
 // Page count, or -1 when the file cannot be opened. The int argument is reserved (pass 0).
 typedef int (*P2xGetPageCountFn)(struct Pdf2xxService* service, const char* path, int reserved);
 
@@ -63,7 +78,14 @@ typedef struct Pdf2xxService {
 
 // `exe_dir`: the UTF-8 executable folder. Returns NULL only when out of memory.
 Pdf2xxService* CreatePdf2xxService(const char* exe_dir);
+// Also closes the document kept for previews.
 void FreePdf2xxService(Pdf2xxService* service);
+
+// Closes the document RenderPage keeps open for previews, releasing the file.
+// The window calls it when the previewed row goes or another file is shown.
+// Safe to call any time, with nothing open, or with NULL; waits for a render
+// running on another thread. The next RenderPage opens the file again.
+void P2xClosePreview(struct Pdf2xxService* service);
 
 // Progress function: called on the extracting thread with the caller's context.
 // Returning -2 abandons the file (ExtractImages then returns KESTRAN_EXTRACT_CANCELLED).

@@ -18,11 +18,13 @@
 #include "domain/job_state.h"
 #include "domain/page_range.h"
 #include "window/base/mox_piece_window.h"
+#include "window/mox_page_range_window.h"
 #include "window/base/mox_tool_bar.h"
 #include "window/base/tav_check_box.h"
 #include "window/base/ruv_grid.h"
 #include "window/base/title_window.h"
 #include "window/output_window.h"
+#include "window/preview_window.h"
 #include "window/select_window.h"
 #include "window/user_prompt.h"
 
@@ -113,8 +115,18 @@ void MainFrameKESTRAN::BuildPieces()
     output_->GetMergeBox()->Hide();
     Register(OutputPiece, output_);
 
-    // The preview ("/face/preview-window") and the page-range panel
-    // ("/face/pagerange-window") take their places here.
+    const wxRect preview_rect = face_rect("/face/preview-window");
+    preview_ = new PreviewWindow;
+    preview_->Create(CutScreen(preview_rect), root_, wxID_ANY, preview_rect.GetPosition(), preview_rect.GetSize(),
+                     wxBORDER_NONE);
+    preview_->SetColumns(COL_SOURCE_PATH, COL_TOTAL_PAGES);
+    Register(PreviewPiece, preview_);
+
+    const wxRect range_rect = face_rect("/face/pagerange-window");
+    page_range_ = new MoxPageRangeWindow;
+    page_range_->Create(CutScreen(range_rect), root_, wxID_ANY, range_rect.GetPosition(), range_rect.GetSize());
+    page_range_->EnablePanel(false);
+    Register(PageRangePiece, page_range_);
 
     const wxRect select_rect = face_rect("/face/selectwidow");
     select_ = new SelectWindow(CutScreen(select_rect), root_, SelectWindowId, select_rect.GetPosition(),
@@ -256,6 +268,8 @@ void MainFrameKESTRAN::OnLanguageChanged(wxCommandEvent& event)
     }
     if (output_ != nullptr)
         output_->Relabel();
+    if (page_range_ != nullptr)
+        page_range_->Relabel();
     PrepareGuideImages();
     if (select_ != nullptr) {
         SetColumnLabels(_("Output Type"));
@@ -285,6 +299,11 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
     case FileLoaded:
         OnFileLoaded(static_cast<FileRowInfo*>(payload));
         break;
+    case RangeAllPages:
+    case RangeCurrentPage:
+    case RangeCustom:
+        ApplyRange(subject->GetCode(), payload);
+        break;
     case PageCellEdited: {
         auto* info = static_cast<FileCellInfo*>(payload);
         if (info == nullptr || info->column_ != COL_SELECTED_PAGE)
@@ -301,6 +320,41 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
     }
     default:
         break;
+    }
+}
+
+void MainFrameKESTRAN::ApplyRange(int code, void* payload)
+{
+    const wxArrayInt rows = select_->GetSelectedRows();
+    if (rows.empty()) {
+        UserPrompt::Message(_("No selected file!"), this);
+        return;
+    }
+    for (int row : rows) {
+        const wxString pages = select_->GetCellText(row, COL_TOTAL_PAGES);
+        const int count = StringUtil::ToInt(pages);
+        switch (code) {
+        case RangeAllPages:
+            select_->SetCellText(row, COL_SELECTED_PAGE, "1-" + pages);
+            break;
+        case RangeCurrentPage: {
+            const int page = payload != nullptr ? *static_cast<const int*>(payload) : 1;
+            if (count >= page)
+                select_->SetCellText(row, COL_SELECTED_PAGE, wxString::Format("%d", page));
+            break;
+        }
+        case RangeCustom: {
+            const wxString typed = payload != nullptr ? *static_cast<const wxString*>(payload) : wxString();
+            const wxString range = ValidatePageRange(typed, count);
+            if (!range.empty())
+                select_->SetCellText(row, COL_SELECTED_PAGE, range);
+            else
+                UserPrompt::Message(RangeRefusal() + "\n" + select_->GetCellText(row, COL_FILE_NAME));
+            break;
+        }
+        default:
+            break;
+        }
     }
 }
 

@@ -12,9 +12,11 @@
 
 class DomainConvertKESTRAN;
 class FileRowInfo;
+class MoxPageRangeWindow;
 class MoxPieceWindow;
 class MoxToolBar;
 class OutputWindow;
+class PreviewWindow;
 class SelectWindow;
 class TitleWindow;
 
@@ -55,6 +57,8 @@ public:
     MoxToolBar* GetMoxToolBar() const { return toolbar_; }
     SelectWindow* GetSelectWindow() const { return select_; }
     OutputWindow* GetOutputWindow() const { return output_; }
+    PreviewWindow* GetPreviewWindow() const { return preview_; }
+    MoxPageRangeWindow* GetPageRangeWindow() const { return page_range_; }
     DomainConvertKESTRAN* GetConversion() const { return conversion_.get(); }
     const wxBitmap& GetGuideStartImage() const { return guide_start_; }
     const wxBitmap& GetGuideAddFileImage() const { return guide_add_file_; }
@@ -93,12 +97,16 @@ private:
     void BuildFileList();
     // The message for a range refused on a row.
     static wxString RangeRefusal();
+    // Sets the "Selected Page" of the selected rows from the page-range panel.
+    void ApplyRange(int code, void* payload);
 
     wxBitmap screen_;
     MoxPieceWindow* root_ = nullptr;
     TitleWindow* title_bar_ = nullptr;
     MoxToolBar* toolbar_ = nullptr;
     OutputWindow* output_ = nullptr;
+    PreviewWindow* preview_ = nullptr;
+    MoxPageRangeWindow* page_range_ = nullptr;
     SelectWindow* select_ = nullptr;
     std::unique_ptr<DomainConvertKESTRAN> conversion_;
     std::array<Piece, PieceCount> pieces_{};

@@ -1153,6 +1153,74 @@ std::vector<std::pair<std::string, std::string>> MakeHostilePdfs() {
     return out;
 }
 
+namespace {
+
+// zlib stream of `times` copies of `chunk`, without holding them all.
+std::string DeflateRepeated(const std::string& chunk, int times) {
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (deflateInit(&zs, 6) != Z_OK)
+        throw std::runtime_error("deflateInit failed");
+    std::string out;
+    char buf[65536];
+    for (int i = 0; i <= times; ++i) {
+        const bool last = i == times;
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
+        zs.avail_in = last ? 0 : static_cast<uInt>(chunk.size());
+        int rc;
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(buf);
+            zs.avail_out = sizeof buf;
+            rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
+            out.append(buf, sizeof buf - zs.avail_out);
+        } while (last ? rc == Z_OK : zs.avail_out == 0);
+    }
+    deflateEnd(&zs);
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> MakeEndlessPagePdfs(const std::string& rgb) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string paint = rgb + " rg 0 0 612 792 re f\n";
+    {
+        PdfWriter w;
+        std::string chunk = paint;
+        for (int i = 0; i < 4000; ++i)
+            chunk += "0 0 612 792 re f\n";
+        // 170 MB of operators (ten million fills) in one stream, about 400 KB stored.
+        const int contents = w.AddStream("/Filter /FlateDecode", DeflateRepeated(chunk, 2500));
+        // The later /Contents entry replaces the one AddPage writes.
+        w.AddPage("<< >>", "", 612, 792, "/Contents " + Ref(contents));
+        out.emplace_back("content stream of ten million fills", w.Build());
+    }
+    {
+        PdfWriter w;
+        const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources ";
+        int inner = w.AddStream(form + "<< >>", "0 0 612 792 re f\n");
+        for (int level = 0; level < 9; ++level) {
+            std::string draws;
+            for (int i = 0; i < 10; ++i)
+                draws += "/F Do\n";
+            inner = w.AddStream(form + XObjectResources({{"F", inner}}), draws);
+        }
+        w.AddPage(XObjectResources({{"F", inner}}), paint + "/F Do\n");
+        out.emplace_back("forms fanning out a billion times", w.Build());
+    }
+    {
+        PdfWriter w;
+        const int first = w.AddStream("", paint);
+        const int fill = w.AddStream("/Filter /FlateDecode", Deflate("0 0 612 792 re f\n"));
+        std::string contents = "/Contents [" + Ref(first);
+        for (int i = 0; i < 50000; ++i)
+            contents += " " + Ref(fill);
+        w.AddPage("<< >>", "", 612, 792, contents + "]");
+        out.emplace_back("content array naming one stream 50,000 times", w.Build());
+    }
+    return out;
+}
+
 FixturePdf MakeUndecodablePdf() {
     PdfWriter w;
     std::string garbage;

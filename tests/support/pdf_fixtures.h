@@ -265,6 +265,13 @@ FixturePdf MakeBrokenXrefPdf();
 // page count, broken image dictionaries, an image that is its own soft mask,
 // deep nesting, missing objects. Each must end cleanly, whatever it yields.
 std::vector<std::pair<std::string, std::string>> MakeHostilePdfs();
+// Pages that keep a renderer busy far longer than anyone waits for a preview,
+// each painting itself entirely in `rgb` (PDF text, "1 0 0") before the work
+// that never ends, and only repainting that colour afterwards: one content
+// stream of 170 MB of fills, forms that each draw the next ten times, nine
+// levels deep, and a content array naming one stream 50,000 times (MuPDF
+// opens them all before it draws). Files under half a megabyte.
+std::vector<std::pair<std::string, std::string>> MakeEndlessPagePdfs(const std::string& rgb = "1 0 0");
 // Images whose data cannot be decoded (damaged Flate, damaged CMYK JPEG that
 // must be converted) before and after one good image, which is what `images` lists.
 FixturePdf MakeUndecodablePdf();

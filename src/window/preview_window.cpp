@@ -1,0 +1,367 @@
+#include "window/preview_window.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include <wx/dc.h>
+#include <wx/image.h>
+#include <wx/intl.h>
+#include <wx/textctrl.h>
+#include <wx/valtext.h>
+
+#include "common/face_table.h"
+#include "common/image_util.h"
+#include "common/string_util.h"
+#include "domain/domain_convert_pdf.h"
+#include "domain/notify_code.h"
+#include "domain/file_row_info.h"
+#include "window/base/gtk/tav_static_text.h"
+#include "window/base/tav_bitmap_button.h"
+#include "window/user_prompt.h"
+
+wxIMPLEMENT_DYNAMIC_CLASS(PreviewWindow, MoxPieceWindow);
+
+namespace {
+
+constexpr int kPageBoxWidth = 40;
+constexpr int kPageBoxHeight = 20;
+constexpr int kCountLabelOffset = 41;  // from the page box's left edge
+// The desk behind the page and the edge of the sheet.
+const wxColour kDeskColour(243, 245, 248);
+const wxColour kSheetEdge(211, 217, 224);
+
+enum ButtonSlot : size_t { FirstSlot, PreviousSlot, NextSlot, LastSlot };
+
+// A whole number, digits with an optional sign; false for anything else.
+bool WholeNumber(const wxString& text, long* value)
+{
+    wxString digits = text;
+    if (digits.StartsWith("+") || digits.StartsWith("-"))
+        digits = digits.Mid(1);
+    if (digits.empty() || !digits.IsNumber())
+        return false;
+    return text.ToLong(value);
+}
+
+// `size` scaled to fit inside `box` with its proportions kept.
+wxSize ScaledToFit(const wxSize& size, const wxSize& box)
+{
+    if (size.x <= 0 || size.y <= 0 || box.x <= 0 || box.y <= 0)
+        return wxSize();
+    const double scale = std::min(static_cast<double>(box.x) / size.x, static_cast<double>(box.y) / size.y);
+    return wxSize(std::max(1, static_cast<int>(size.x * scale + 0.5)), std::max(1, static_cast<int>(size.y * scale + 0.5)));
+}
+
+}  // namespace
+
+PreviewWindow::PreviewWindow() = default;
+
+PreviewWindow::~PreviewWindow()
+{
+    ClosePreviewedFile();
+}
+
+bool PreviewWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                           const wxSize& size, long style)
+{
+    if (!MoxPieceWindow::Create(parent, std::move(background), id, pos, size, style))
+        return false;
+    const FaceRect image = GetFace("/face/preview-window/preview");
+    image_rect_ = wxRect(image.x, image.y, image.width, image.height);
+    const FaceRect row = GetFace("/face/preview-window/control-region");
+    row_x_ = row.x;
+    row_y_ = row.y;
+    gap_ = row.width;
+
+    first_ = MakeButton(FirstPageId, "image/preview/firstpage", row_x_, row_y_);
+    previous_ = MakeButton(PreviousPageId, "image/preview/prev", 0, row_y_);
+    next_ = MakeButton(NextPageId, "image/preview/nextpage", 0, row_y_);
+    last_ = MakeButton(LastPageId, "image/preview/lastpage", 0, row_y_);
+
+    page_box_ = new wxTextCtrl(this, PageBoxId, "1", wxDefaultPosition, wxSize(kPageBoxWidth, kPageBoxHeight),
+                               wxTE_PROCESS_ENTER | wxTE_CENTRE, wxTextValidator(wxFILTER_DIGITS));
+    page_box_->SetToolTip(_("Press Enter to confirm "));
+    count_label_ = new TavStaticText(this, wxID_ANY, "/----");
+    if (const wxBitmap* skin = GetBackgroundBitmap(); skin != nullptr)
+        count_label_->SetBackground(skin);
+    count_label_->SetForegroundColour(HasFace("/face/preview-window/textcolour")
+                                          ? ImageUtil::FaceColour("/face/preview-window/textcolour")
+                                          : wxColour(31, 41, 51));
+    LayOutControls();
+
+    Bind(wxEVT_BUTTON, &PreviewWindow::OnButton, this);
+    page_box_->Bind(wxEVT_TEXT_ENTER, &PreviewWindow::OnPageBoxEnter, this);
+    EnableControls(false);
+    return true;
+}
+
+TavBitmapButton* PreviewWindow::MakeButton(int id, const wxString& stem, int x, int y)
+{
+    const size_t slot = id == FirstPageId ? FirstSlot : id == PreviousPageId ? PreviousSlot
+                                                      : id == NextPageId     ? NextSlot
+                                                                             : LastSlot;
+    std::array<wxBitmap, 3>& images = images_[slot];
+    images[0] = ImageUtil::LoadBitmap(stem + "-normal.png");
+    images[1] = ImageUtil::LoadBitmap(stem + "-pressed.png");
+    images[2] = ImageUtil::LoadBitmap(stem + "-current.png");
+    const wxSize size = images[0].IsOk() ? images[0].GetSize() : wxSize(kPageBoxWidth, kPageBoxHeight);
+    auto* button = new TavBitmapButton(this, id, wxPoint(x, y), size);
+    button->SetNormalBitmap(&images[0]);
+    button->SetPressedBitmap(&images[1]);
+    button->SetCurrentBitmap(&images[2]);
+    return button;
+}
+
+void PreviewWindow::LayOutControls()
+{
+    // First, previous, the page box and its count, next; last at the right edge.
+    first_->Move(row_x_, row_y_);
+    previous_->Move(first_->GetRect().GetRight() + 1 + gap_, row_y_);
+    const int box_x = previous_->GetRect().GetRight() + 1 + gap_;
+    page_box_->SetSize(box_x, row_y_, kPageBoxWidth, kPageBoxHeight);
+    count_label_->Move(box_x + kCountLabelOffset, row_y_ + (kPageBoxHeight - count_label_->GetSize().y) / 2);
+    next_->Move(count_label_->GetRect().GetRight() + 1 + gap_, row_y_);
+    const int skin_width = GetBackgroundBitmap() != nullptr ? GetBackgroundBitmap()->GetWidth() : GetClientSize().x;
+    last_->Move(skin_width - gap_ - last_->GetSize().x, row_y_);
+    // Each control shows the part of the skin under it.
+    if (const wxBitmap* skin = GetBackgroundBitmap(); skin != nullptr) {
+        for (TavBitmapButton* button : {first_, previous_, next_, last_}) {
+            const wxRect r = button->GetRect().Intersect(wxRect(skin->GetSize()));
+            if (!r.IsEmpty())
+                button->SetBackground(skin->GetSubBitmap(r));
+        }
+    }
+}
+
+void PreviewWindow::SetColumns(int source_path_column, int page_count_column)
+{
+    source_column_ = source_path_column;
+    pages_column_ = page_count_column;
+}
+
+TavBitmapButton* PreviewWindow::GetButton(int id) const
+{
+    switch (id) {
+    case FirstPageId:
+        return first_;
+    case LastPageId:
+        return last_;
+    case PreviousPageId:
+        return previous_;
+    case NextPageId:
+        return next_;
+    default:
+        return nullptr;
+    }
+}
+
+void PreviewWindow::EnableControls(bool enable)
+{
+    for (TavBitmapButton* button : {first_, previous_, next_, last_})
+        button->Enable(enable);
+    page_box_->Enable(enable);
+    count_label_->Enable(enable);
+}
+
+wxRect PreviewWindow::GetPageRect() const
+{
+    if (!page_bitmap_ || !page_bitmap_->IsOk())
+        return wxRect();
+    const wxSize size = page_bitmap_->GetSize();
+    return wxRect(image_rect_.x + (image_rect_.width - size.x) / 2, image_rect_.y + (image_rect_.height - size.y) / 2,
+                  size.x, size.y);
+}
+
+void PreviewWindow::DrawBackground(wxDC& dc)
+{
+    MoxPieceWindow::DrawBackground(dc);
+    const wxRect page = GetPageRect();
+    if (page.IsEmpty())
+        return;
+    // The page replaces the theme's placeholder sheet: clear the whole page
+    // rectangle to the desk, then the page, centred, with a thin edge.
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(kDeskColour));
+    dc.DrawRectangle(wxRect(image_rect_).Inflate(3));
+    dc.SetPen(wxPen(kSheetEdge));
+    dc.SetBrush(*wxTRANSPARENT_BRUSH);
+    dc.DrawRectangle(wxRect(page).Inflate(1));
+    dc.DrawBitmap(*page_bitmap_, page.x, page.y, false);
+}
+
+void PreviewWindow::ShowPage(int page)
+{
+    if (row_cells_.empty())
+        return;
+    Send(PreviewPageChanged, &page);
+    Pdf2xxService* service = DomainConvertPDF::GetP2xService();
+    const wxString path = static_cast<size_t>(source_column_) < row_cells_.size() ? row_cells_[source_column_] : wxString();
+    if (service == nullptr || service->RenderPage == nullptr || path.empty())
+        return;
+    int width = 0, height = 0;
+    ++renders_;
+    unsigned char* rgb = service->RenderPage(service, path.utf8_str(), page, image_rect_.width, image_rect_.height,
+                                             &width, &height);
+    if (rgb == nullptr)
+        return;
+    if (width <= 0 || height <= 0) {
+        std::free(rgb);
+        return;
+    }
+    wxImage image(width, height, rgb, false);  // takes the buffer, frees it with free()
+    const wxSize fitted = ScaledToFit(image.GetSize(), image_rect_.GetSize());
+    if (fitted.IsFullySpecified() && fitted != image.GetSize())
+        image.Rescale(fitted.x, fitted.y, wxIMAGE_QUALITY_HIGH);
+    page_bitmap_ = std::make_unique<wxBitmap>(image);
+    SetPageBox(page);
+    Refresh(false);
+}
+
+int PreviewWindow::TypedPage() const
+{
+    // An empty or non-numeric box reads as 0.
+    return StringUtil::ToInt(page_box_->GetValue());
+}
+
+void PreviewWindow::SetPageBox(int page)
+{
+    page_box_->ChangeValue(wxString::Format("%d", page));
+}
+
+void PreviewWindow::GoFirst()
+{
+    ShowPage(1);
+}
+
+void PreviewWindow::GoLast()
+{
+    ShowPage(page_count_);
+}
+
+void PreviewWindow::GoNext()
+{
+    const int p = TypedPage();
+    if (p < 0 || p == INT_MAX)
+        return;
+    next_page_ = p + 1;
+    if (next_page_ > page_count_)
+        return;
+    SetPageBox(next_page_);
+    ShowPage(next_page_);
+}
+
+void PreviewWindow::GoPrevious()
+{
+    const int p = TypedPage();
+    if (p == 1 || p == INT_MIN)
+        return;
+    previous_page_ = p - 1;
+    if (previous_page_ < 0 || previous_page_ > page_count_)
+        return;
+    SetPageBox(previous_page_);
+    ShowPage(previous_page_);
+}
+
+void PreviewWindow::GoToTypedPage()
+{
+    long n = 0;
+    if (!WholeNumber(page_box_->GetValue(), &n))
+        return;  // not a number: nothing to go to
+    if (n >= 1 && n <= page_count_) {
+        ShowPage(static_cast<int>(n));
+        return;
+    }
+    UserPrompt::Message(_("Invalid format or out of range!"), this);
+    // The refused page is never asked for; the first page is shown instead.
+    SetPageBox(1);
+    ShowPage(1);
+}
+
+void PreviewWindow::OnButton(wxCommandEvent& event)
+{
+    switch (event.GetId()) {
+    case FirstPageId:
+        GoFirst();
+        break;
+    case LastPageId:
+        GoLast();
+        break;
+    case NextPageId:
+        GoNext();
+        break;
+    case PreviousPageId:
+        GoPrevious();
+        break;
+    default:
+        event.Skip();
+        break;
+    }
+}
+
+void PreviewWindow::OnPageBoxEnter(wxCommandEvent& /*event*/)
+{
+    GoToTypedPage();
+}
+
+void PreviewWindow::Clear()
+{
+    ClosePreviewedFile();
+    current_row_ = -1;
+    row_cells_.clear();
+    page_bitmap_.reset();
+    SetPageBox(1);
+    count_label_->SetLabel("----");
+    EnableControls(false);
+    Refresh(false);
+}
+
+void PreviewWindow::ClosePreviewedFile()
+{
+    if (Pdf2xxService* service = DomainConvertPDF::GetP2xService(); service != nullptr)
+        P2xClosePreview(service);
+}
+
+void PreviewWindow::Update(KelSubject* subject, void* payload)
+{
+    if (subject == nullptr)
+        return;
+    switch (subject->GetCode()) {
+    case LockOptions:
+        EnableControls(false);
+        break;
+    case UnlockOptions:
+        // Only a shown row has pages to walk.
+        EnableControls(current_row_ >= 0);
+        break;
+    case RowFocused: {
+        const auto* info = static_cast<const FileCellInfo*>(payload);
+        if (info == nullptr || info->row_ == current_row_)
+            break;
+        if (current_row_ >= 0)
+            ClosePreviewedFile();
+        EnableControls(true);
+        current_row_ = info->row_;
+        row_cells_ = info->cells_;
+        page_count_ = static_cast<size_t>(pages_column_) < row_cells_.size()
+                          ? StringUtil::ToInt(row_cells_[pages_column_])
+                          : 0;
+        count_label_->SetLabel(wxString::Format("/%d", page_count_));
+        count_label_->Refresh();
+        ShowPage(1);
+        break;
+    }
+    case RowsRemoved: {
+        const auto* info = static_cast<const FileCellInfo*>(payload);
+        if (info == nullptr || current_row_ < 0)
+            break;
+        if (info->row_ == -1 || info->row_ == current_row_)
+            Clear();
+        else if (info->row_ < current_row_)
+            --current_row_;  // the shown file moved up one row
+        break;
+    }
+    default:
+        break;
+    }
+}

@@ -1,0 +1,190 @@
+// The fixture of the work-area tests: the real main frame with the installed
+// theme, real PDF files in a temporary folder, the real engine on its workers.
+// The user's answers to dialogs come from a scripted responder.
+#ifndef KESTRAN_TESTS_GUI_WORK_AREA_FIXTURE_H
+#define KESTRAN_TESTS_GUI_WORK_AREA_FIXTURE_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <vector>
+
+// Before any header that may bring X11's Status macro.
+#include "domain/file_row_info.h"
+
+#include <gtest/gtest.h>
+#include <wx/dnd.h>
+#include <wx/filename.h>
+#include <wx/textctrl.h>
+#include <wx/uiaction.h>
+
+#include "common/face_table.h"
+#include "common/file_util.h"
+#include "common/image_util.h"
+#include "domain/convert_options.h"
+#include "domain/domain_convert_kestran.h"
+#include "domain/job_state.h"
+#include "domain/kel_observer.h"
+#include "gui_test_support.h"
+#include "support/pdf_fixtures.h"
+#include "support/temp_home.h"
+#include "window/base/mox_tool_bar.h"
+#include "window/base/ruv_grid.h"
+#include "window/base/tav_radio_button.h"
+#include "window/base/tav_word_button.h"
+#include "window/main_frame_kestran.h"
+#include "window/output_window.h"
+#include "window/select_window.h"
+#include "window/user_prompt.h"
+
+namespace workarea {
+
+namespace fs = std::filesystem;
+using guitest::Pump;
+using guitest::PumpUntil;
+
+inline wxArrayString Paths(std::initializer_list<wxString> paths)
+{
+    wxArrayString array;
+    for (const wxString& path : paths)
+        array.Add(path);
+    return array;
+}
+
+const wxString kThemeDir = wxString::FromUTF8(KESTRAN_STAGE_DIR) + "/Themes";
+const wxColour kAmber(252, 156, 0);
+
+class Recorder : public KelObserver {
+public:
+    void Update(KelSubject* subject, void* payload) override
+    {
+        codes.push_back(subject->GetCode());
+        if (subject->GetCode() == RowsRemoved)
+            removed.push_back(static_cast<FileCellInfo*>(payload)->row_);
+    }
+    std::vector<int> codes;
+    std::vector<int> removed;
+};
+
+// The product frame with the process end replaced by a record.
+class WatchedFrame : public MainFrameKESTRAN {
+public:
+    int ended_with = -1;
+    bool really_end = false;  // for a child process that ends as the program does
+
+protected:
+    void EndProcess(int status) override
+    {
+        ended_with = status;
+        if (really_end)
+            MainFrameKESTRAN::EndProcess(status);
+    }
+};
+
+class WorkArea : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ConvertOptions.clear();
+        g_job_state.store(JobIdle);
+        theme_ = std::make_unique<guitest::ScopedThemeDir>(kThemeDir);
+        ASSERT_EQ(LoadFace(kThemeDir + "/face.xml"), 0);
+        src_ = dir_.Path() + "/in";
+        out_ = dir_.Path() + "/out";
+        ASSERT_TRUE(wxFileName::Mkdir(src_) && wxFileName::Mkdir(out_));
+        ConvertOptions[LAST_OUTPUT_DIR] = out_;
+        frame_ = new WatchedFrame;
+        ASSERT_TRUE(frame_->Build(2000, "Olvarin Kestran"));
+        wxTheApp->SetTopWindow(frame_);
+        ASSERT_TRUE(guitest::ShowAndWait(frame_));
+        list_ = frame_->GetSelectWindow();
+        output_ = frame_->GetOutputWindow();
+        ASSERT_NE(list_, nullptr);
+        ASSERT_NE(output_, nullptr);
+    }
+    void TearDown() override
+    {
+        sim_.MouseUp();
+        // Nothing may still write into the frame being destroyed.
+        EXPECT_TRUE(PumpUntil([&] { return !list_->IsConverting() && !list_->IsLoading(); }, 60000));
+        guitest::DestroyAllTopLevels();
+        theme_.reset();
+    }
+
+    wxString WritePdf(const wxString& name, const fixtures::FixturePdf& pdf, const wxString& folder = wxString())
+    {
+        const wxString path = (folder.empty() ? src_ : folder) + "/" + name;
+        fixtures::WriteFile(fs::path(path.utf8_string()), pdf.bytes);
+        return path;
+    }
+    bool WaitIdle(int ms = 60000)
+    {
+        return PumpUntil([&] { return !list_->IsLoading() && !list_->IsConverting(); }, ms);
+    }
+    void AddThroughDialog(const wxArrayString& paths)
+    {
+        prompt_.files.push_back(paths);
+        frame_->GetMoxToolBar()->Send(AddFiles);
+        ASSERT_TRUE(WaitIdle());
+    }
+    void AddFolderThroughDialog(const wxString& folder)
+    {
+        prompt_.folders.push_back(folder);
+        frame_->GetMoxToolBar()->Send(NotifyCode::AddFolder);
+        ASSERT_TRUE(WaitIdle());
+    }
+    void StartAndWait()
+    {
+        output_->Send(StartAll);
+        ASSERT_TRUE(WaitIdle());
+    }
+    wxString LastMessage() const { return prompt_.messages.empty() ? wxString() : prompt_.messages.back(); }
+    std::vector<wxString> Column(int column) const
+    {
+        std::vector<wxString> cells;
+        for (int row = 0; row < list_->GetRowCount(); ++row)
+            cells.push_back(list_->GetCellText(row, column));
+        return cells;
+    }
+    std::vector<wxString> Statuses() const
+    {
+        std::vector<wxString> texts;
+        for (int row = 0; row < list_->GetRowCount(); ++row)
+            texts.push_back(list_->GetStatusText(row));
+        return texts;
+    }
+    std::vector<std::string> FilesIn(const wxString& folder) const
+    {
+        return fixtures::ListFiles(fs::path(folder.utf8_string()));
+    }
+    // The screen rectangle of a grid cell.
+    wxRect CellOnScreen(int row, int column) const
+    {
+        RuvGrid* grid = list_->GetGrid();
+        const wxRect cell = grid->CellToRect(row, column);
+        int x = 0, y = 0;
+        grid->CalcScrolledPosition(cell.x, cell.y, &x, &y);
+        return wxRect(grid->GetGridWindow()->ClientToScreen(wxPoint(x, y)), cell.GetSize());
+    }
+    void Click(wxWindow* window, const wxPoint& local)
+    {
+        sim_.MouseMove(window->ClientToScreen(local));
+        Pump(40);
+        sim_.MouseClick();
+        Pump(80);
+    }
+
+    guitest::TempDir dir_;
+    wxString src_, out_;
+    std::unique_ptr<guitest::ScopedThemeDir> theme_;
+    guitest::ScriptedPrompt prompt_;
+    WatchedFrame* frame_ = nullptr;
+    SelectWindow* list_ = nullptr;
+    OutputWindow* output_ = nullptr;
+    wxUIActionSimulator sim_;
+};
+
+}  // namespace workarea
+
+#endif
