@@ -9,8 +9,10 @@
 //                                            and one job over them, and reports
 //                                            the longest stalls of the event loop
 //   kestran_window_driver screens OUTDIR     writes empty.png, loaded.png,
-//                                            preview.png, landscape.png,
-//                                            running.png and finished.png
+//                                            preview.png, landscape.png, menu.png,
+//                                            loaded-de.png, loaded-ja.png,
+//                                            loaded-zh_CN.png, running.png and
+//                                            finished.png
 //
 // It needs an X display (bench/window.sh and scripts/screenshot start a
 // private Xvfb). Waits run a nested event loop, as a modal dialog does, so
@@ -41,6 +43,7 @@
 #include <wx/evtloop.h>
 #include <wx/image.h>
 #include <wx/init.h>
+#include <wx/menu.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 #include <wx/toplevel.h>
@@ -50,9 +53,13 @@
 
 #include "common/image_util.h"
 #include "domain/convert_options.h"
+#include "domain/language.h"
 #include "domain/notify_code.h"
 #include "support/pdf_fixtures.h"
+#include "window/base/mox_menu_bar.h"
 #include "window/base/mox_tool_bar.h"
+#include "window/base/pim_menu_bar.h"
+#include "window/base/pim_menu_button.h"
 #include "window/base/ruv_grid.h"
 #include "window/main_app.h"
 #include "window/main_frame_kestran.h"
@@ -134,6 +141,7 @@ public:
         // The skin images are found through the theme folder, not through the
         // application object: point it at the same tree.
         ImageUtil::SetThemeDir(InstallDir() + "/Themes");
+        SetCatalogueDir(InstallDir() + "/Language");
         return MainApp::OnInit();
     }
 
@@ -876,6 +884,61 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
     window.MovePointerAway();
     window.RepaintAndSettle(300);
     SavePng(GrabFrame(window.Frame()), out_dir / "landscape.png");
+
+    // 2d. The Help menu open with its Language submenu: grabbed from inside
+    //     the menus' own loop, then closed with Escape.
+    {
+        MoxMenuBar* menu_bar = window.Frame()->GetMoxMenuBar();
+        PimMenuButton* help = menu_bar->GetTitles()->GetTitle(TavMenuBarBase::HelpTitleId);
+        wxMenu* help_menu = menu_bar->GetHelpMenu();
+        struct Grab {
+            Window* window;
+            fs::path path;
+            wxMenu* menu;
+            int ticks = 0;
+            bool done = false;
+        } grab{&window, out_dir / "menu.png", help_menu};
+        const auto tick = [](void* data) -> int {
+            auto* g = static_cast<Grab*>(data);
+            if (g->menu->m_menu == nullptr || !gtk_widget_get_visible(g->menu->m_menu))
+                return G_SOURCE_CONTINUE;
+            if (++g->ticks == 3) {  // open the Language submenu: Down to it, Right into it
+                wxUIActionSimulator keys;
+                keys.Char(WXK_DOWN);
+                keys.Char(WXK_DOWN);
+                keys.Char(WXK_RIGHT);
+            } else if (g->ticks == 12) {
+                SavePng(GrabFrame(g->window->Frame()), g->path);
+                wxUIActionSimulator keys;
+                keys.Char(WXK_ESCAPE);
+                keys.Char(WXK_ESCAPE);
+                g->done = true;
+                return G_SOURCE_REMOVE;
+            }
+            return G_SOURCE_CONTINUE;
+        };
+        g_timeout_add(50, tick, &grab);
+        wxUIActionSimulator mouse;
+        mouse.MouseMove(help->ClientToScreen(wxPoint(help->GetSize().x / 2, help->GetSize().y / 2)));
+        pump.RunUntilIdle();
+        mouse.MouseClick();
+        Require(pump.RunUntil([&] { return grab.done && menu_bar->GetTitles()->GetOpenTitle() < 0; }, 10000),
+                "the Help menu was not photographed");
+        window.MovePointerAway();
+    }
+
+    // 2e. The loaded list in German, Japanese and simplified Chinese, switched
+    //     live through the Language menu, then back to English.
+    for (const auto& [id, name] : std::vector<std::pair<int, const char*>>{
+             {LanguageGerman, "de"}, {LanguageJapanese, "ja"}, {LanguageChineseSimplified, "zh_CN"},
+             {LanguageEnglish, ""}}) {
+        wxCommandEvent choose(wxEVT_MENU, id);
+        window.Frame()->GetMoxMenuBar()->GetEventHandler()->ProcessEvent(choose);
+        pump.RunUntilIdle();
+        window.RepaintAndSettle(300);
+        if (*name != '\0')
+            SavePng(GrabFrame(window.Frame()), out_dir / (std::string("loaded-") + name + ".png"));
+    }
 
     // 3. A job caught in the long file: the rows before it done, the rest waiting.
     window.List()->GetGrid()->ClearSelection();

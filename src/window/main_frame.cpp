@@ -10,6 +10,7 @@
 #include "common/image_util.h"
 #include "domain/app_events.h"
 #include "domain/domain_config.h"
+#include "domain/language.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(MainFrame, wxFrame);
 
@@ -70,6 +71,11 @@ bool MainFrame::Build(wxWindowID /*id*/, const wxString& /*title*/)
 }
 
 void MainFrame::OnLanguageChanged(wxCommandEvent& /*event*/) {}
+
+void MainFrame::SetLanguage(int language_id)
+{
+    ApplyLanguage(language_id, GetCatalogueDir());
+}
 
 void MainFrame::Update(KelSubject* /*subject*/, void* /*payload*/) {}
 

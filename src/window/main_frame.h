@@ -30,6 +30,9 @@ public:
     // status 0 at once: nothing is vetoed, a running job ends with the process.
     virtual void OnClose(wxCloseEvent& event);
     virtual double GetCornerRadius() const { return 10.9; }
+    // Puts a language (a language-file identifier) into effect for every text
+    // fetched afterwards; the pieces then set their texts again.
+    void SetLanguage(int language_id);
 
     const wxString& GetBuildError() const { return build_error_; }
     const wxBitmap* GetBackgroundBitmap() const { return background_.get(); }

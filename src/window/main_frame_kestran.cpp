@@ -16,7 +16,9 @@
 #include "domain/domain_convert_kestran.h"
 #include "domain/file_row_info.h"
 #include "domain/job_state.h"
+#include "domain/language.h"
 #include "domain/page_range.h"
+#include "window/base/mox_menu_bar.h"
 #include "window/base/mox_piece_window.h"
 #include "window/mox_page_range_window.h"
 #include "window/base/mox_tool_bar.h"
@@ -53,6 +55,8 @@ MainFrameKESTRAN::~MainFrameKESTRAN()
 
 bool MainFrameKESTRAN::Build(wxWindowID id, const wxString& title)
 {
+    language_ = LoadLanguage();
+    SetLanguage(language_);
     if (!CreateFrame(id, ImageUtil::LoadNewBitmap("image/screen1.png"), title))
         return false;
 
@@ -100,7 +104,13 @@ void MainFrameKESTRAN::BuildPieces()
                                  title_rect.GetSize(), wxBORDER_NONE);
     Register(TitlePiece, title_bar_);
 
-    // The menu strip ("/face/menubar") takes its place here.
+    const FaceRect menu_face = GetFace("/face/menubar");
+    const wxRect menu_rect(menu_face.x, menu_face.y, width - menu_face.x, menu_face.height);
+    menu_bar_ = new MoxMenuBar;
+    menu_bar_->SetLanguage(language_);
+    menu_bar_->Create(CutScreen(menu_rect), root_, MenuBarId, menu_rect.GetPosition(), menu_rect.GetSize());
+    menu_bar_->Relabel();
+    Register(MenuBarPiece, menu_bar_);
 
     const wxRect tool_rect = face_rect("/face/toolbar");
     toolbar_ = new MoxToolBar(CutScreen(tool_rect), root_, ToolBarId, tool_rect.GetPosition(), tool_rect.GetSize(),
@@ -262,6 +272,13 @@ void MainFrameKESTRAN::PaintGuide(wxPaintEvent& /*event*/)
 void MainFrameKESTRAN::OnLanguageChanged(wxCommandEvent& event)
 {
     MainFrame::OnLanguageChanged(event);
+    language_ = event.GetInt();
+    SaveLanguage(language_);
+    SetLanguage(language_);
+    if (menu_bar_ != nullptr) {
+        menu_bar_->SetLanguage(language_);
+        menu_bar_->Relabel();
+    }
     if (toolbar_ != nullptr) {
         toolbar_->Relabel();
         toolbar_->Refresh();
@@ -270,9 +287,12 @@ void MainFrameKESTRAN::OnLanguageChanged(wxCommandEvent& event)
         output_->Relabel();
     if (page_range_ != nullptr)
         page_range_->Relabel();
+    if (preview_ != nullptr)
+        preview_->Relabel();
     PrepareGuideImages();
     if (select_ != nullptr) {
         SetColumnLabels(_("Output Type"));
+        select_->Relabel();
         select_->Refresh(false);
     }
 }

@@ -12,6 +12,7 @@
 
 class DomainConvertKESTRAN;
 class FileRowInfo;
+class MoxMenuBar;
 class MoxPageRangeWindow;
 class MoxPieceWindow;
 class MoxToolBar;
@@ -55,6 +56,7 @@ public:
     MoxPieceWindow* GetRootPiece() const { return root_; }
     TitleWindow* GetTitleWindow() const { return title_bar_; }
     MoxToolBar* GetMoxToolBar() const { return toolbar_; }
+    MoxMenuBar* GetMoxMenuBar() const { return menu_bar_; }
     SelectWindow* GetSelectWindow() const { return select_; }
     OutputWindow* GetOutputWindow() const { return output_; }
     PreviewWindow* GetPreviewWindow() const { return preview_; }
@@ -104,11 +106,13 @@ private:
     MoxPieceWindow* root_ = nullptr;
     TitleWindow* title_bar_ = nullptr;
     MoxToolBar* toolbar_ = nullptr;
+    MoxMenuBar* menu_bar_ = nullptr;
     OutputWindow* output_ = nullptr;
     PreviewWindow* preview_ = nullptr;
     MoxPageRangeWindow* page_range_ = nullptr;
     SelectWindow* select_ = nullptr;
     std::unique_ptr<DomainConvertKESTRAN> conversion_;
+    int language_ = 0;
     std::array<Piece, PieceCount> pieces_{};
     wxBitmap guide_start_;
     wxBitmap guide_add_file_;

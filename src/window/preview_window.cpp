@@ -134,6 +134,11 @@ void PreviewWindow::LayOutControls()
     }
 }
 
+void PreviewWindow::Relabel()
+{
+    page_box_->SetToolTip(_("Press Enter to confirm "));
+}
+
 void PreviewWindow::SetColumns(int source_path_column, int page_count_column)
 {
     source_column_ = source_path_column;

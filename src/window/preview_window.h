@@ -33,6 +33,8 @@ public:
     // cannot be rendered leaves the previous picture.
     virtual void ShowPage(int page);
     void EnableControls(bool enable);
+    // The page box's hint in the current language.
+    void Relabel();
     // What the page box and the four buttons do.
     void GoFirst();
     void GoLast();

@@ -273,6 +273,15 @@ void SelectWindow::FitColumns()
     grid_->EndBatch();
 }
 
+void SelectWindow::Relabel()
+{
+    for (int row = 0; row < GetRowCount(); ++row)
+        if (MoxGridCellRenderer* status = StatusRenderer(row); status != nullptr && !status->GetTextId().empty())
+            status->SetText(wxGetTranslation(status->GetTextId()));
+    FitColumns();
+    grid_->ForceRefresh();
+}
+
 void SelectWindow::AddOutputType(const wxString& text)
 {
     output_types_.Add(text);
@@ -365,18 +374,22 @@ void SelectWindow::OnConvertStatus(TavGridCellRenderCommandEvent& event)
         case StatusConverting:
             status->SetColour(*wxWHITE);
             status->SetText(_("Converting..."));
+            status->SetTextId("Converting...");
             break;
         case StatusPercent:
             status->SetColour(kBarColour);
             status->SetPercent(event.GetPercent());
             status->SetText(wxString::Format("%d%%", status->GetPercent()));
+            status->SetTextId(wxString());
             break;
         case StatusStopped:
             status->SetColour(kBarColour);
             status->SetText(_("Stop"));
+            status->SetTextId("Stop");
             break;
         case StatusFailed:
             status->SetText(_("Failed"));
+            status->SetTextId("Failed");
             break;
         default:
             break;
@@ -645,6 +658,9 @@ void SelectWindow::AppendRow(const FileRowInfo& record)
         if (column_kinds_[i] == Status) {
             auto* renderer = new MoxGridCellRenderer;
             renderer->SetText(record.cells_[i]);
+            // A new row's status is always the one the rows are built with.
+            if (record.cells_[i] == _("Not Converted"))
+                renderer->SetTextId("Not Converted");
             renderer->SetColour(*wxWHITE);
             grid_->SetCellRenderer(row, column, renderer);
             grid_->SetCellValue(row, column, " ");

@@ -87,6 +87,8 @@ public:
     // language and gives the room left to the file names; the widths given
     // to AddColumn are the least each visible column gets.
     void FitColumns();
+    // The status texts again in the current language, then FitColumns.
+    void Relabel();
 
     // The flows, also reachable through notification codes and the context menu.
     void AddFilesFlow();

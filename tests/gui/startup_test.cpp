@@ -261,6 +261,27 @@ TEST_F(RealProgram, OpensTheWindowAndEndsWithStatusZeroOnClose)
     EXPECT_TRUE(wxFileName::FileExists(settings));
 }
 
+TEST_F(RealProgram, ExitInTheFileMenuEndsWithStatusZero)
+{
+    // The installed theme, so the menu strip is where the program puts it.
+    for (const char* name : {"face.xml", "default.zip"})
+        ASSERT_TRUE(wxCopyFile(wxString(KESTRAN_STAGE_DIR) + "/Themes/" + name, install_.Path() + "/Themes/" + name));
+    Start();
+    wxRect window;
+    ASSERT_TRUE(PumpUntil([&] { return (window = FindWindow()).width > 100; }, 10000)) << Errors();
+    Pump(300);
+    // "File" is the first title of the strip (face entry /face/menubar at 4, 34).
+    sim_.MouseMove(window.GetPosition() + wxPoint(4 + 16, 34 + 10));
+    Pump(80);
+    sim_.MouseClick();
+    Pump(400);
+    // Up from the top of the open menu selects its last item, "Exit".
+    sim_.Char(WXK_UP);
+    Pump(100);
+    sim_.Char(WXK_RETURN);
+    EXPECT_EQ(WaitExit(), 0) << Errors();
+}
+
 TEST_F(RealProgram, MissingOptionFileIsAnOrderlyStop)
 {
     ASSERT_TRUE(wxRemoveFile(install_.Path() + "/option.cfg"));

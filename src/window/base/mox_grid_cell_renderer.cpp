@@ -29,6 +29,7 @@ wxGridCellRenderer* MoxGridCellRenderer::Clone() const
     auto* copy = new MoxGridCellRenderer;
     copy->percent_ = percent_;
     copy->text_ = text_;
+    copy->text_id_ = text_id_;
     copy->colour_ = colour_;
     return copy;
 }

@@ -11,6 +11,10 @@ public:
 
     void SetColour(const wxColour& colour) { colour_ = colour; }
     void SetText(const wxString& text) { text_ = text; }
+    // The English text `text` was translated from, so that a change of
+    // language can translate it again; "" for a text that is not translated.
+    void SetTextId(const wxString& id) { text_id_ = id; }
+    const wxString& GetTextId() const { return text_id_; }
     void SetPercent(int percent) { percent_ = percent < 0 ? 0 : (percent > 100 ? 100 : percent); }
     int GetPercent() const { return percent_; }
     const wxString& GetText() const { return text_; }
@@ -28,6 +32,7 @@ public:
 
 private:
     wxString text_;
+    wxString text_id_;
     wxColour colour_;
 };
 

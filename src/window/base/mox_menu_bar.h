@@ -1,0 +1,54 @@
+// The menu strip of the main window: File, Edit and Help (with the Language
+// submenu) as skinned titles. Commands that change the list are switched off
+// while files load or a job runs.
+#ifndef KESTRAN_WINDOW_BASE_MOX_MENU_BAR_H
+#define KESTRAN_WINDOW_BASE_MOX_MENU_BAR_H
+
+#include <memory>
+
+#include <wx/bitmap.h>
+#include <wx/panel.h>
+
+#include "window/base/tav_menu_bar_base.h"
+
+class PIMMenuBar;
+class wxMenu;
+
+class MoxMenuBar : public wxPanel, public TavMenuBarBase {
+public:
+    MoxMenuBar();
+    ~MoxMenuBar() override;
+    // `skin` is owned: the strip's part of the window's image.
+    bool Create(std::unique_ptr<wxBitmap> skin, wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                const wxSize& size, long style = wxTAB_TRAVERSAL | wxBORDER_NONE);
+
+    // The menus again with the labels of the current language.
+    void Relabel() override;
+    // Add, Edit and Preference commands and the languages; the rest stay.
+    void EnableCommands(bool enable) override;
+    void Update(KelSubject* subject, void* payload) override;
+    using wxPanel::Update;
+
+    PIMMenuBar* GetTitles() const { return titles_; }
+    wxMenu* GetFileMenu() const { return file_.get(); }
+    wxMenu* GetEditMenu() const { return edit_.get(); }
+    wxMenu* GetHelpMenu() const { return help_.get(); }
+    wxMenu* GetLanguageMenu() const { return language_menu_; }
+    // Whether a command is usable now.
+    bool IsCommandEnabled(int id) const;
+
+private:
+    void BuildMenus();
+    void OnMenu(wxCommandEvent& event);
+    void OnPaint(wxPaintEvent& event);
+
+    std::unique_ptr<wxBitmap> skin_;
+    PIMMenuBar* titles_ = nullptr;
+    std::unique_ptr<wxMenu> file_;
+    std::unique_ptr<wxMenu> edit_;
+    std::unique_ptr<wxMenu> help_;
+    wxMenu* language_menu_ = nullptr;  // owned by the Help menu
+    bool commands_enabled_ = true;
+};
+
+#endif
