@@ -11,8 +11,9 @@
 //   kestran_window_driver screens OUTDIR     writes empty.png, loaded.png,
 //                                            preview.png, landscape.png, menu.png,
 //                                            loaded-de.png, loaded-ja.png,
-//                                            loaded-zh_CN.png, running.png and
-//                                            finished.png
+//                                            loaded-zh_CN.png, update-checking.png,
+//                                            update-newer.png, preferences.png,
+//                                            about.png, running.png and finished.png
 //
 // It needs an X display (bench/window.sh and scripts/screenshot start a
 // private Xvfb). Waits run a nested event loop, as a modal dialog does, so
@@ -35,6 +36,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include <unistd.h>
@@ -44,6 +46,7 @@
 #include <wx/image.h>
 #include <wx/init.h>
 #include <wx/menu.h>
+#include <wx/notebook.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 #include <wx/toplevel.h>
@@ -63,7 +66,13 @@
 #include "window/base/ruv_grid.h"
 #include "window/main_app.h"
 #include "window/main_frame_kestran.h"
+#include "domain/domain_option.h"
+#include "support/http_test_server.h"
+#include "window/about_dialog.h"
+#include "window/kel_progress_dialog.h"
 #include "window/mox_page_range_window.h"
+#include "window/preference_dialog.h"
+#include "window/setting_proxy.h"
 #include "window/output_window.h"
 #include "window/preview_window.h"
 #include "window/select_window.h"
@@ -576,6 +585,72 @@ wxImage GrabFrame(MainFrame* frame)
     return image;
 }
 
+void SavePng(const wxImage& image, const fs::path& path);
+
+// A window's outer rectangle (with the window manager's frame, when there is
+// one) straight from the X server.
+wxImage GrabWindowRect(wxWindow* window)
+{
+    GdkDisplay* display = gdk_display_get_default();
+    gdk_display_sync(display);
+    wxRect rect = window->GetScreenRect();
+    if (GdkWindow* gdk = gtk_widget_get_window(window->m_widget); gdk != nullptr) {
+        GdkRectangle frame{};
+        gdk_window_get_frame_extents(gdk, &frame);
+        if (frame.width > 0 && frame.height > 0)
+            rect = wxRect(frame.x, frame.y, frame.width, frame.height);
+    }
+    std::unique_ptr<GdkPixbuf, void (*)(gpointer)> pixbuf(
+        gdk_pixbuf_get_from_window(gdk_get_default_root_window(), rect.x, rect.y, rect.width, rect.height),
+        g_object_unref);
+    Require(pixbuf != nullptr, "the screen could not be read");
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf.get());
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
+    const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf.get());
+    wxImage image(rect.width, rect.height);
+    for (int y = 0; y < rect.height; ++y)
+        for (int x = 0; x < rect.width; ++x) {
+            const guchar* p = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * channels;
+            image.SetRGB(x, y, p[0], p[1], p[2]);
+        }
+    return image;
+}
+
+// Photographs a modal dialog: `open` runs it; from inside its loop, once
+// `find` gives a window that is on screen and has settled, `prepare` runs on
+// it, the picture is taken and `close` ends the dialog.
+void GrabModal(Pump& pump, const std::function<void()>& open, const std::function<wxWindow*()>& find,
+               const std::function<void(wxWindow*)>& prepare, const fs::path& path,
+               const std::function<void(wxWindow*)>& close)
+{
+    struct State {
+        const std::function<wxWindow*()>* find;
+        const std::function<void(wxWindow*)>* prepare;
+        const std::function<void(wxWindow*)>* close;
+        const fs::path* path;
+        int ticks = 0;
+        bool done = false;
+    } state{&find, &prepare, &close, &path};
+    const auto tick = [](void* data) -> int {
+        auto* st = static_cast<State*>(data);
+        wxWindow* window = (*st->find)();
+        if (window == nullptr || !gtk_widget_get_mapped(window->m_widget))
+            return G_SOURCE_CONTINUE;
+        ++st->ticks;
+        if (st->ticks == 2)
+            (*st->prepare)(window);
+        if (st->ticks < 8)
+            return G_SOURCE_CONTINUE;
+        SavePng(GrabWindowRect(window), *st->path);
+        (*st->close)(window);
+        st->done = true;
+        return G_SOURCE_REMOVE;
+    };
+    g_timeout_add(60, tick, &state);
+    open();
+    Require(pump.RunUntil([&] { return state.done; }, 10000), "the dialog for " + path.string() + " never showed");
+}
+
 void SavePng(const wxImage& image, const fs::path& path)
 {
     Require(image.SaveFile(wxString::FromUTF8(path.string()), wxBITMAP_TYPE_PNG), "cannot write " + path.string());
@@ -925,6 +1000,64 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
         Require(pump.RunUntil([&] { return grab.done && menu_bar->GetTitles()->GetOpenTitle() < 0; }, 10000),
                 "the Help menu was not photographed");
         window.MovePointerAway();
+    }
+
+    // 2f. The dialogs: the update check against a server on loopback (asking,
+    //     then a newer version found), Preferences and About.
+    {
+        HttpTestServer server;
+        const fs::path option = home.Home() / "option.cfg";
+        fixtures::WriteFile(option, "<setting><url><update>" + server.Url("/kestran") +
+                                        "</update><product>https://example.com/kestran</product></url></setting>");
+        Require(DomainOption().LoadFrom(wxString::FromUTF8(option.string())), "the test option file did not load");
+        const std::string update = "<?xml version=\"1.0\"?>\n<products><product name=\"Olvarin Kestran\" "
+                                   "version=\"2.2.0\"/></products>\n";
+        server.Hold("/kestran-update.xml", HttpTestServer::Ok(update));
+        MoxMenuBar* menu_bar = window.Frame()->GetMoxMenuBar();
+        wxCommandEvent check(wxEVT_MENU, TavMenuBarBase::CheckUpdateId);
+        menu_bar->GetEventHandler()->ProcessEvent(check);
+        KelProgressDialog* dialog = menu_bar->GetUpdateWindow();
+        Require(dialog != nullptr, "no update window");
+        Require(pump.RunUntil([&] { return gtk_widget_get_mapped(dialog->m_widget) != 0; }, 5000),
+                "the update window was not mapped");
+        pump.RunUntil([] { return false; }, 400);  // the bar pulses for a while
+        SavePng(GrabWindowRect(dialog), out_dir / "update-checking.png");
+        server.Release();
+        Require(pump.RunUntil([&] { return !dialog->IsChecking(); }, 15000), "the update check never answered");
+        pump.RunUntil([] { return false; }, 300);
+        SavePng(GrabWindowRect(dialog), out_dir / "update-newer.png");
+        dialog->Close();
+        pump.RunUntilIdle();
+
+        const auto find = [](auto* type) -> std::function<wxWindow*()> {
+            return [] () -> wxWindow* {
+                for (wxWindow* top : wxTopLevelWindows)
+                    if (dynamic_cast<std::remove_pointer_t<decltype(type)>*>(top) != nullptr && top->IsShown())
+                        return top;
+                return nullptr;
+            };
+        };
+        GrabModal(
+            pump,
+            [&] {
+                wxCommandEvent open(wxEVT_MENU, TavMenuBarBase::PreferenceId);
+                menu_bar->GetEventHandler()->ProcessEvent(open);
+            },
+            find(static_cast<PreferenceDialog*>(nullptr)),
+            [](wxWindow* top) {
+                auto* page = dynamic_cast<SettingProxy*>(static_cast<PreferenceDialog*>(top)->GetBook()->GetPage(0));
+                page->GetAddressField()->ChangeValue("proxy.example.com");
+                page->GetPortField()->ChangeValue("3128");
+            },
+            out_dir / "preferences.png", [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
+        GrabModal(
+            pump,
+            [&] {
+                wxCommandEvent open(wxEVT_MENU, TavMenuBarBase::AboutId);
+                menu_bar->GetEventHandler()->ProcessEvent(open);
+            },
+            find(static_cast<AboutDialog*>(nullptr)), [](wxWindow*) {}, out_dir / "about.png",
+            [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
     }
 
     // 2e. The loaded list in German, Japanese and simplified Chinese, switched

@@ -6,6 +6,7 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcmemory.h>
 #include <wx/intl.h>
+#include <wx/notebook.h>
 #include <wx/settings.h>
 
 #include "common/app_util.h"
@@ -26,6 +27,8 @@
 #include "window/base/ruv_grid.h"
 #include "window/base/title_window.h"
 #include "window/output_window.h"
+#include "window/preference_dialog.h"
+#include "window/setting_proxy.h"
 #include "window/preview_window.h"
 #include "window/select_window.h"
 #include "window/user_prompt.h"
@@ -319,6 +322,9 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
     case FileLoaded:
         OnFileLoaded(static_cast<FileRowInfo*>(payload));
         break;
+    case OpenPreferences:
+        ShowPreferences();
+        break;
     case RangeAllPages:
     case RangeCurrentPage:
     case RangeCustom:
@@ -341,6 +347,17 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
     default:
         break;
     }
+}
+
+void MainFrameKESTRAN::ShowPreferences()
+{
+    PreferenceDialog dialog(nullptr, wxID_ANY, _("Preference"));
+    auto* page = new SettingProxy(dialog.GetBook(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                  wxTAB_TRAVERSAL | wxNO_BORDER);
+    dialog.Attach(page);
+    dialog.GetBook()->AddPage(page, _("Proxy Setting"));
+    dialog.CentreOnScreen();
+    dialog.ShowModal();
 }
 
 void MainFrameKESTRAN::ApplyRange(int code, void* payload)

@@ -49,6 +49,8 @@ public:
     virtual void SetColumnLabels(const wxString& output_type_label);
     // The two pictures of the guide: the add-file icon and the Start button.
     virtual void PrepareGuideImages();
+    // The Preference dialog, modal; built anew each time from the stored settings.
+    virtual void ShowPreferences();
     // Judges a loaded file before it becomes a row: one that cannot be opened
     // is reported and kept out, an empty one is kept out silently.
     virtual void OnFileLoaded(FileRowInfo* record);

@@ -2,6 +2,8 @@
 
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
+#include <wx/log.h>
+#include <wx/utils.h>
 #include <wx/msgdlg.h>
 #include <wx/textdlg.h>
 #include <wx/valtext.h>
@@ -60,6 +62,18 @@ wxString UserPrompt::ChooseFolder(const wxString& message, const wxString& start
         return g_responder->OnChooseFolder(message, start_dir);
     wxDirDialog dialog(parent, message, start_dir, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
+}
+
+void UserPrompt::OpenAddress(const wxString& address)
+{
+    if (address.empty())
+        return;
+    if (g_responder != nullptr) {
+        g_responder->OnOpenAddress(address);
+        return;
+    }
+    wxLogNull quiet;
+    wxLaunchDefaultBrowser(address);
 }
 
 bool UserPrompt::AskText(const wxString& message, const wxString& initial, const wxString& refused_chars,

@@ -31,6 +31,8 @@ public:
         virtual wxString OnChooseFolder(const wxString& message, const wxString& start_dir) = 0;
         // The text typed, or false for Cancel. Asked again while `check` refuses it.
         virtual bool OnAskText(const wxString& message, const wxString& initial, wxString* text) = 0;
+        // An address the program would open in the browser; nothing is opened.
+        virtual void OnOpenAddress(const wxString& /*address*/) {}
     };
 
     // An information box with OK and the product name as caption.
@@ -47,6 +49,10 @@ public:
     // closes only when it agrees. False when cancelled.
     static bool AskText(const wxString& message, const wxString& initial, const wxString& refused_chars,
                         const TextCheck& check, wxString* text);
+
+    // Opens a web address in the desktop's browser. Without a browser wx
+    // would show an error box of its own; nothing is shown then.
+    static void OpenAddress(const wxString& address);
 
     // Installs the answers of a test (null: real dialogs again). Not owned.
     static void SetResponder(Responder* responder);

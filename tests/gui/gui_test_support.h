@@ -182,7 +182,9 @@ public:
     wxArrayString OnChooseFiles(const wxString& message, const wxString& start_dir, const wxString& wildcard) override;
     wxString OnChooseFolder(const wxString& message, const wxString& start_dir) override;
     bool OnAskText(const wxString& message, const wxString& initial, wxString* text) override;
+    void OnOpenAddress(const wxString& address) override { addresses.push_back(address); }
 
+    std::vector<wxString> addresses;         // opened in the browser, in order
     std::vector<wxString> messages;          // every message and question, in order
     int confirms = 0;                        // how many of them were questions
     std::deque<bool> confirm_answers;

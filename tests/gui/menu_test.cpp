@@ -23,63 +23,6 @@ using namespace workarea;
 using guitest::Pump;
 using guitest::PumpUntil;
 
-// Steps run one after the other from a timer, so that they also run while a
-// pop-up menu holds its own event loop. An action runs once (and may not
-// return until the menu it opened has closed: the steps after it go on from
-// the menu's loop); a wait is tried on every tick until it holds.
-struct Step {
-    enum Kind { Act, Wait } kind;
-    std::function<bool()> body;
-};
-Step Do(std::function<void()> action)
-{
-    return {Step::Act, [action] {
-                action();
-                return true;
-            }};
-}
-Step Until(std::function<bool()> condition)
-{
-    return {Step::Wait, std::move(condition)};
-}
-
-// A GLib source rather than a wxTimer: it also fires inside a yield that a
-// pop-up menu's loop runs in.
-class Script {
-public:
-    explicit Script(std::vector<Step> steps) : steps_(std::move(steps))
-    {
-        source_ = g_timeout_add(40, reinterpret_cast<GSourceFunc>(&Script::OnTick), this);
-    }
-    ~Script() { g_source_remove(source_); }
-    Script(const Script&) = delete;
-    Script& operator=(const Script&) = delete;
-    bool Done() const { return next_ >= steps_.size(); }
-    size_t Reached() const { return next_; }
-
-private:
-    static int OnTick(void* self)
-    {
-        static_cast<Script*>(self)->Tick();
-        return G_SOURCE_CONTINUE;
-    }
-    void Tick()
-    {
-        if (Done())
-            return;
-        Step& step = steps_[next_];
-        if (step.kind == Step::Act) {
-            ++next_;  // before it runs: it may open a loop that ticks again
-            step.body();
-        } else if (step.body()) {
-            ++next_;
-        }
-    }
-    std::vector<Step> steps_;
-    unsigned source_ = 0;
-    size_t next_ = 0;
-};
-
 bool MenuShown(wxMenu* menu)
 {
     return menu != nullptr && menu->m_menu != nullptr && gtk_widget_get_visible(menu->m_menu);

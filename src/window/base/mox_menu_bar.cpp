@@ -3,8 +3,11 @@
 #include <wx/dcbuffer.h>
 #include <wx/intl.h>
 #include <wx/menu.h>
+#include <wx/toplevel.h>
 
 #include "common/image_util.h"
+#include "window/about_dialog.h"
+#include "window/kel_progress_dialog.h"
 #include "window/base/pim_menu_bar.h"
 
 MoxMenuBar::MoxMenuBar() = default;
@@ -125,6 +128,22 @@ void MoxMenuBar::Update(KelSubject* subject, void* /*payload*/)
     default:
         break;
     }
+}
+
+void MoxMenuBar::OnAbout()
+{
+    AboutDialog about(wxGetTopLevelParent(this));
+    about.ShowModal();
+}
+
+void MoxMenuBar::OnCheckUpdate()
+{
+    // Made once, on first use, and kept: it is only ever hidden.
+    if (update_window_ == nullptr)
+        update_window_ = new KelProgressDialog(wxGetTopLevelParent(this), wxID_ANY, _("Check for Update"));
+    update_window_->CentreOnScreen(wxBOTH);
+    update_window_->Show();
+    update_window_->Raise();
 }
 
 void MoxMenuBar::OnMenu(wxCommandEvent& event)

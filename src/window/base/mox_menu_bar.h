@@ -28,6 +28,11 @@ public:
     void EnableCommands(bool enable) override;
     void Update(KelSubject* subject, void* payload) override;
     using wxPanel::Update;
+    // The About box, modal.
+    void OnAbout() override;
+    // The update window, centred, shown: it checks as it shows.
+    void OnCheckUpdate() override;
+    class KelProgressDialog* GetUpdateWindow() const { return update_window_; }
 
     PIMMenuBar* GetTitles() const { return titles_; }
     wxMenu* GetFileMenu() const { return file_.get(); }
@@ -49,6 +54,7 @@ private:
     std::unique_ptr<wxMenu> help_;
     wxMenu* language_menu_ = nullptr;  // owned by the Help menu
     bool commands_enabled_ = true;
+    KelProgressDialog* update_window_ = nullptr;  // a top-level child of the main window
 };
 
 #endif

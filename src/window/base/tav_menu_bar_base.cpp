@@ -9,16 +9,13 @@
 #include "common/file_util.h"
 #include "domain/app_events.h"
 #include "domain/domain_option.h"
+#include "window/user_prompt.h"
 
 namespace {
 
 void OpenAddress(const wxString& key)
 {
-    const wxString address = DomainOption::GetUrl(key);
-    if (address.empty())
-        return;
-    wxLogNull quiet;  // without a desktop browser wx would show an error box of its own
-    wxLaunchDefaultBrowser(address);
+    UserPrompt::OpenAddress(DomainOption::GetUrl(key));
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+// The "Check for Update" window against a real HTTP server on loopback:
+// what it says while it checks, the three answers, and its life across hides.
+#include "work_area_fixture.h"
+
+#include <wx/button.h>
+#include <wx/ffile.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+
+#include "common/app_util.h"
+#include "domain/domain_option.h"
+#include "support/http_test_server.h"
+#include "window/base/mox_menu_bar.h"
+#include "window/kel_progress_dialog.h"
+
+namespace {
+
+using namespace workarea;
+using guitest::Pump;
+using guitest::PumpUntil;
+
+std::string UpdateFile(const std::string& version)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<products>\n"
+           "  <product name=\"Olvarin Other\" version=\"9.9\"/>\n"
+           "  <product name=\"Olvarin Kestran\" version=\"" +
+           version + "\"/>\n</products>\n";
+}
+
+class UpdateWindow : public WorkArea {
+protected:
+    void SetUp() override
+    {
+        WorkArea::SetUp();
+        // The update address points at the server; the table adds "-update.xml".
+        const wxString option = dir_.Path() + "/option.cfg";
+        const std::string xml = "<setting><url><update>" + server_.Url("/kestran") +
+                                "</update><product>https://example.com/kestran</product></url></setting>";
+        ASSERT_TRUE(TempHome::WriteFile(option, xml));
+        ASSERT_TRUE(DomainOption().LoadFrom(option));
+    }
+    // The menu command, as the user gives it; waits until the window is on screen.
+    KelProgressDialog* Check()
+    {
+        wxCommandEvent menu(wxEVT_MENU, TavMenuBarBase::CheckUpdateId);
+        frame_->GetMoxMenuBar()->GetEventHandler()->ProcessEvent(menu);
+        KelProgressDialog* dialog = frame_->GetMoxMenuBar()->GetUpdateWindow();
+        if (dialog != nullptr)
+            PumpUntil([dialog] { return gtk_widget_get_mapped(dialog->m_widget) != 0; });
+        // GTK finishes showing a window a moment after mapping it and undoes
+        // a hide made within that moment; nobody closes a window that fast.
+        Pump(300);
+        return dialog;
+    }
+    bool WaitAnswer(KelProgressDialog* dialog)
+    {
+        return PumpUntil([dialog] { return !dialog->IsChecking(); }, 15000);
+    }
+
+    HttpTestServer server_;
+};
+
+TEST_F(UpdateWindow, ShowsTheThreeAnswers)
+{
+    struct Case {
+        const char* what;
+        std::string response;
+        wxString first, second;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"newer", HttpTestServer::Ok(UpdateFile("2.2.0")), "A new version of Olvarin Kestran (2.2.0) is available.",
+         "Click Ok to open download page.", true},
+        {"the same", HttpTestServer::Ok(UpdateFile("2.1.24")), "This version of Olvarin Kestran (2.1.24)",
+         "is the latest version.", false},
+        {"older", HttpTestServer::Ok(UpdateFile("2.1.3")), "This version of Olvarin Kestran (2.1.24)",
+         "is the latest version.", false},
+        {"no answer", HttpTestServer::Status(404, "gone"), "Update failed! Please check if the network is available.",
+         "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server_.Serve("/kestran-update.xml", c.response);
+        KelProgressDialog* dialog = Check();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->IsShown());
+        ASSERT_TRUE(WaitAnswer(dialog));
+        EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), c.first);
+        EXPECT_EQ(dialog->GetSecondLine()->GetLabel(), c.second);
+        EXPECT_EQ(dialog->GetOkButton()->IsShown(), c.ok);
+        EXPECT_FALSE(dialog->GetGauge()->IsShown());
+        if (c.ok) {
+            wxCommandEvent ok(wxEVT_BUTTON, KelProgressDialog::OkId);
+            dialog->GetEventHandler()->ProcessEvent(ok);
+            EXPECT_EQ(prompt_.addresses, std::vector<wxString>{"https://example.com/kestran"});
+        } else {
+            wxCommandEvent cancel(wxEVT_BUTTON, KelProgressDialog::CancelId);
+            dialog->GetEventHandler()->ProcessEvent(cancel);
+        }
+        EXPECT_FALSE(dialog->IsShown());
+    }
+    EXPECT_EQ(server_.Connections(), 4) << "each showing asked once";
+}
+
+TEST_F(UpdateWindow, AHiddenWindowStillGetsItsAnswerAndShowingAgainAsksAgain)
+{
+    server_.Hold("/kestran-update.xml", HttpTestServer::Ok(UpdateFile("3.0")));
+    KelProgressDialog* dialog = Check();
+    ASSERT_TRUE(server_.WaitForHeads(1));
+    EXPECT_TRUE(dialog->IsChecking());
+    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "Connecting server");
+    EXPECT_TRUE(dialog->GetGauge()->IsShown()) << "the pulsing bar";
+    EXPECT_FALSE(dialog->GetOkButton()->IsShown());
+
+    dialog->Close();  // the close box only hides it
+    Pump(50);
+    EXPECT_FALSE(dialog->IsShown());
+    EXPECT_EQ(frame_->GetMoxMenuBar()->GetUpdateWindow(), dialog);
+    Check();  // shown again while the first check runs: no second request
+    dialog->Close();
+    server_.Release();
+    ASSERT_TRUE(WaitAnswer(dialog));
+    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "A new version of Olvarin Kestran (3.0) is available.");
+    EXPECT_EQ(server_.Connections(), 1);
+
+    server_.Serve("/kestran-update.xml", HttpTestServer::Ok(UpdateFile("2.1.24")));
+    wxCommandEvent again(wxEVT_MENU, TavMenuBarBase::CheckUpdateId);
+    frame_->GetMoxMenuBar()->GetEventHandler()->ProcessEvent(again);
+    // Before any answer can arrive: the window starts afresh.
+    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "Connecting server");
+    EXPECT_FALSE(dialog->GetSecondLine()->IsShown());
+    ASSERT_TRUE(WaitAnswer(dialog));
+    EXPECT_EQ(dialog->GetSecondLine()->GetLabel(), "is the latest version.");
+    EXPECT_EQ(server_.Connections(), 2);
+}
+
+}  // namespace
