@@ -553,14 +553,12 @@ double Coverage(int x, int y, int width, int height, double radius)
     return inside / 16.0;
 }
 
-// The frame's rectangle of the screen, straight from the X server (a
-// wxScreenDC blit can return an older picture on GTK 3), with what lies
-// outside the window's rounded shape made transparent.
-wxImage GrabFrame(MainFrame* frame)
+// A rectangle of the screen straight from the X server (a wxScreenDC blit
+// can return an older picture on GTK 3), every drawing request flushed first.
+wxImage ReadScreen(const wxRect& rect)
 {
     GdkDisplay* display = gdk_display_get_default();
-    gdk_display_sync(display);  // every drawing request has reached the server
-    const wxRect rect = frame->GetScreenRect();
+    gdk_display_sync(display);
     std::unique_ptr<GdkPixbuf, void (*)(gpointer)> pixbuf(
         gdk_pixbuf_get_from_window(gdk_get_default_root_window(), rect.x, rect.y, rect.width, rect.height),
         g_object_unref);
@@ -568,15 +566,26 @@ wxImage GrabFrame(MainFrame* frame)
     const int channels = gdk_pixbuf_get_n_channels(pixbuf.get());
     const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
     const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf.get());
-
-    const double radius = frame->GetCornerRadius();
-    const wxRegion shape = MainFrame::MakeShape(rect.width, rect.height, radius);
     wxImage image(rect.width, rect.height);
-    image.InitAlpha();
     for (int y = 0; y < rect.height; ++y)
         for (int x = 0; x < rect.width; ++x) {
             const guchar* p = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * channels;
             image.SetRGB(x, y, p[0], p[1], p[2]);
+        }
+    return image;
+}
+
+// The frame's rectangle of the screen with what lies outside the window's
+// rounded shape made transparent.
+wxImage GrabFrame(MainFrame* frame)
+{
+    const wxRect rect = frame->GetScreenRect();
+    wxImage image = ReadScreen(rect);
+    const double radius = frame->GetCornerRadius();
+    const wxRegion shape = MainFrame::MakeShape(rect.width, rect.height, radius);
+    image.InitAlpha();
+    for (int y = 0; y < rect.height; ++y)
+        for (int x = 0; x < rect.width; ++x) {
             // Outside the shape the server shows what lies behind the window.
             const bool in_shape = shape.Contains(x, y) != wxOutRegion;
             const double cover = in_shape ? Coverage(x, y, rect.width, rect.height, radius) : 0.0;
@@ -591,8 +600,6 @@ void SavePng(const wxImage& image, const fs::path& path);
 // one) straight from the X server.
 wxImage GrabWindowRect(wxWindow* window)
 {
-    GdkDisplay* display = gdk_display_get_default();
-    gdk_display_sync(display);
     wxRect rect = window->GetScreenRect();
     if (GdkWindow* gdk = gtk_widget_get_window(window->m_widget); gdk != nullptr) {
         GdkRectangle frame{};
@@ -600,20 +607,7 @@ wxImage GrabWindowRect(wxWindow* window)
         if (frame.width > 0 && frame.height > 0)
             rect = wxRect(frame.x, frame.y, frame.width, frame.height);
     }
-    std::unique_ptr<GdkPixbuf, void (*)(gpointer)> pixbuf(
-        gdk_pixbuf_get_from_window(gdk_get_default_root_window(), rect.x, rect.y, rect.width, rect.height),
-        g_object_unref);
-    Require(pixbuf != nullptr, "the screen could not be read");
-    const int channels = gdk_pixbuf_get_n_channels(pixbuf.get());
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
-    const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf.get());
-    wxImage image(rect.width, rect.height);
-    for (int y = 0; y < rect.height; ++y)
-        for (int x = 0; x < rect.width; ++x) {
-            const guchar* p = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * channels;
-            image.SetRGB(x, y, p[0], p[1], p[2]);
-        }
-    return image;
+    return ReadScreen(rect);
 }
 
 // Photographs a modal dialog: `open` runs it; from inside its loop, once
