@@ -161,6 +161,18 @@ wxColour ImageUtil::FaceColour(const FaceRect& face)
                     static_cast<unsigned char>(face.width & 0xFF), wxALPHA_OPAQUE);
 }
 
+wxColour ImageUtil::FaceColourOr(const wxString& key, const wxColour& fallback)
+{
+    return HasFace(key) ? FaceColour(key) : fallback;
+}
+
+wxFont ImageUtil::FaceFont(const wxString& key, wxFontWeight weight)
+{
+    wxFont font = FaceFont(GetFace(key), false);
+    font.SetWeight(weight);
+    return font;
+}
+
 wxFont ImageUtil::FaceFont(const FaceRect& face, bool honour_bold)
 {
     wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);

@@ -63,6 +63,12 @@ public:
     static wxColour FaceColour(const wxString& key) { return FaceColour(GetFace(key)); }
     static wxFont FaceFont(const FaceRect& face, bool honour_bold = true);
     static wxFont FaceFont(const wxString& key, bool honour_bold = true) { return FaceFont(GetFace(key), honour_bold); }
+    // The colour of `key`, or `fallback` when the theme does not define it
+    // (for readings an older theme may lack).
+    static wxColour FaceColourOr(const wxString& key, const wxColour& fallback);
+    // The default GUI font at the point size of `key`, in the given weight
+    // whatever the entry says.
+    static wxFont FaceFont(const wxString& key, wxFontWeight weight);
 };
 
 #endif

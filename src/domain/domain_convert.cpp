@@ -26,16 +26,21 @@ void DomainConvert::LoadFiles(const wxString& paths) {
         PostRowsLoaded(owner_, owner_id_, BuildRows(paths));
 }
 
-void DomainConvert::LoadFolder(const wxString& folder) {
-    wxString list;
+size_t DomainConvert::ListFolder(const wxString& folder, wxString& add_list) const {
     size_t count = 0;
     for (const wxString& pattern : GetFolderPatterns()) {
         wxArrayString found;
         FileUtil::ListFiles(folder, found, pattern);
         count += found.size();
         for (const wxString& path : found)
-            list += path + "|";
+            add_list += path + "|";
     }
+    return count;
+}
+
+void DomainConvert::LoadFolder(const wxString& folder) {
+    wxString list;
+    const size_t count = ListFolder(folder, list);
     if (!owner_)
         return;
     if (count > 0)

@@ -66,6 +66,9 @@ public:
     // BuildRows over the matching files of the folder (not its sub-folders);
     // queues EVT_ROWS_LOADED with int 1 and the rows, or int 0 when none matched.
     virtual void LoadFolder(const wxString& folder);
+    // Appends every file of `folder` a load takes (GetFolderPatterns, not the
+    // sub-folders), each followed by "|", to `add_list`; returns how many.
+    size_t ListFolder(const wxString& folder, wxString& add_list) const;
     // BuildRows over the paths; queues EVT_ROWS_LOADED.
     virtual void LoadFiles(const wxString& paths);
     // Asks the running job to stop (UI thread); the job sees it at its next

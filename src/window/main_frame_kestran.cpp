@@ -235,19 +235,12 @@ void MainFrameKESTRAN::PaintGuide(wxPaintEvent& /*event*/)
     dc.SetTextForeground(ImageUtil::FaceColour("/face/selectwidow/guide/text-colour"));
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
 
-    wxFont title_font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
-    title_font.SetWeight(wxFONTWEIGHT_BOLD);
-    if (const int points = GetFace("/face/selectwidow/guide/title-font").height; points > 0)
-        title_font.SetPointSize(points);
-    dc.SetFont(title_font);
+    dc.SetFont(ImageUtil::FaceFont("/face/selectwidow/guide/title-font", wxFONTWEIGHT_BOLD));
     const wxString title = _("Getting Started");
     dc.DrawText(title, at.x, at.y);
     const int title_height = dc.GetTextExtent(title).y;
 
-    wxFont step_font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
-    if (const int points = GetFace("/face/selectwidow/guide/content-font").height; points > 0)
-        step_font.SetPointSize(points);
-    dc.SetFont(step_font);
+    dc.SetFont(ImageUtil::FaceFont("/face/selectwidow/guide/content-font", wxFONTWEIGHT_NORMAL));
     const int x = at.x + kGuideIndent;
     int y = at.y + title_height + kGuideTitleGap;
     const int line_height = dc.GetTextExtent(_("1.Click")).y;

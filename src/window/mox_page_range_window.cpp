@@ -22,13 +22,6 @@ constexpr int kIndent = 14;
 constexpr int kLineGap = 4;
 constexpr int kFieldHeight = 22;
 
-wxFont PanelFont(const wxString& key, bool bold = false)
-{
-    wxFont font = ImageUtil::FaceFont(key, false);
-    font.SetWeight(bold ? wxFONTWEIGHT_BOLD : wxFONTWEIGHT_NORMAL);
-    return font;
-}
-
 }  // namespace
 
 MoxPageRangeWindow::MoxPageRangeWindow() = default;
@@ -40,9 +33,7 @@ bool MoxPageRangeWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* 
     if (!MoxPieceWindow::Create(parent, std::move(background), id, pos, size, wxTAB_TRAVERSAL | wxBORDER_NONE))
         return false;
     current_page_ = 1;
-    const wxColour text = HasFace("/face/pagerange-window/textcolour")
-                              ? ImageUtil::FaceColour("/face/pagerange-window/textcolour")
-                              : wxColour(31, 41, 51);
+    const wxColour text = ImageUtil::FaceColourOr("/face/pagerange-window/textcolour", wxColour(31, 41, 51));
     const wxBitmap skin = GetBackgroundBitmap() != nullptr ? *GetBackgroundBitmap() : wxNullBitmap;
     radio_group_ = std::make_unique<TavRadioGroup>();
     const wxBitmap unchecked = ImageUtil::CreateRadioBitmap(this, false);
@@ -81,9 +72,9 @@ bool MoxPageRangeWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* 
 
 void MoxPageRangeWindow::Relabel()
 {
-    title_->SetFont(PanelFont("/face/pagerange-window/title-font", true));
+    title_->SetFont(ImageUtil::FaceFont("/face/pagerange-window/title-font", wxFONTWEIGHT_BOLD));
     title_->SetLabel(_("Page Range"));
-    const wxFont radio = PanelFont("/face/pagerange-window/radio-font");
+    const wxFont radio = ImageUtil::FaceFont("/face/pagerange-window/radio-font", wxFONTWEIGHT_NORMAL);
     all_->SetFont(radio);
     all_->SetLabel(_("All"), false);
     current_->SetFont(radio);
@@ -91,7 +82,7 @@ void MoxPageRangeWindow::Relabel()
     range_->SetFont(radio);
     range_->SetLabel(_("Range"), false);
     ok_->SetLabel(_("Ok"));
-    description_->SetFont(PanelFont("/face/pagerange-window/description-font"));
+    description_->SetFont(ImageUtil::FaceFont("/face/pagerange-window/description-font", wxFONTWEIGHT_NORMAL));
     description_->SetLabel(_("Enter page numbers and/or page ranges\nseparated by commas, for example:\n1,3,4,5-10."));
     LayOut();
     Refresh(false);

@@ -20,24 +20,6 @@
 
 wxIMPLEMENT_DYNAMIC_CLASS(OutputWindow, MoxPieceWindow);
 
-namespace {
-
-wxFont BoldFace(const wxString& key)
-{
-    wxFont font = ImageUtil::FaceFont(key, false);
-    font.SetWeight(wxFONTWEIGHT_BOLD);
-    return font;
-}
-
-wxFont NormalFace(const wxString& key)
-{
-    wxFont font = ImageUtil::FaceFont(key, false);
-    font.SetWeight(wxFONTWEIGHT_NORMAL);
-    return font;
-}
-
-}  // namespace
-
 OutputWindow::OutputWindow() = default;
 OutputWindow::~OutputWindow() = default;
 
@@ -49,8 +31,7 @@ bool OutputWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent
     const FaceRect label = GetFace("/face/outputwindow/statictext");
     label_x_ = label.x;
     label_y_ = label.y;
-    text_colour_ = HasFace("/face/outputwindow/textcolour") ? ImageUtil::FaceColour("/face/outputwindow/textcolour")
-                                                            : wxColour(31, 41, 51);
+    text_colour_ = ImageUtil::FaceColourOr("/face/outputwindow/textcolour", wxColour(31, 41, 51));
     const wxBitmap skin = GetBackgroundBitmap() != nullptr ? *GetBackgroundBitmap() : wxNullBitmap;
 
     radio_group_ = std::make_unique<TavRadioGroup>();
@@ -110,8 +91,8 @@ TavWordButton* OutputWindow::MakeButton(int id, const wxString& size_name)
 
 void OutputWindow::Relabel()
 {
-    const wxFont bold = BoldFace("/face/outputwindow/output-description-font");
-    const wxFont normal = NormalFace("/face/outputwindow/output-description-font");
+    const wxFont bold = ImageUtil::FaceFont("/face/outputwindow/output-description-font", wxFONTWEIGHT_BOLD);
+    const wxFont normal = ImageUtil::FaceFont("/face/outputwindow/output-description-font", wxFONTWEIGHT_NORMAL);
     label_ = _("Output Folder");
     merge_box_->SetFont(normal);
     merge_box_->SetLabel(_("Merge into one file"));
@@ -121,7 +102,7 @@ void OutputWindow::Relabel()
     custom_choice_->SetLabel(_("Customize"), false);
     browse_->SetLabel(_("Browse"), bold);
     open_->SetLabel(_("Open"), bold);
-    const wxFont start_font = BoldFace("/face/outputwindow/start-font");
+    const wxFont start_font = ImageUtil::FaceFont("/face/outputwindow/start-font", wxFONTWEIGHT_BOLD);
     start_->SetLabel(_("Start "), start_font);
     stop_->SetLabel(_("Stop  "), start_font);
     Layout_();
@@ -133,7 +114,7 @@ void OutputWindow::Layout_()
     wxCoord label_height = 0;
     {
         wxClientDC dc(this);
-        dc.SetFont(BoldFace("/face/outputwindow/output-description-font"));
+        dc.SetFont(ImageUtil::FaceFont("/face/outputwindow/output-description-font", wxFONTWEIGHT_BOLD));
         dc.GetTextExtent(label_, nullptr, &label_height);
     }
     const wxSize size = GetClientSize();
@@ -164,7 +145,7 @@ void OutputWindow::Layout_()
 void OutputWindow::DrawBackground(wxDC& dc)
 {
     MoxPieceWindow::DrawBackground(dc);
-    dc.SetFont(BoldFace("/face/outputwindow/output-description-font"));
+    dc.SetFont(ImageUtil::FaceFont("/face/outputwindow/output-description-font", wxFONTWEIGHT_BOLD));
     dc.SetTextForeground(text_colour_);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.DrawText(label_, label_x_, label_y_);

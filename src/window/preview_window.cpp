@@ -85,9 +85,7 @@ bool PreviewWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* paren
     count_label_ = new TavStaticText(this, wxID_ANY, "/----");
     if (const wxBitmap* skin = GetBackgroundBitmap(); skin != nullptr)
         count_label_->SetBackground(skin);
-    count_label_->SetForegroundColour(HasFace("/face/preview-window/textcolour")
-                                          ? ImageUtil::FaceColour("/face/preview-window/textcolour")
-                                          : wxColour(31, 41, 51));
+    count_label_->SetForegroundColour(ImageUtil::FaceColourOr("/face/preview-window/textcolour", wxColour(31, 41, 51)));
     LayOutControls();
 
     Bind(wxEVT_BUTTON, &PreviewWindow::OnButton, this);

@@ -39,11 +39,6 @@ constexpr long kAppendSliceMs = 25;
 // Characters a merged output name cannot hold.
 const char kRefusedNameChars[] = "\\/|:*?\"<>";
 
-wxColour FaceColourOr(const wxString& key, const wxColour& fallback)
-{
-    return HasFace(key) ? ImageUtil::FaceColour(key) : fallback;
-}
-
 // The lower-cased text after the last "." of a path's name, "" without one.
 wxString LowerExtension(const wxString& path)
 {
@@ -190,8 +185,8 @@ void SelectWindow::SetUpGrid()
     grid_->SetDefaultCellAlignment(wxALIGN_LEFT, wxALIGN_CENTRE);
     // A name too long for its cell ends in "…" rather than being cut mid-letter.
     grid_->SetDefaultCellFitMode(wxGridFitMode::Ellipsize());
-    grid_->SetSelectionBackground(FaceColourOr("/face/selectwidow/selection-colour", wxColour(254, 233, 199)));
-    grid_->SetSelectionForeground(FaceColourOr("/face/selectwidow/selection-textcolour", wxColour(31, 41, 51)));
+    grid_->SetSelectionBackground(ImageUtil::FaceColourOr("/face/selectwidow/selection-colour", wxColour(254, 233, 199)));
+    grid_->SetSelectionForeground(ImageUtil::FaceColourOr("/face/selectwidow/selection-textcolour", wxColour(31, 41, 51)));
     grid_->Hide();
 }
 
@@ -543,13 +538,7 @@ bool SelectWindow::AddDropped(const wxArrayString& names)
     int count = 0;
     for (const wxString& name : names) {
         if (wxFileName::DirExists(name)) {
-            for (const wxString& pattern : conversion_->GetFolderPatterns()) {
-                wxArrayString found;
-                FileUtil::ListFiles(name, found, pattern);
-                for (const wxString& path : found)
-                    add_list += path + "|";
-                count += static_cast<int>(found.size());
-            }
+            count += static_cast<int>(conversion_->ListFolder(name, add_list));
             continue;
         }
         ++count;  // a file counts as handled even when refused: it got its own message

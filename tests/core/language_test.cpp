@@ -101,19 +101,6 @@ TEST_F(TempHomeTest, LanguageFileIsReadLikeANumberFromItsFirstEightBytes)
     EXPECT_EQ(TempHome::ReadFile(file), "110");
 }
 
-TEST(LanguageIds, EveryOfferedIdentifierMapsToItsOwnLanguage)
-{
-    std::vector<wxLanguage> seen;
-    for (const OfferedLanguage& offered : OfferedLanguages()) {
-        EXPECT_EQ(ToWxLanguage(offered.id), offered.language) << offered.id;
-        EXPECT_EQ(std::count(seen.begin(), seen.end(), offered.language), 0) << offered.id;
-        seen.push_back(offered.language);
-    }
-    EXPECT_EQ(seen.size(), 7u);
-    EXPECT_EQ(ToWxLanguage(0), wxLANGUAGE_DEFAULT);
-    EXPECT_EQ(ToWxLanguage(999), wxLANGUAGE_DEFAULT);
-}
-
 // ---------------------------------------------------------------------------
 // The catalogues
 

@@ -212,20 +212,6 @@ TEST(UpdateVersion, OrderOfReleases) {
     EXPECT_EQ(std::memcmp(key, "\0\1\xFF\xFF\0\3\0\4\0", 9), 0);
 }
 
-TEST(UpdateBody, AppendsUpToTheLimit) {
-    std::string body;
-    char data[] = "abcdef";
-    UpdateCheckLimits limits;
-    limits.max_body = 8;
-    SetUpdateCheckLimits(limits);
-    EXPECT_EQ(WriteUpdateBody(data, 1, 6, nullptr), 0u);
-    EXPECT_EQ(WriteUpdateBody(data, 1, 6, &body), 6u);
-    EXPECT_EQ(WriteUpdateBody(data, 1, 2, &body), 2u);
-    EXPECT_EQ(WriteUpdateBody(data, 1, 1, &body), 0u);
-    EXPECT_EQ(body, "abcdefab");
-    SetUpdateCheckLimits({});
-}
-
 TEST(UpdateProxy, NeedsHostAndPort) {
     const std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
     ASSERT_TRUE(curl);

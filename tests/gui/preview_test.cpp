@@ -53,20 +53,6 @@ protected:
         fixtures::WriteFile(fs::path(path.utf8_string()), bytes);
         return path;
     }
-    // A real click on a row's first cell.
-    void ClickRow(int row, bool control = false)
-    {
-        const wxRect cell = CellOnScreen(row, COL_FILE_NAME);
-        sim_.MouseMove(cell.GetPosition() + wxPoint(8, cell.height / 2));
-        Pump(40);
-        if (control)
-            sim_.KeyDown(WXK_CONTROL);
-        sim_.MouseClick();
-        Pump(80);
-        if (control)
-            sim_.KeyUp(WXK_CONTROL);
-        Pump(40);
-    }
     void TypePage(const wxString& text)
     {
         preview_->GetPageBox()->SetFocus();

@@ -234,6 +234,12 @@ protected:
         sim_.MouseClick();
         Pump(80);
     }
+    // A real click on a row's first cell.
+    void ClickRow(int row)
+    {
+        const wxRect cell = CellOnScreen(row, COL_FILE_NAME);
+        Click(frame_, frame_->ScreenToClient(cell.GetPosition() + wxPoint(8, cell.height / 2)));
+    }
 
     guitest::TempDir dir_;
     wxString src_, out_;

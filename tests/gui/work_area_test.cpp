@@ -327,8 +327,7 @@ TEST_F(WorkArea, KeysAndSelection)
         WritePdf(name, fixtures::MakeMultiPagePdf(1));
     AddFolderThroughDialog(src_);
     RuvGrid* grid = list_->GetGrid();
-    const wxRect first = CellOnScreen(0, COL_FILE_NAME);
-    Click(frame_, frame_->ScreenToClient(first.GetPosition() + wxPoint(10, 10)));
+    ClickRow(0);
     EXPECT_EQ(list_->GetSelectedRows(), wxArrayInt(1, 0));
 
     struct KeyCase {

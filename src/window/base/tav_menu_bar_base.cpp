@@ -1,8 +1,6 @@
 #include "window/base/tav_menu_bar_base.h"
 
 #include <wx/app.h>
-#include <wx/log.h>
-#include <wx/utils.h>
 #include <wx/window.h>
 
 #include "common/app_util.h"
