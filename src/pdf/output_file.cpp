@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "pdf/stale_part_files.h"
+#include "pdf/stale_temp_files.h"
 
 namespace kestran::pdf {
 
@@ -73,7 +73,7 @@ public:
     // Creates a hidden file in `folder`; Fd() is -1 when it could not be made,
     // with the errno in Error() (ECANCELED once discarding has begun).
     explicit PartFile(const std::string& folder)
-        : path_(Join(folder, PartFileNameStem(ThisPartFileWriter()) + "XXXXXX"))
+        : path_(Join(folder, TempFileNameStem(ThisTempFileWriter()) + "XXXXXX"))
     {
         std::lock_guard<std::mutex> lock(g_part_files.mutex);
         if (g_part_files.discarding) {
@@ -208,7 +208,7 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
                                     std::string* written_name)
 {
     if (!Discarding())
-        RemoveStalePartFilesOnce(folder);
+        RemoveStaleTempFilesOnce(folder);
     const PartFile part(folder);
     const int fd = part.Fd();
     if (fd < 0) {

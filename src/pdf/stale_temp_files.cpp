@@ -1,4 +1,4 @@
-#include "pdf/stale_part_files.h"
+#include "pdf/stale_temp_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,7 +21,7 @@
 namespace kestran::pdf {
 namespace {
 
-// mkostemp's random part.
+// The random characters mkostemp adds.
 constexpr size_t kRandomChars = 6;
 // Host names are at most 64 bytes; the cap keeps the whole name far below 255.
 constexpr size_t kMaxHostChars = 64;
@@ -88,9 +88,9 @@ SweptFolders g_swept;
 
 }  // namespace
 
-PartFileWriter ThisPartFileWriter()
+TempFileWriter ThisTempFileWriter()
 {
-    PartFileWriter writer;
+    TempFileWriter writer;
     writer.host = ThisHost();
     writer.pid_namespace = ThisPidNamespace();
     writer.pid = getpid();
@@ -98,13 +98,13 @@ PartFileWriter ThisPartFileWriter()
     return writer;
 }
 
-std::string PartFileNameStem(const PartFileWriter& writer)
+std::string TempFileNameStem(const TempFileWriter& writer)
 {
     return std::string(kTempFilePrefix) + writer.host + "-" + std::to_string(writer.pid_namespace) + "-" +
            std::to_string(writer.pid) + "-" + std::to_string(writer.start) + "-";
 }
 
-bool ParsePartFileName(const std::string& name, PartFileWriter& writer)
+bool ParseTempFileName(const std::string& name, TempFileWriter& writer)
 {
     const std::string prefix(kTempFilePrefix);
     if (name.size() <= prefix.size() + kRandomChars || name.compare(0, prefix.size(), prefix) != 0)
@@ -159,7 +159,7 @@ unsigned long long ProcessStartTicks(long long pid)
                : 0;
 }
 
-bool PartFileWriterIsGone(const PartFileWriter& writer, const PartFileWriter& self)
+bool TempFileWriterIsGone(const TempFileWriter& writer, const TempFileWriter& self)
 {
     if (writer.host.empty() || writer.host != self.host)
         return false;
@@ -177,9 +177,9 @@ bool PartFileWriterIsGone(const PartFileWriter& writer, const PartFileWriter& se
     return start != 0 && start != writer.start;
 }
 
-int RemoveStalePartFiles(const std::string& folder)
+int RemoveStaleTempFiles(const std::string& folder)
 {
-    const PartFileWriter self = ThisPartFileWriter();
+    const TempFileWriter self = ThisTempFileWriter();
     if (self.host.empty() || self.pid_namespace == 0)
         return 0;  // nothing could be told apart
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
@@ -190,13 +190,13 @@ int RemoveStalePartFiles(const std::string& folder)
     std::vector<std::string> stale;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        PartFileWriter writer;
-        if (!ParsePartFileName(name, writer))
+        TempFileWriter writer;
+        if (!ParseTempFileName(name, writer))
             continue;
         struct stat st {};
         if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != user)
             continue;
-        if (PartFileWriterIsGone(writer, self))
+        if (TempFileWriterIsGone(writer, self))
             stale.push_back(name);
     }
     int removed = 0;
@@ -206,7 +206,7 @@ int RemoveStalePartFiles(const std::string& folder)
     return removed;
 }
 
-void RemoveStalePartFilesOnce(const std::string& folder)
+void RemoveStaleTempFilesOnce(const std::string& folder)
 {
     const size_t key = std::hash<std::string>()(folder);
     {
@@ -220,7 +220,7 @@ void RemoveStalePartFilesOnce(const std::string& folder)
         if (g_swept.used < capacity)
             ++g_swept.used;
     }
-    RemoveStalePartFiles(folder);
+    RemoveStaleTempFiles(folder);
 }
 
 }  // namespace kestran::pdf

@@ -1,8 +1,8 @@
 // Temporary image files named after the process writing them, and the removal
 // of those whose writer died before renaming them (a hard kill, a crash, a
 // power cut), which would otherwise stay in the output folder for ever.
-#ifndef KESTRAN_PDF_STALE_PART_FILES_H
-#define KESTRAN_PDF_STALE_PART_FILES_H
+#ifndef KESTRAN_PDF_STALE_TEMP_FILES_H
+#define KESTRAN_PDF_STALE_TEMP_FILES_H
 
 #include <string>
 
@@ -12,7 +12,7 @@ namespace kestran::pdf {
 // machine and in its own process-id namespace (a sandboxed program on the same
 // machine counts its processes apart), and it is reused once the process is
 // gone; its start time tells the writer from a later process with the same id.
-struct PartFileWriter {
+struct TempFileWriter {
     std::string host;               // host name; characters other than [A-Za-z0-9._-] as '_'
     unsigned long long pid_namespace = 0;  // 0 = unknown
     long long pid = 0;
@@ -20,15 +20,15 @@ struct PartFileWriter {
 };
 
 // This process.
-PartFileWriter ThisPartFileWriter();
+TempFileWriter ThisTempFileWriter();
 
 // The name of a temporary file up to the six characters mkostemp adds:
 // kTempFilePrefix + "<host>-<pid namespace>-<pid>-<start>-".
-std::string PartFileNameStem(const PartFileWriter& writer);
+std::string TempFileNameStem(const TempFileWriter& writer);
 
 // Reads the writer back from a complete temporary file name; false for any
 // other name, the unnamed temporary files of earlier versions included.
-bool ParsePartFileName(const std::string& name, PartFileWriter& writer);
+bool ParseTempFileName(const std::string& name, TempFileWriter& writer);
 
 // Clock ticks from boot to the start of process `pid` (/proc/<pid>/stat), 0
 // when it cannot be told.
@@ -38,15 +38,15 @@ unsigned long long ProcessStartTicks(long long pid);
 // machine in this process-id namespace, and no process has its id any more,
 // or the process that has it started at another time. Anything uncertain
 // (another machine, an unknown namespace or start) keeps the file.
-bool PartFileWriterIsGone(const PartFileWriter& writer, const PartFileWriter& self);
+bool TempFileWriterIsGone(const TempFileWriter& writer, const TempFileWriter& self);
 
 // Removes from `folder` the temporary files, of this user, whose writer is
 // gone. Returns how many were removed.
-int RemoveStalePartFiles(const std::string& folder);
+int RemoveStaleTempFiles(const std::string& folder);
 
-// RemoveStalePartFiles on the first call for `folder` in this process: the
+// RemoveStaleTempFiles on the first call for `folder` in this process: the
 // first image a run writes into a folder clears what killed runs left there.
-void RemoveStalePartFilesOnce(const std::string& folder);
+void RemoveStaleTempFilesOnce(const std::string& folder);
 
 }  // namespace kestran::pdf
 
