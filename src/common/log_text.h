@@ -62,6 +62,26 @@ inline bool ShownEscaped(std::string_view text, size_t pos, size_t& length)
     return lead == 0xC2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;
 }
 
+inline bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// True when a backslash at `pos` - 1 followed by the text at `pos` would read
+// as one of the escapes EscapeForLog writes.
+inline bool ReadsAsEscape(std::string_view text, size_t pos)
+{
+    if (pos >= text.size())
+        return false;
+    const char c = text[pos];
+    if (c == 'n' || c == 'r' || c == 't' || c == '\\')
+        return true;
+    if (c == 'x')
+        return pos + 2 < text.size() && IsHexDigit(text[pos + 1]) && IsHexDigit(text[pos + 2]);
+    size_t length = 1;
+    return ShownEscaped(text, pos, length);
+}
+
 }  // namespace log_text_detail
 
 // `text` as it goes into a log line or a message on standard error. Readable
@@ -72,14 +92,15 @@ inline bool ShownEscaped(std::string_view text, size_t pos, size_t& length)
 //
 // A backslash is an ordinary character of Linux file names (and of names made
 // on Windows), and it is kept single so that a path reads, and is found by
-// grep, as it always was. It is doubled only where what follows would
-// otherwise read as one of the escapes above: before 'n', 'r', 't', 'x', a
-// backslash or an escaped character. Thus "a\\b" stays a\b, while a name
-// holding backslash-n (two characters) shows as \\n, never as \n. The result is
-// unambiguous: \\ is one backslash, \n \r \t \xNN are the escapes, and any
-// other backslash stands for itself.
+// grep, as it always did and as earlier logs hold it. It is doubled only where
+// what follows would otherwise read as one of the escapes above: before 'n',
+// 'r', 't', a backslash, 'x' and two hex digits, or an escaped character.
+// Thus "out\\x" stays out\x, while a name holding backslash-n (two characters)
+// shows as \\n, never as \n. The result is unambiguous: \\ is one backslash,
+// \n \r \t \xNN are the escapes, and any other backslash stands for itself.
 inline std::string EscapeForLog(std::string_view text)
 {
+    using log_text_detail::ReadsAsEscape;
     using log_text_detail::ShownEscaped;
     static const char kHex[] = "0123456789abcdef";
     std::string out;
@@ -90,13 +111,8 @@ inline std::string EscapeForLog(std::string_view text)
         size_t length = 1;
         if (!ShownEscaped(text, pos, length)) {
             out.append(text.substr(pos, length));
-            if (c == '\\' && pos + 1 < text.size()) {
-                const char next = text[pos + 1];
-                size_t next_length = 1;
-                if (next == 'n' || next == 'r' || next == 't' || next == 'x' || next == '\\' ||
-                    ShownEscaped(text, pos + 1, next_length))
-                    out += '\\';
-            }
+            if (c == '\\' && ReadsAsEscape(text, pos + 1))
+                out += '\\';
             pos += length;
             continue;
         }

@@ -27,8 +27,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"caf\xe9 \x80 \xc0\xaf \xe2\x82", "caf\\xe9 \\x80 \\xc0\\xaf \\xe2\\x82"},
                       EscapeCase{"\xed\xa0\x80\xf4\x90\x80\x80", "\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
                       // A backslash stays single unless what follows would read as an escape.
-                      EscapeCase{"C:\\Users\\a.pdf\\", "C:\\Users\\a.pdf\\"},
-                      EscapeCase{"dir\\new \\x41", "dir\\\\new \\\\x41"},
+                      EscapeCase{"C:\\Users\\x.pdf\\", "C:\\Users\\x.pdf\\"},
+                      EscapeCase{"dir\\new \\x41 \\x4g", "dir\\\\new \\\\x41 \\x4g"},
                       EscapeCase{"a\\\\b", "a\\\\\\b"},
                       EscapeCase{"a\\\nb\\\xff", "a\\\\\\nb\\\\\\xff"}));
 
