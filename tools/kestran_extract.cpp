@@ -24,17 +24,22 @@
 #include "common/daily_log.h"
 #include "common/folder_listing.h"
 #include "common/local_paths.h"
+#include "common/log_text.h"
 #include "common/size_text.h"
 #include "common/user_folders.h"
 #include "domain/page_range_text.h"
 #include "pdf/image_extractor.h"
 #include "pdf/pdf_service.h"
+#include "pdf/read_problem.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
+
+// A path as the lines of this program show it: one line whatever it holds.
+std::string Shown(const std::string& path) { return kestran::EscapeForLog(path); }
 
 // The extractor links no wxWidgets: its whole process is measured against
 // other command-line tools, and wxBase with the GLib it pulls in would cost it
@@ -127,7 +132,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         std::string matched = kestran::MatchPageRange(typed);
         if (matched.empty()) {
             std::fprintf(stderr, "kestran-extract: invalid page range '%s' (for example: 1,3,4,5-10)\n",
-                         options.range.c_str());
+                         Shown(options.range).c_str());
             return kExitUsage;
         }
         options.range = matched;
@@ -150,7 +155,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, in
         } else if (kestran::IsFile(path)) {
             files.push_back(path);
         } else {
-            std::fprintf(stderr, "%s: failed: no such file or folder\n", input.c_str());
+            std::fprintf(stderr, "%s: failed: no such file or folder\n", Shown(input).c_str());
             ++missing;
         }
     }
@@ -170,6 +175,18 @@ const char* ResultText(int result)
     case KESTRAN_EXTRACT_OUT_OF_MEMORY: return "out of memory";
     default: return "failed";
     }
+}
+
+// What the failure line says: a file that cannot be read at all says why in
+// the system's words, not that it is no PDF.
+std::string FailureText(const std::string& source, int result)
+{
+    if (result == KESTRAN_EXTRACT_CANNOT_OPEN) {
+        const std::string problem = kestran::pdf::ReadProblem(source);
+        if (!problem.empty())
+            return "cannot read it: " + problem;
+    }
+    return ResultText(result);
 }
 
 std::string FormatBytes(uint64_t bytes) { return kestran::FormatSize(bytes); }
@@ -243,7 +260,7 @@ int Run(const Options& options)
         output_dir = options.output_dir.empty() ? kestran::DefaultOutputDir() : kestran::AbsolutePath(options.output_dir);
         std::error_code ec;
         if (!kestran::IsFolder(output_dir) && (!std::filesystem::create_directories(output_dir, ec) || ec)) {
-            std::fprintf(stderr, "kestran-extract: cannot create the output folder %s\n", output_dir.c_str());
+            std::fprintf(stderr, "kestran-extract: cannot create the output folder %s\n", Shown(output_dir).c_str());
             return kExitSomeFailed;
         }
     }
@@ -295,7 +312,7 @@ int Run(const Options& options)
         if (outcome.result == KESTRAN_EXTRACT_OK) {
             ++succeeded;
             if (!options.quiet)
-                std::printf("%s: %d image%s, %s, %.2f s%s\n", source.c_str(), outcome.stats.images_written,
+                std::printf("%s: %d image%s, %s, %.2f s%s\n", Shown(source).c_str(), outcome.stats.images_written,
                             outcome.stats.images_written == 1 ? "" : "s", FormatBytes(outcome.stats.bytes_written).c_str(),
                             outcome.seconds,
                             outcome.stats.images_skipped > 0
@@ -304,7 +321,8 @@ int Run(const Options& options)
         } else {
             ++failed;
             // Failures go to standard error even when quiet.
-            std::fprintf(stderr, "%s: failed: %s\n", source.c_str(), ResultText(outcome.result));
+            std::fprintf(stderr, "%s: failed: %s\n", Shown(source).c_str(),
+                         FailureText(source, outcome.result).c_str());
         }
         std::fflush(stdout);
     }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/local_paths.h"
+#include "common/log_text.h"
 #include "common/user_folders.h"
 
 namespace kestran {
@@ -33,7 +34,11 @@ std::string LogFilePath(const std::tm& local) {
 std::string FormatLogEntry(const std::string& message, const std::tm& local) {
     if (message.empty())
         return "# .............................................\n";
-    return "# " + Format(local, "%H:%M:%S") + " " + message;
+    // One entry stays one line whatever a file name holds: only the line end
+    // the caller gives is kept as it is.
+    const bool ends_line = message.back() == '\n';
+    const std::string_view text(message.data(), message.size() - (ends_line ? 1 : 0));
+    return "# " + Format(local, "%H:%M:%S") + " " + EscapeForLog(text) + (ends_line ? "\n" : "");
 }
 
 void WriteLog(const std::string& message, const std::tm& local) {

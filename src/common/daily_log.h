@@ -17,7 +17,10 @@ std::tm LocalTime(std::time_t when);
 std::string LogFilePath(const std::tm& local);
 
 // "# HH:MM:SS " + message (the caller ends the message with "\n"); an empty
-// message gives a separator line of 45 dots.
+// message gives a separator line of 45 dots. Apart from that one final line
+// end, control characters and bytes that are not UTF-8 in the message are
+// written as EscapeForLog shows them (common/log_text.h), so that each entry
+// is one line.
 std::string FormatLogEntry(const std::string& message, const std::tm& local);
 
 // Appends FormatLogEntry(message, local) to the log of that day. The file is

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/log_text.h"
 #include "pdf/cancel_flag.h"
 #include "pdf/image_encoder.h"
 #include "pdf/image_key.h"
@@ -81,7 +82,7 @@ public:
         if (!IsWritableFolder(folder))
             return KESTRAN_EXTRACT_OUTPUT_FOLDER;
 
-        source_ = source;
+        source_ = EscapeForLog(source);
         folder_ = folder;
         stem_ = SourceStem(source);
         doc_ = pdf.doc.get();
@@ -152,16 +153,16 @@ private:
         loaded = found.loaded;
         if (!found.loaded) {
             if (!last_page_failed_)  // one line for a run of unreadable pages
-                std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, found.error.c_str());
+                std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, EscapeForLog(found.error).c_str());
             last_page_failed_ = true;
         } else {
             last_page_failed_ = false;
         }
         for (const std::string& what : found.set_aside)
-            std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, what.c_str());
+            std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, EscapeForLog(what).c_str());
         stats_.images_skipped += static_cast<int>(found.set_aside.size());
         if (!found.error.empty())
-            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, found.error.c_str());
+            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, EscapeForLog(found.error).c_str());
         std::vector<DrawnImage>& images = found.images;
         // MuPDF keeps loaded images in its store for later pages; an image seen
         // again is recognised by its key anyway, so the page's images leave the
@@ -224,7 +225,7 @@ private:
             if (status == EncodeStatus::Cancelled)
                 return KESTRAN_EXTRACT_CANCELLED;
             if (status == EncodeStatus::Skipped) {
-                std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, why.c_str());
+                std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, EscapeForLog(why).c_str());
                 ++stats_.images_skipped;
             } else {
                 if (written == OutputStatus::WriteFailed)
@@ -267,7 +268,7 @@ private:
     PdfProgressFn progress_;
     ExtractStats& stats_;
     ExtractOptions options_;
-    std::string source_;
+    std::string source_;  // as messages show it (EscapeForLog)
     std::string folder_;
     std::string stem_;
     pdf_document* doc_ = nullptr;
@@ -300,7 +301,7 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
         return extraction.Run(source, range, folder);
     } catch (const std::exception& e) {
         // Only allocation failures get here (std::bad_alloc, std::length_error).
-        std::fprintf(stderr, "%s: out of memory (%s)\n", source, e.what());
+        std::fprintf(stderr, "%s: out of memory (%s)\n", EscapeForLog(source).c_str(), e.what());
         return KESTRAN_EXTRACT_OUT_OF_MEMORY;
     }
 }

@@ -10,6 +10,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "pdf/stale_temp_files.h"
+
 namespace kestran::pdf {
 
 const char kTempFilePrefix[] = ".kestran-part-";
@@ -70,7 +72,8 @@ class PartFile {
 public:
     // Creates a hidden file in `folder`; Fd() is -1 when it could not be made,
     // with the errno in Error() (ECANCELED once discarding has begun).
-    explicit PartFile(const std::string& folder) : path_(Join(folder, std::string(kTempFilePrefix) + "XXXXXX"))
+    explicit PartFile(const std::string& folder)
+        : path_(Join(folder, TempFileNameStem(ThisTempFileWriter()) + "XXXXXX"))
     {
         std::lock_guard<std::mutex> lock(g_part_files.mutex);
         if (g_part_files.discarding) {
@@ -204,6 +207,8 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
                                     const std::string& extension, const ByteProducer& produce,
                                     std::string* written_name)
 {
+    if (!Discarding())
+        RemoveStaleTempFilesOnce(folder);
     const PartFile part(folder);
     const int fd = part.Fd();
     if (fd < 0) {

@@ -69,6 +69,9 @@ bool IsWritableFolder(const std::string& folder);
 void DiscardTemporaryFiles();
 
 // Prefix of the temporary files WriteImageFile creates (they are hidden files).
+// The rest of the name says which process writes the file, so that the first
+// write of a process into a folder removes those of writers that died
+// (stale_temp_files.h).
 extern const char kTempFilePrefix[];
 
 }  // namespace kestran::pdf

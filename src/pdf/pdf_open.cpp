@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pdf/mu_try.h"
+#include "pdf/read_problem.h"
 
 namespace kestran::pdf {
 namespace {
@@ -180,6 +181,8 @@ OpenStatus OpenPdf(fz_context* ctx, const std::string& path, OpenedPdf& out)
     out = OpenedPdf();
     if (ctx == nullptr || path.empty())
         return OpenStatus::CannotOpen;
+    if (!ReadProblem(path).empty())
+        return OpenStatus::CannotRead;
     OpenStatus status = TryOpen(ctx, path, out);
     if (status != OpenStatus::CannotOpen)
         return status;

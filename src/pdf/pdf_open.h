@@ -8,7 +8,9 @@
 
 namespace kestran::pdf {
 
-enum class OpenStatus { Ok, CannotOpen, NeedsPassword };
+// CannotRead: the file itself cannot be read (ReadProblem says why), as
+// opposed to CannotOpen, a file read that is not a PDF or is beyond repair.
+enum class OpenStatus { Ok, CannotOpen, NeedsPassword, CannotRead };
 
 struct OpenedPdf {
     PdfDocumentHandle doc;

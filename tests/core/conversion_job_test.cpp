@@ -386,7 +386,10 @@ TEST_F(ExtractionJob, ProgressFormula) {
 TEST_F(ExtractionJob, JobLogEntryFormat) {
     convert_.WriteJobLog("Begin", "", 0);
     convert_.WriteJobLog("/a b/c.pdf", "/out", 5);
-    EXPECT_EQ(LogEntries(), (std::vector<std::string>{"Begin [] [0]", "/a b/c.pdf [/out] [5]"}));
+    // A line end in a path stays inside its entry.
+    convert_.WriteJobLog("/a\nb/c.pdf", "/out\tx", 1);
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{"Begin [] [0]", "/a b/c.pdf [/out] [5]",
+                                                      "/a\\nb/c.pdf [/out\\tx] [1]"}));
 }
 
 }  // namespace

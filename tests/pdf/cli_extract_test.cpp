@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,8 @@ protected:
             int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out, 1);
             dup2(err, 2);
+            if (run_as_ != 0 && (setgid(run_as_) != 0 || setuid(run_as_) != 0))
+                _exit(126);
             execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
@@ -116,6 +119,7 @@ protected:
 
     TempDir dir_;
     fs::path home_;
+    uid_t run_as_ = 0;  // a user (and group) to run the extractor as, 0 = this process's
 };
 
 TEST_F(Cli, HelpAndVersion) {
@@ -260,6 +264,35 @@ TEST_F(Cli, InterruptLeavesNoTemporaryFile) {
         PngImage png;
         EXPECT_TRUE(DecodePng(ReadFile(out / name), &png)) << name;
     }
+}
+
+TEST_F(Cli, ControlCharactersInPathsKeepEachLineOneLine) {
+    fs::path good = Put(MakeLogoPdf(1), "in/two\nlines.pdf");
+    WriteFile(dir_ / "in" / "tab\tbad.pdf", "this is no pdf");
+    ProcessResult r = RunCli({"-o", (dir_ / "out").string(), good.string(), (dir_ / "in" / "tab\tbad.pdf").string()});
+    EXPECT_EQ(LinesMentioning(r.out, "in/two\\nlines.pdf: 2 images"), 1) << r.out;
+    EXPECT_EQ(LinesMentioning(r.err, "in/tab\\tbad.pdf: failed: cannot open it"), 1) << r.err;
+    fs::path log_dir = home_ / "Documents" / "Olvarin files" / "Olvarin Kestran" / "Log";
+    std::string log = ReadFile(log_dir / ListFiles(log_dir).at(0));
+    EXPECT_EQ(LinesMentioning(log, "# "), 4) << "Begin, two files, Finish: " << log;
+    EXPECT_EQ(LinesMentioning(log, "in/two\\nlines.pdf ["), 1) << log;
+}
+
+TEST_F(Cli, UnreadableFileSaysPermissionDenied) {
+    fs::path locked = Put(MakeLogoPdf(1), "in/locked.pdf");
+    fs::path out = dir_ / "out";
+    fs::create_directory(out);
+    ASSERT_EQ(chmod(locked.c_str(), 0000), 0);
+    if (geteuid() == 0) {  // root reads any file: run as a user who may use the folders, not read the file
+        run_as_ = 65534;
+        for (const fs::path& p : {dir_.path(), dir_ / "in", out, home_, home_ / "Documents"})
+            ASSERT_EQ(chmod(p.c_str(), 0777), 0) << p;
+    }
+    ProcessResult r = RunCli({"-o", out.string(), locked.string()});
+    if (r.status == 126)
+        GTEST_SKIP() << "this process may not change its user, so no file can be made unreadable to it";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(LinesMentioning(r.err, "locked.pdf: failed: cannot read it: Permission denied"), 1) << r.err;
 }
 
 }  // namespace
