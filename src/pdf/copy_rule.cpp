@@ -17,8 +17,8 @@
 namespace kestran::pdf {
 namespace {
 
-// The JPEG header is looked for in at most this many leading bytes (as the
-// stand-in check has always done).
+// The JPEG header (for the Adobe marker) is looked for in at most this many
+// leading bytes.
 constexpr size_t kMaxJpegHead = size_t(1) << 20;
 
 // What a check may allocate: libjpeg holds the whole coefficient array of a
@@ -94,7 +94,7 @@ boolean FillInput(j_decompress_ptr cinfo)
     try {
         read = (*check->bytes)(data, size);
         if (read && size > 0 && check->head != nullptr) {
-            check->head->append(reinterpret_cast<const char*>(data), size);
+            check->head->append(reinterpret_cast<const char*>(data), std::min(size, kMaxJpegHead - check->head->size()));
             if (JpegHeaderComplete(reinterpret_cast<const uint8_t*>(check->head->data()), check->head->size()) ||
                 check->head->size() >= kMaxJpegHead)
                 check->head = nullptr;
@@ -243,6 +243,11 @@ void OnJpxWarning(const char* message, void* user)
         "JP2 box which are after the codestream will not be read",
         "Unknown marker",  // private markers some encoders add
         "Empty SOT marker detected",
+        // Colour boxes a reader ignores: they change no sample.
+        "shall ignore all Colour Specification boxes after the first",
+        "so we will ignore the entire Colour Specification box",
+        "Ignoring ihdr box",
+        "Alpha channel specified but unknown enumcs",
     };
     for (const char* harmless : kHarmless)
         if (message != nullptr && std::strstr(message, harmless) != nullptr)

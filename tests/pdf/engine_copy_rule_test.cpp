@@ -387,6 +387,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, JpxCopy,
                                            JpxCase{"CutEarly", 10}),
                          [](const ::testing::TestParamInfo<JpxCase>& info) { return std::string(info.param.name); });
 
+// A stand-in that cannot be copied after all (the file carries an alpha
+// channel the page ignores) is loaded and decoded as before.
+TEST(CopyRuleCheck, JpxStandInWhoseBytesDoNotLookRightIsDecoded)
+{
+    kestran::pdf::ClearCancel();
+    const ImageObject image = Jp2Image(48, 32, 4, 5);
+    TempDir dir;
+    const Extracted run = ExtractOneImage(dir, image.dict, image.stream, false);
+    ASSERT_EQ(run.files, std::vector<std::string>{"doc-001-01.png"}) << run.log;
+    PngImage png;
+    ASSERT_TRUE(DecodePng(ReadFile(dir / "out" / "doc-001-01.png"), &png));
+    EXPECT_EQ(png.width, 48);
+    EXPECT_EQ(png.color_type, 2);  // RGB: the ignored alpha stays out
+    EXPECT_EQ(run.log.find("incomplete"), std::string::npos) << run.log;
+}
+
 TEST(CopyRuleCheck, JpxCheckSeesCutsAndDamage)
 {
     const std::string jp2 = EncodeJp2(256, 256, 3, MakeSamples(256, 256, 3, 8, 2));
