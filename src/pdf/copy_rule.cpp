@@ -354,12 +354,18 @@ JpxLook JpxLookOf(fz_context* ctx, pdf_obj* ref)
 {
     JpxLook look;
     bool faithful = true;
+    bool as_is = false;
     int colors = 0;
     const bool ok = MuTry(ctx, [&] {
         if (!pdf_is_jpx_image(ctx, ref)) {
             faithful = false;
             return;
         }
+        // Under another filter as well (Flate over JPX) the raw stream is not the file.
+        pdf_obj* filter = pdf_dict_get(ctx, ref, PDF_NAME(Filter));
+        if (pdf_is_array(ctx, filter) && pdf_array_len(ctx, filter) == 1)
+            filter = pdf_array_get(ctx, filter, 0);
+        as_is = pdf_name_eq(ctx, filter, PDF_NAME(JPXDecode));
         if (pdf_dict_get(ctx, ref, PDF_NAME(Decode)) || pdf_dict_get(ctx, ref, PDF_NAME(SMask)) ||
             pdf_dict_get(ctx, ref, PDF_NAME(Mask)) || pdf_dict_get_int(ctx, ref, PDF_NAME(SMaskInData)) != 0 ||
             pdf_dict_get_bool(ctx, ref, PDF_NAME(ImageMask)))
@@ -379,7 +385,8 @@ JpxLook JpxLookOf(fz_context* ctx, pdf_obj* ref)
                 faithful = false;
         }
     });
-    look.faithful = ok && faithful;
+    look.stored_as_is = ok && as_is;
+    look.faithful = look.stored_as_is && faithful;
     look.colors = colors;
     return look;
 }

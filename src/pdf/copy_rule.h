@@ -63,6 +63,7 @@ CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSource& bytes, bool
 
 // How the page shows a JPEG 2000 image: from the image object's dictionary.
 struct JpxLook {
+    bool stored_as_is = false;  // the stream's one filter is JPXDecode: its bytes are the file
     bool faithful = false;  // no /Decode, mask or alpha use of its own; colour space none, gray, RGB or ICC
     int colors = 0;         // components the PDF's colour space has, 0 when it leaves it to the file
 };

@@ -432,7 +432,7 @@ bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out
     const JpxLook look = is_jpx ? JpxLookOf(ctx_, ref) : JpxLook();
     fz_buffer* raw = nullptr;
     // Only the stored bytes are read: never the decoded image.
-    if (is_jpx && (look.faithful || force))
+    if (look.stored_as_is && (look.faithful || force))
         MuTry(ctx_, [&] { raw = pdf_load_raw_stream(ctx_, ref); });
     pdf_drop_obj(ctx_, ref);
     BufferHandle held(ctx_, raw);

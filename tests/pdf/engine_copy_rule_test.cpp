@@ -403,6 +403,20 @@ TEST(CopyRuleCheck, JpxStandInWhoseBytesDoNotLookRightIsDecoded)
     EXPECT_EQ(run.log.find("incomplete"), std::string::npos) << run.log;
 }
 
+// Flate over JPEG 2000: the stored bytes are not the file, so the image is
+// decoded (never skipped for want of a JPEG 2000 signature).
+TEST(CopyRuleCheck, JpxUnderAnotherFilterIsDecoded)
+{
+    kestran::pdf::ClearCancel();
+    ImageObject image = Jp2Image(48, 32, 3, 5);
+    const size_t filter = image.dict.find("/Filter /JPXDecode");
+    ASSERT_NE(filter, std::string::npos);
+    image.dict.replace(filter, 18, "/Filter [/FlateDecode /JPXDecode]");
+    TempDir dir;
+    const Extracted run = ExtractOneImage(dir, image.dict, Deflate(image.stream), false);
+    ASSERT_EQ(run.files, std::vector<std::string>{"doc-001-01.png"}) << run.log;
+}
+
 TEST(CopyRuleCheck, JpxCheckSeesCutsAndDamage)
 {
     const std::string jp2 = EncodeJp2(256, 256, 3, MakeSamples(256, 256, 3, 8, 2));
