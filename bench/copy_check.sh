@@ -11,9 +11,9 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 "$build/bench/kestran_copy_check_bench" --jpx-pdfs "$work" "$@"
 for bin in "$build/stage/bin/kestran-extract" ${EXTRACT_BEFORE:-}; do
-  for pdf in jpx-copied jpx-decoded; do
+  for pdf in jpx-copied jpx-decoded jpeg-baseline jpeg-progressive; do
     out="$work/out-$pdf-$RANDOM"
     peak=$(/usr/bin/time -f %M "$bin" -q -o "$out" "$work/$pdf.pdf" 2>&1 >/dev/null | tail -1)
-    printf '%-60s %-12s peak %6d MiB  %s\n' "$bin" "$pdf" $((peak / 1024)) "$(ls "$out")"
+    printf '%-50s %-17s peak %6d MiB  %s\n' "$bin" "$pdf" $((peak / 1024)) "$(ls "$out")"
   done
 done

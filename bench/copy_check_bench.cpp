@@ -4,9 +4,10 @@
 //    libjpeg decode of the same bytes, in ms per MB of JPEG data, on
 //    photograph-like JPEGs of real sizes (and on any JPEG files named on the
 //    command line).
-// 2. With --jpx-pdfs DIR: writes two PDFs holding one large JPEG 2000 image,
-//    one that is copied and one that must be decoded (a /Decode array), for
-//    bench/copy_check.sh to measure the peak memory of extracting each.
+// 2. With --jpx-pdfs DIR: writes PDFs holding one large image each, for
+//    bench/copy_check.sh to measure the peak memory of extracting them: a
+//    JPEG 2000 image that is copied, the same under a /Decode array (which
+//    must be decoded), and large baseline and progressive JPEGs (copied).
 #include <chrono>
 #include <cstdio>
 #include <csetjmp>
@@ -84,6 +85,44 @@ bool ReadCoefficients(const std::string& bytes)
     return ok;
 }
 
+// A progressive JPEG of 8-bit RGB samples: its check holds every coefficient.
+std::string EncodeProgressive(int w, int h, const std::string& rgb)
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(w);
+    cinfo.image_height = static_cast<JDIMENSION>(h);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 92, TRUE);
+    jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(rgb.data())) +
+                       static_cast<size_t>(cinfo.next_scanline) * static_cast<size_t>(w) * 3;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string bytes(reinterpret_cast<char*>(out), size);
+    std::free(out);
+    return bytes;
+}
+
+void WriteOneImagePdf(const std::string& path, const std::string& dict, const std::string& stream)
+{
+    fixtures::PdfWriter writer;
+    const int num = writer.AddStream(dict, stream);
+    writer.AddPage(fixtures::XObjectResources({{"Im", num}}), fixtures::DrawXObject("Im", 0, 0, 400, 300));
+    fixtures::WriteFile(path, writer.Build());
+}
+
 template <typename F>
 double BestMs(int runs, F&& f)
 {
@@ -143,14 +182,22 @@ int main(int argc, char** argv)
         const std::string jp2 = fixtures::EncodeJp2(w, h, 3, fixtures::MakePhotoSamples(w, h, 3, 9));
         const std::string dict = "/Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
                                  std::to_string(h) + " /Filter /JPXDecode";
-        for (bool decoded : {false, true}) {
-            fixtures::PdfWriter writer;
-            const int num = writer.AddStream(dict + (decoded ? " /Decode [0 1 0 1 0 1] /ColorSpace /DeviceRGB" : ""), jp2);
-            writer.AddPage(fixtures::XObjectResources({{"Im", num}}), fixtures::DrawXObject("Im", 0, 0, 400, 300));
-            fixtures::WriteFile(std::filesystem::path(jpx_dir) / (decoded ? "jpx-decoded.pdf" : "jpx-copied.pdf"),
-                                writer.Build());
-        }
+        const std::filesystem::path folder(jpx_dir);
+        WriteOneImagePdf(folder / "jpx-copied.pdf", dict, jp2);
+        WriteOneImagePdf(folder / "jpx-decoded.pdf", dict + " /Decode [0 1 0 1 0 1] /ColorSpace /DeviceRGB", jp2);
         std::printf("\n%dx%d RGB JPEG 2000, %.1f MB, written to %s\n", w, h, jp2.size() / 1e6, jpx_dir.c_str());
+        // Large JPEGs copied from the file in blocks: the check reads them in
+        // blocks too; a progressive one holds its coefficients while checked.
+        const int jw = 9000, jh = 7000;
+        const std::string photo = fixtures::MakePhotoSamples(jw, jh, 3, 11);
+        const std::string jdict = "/Type /XObject /Subtype /Image /Width " + std::to_string(jw) + " /Height " +
+                                  std::to_string(jh) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode";
+        const std::string baseline = fixtures::EncodeJpeg(jw, jh, 3, photo, false, 97);
+        WriteOneImagePdf(folder / "jpeg-baseline.pdf", jdict, baseline);
+        const std::string progressive = EncodeProgressive(jw, jh, photo);
+        WriteOneImagePdf(folder / "jpeg-progressive.pdf", jdict, progressive);
+        std::printf("%dx%d RGB JPEG, baseline %.1f MB, progressive %.1f MB\n", jw, jh, baseline.size() / 1e6,
+                    progressive.size() / 1e6);
     }
     return 0;
 }

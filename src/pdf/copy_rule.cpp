@@ -21,10 +21,6 @@ namespace {
 // leading bytes.
 constexpr size_t kMaxJpegHead = size_t(1) << 20;
 
-// What a check may allocate: libjpeg holds the whole coefficient array of a
-// progressive file (2 bytes a sample), a full decode needs more.
-constexpr long kMaxJpegCheckMemory = 1L << 30;
-
 // ---------------------------------------------------------------------------
 // JPEG
 
@@ -35,6 +31,7 @@ struct JpegCheck {
     const BlockSource* bytes = nullptr;
     std::string* head = nullptr;  // null once complete or not wanted
     bool damaged = false;
+    bool too_large = false;
     char message[JMSG_LENGTH_MAX] = {};
 };
 
@@ -50,6 +47,9 @@ void NoteDamage(j_common_ptr cinfo)
 
 [[noreturn]] void OnJpegError(j_common_ptr cinfo)
 {
+    // Without a backing store libjpeg refuses virtual arrays over the limit.
+    if (cinfo->err->msg_code == JERR_NO_BACKING_STORE)
+        CheckOf(cinfo)->too_large = true;
     NoteDamage(cinfo);
     std::longjmp(CheckOf(cinfo)->jump, 1);
 }
@@ -137,12 +137,12 @@ void SkipInput(j_decompress_ptr cinfo, long count)
 
 // Decodes at 1/8 scale. Holds only plain data, so that the longjmp from
 // libjpeg's error handlers skips no destructor.
-bool DecodeAtOneEighth(jpeg_decompress_struct* cinfo, JpegCheck* check, JpegFacts* facts)
+bool DecodeAtOneEighth(jpeg_decompress_struct* cinfo, JpegCheck* check, JpegFacts* facts, long max_memory)
 {
     if (setjmp(check->jump) != 0)
         return false;
     jpeg_create_decompress(cinfo);
-    cinfo->mem->max_memory_to_use = kMaxJpegCheckMemory;
+    cinfo->mem->max_memory_to_use = max_memory;
     check->src.init_source = InitSource;
     check->src.fill_input_buffer = FillInput;
     check->src.skip_input_data = SkipInput;
@@ -294,7 +294,7 @@ BlockSource MemoryBlocks(const uint8_t* data, size_t size)
     };
 }
 
-bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why)
+bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why, size_t max_memory)
 {
     JpegCheck check;
     check.bytes = &bytes;
@@ -306,14 +306,180 @@ bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* h
     check.err.emit_message = OnJpegMessage;
     check.err.output_message = OnJpegOutput;
     cinfo.client_data = &check;
-    const bool whole = DecodeAtOneEighth(&cinfo, &check, facts);
+    const long limit = static_cast<long>(std::min<size_t>(max_memory, size_t(1) << 40));
+    const bool whole = DecodeAtOneEighth(&cinfo, &check, facts, limit > 0 ? limit : 1);
     jpeg_destroy_decompress(&cinfo);
+    if (facts != nullptr)
+        facts->too_large = check.too_large;
     if (!whole && why != nullptr)
         *why = check.message[0] != '\0' ? check.message : "damaged JPEG data";
     return whole;
 }
 
-CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSource& bytes, bool force, std::string* why)
+namespace {
+
+// Reads a block source byte by byte, and runs of bytes at block speed.
+class ByteReader {
+public:
+    explicit ByteReader(const BlockSource& bytes) : bytes_(bytes) {}
+
+    // The next byte, -1 at the end of the data or when it cannot be read.
+    int Next()
+    {
+        if (left_ == 0 && !Refill())
+            return -1;
+        --left_;
+        return *at_++;
+    }
+
+    bool Skip(size_t count)
+    {
+        while (count > 0) {
+            if (left_ == 0 && !Refill())
+                return false;
+            const size_t n = std::min(count, left_);
+            at_ += n;
+            left_ -= n;
+            count -= n;
+        }
+        return true;
+    }
+
+    // Moves to the next 0xFF byte and past it; false at the end.
+    bool PastNextFF()
+    {
+        for (;;) {
+            if (left_ == 0 && !Refill())
+                return false;
+            const void* ff = std::memchr(at_, 0xFF, left_);
+            if (ff != nullptr) {
+                const size_t n = static_cast<size_t>(static_cast<const uint8_t*>(ff) - at_) + 1;
+                at_ += n;
+                left_ -= n;
+                return true;
+            }
+            left_ = 0;
+        }
+    }
+
+    bool unreadable() const { return unreadable_; }
+
+private:
+    bool Refill()
+    {
+        while (left_ == 0) {
+            if (ended_)
+                return false;
+            bool read = false;
+            try {
+                read = bytes_(at_, left_);
+            } catch (...) {
+                read = false;
+            }
+            if (!read || left_ == 0) {
+                unreadable_ = !read;
+                ended_ = true;
+                left_ = 0;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const BlockSource& bytes_;
+    const uint8_t* at_ = nullptr;
+    size_t left_ = 0;
+    bool ended_ = false;
+    bool unreadable_ = false;
+};
+
+// Markers a decoder accepts where a scan's data ends.
+bool AfterScan(int marker)
+{
+    return marker == 0xD9 || marker == 0xDA || marker == 0xC4 || marker == 0xDB || marker == 0xDD || marker == 0xDC ||
+           marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF);
+}
+
+bool IsFrameMarker(int marker)
+{
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+}  // namespace
+
+bool JpegStructureWhole(const BlockSource& bytes, std::string* why)
+{
+    ByteReader in(bytes);
+    auto fail = [&](const std::string& what) {
+        if (why != nullptr)
+            *why = in.unreadable() ? "the image data cannot be read" : what;
+        return false;
+    };
+    if (in.Next() != 0xFF || in.Next() != 0xD8)
+        return fail("Not a JPEG file");
+    bool frame = false;
+    bool scan = false;
+    int marker = -1;  // a marker already read at the end of scan data
+    for (;;) {
+        if (marker < 0) {
+            const int c = in.Next();
+            if (c < 0)
+                return fail("Premature end of JPEG file");
+            if (c != 0xFF)
+                return fail("Corrupt JPEG data: bytes between segments");
+            do
+                marker = in.Next();
+            while (marker == 0xFF);
+            if (marker < 0)
+                return fail("Premature end of JPEG file");
+        }
+        const int m = marker;
+        marker = -1;
+        if (m == 0xD9)
+            return frame && scan ? true : fail("no image in the JPEG data");
+        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7))
+            continue;
+        if (m == 0xD8 || m < 0xC0)
+            return fail("Unsupported marker type");
+        const int hi = in.Next();
+        const int lo = in.Next();
+        if (lo < 0)
+            return fail("Premature end of JPEG file");
+        const size_t length = (static_cast<size_t>(hi) << 8) | static_cast<size_t>(lo);
+        if (length < 2 || !in.Skip(length - 2))
+            return fail(length < 2 ? "Corrupt JPEG data: bad segment length" : "Premature end of JPEG file");
+        if (IsFrameMarker(m))
+            frame = true;
+        if (m != 0xDA)
+            continue;
+        if (!frame)
+            return fail("Corrupt JPEG data: scan before frame");
+        scan = true;
+        // The scan's data: 0xFF only as a stuffed 0xFF 0x00 or a restart
+        // marker, until the marker that ends it.
+        for (;;) {
+            if (!in.PastNextFF())
+                return fail("Premature end of JPEG file");
+            int c = in.Next();
+            while (c == 0xFF)
+                c = in.Next();
+            if (c < 0)
+                return fail("Premature end of JPEG file");
+            if (c == 0x00 || (c >= 0xD0 && c <= 0xD7))
+                continue;
+            if (!AfterScan(c)) {
+                char text[64];
+                std::snprintf(text, sizeof text, "Corrupt JPEG data: marker 0x%02x in the scan data", c);
+                return fail(text);
+            }
+            marker = c;
+            break;
+        }
+    }
+}
+
+CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSourceOpener& open, bool force, std::string* why,
+                            size_t max_memory)
 {
     // The look first, from what the PDF says.
     bool looks_right = !look.masked;
@@ -333,8 +499,13 @@ CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSource& bytes, bool
     // makes the written image incomplete, and the log says so.
     std::string head;
     JpegFacts facts;
-    if (!JpegDecodesWhole(bytes, &facts, cmyk && looks_right && !force ? &head : nullptr, why))
-        return facts.some_rows ? CopyVerdict::Damaged : CopyVerdict::Nothing;
+    if (!JpegDecodesWhole(open(), &facts, cmyk && looks_right && !force ? &head : nullptr, why, max_memory)) {
+        // A progressive file too large to decode here: its structure decides.
+        if (!facts.too_large)
+            return facts.some_rows ? CopyVerdict::Damaged : CopyVerdict::Nothing;
+        if (!JpegStructureWhole(open(), why))
+            return CopyVerdict::Damaged;
+    }
     if (force)
         return CopyVerdict::Copy;
     if (!looks_right || facts.components != look.components)

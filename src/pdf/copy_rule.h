@@ -9,7 +9,11 @@
 //  - JPEG with libjpeg at 1/8 scale: every Huffman-coded block (every scan of
 //    a progressive file) is still read, but the inverse DCT shrinks to one
 //    value per block. A fatal error, a premature end and the warnings libjpeg
-//    gives for corrupt entropy data all refuse the copy.
+//    gives for corrupt entropy data all refuse the copy. A progressive file
+//    makes libjpeg hold every coefficient (2 bytes a sample); when that would
+//    pass kJpegCheckMemory, its markers and scan data are walked instead
+//    (JpegStructureWhole), which finds cuts, damaged markers and data that is
+//    not JPEG, in a few KiB.
 //  - JPEG 2000 with openjpeg at its lowest resolution: the boxes, markers and
 //    every packet header are still parsed (that is how truncation shows), the
 //    code blocks of the finer resolutions are skipped.
@@ -35,8 +39,14 @@ namespace kestran::pdf {
 // The block stays valid until the next call.
 using BlockSource = std::function<bool(const uint8_t*& data, size_t& size)>;
 
+// Opens the bytes afresh, from their start, each time it is called.
+using BlockSourceOpener = std::function<BlockSource()>;
+
 // The bytes in [data, data + size) as one block.
 BlockSource MemoryBlocks(const uint8_t* data, size_t size);
+
+// What the JPEG check may hold (a progressive file's coefficients).
+constexpr size_t kJpegCheckMemory = size_t(64) << 20;
 
 enum class CopyVerdict {
     Copy,     // the bytes are the image as the page shows it
@@ -59,7 +69,8 @@ struct JpegLook {
 // The copy rule for JPEG bytes. `force` (an image too large to decode) drops
 // the conditions on the look, never the check that the bytes decode whole.
 // `why` receives what was wrong with damaged data.
-CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSource& bytes, bool force, std::string* why = nullptr);
+CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSourceOpener& open, bool force, std::string* why = nullptr,
+                            size_t max_memory = kJpegCheckMemory);
 
 // How the page shows a JPEG 2000 image: from the image object's dictionary.
 struct JpxLook {
@@ -85,8 +96,14 @@ struct JpegFacts {
     int width = 0;
     int height = 0;
     bool some_rows = false;  // the header was read whole and the scan begins
+    bool too_large = false;  // the check would hold more than allowed: not decided
 };
-bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why);
+bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why,
+                      size_t max_memory = kJpegCheckMemory);
+// Walks the markers, segments and scan data from the start to the end marker
+// without decoding: false for a cut, a marker a decoder refuses (0x00 bytes
+// of scan data changed in transit show as such), bytes between segments.
+bool JpegStructureWhole(const BlockSource& bytes, std::string* why);
 // `header` (may be null) tells whether the file's header could be read.
 bool JpxDecodesWhole(const uint8_t* data, size_t size, std::string* why, bool* header = nullptr);
 

@@ -367,7 +367,8 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
     if (info.copy == StoredCopy::Jpeg) {
         // The whole stream is read once for the check, and again when it is written.
         const JpegLook look = LookOfJpeg(ctx_, img, info.params.u.jpeg.color_transform);
-        if (!Accept(JpegCopyVerdict(look, StoredBlocks(ctx_, doc_, info), false, &damage_)))
+        const auto open = [this, &info] { return StoredBlocks(ctx_, doc_, info); };
+        if (!Accept(JpegCopyVerdict(look, open, false, &damage_)))
             return false;
         out.extension = "jpg";
         out.stream = [ctx, doc, info](const ByteSink& sink) { return CopyStoredStream(ctx, doc, info, nullptr, sink); };
@@ -407,7 +408,8 @@ bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool f
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
     const JpegLook look = LookOfJpeg(ctx_, img, cbuf->params.u.jpeg.color_transform);
-    if (!Accept(JpegCopyVerdict(look, MemoryBlocks(data, size), force, &damage_)))
+    const auto open = [data, size] { return MemoryBlocks(data, size); };
+    if (!Accept(JpegCopyVerdict(look, open, force, &damage_)))
         return false;
     out.extension = "jpg";
     out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));

@@ -351,6 +351,85 @@ TEST(CopyRuleCheck, ReadsTheSameThroughBlocksOfAnySize)
     EXPECT_FALSE(kestran::pdf::JpegDecodesWhole(failing, nullptr, nullptr, nullptr));
 }
 
+// A progressive file whose coefficients would not fit the check's memory is
+// judged by its structure: both checks agree on every damage of the table.
+struct StructureCase {
+    std::string name;
+    bool progressive;
+    std::function<std::string(const std::string&)> damage;
+    bool whole;
+};
+
+void PrintTo(const StructureCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<StructureCase> StructureCases()
+{
+    auto same = [](const std::string& jpeg) { return jpeg; };
+    auto cut = [](double part) {
+        return [part](const std::string& jpeg) { return jpeg.substr(0, static_cast<size_t>(jpeg.size() * part)); };
+    };
+    auto spaces = [](const std::string& jpeg) { return ZeroToSpace(jpeg, ScanStart(jpeg)); };
+    auto padded = [](std::string jpeg) { return jpeg.insert(jpeg.size() - 2, std::string(5, '\0')); };
+    auto flate = [](const std::string&) { return Deflate(MakeSamples(64, 64, 3, 8, 1)); };
+    auto garbage = [](const std::string& jpeg) { return "\xFF\xD8" + Garbage(jpeg.size()); };
+    std::vector<StructureCase> cases;
+    for (bool progressive : {false, true}) {
+        const std::string kind = progressive ? "Progressive" : "Baseline";
+        auto add = [&](const std::string& name, std::function<std::string(const std::string&)> damage, bool whole) {
+            cases.push_back({kind + name, progressive, std::move(damage), whole});
+        };
+        add("Whole", same, true);
+        add("PaddedBeforeEndMarker", padded, true);
+        add("CutInScanData", cut(0.6), false);
+        add("CutBeforeEndMarker", [](const std::string& jpeg) { return jpeg.substr(0, jpeg.size() - 2); }, false);
+        add("CutInHeader", cut(0.01), false);
+        add("ZeroBytesToSpacesInScan", spaces, false);
+        add("FlateData", flate, false);
+        add("GarbageAfterStart", garbage, false);
+    }
+    return cases;
+}
+
+class JpegStructure : public ::testing::TestWithParam<StructureCase> {};
+
+TEST_P(JpegStructure, AgreesWithTheDecodeCheck)
+{
+    const std::string samples = MakeSamples(320, 240, 3, 8, 12);
+    const std::string good = GetParam().progressive ? EncodeProgressiveJpeg(320, 240, samples)
+                                                    : EncodeJpeg(320, 240, 3, samples, false, 90);
+    const std::string bytes = GetParam().damage(good);
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    std::string why;
+    EXPECT_EQ(kestran::pdf::JpegStructureWhole(kestran::pdf::MemoryBlocks(data, bytes.size()), &why),
+              GetParam().whole)
+        << why;
+    EXPECT_EQ(kestran::pdf::JpegDecodesWhole(kestran::pdf::MemoryBlocks(data, bytes.size()), nullptr, nullptr, &why),
+              GetParam().whole)
+        << why;
+    // The copy rule with too little memory for the coefficients walks the structure.
+    kestran::pdf::JpegLook look;
+    look.space = FZ_COLORSPACE_RGB;
+    look.components = 3;
+    const auto open = [&] { return kestran::pdf::MemoryBlocks(data, bytes.size()); };
+    const kestran::pdf::CopyVerdict verdict = kestran::pdf::JpegCopyVerdict(look, open, false, &why, 4096);
+    EXPECT_EQ(verdict == kestran::pdf::CopyVerdict::Copy, GetParam().whole) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, JpegStructure, ::testing::ValuesIn(StructureCases()),
+                         [](const ::testing::TestParamInfo<StructureCase>& info) { return info.param.name; });
+
+TEST(CopyRuleCheck, ProgressiveJpegOverTheMemoryLimitIsNotDecidedByTheDecode)
+{
+    const std::string jpeg = EncodeProgressiveJpeg(320, 240, MakeSamples(320, 240, 3, 8, 12));
+    kestran::pdf::JpegFacts facts;
+    std::string why;
+    EXPECT_FALSE(kestran::pdf::JpegDecodesWhole(
+        kestran::pdf::MemoryBlocks(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size()), &facts, nullptr, &why,
+        4096));
+    EXPECT_TRUE(facts.too_large) << why;
+    EXPECT_TRUE(facts.some_rows);
+}
+
 // ---------------------------------------------------------------------------
 // JPEG 2000
 
