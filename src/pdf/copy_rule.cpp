@@ -282,6 +282,29 @@ const char* JpxExtension(const uint8_t* data, size_t size)
     return nullptr;
 }
 
+// `bytes` without the white space MuPDF skips before a JPEG's start marker;
+// `skipped` is set when there was some.
+BlockSource WithoutLeadingSpace(const BlockSource& bytes, bool* skipped)
+{
+    return [&bytes, skipped, started = false](const uint8_t*& data, size_t& size) mutable {
+        for (;;) {
+            if (!bytes(data, size))
+                return false;
+            if (started || size == 0)
+                return true;
+            while (size > 0 && (*data == '\n' || *data == '\r' || *data == ' ')) {
+                ++data;
+                --size;
+                *skipped = true;
+            }
+            if (size > 0) {
+                started = true;
+                return true;
+            }
+        }
+    };
+}
+
 }  // namespace
 
 BlockSource MemoryBlocks(const uint8_t* data, size_t size)
@@ -296,8 +319,10 @@ BlockSource MemoryBlocks(const uint8_t* data, size_t size)
 
 bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why, size_t max_memory)
 {
+    bool leading_space = false;
+    const BlockSource trimmed = WithoutLeadingSpace(bytes, &leading_space);
     JpegCheck check;
-    check.bytes = &bytes;
+    check.bytes = &trimmed;
     check.head = head;
     jpeg_decompress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -309,8 +334,10 @@ bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* h
     const long limit = static_cast<long>(std::min<size_t>(max_memory, size_t(1) << 40));
     const bool whole = DecodeAtOneEighth(&cinfo, &check, facts, limit > 0 ? limit : 1);
     jpeg_destroy_decompress(&cinfo);
-    if (facts != nullptr)
+    if (facts != nullptr) {
         facts->too_large = check.too_large;
+        facts->leading_space = leading_space;
+    }
     if (!whole && why != nullptr)
         *why = check.message[0] != '\0' ? check.message : "damaged JPEG data";
     return whole;
@@ -409,7 +436,9 @@ bool IsFrameMarker(int marker)
 
 bool JpegStructureWhole(const BlockSource& bytes, std::string* why)
 {
-    ByteReader in(bytes);
+    bool leading_space = false;
+    const BlockSource trimmed = WithoutLeadingSpace(bytes, &leading_space);
+    ByteReader in(trimmed);
     auto fail = [&](const std::string& what) {
         if (why != nullptr)
             *why = in.unreadable() ? "the image data cannot be read" : what;
@@ -506,6 +535,9 @@ CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSourceOpener& open,
         if (!JpegStructureWhole(open(), why))
             return CopyVerdict::Damaged;
     }
+    // A copy must start with the start marker for viewers to read it.
+    if (facts.leading_space)
+        return CopyVerdict::Look;
     if (force)
         return CopyVerdict::Copy;
     if (!looks_right || facts.components != look.components)

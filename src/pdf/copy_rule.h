@@ -97,6 +97,7 @@ struct JpegFacts {
     int height = 0;
     bool some_rows = false;  // the header was read whole and the scan begins
     bool too_large = false;  // the check would hold more than allowed: not decided
+    bool leading_space = false;  // white space before the start marker, which MuPDF skips and viewers refuse
 };
 bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why,
                       size_t max_memory = kJpegCheckMemory);

@@ -293,6 +293,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, GoodJpeg, ::testing::Combine(::testing::ValuesIn
                              return std::get<0>(info.param).name + (std::get<1>(info.param) ? "_Streamed" : "_Held");
                          });
 
+// White space before the start marker: MuPDF skips it and shows the image,
+// viewers of a copy would refuse the file. Decoded, complete.
+TEST(CopyRuleCheck, JpegAfterWhiteSpaceIsDecodedNotCopiedNorSkipped)
+{
+    kestran::pdf::ClearCancel();
+    const ImageObject image = JpegImage(JpegKind::Rgb, 120, 80, 5);
+    for (bool streamed : {false, true}) {
+        SCOPED_TRACE(streamed ? "streamed" : "held");
+        TempDir dir;
+        const Extracted run = ExtractOneImage(dir, image.dict, "\r\n " + image.stream, streamed);
+        EXPECT_EQ(run.files, std::vector<std::string>{"doc-001-01.png"}) << run.log;
+        EXPECT_EQ(run.log.find("incomplete"), std::string::npos) << run.log;
+    }
+}
+
 // A progressive file cut after its first scans still has every pixel (the DC
 // scan), so only a check that reads every scan finds the cut.
 TEST(CopyRuleCheck, ProgressiveJpegCutAfterItsFirstScansIsNotCopied)
