@@ -42,6 +42,19 @@ bool InvertedDecode(fz_context* ctx, fz_image* img)
     return true;
 }
 
+// What the PDF says about how a JPEG image is shown, for the copy rule.
+JpegLook LookOfJpeg(fz_context* ctx, fz_image* img, int color_transform)
+{
+    JpegLook look;
+    look.space = SpaceType(ctx, img->colorspace);
+    look.components = img->n;
+    look.masked = img->mask != nullptr || img->use_colorkey;
+    look.default_decode = DefaultDecode(ctx, img);
+    look.inverted_decode = InvertedDecode(ctx, img);
+    look.color_transform = color_transform;
+    return look;
+}
+
 // The coverage MuPDF's renderer gives a mask drawn over a w x h image: the
 // mask clips a full-size fill on an alpha-only pixmap.
 fz_pixmap* DrawMaskAtSize(fz_context* ctx, fz_image* mask, int w, int h)
@@ -349,7 +362,14 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
     fz_context* ctx = ctx_;
     pdf_document* doc = doc_;
     const StandIn info = drawn.standin;
+    if (info.copy == StoredCopy::Jpx)
+        return CopyJpxObject(info.num, info.gen, false, out);
     if (info.copy == StoredCopy::Jpeg) {
+        // The whole stream is read once for the check, and again when it is written.
+        const JpegLook look = LookOfJpeg(ctx_, img, info.params.u.jpeg.color_transform);
+        const auto open = [this, &info] { return StoredBlocks(ctx_, doc_, info); };
+        if (!Accept(JpegCopyVerdict(look, open, false, &damage_)))
+            return false;
         out.extension = "jpg";
         out.stream = [ctx, doc, info](const ByteSink& sink) { return CopyStoredStream(ctx, doc, info, nullptr, sink); };
         return true;
@@ -370,6 +390,15 @@ bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t s
     return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
 }
 
+bool ImageEncoder::Accept(CopyVerdict verdict)
+{
+    undecodable_ = verdict == CopyVerdict::Nothing;
+    damaged_ = verdict == CopyVerdict::Damaged || undecodable_;
+    if (!damaged_)
+        damage_.clear();
+    return verdict == CopyVerdict::Copy;
+}
+
 bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force)
 {
     fz_image* img = drawn.image.get();
@@ -378,27 +407,10 @@ bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool f
         return false;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
-    if (size == 0)
+    const JpegLook look = LookOfJpeg(ctx_, img, cbuf->params.u.jpeg.color_transform);
+    const auto open = [data, size] { return MemoryBlocks(data, size); };
+    if (!Accept(JpegCopyVerdict(look, open, force, &damage_)))
         return false;
-    if (!force) {
-        if (img->mask != nullptr || img->use_colorkey)
-            return false;
-        switch (SpaceType(ctx_, img->colorspace)) {
-        case FZ_COLORSPACE_GRAY:
-        case FZ_COLORSPACE_RGB:
-            if (!DefaultDecode(ctx_, img) || cbuf->params.u.jpeg.color_transform != -1)
-                return false;
-            break;
-        case FZ_COLORSPACE_CMYK: {
-            bool adobe = JpegHasAdobeMarker(data, size);
-            if (!(adobe ? InvertedDecode(ctx_, img) : DefaultDecode(ctx_, img)))
-                return false;
-            break;
-        }
-        default:
-            return false;
-        }
-    }
     out.extension = "jpg";
     out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
     return true;
@@ -406,62 +418,36 @@ bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool f
 
 bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force)
 {
-    if (drawn.object_num <= 0 || doc_ == nullptr)
+    return drawn.object_num > 0 && CopyJpxObject(drawn.object_num, 0, force, out);
+}
+
+bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out)
+{
+    if (doc_ == nullptr)
         return false;
     pdf_obj* ref = nullptr;
-    fz_buffer* raw = nullptr;
-    bool faithful = true;
-    int colors = 0;  // what the PDF says, 0 when it leaves it to the file
-    bool ok = MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
-        if (!pdf_is_jpx_image(ctx_, ref))
-            fz_throw(ctx_, FZ_ERROR_GENERIC, "not a JPEG 2000 image");
-        if (pdf_dict_get(ctx_, ref, PDF_NAME(Decode)) || pdf_dict_get(ctx_, ref, PDF_NAME(SMask)) ||
-            pdf_dict_get(ctx_, ref, PDF_NAME(Mask)) || pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) != 0)
-            faithful = false;
-        pdf_obj* cs = pdf_dict_get(ctx_, ref, PDF_NAME(ColorSpace));
-        if (cs != nullptr) {
-            // A colour space in the PDF overrides the file's own; keep the bytes
-            // only when it says what the file says anyway.
-            pdf_obj* name = pdf_is_array(ctx_, cs) ? pdf_array_get(ctx_, cs, 0) : cs;
-            if (pdf_name_eq(ctx_, name, PDF_NAME(DeviceGray)))
-                colors = 1;
-            else if (pdf_name_eq(ctx_, name, PDF_NAME(DeviceRGB)))
-                colors = 3;
-            else if (pdf_name_eq(ctx_, name, PDF_NAME(ICCBased)))
-                colors = pdf_dict_get_int(ctx_, pdf_array_get(ctx_, cs, 1), PDF_NAME(N));
-            else
-                faithful = false;
-        }
-        if (faithful || force)
-            raw = pdf_load_raw_stream(ctx_, ref);
+    bool is_jpx = false;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, num, gen);
+        is_jpx = pdf_is_jpx_image(ctx_, ref);
     });
+    const JpxLook look = is_jpx ? JpxLookOf(ctx_, ref) : JpxLook();
+    fz_buffer* raw = nullptr;
+    // Only the stored bytes are read: never the decoded image.
+    if (look.stored_as_is && (look.faithful || force))
+        MuTry(ctx_, [&] { raw = pdf_load_raw_stream(ctx_, ref); });
     pdf_drop_obj(ctx_, ref);
-    bool copied = false;
-    if (ok && raw != nullptr) {
-        unsigned char* data = nullptr;
-        size_t size = fz_buffer_storage(ctx_, raw, &data);
-        static const uint8_t kJp2[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
-        static const uint8_t kCodestream[4] = {0xFF, 0x4F, 0xFF, 0x51};
-        if (size >= 12 && std::memcmp(data, kJp2, 12) == 0) {
-            out.extension = "jp2";
-            copied = true;
-        } else if (size >= 4 && std::memcmp(data, kCodestream, 4) == 0) {
-            out.extension = "j2k";
-            copied = true;
-        }
-        // Without /SMaskInData the page ignores an alpha channel of the file,
-        // which viewers of the copy would show: the file must hold exactly the
-        // colour components (1 gray or 3 RGB) and nothing else.
-        const int components = JpxComponentCount(data, size);
-        const bool plain = colors != 0 ? components == colors : (components == 1 || components == 3);
-        if (!plain && !force)
-            copied = false;
-        if (copied)
-            out.body.reset(ctx_, fz_keep_buffer(ctx_, raw));
-    }
-    fz_drop_buffer(ctx_, raw);
-    return copied;
+    BufferHandle held(ctx_, raw);
+    if (!held)
+        return false;
+    unsigned char* data = nullptr;
+    const size_t size = fz_buffer_storage(ctx_, held.get(), &data);
+    std::string extension;
+    if (!Accept(JpxCopyVerdict(look, data, size, force, extension, &damage_)))
+        return false;
+    out.extension = extension;
+    out.body = std::move(held);
+    return true;
 }
 
 bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
@@ -779,16 +765,24 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
 EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why, bool streaming)
 {
     out = EncodedImage();
+    damaged_ = false;
+    undecodable_ = false;
+    damage_.clear();
     fz_image* img = drawn.image.get();
     if (img == nullptr || img->w <= 0 || img->h <= 0) {
         why = "empty image";
         return EncodeStatus::Skipped;
     }
     if (IsStandIn(img)) {
-        if (streaming && TryStoredCopy(drawn, out))
+        // A JPEG 2000 copy is held in memory, never streamed.
+        if ((streaming || drawn.standin.copy == StoredCopy::Jpx) && TryStoredCopy(drawn, out))
             return EncodeStatus::Ok;
         if (CancelRequested())
             return EncodeStatus::Cancelled;
+        if (undecodable_) {
+            why = "cannot decode image (" + damage_ + ")";
+            return EncodeStatus::Skipped;
+        }
         // The stored data cannot be copied after all: load the real image.
         out = EncodedImage();
         DrawnImage real;
@@ -822,18 +816,27 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         done = EncodeStencil(drawn, out);
     } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big)) {
         return EncodeStatus::Ok;
+    } else if (undecodable_) {
+        // MuPDF would fill the whole picture in: nothing of it is in the file.
+        why = "cannot decode image (" + damage_ + ")";
+        return EncodeStatus::Skipped;
     } else if (too_big) {
-        why = "decoded size exceeds 1 GiB";
+        why = damaged_ ? "damaged image data (" + damage_ + ") and decoded size exceeds 1 GiB"
+                       : "decoded size exceeds 1 GiB";
         return EncodeStatus::Skipped;
     } else {
         done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
                EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
     }
-    if (done)
+    if (done) {
+        // MuPDF decoded what it could of damaged data and filled in the rest.
+        if (damaged_)
+            fz_warn(ctx_, "%s", kShortDataWarning);
         return EncodeStatus::Ok;
+    }
     if (CancelRequested())
         return EncodeStatus::Cancelled;
-    why = "cannot decode image";
+    why = damaged_ ? "cannot decode image (" + damage_ + ")" : "cannot decode image";
     return EncodeStatus::Skipped;
 }
 

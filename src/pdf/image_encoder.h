@@ -17,8 +17,11 @@
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
 //    PNG's data as it is, after checking that it inflates to exactly the rows.
+//  - Either is copied only when its bytes decode whole (copy_rule.h); damaged
+//    data is decoded as MuPDF shows it, written as PNG and reported as
+//    incomplete (kShortDataWarning), or skipped when nothing decodes.
 //  - An image whose decoded size would exceed 1 GiB is copied raw when it is a
-//    JPEG or JPEG 2000, otherwise skipped.
+//    JPEG or JPEG 2000 that decodes whole, otherwise skipped.
 #ifndef KESTRAN_PDF_IMAGE_ENCODER_H
 #define KESTRAN_PDF_IMAGE_ENCODER_H
 
@@ -26,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/copy_rule.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_context.h"
 #include "pdf/output_file.h"
@@ -79,6 +83,9 @@ public:
 private:
     bool TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
+    bool CopyJpxObject(int num, int gen, bool force, EncodedImage& out);
+    // Notes a copy rule verdict; true for Copy.
+    bool Accept(enum CopyVerdict verdict);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
     bool TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming);
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
@@ -96,6 +103,10 @@ private:
     pdf_document* doc_;
     int png_level_;
     size_t stream_bytes_;
+    // Set while one image is encoded when the copy rule found its data damaged.
+    bool damaged_ = false;
+    bool undecodable_ = false;  // not one row of it decodes
+    std::string damage_;
 };
 
 // Decoded size of an image in bytes (8-bit samples for less than 8 bits, plus alpha).

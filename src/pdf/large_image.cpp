@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "pdf/cancel_flag.h"
@@ -115,10 +116,32 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
     fz_colorspace* cs = nullptr;
     fz_image* standin = nullptr;
     StandIn found;
-    bool cmyk_jpeg = false;
     bool ok = MuTry(ctx, [&] {
         if (!pdf_is_stream(ctx, ref) || !pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image)))
             return;
+        if (pdf_is_jpx_image(ctx, ref)) {
+            // Only the dictionary decides here; the bytes are checked when they are copied.
+            if (!JpxLookOf(ctx, ref).faithful)
+                return;
+            const int w = pdf_dict_get_int(ctx, ref, PDF_NAME(Width));
+            const int h = pdf_dict_get_int(ctx, ref, PDF_NAME(Height));
+            int bpc = pdf_dict_get_int(ctx, ref, PDF_NAME(BitsPerComponent));
+            if (w <= 0 || h <= 0 || w > (1 << 20) || h > (1 << 20))
+                return;
+            if (bpc <= 0 || bpc > 16)
+                bpc = 8;
+            // An image without a colour space would be drawn as a stencil:
+            // the stand-in gets the device space of the file's usual content.
+            pdf_obj* csobj = pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace));
+            cs = csobj != nullptr ? pdf_load_colorspace(ctx, csobj) : fz_keep_colorspace(ctx, fz_device_rgb(ctx));
+            found.copy = StoredCopy::Jpx;
+            found.params.type = FZ_IMAGE_JPX;
+            found.num = pdf_to_num(ctx, ref);
+            found.gen = pdf_to_gen(ctx, ref);
+            standin = fz_new_image_of_size(ctx, w, h, bpc, cs, 96, 96, 0, 0, nullptr, nullptr, nullptr,
+                                           sizeof(StandInImage), StandInPixmap, StandInSize, DropStandIn);
+            return;
+        }
         // Anything that changes how the stored data looks keeps MuPDF's way.
         if (pdf_dict_geta(ctx, ref, PDF_NAME(ImageMask), PDF_NAME(IM)) || pdf_dict_get(ctx, ref, PDF_NAME(SMask)) ||
             pdf_dict_get(ctx, ref, PDF_NAME(Mask)) || pdf_dict_geta(ctx, ref, PDF_NAME(Decode), PDF_NAME(D)) ||
@@ -146,9 +169,7 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
             const int color_transform = ParmInt(ctx, parms, PDF_NAME(ColorTransform), -1);
             if (bpc != 8 || color_transform != -1)
                 return;
-            if (type == FZ_COLORSPACE_CMYK)
-                cmyk_jpeg = true;
-            else if (type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB)
+            if (type != FZ_COLORSPACE_CMYK && type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB)
                 return;
             found.copy = StoredCopy::Jpeg;
             found.params.type = FZ_IMAGE_JPEG;
@@ -179,19 +200,6 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
         standin = fz_new_image_of_size(ctx, w, h, bpc, cs, 96, 96, 0, 0, nullptr, nullptr, nullptr,
                                        sizeof(StandInImage), StandInPixmap, StandInSize, DropStandIn);
     });
-    if (ok && standin != nullptr && cmyk_jpeg) {
-        // A CMYK JPEG is copied only without an Adobe marker (no /Decode here):
-        // the marker must be known to be absent, so the header is read up to
-        // the scan.
-        std::vector<uint8_t> head;
-        bool complete = false;
-        ForEachStoredBlock(ctx, doc, found, [&](const uint8_t* data, size_t size) {
-            head.insert(head.end(), data, data + size);
-            complete = JpegHeaderComplete(head.data(), head.size());
-            return !complete && head.size() < (size_t(1) << 20);
-        });
-        ok = complete && !JpegHasAdobeMarker(head.data(), head.size());
-    }
     if (ok && standin != nullptr) {
         reinterpret_cast<StandInImage*>(standin)->info = found;
         ok = MuTry(ctx, [&] { pdf_store_item(ctx, ref, standin, sizeof(StandInImage)); });
@@ -202,6 +210,44 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
         return false;
     info = found;
     return true;
+}
+
+BlockSource StoredBlocks(fz_context* ctx, pdf_document* doc, const StandIn& info)
+{
+    struct Reader {
+        StreamHandle stream;
+        std::vector<uint8_t> block;
+        bool opened = false;
+    };
+    auto reader = std::make_shared<Reader>();
+    return [ctx, doc, info, reader](const uint8_t*& data, size_t& size) {
+        size = 0;
+        if (CancelRequested())
+            return false;
+        if (!reader->opened) {
+            reader->opened = true;
+            fz_stream* stm = nullptr;
+            pdf_obj* ref = nullptr;
+            const bool ok = MuTry(ctx, [&] {
+                ref = pdf_new_indirect(ctx, doc, info.num, info.gen);
+                stm = pdf_open_raw_stream(ctx, ref);
+            });
+            pdf_drop_obj(ctx, ref);
+            reader->stream.reset(ctx, stm);
+            if (!ok)
+                return false;
+            reader->block.resize(kBlock);
+        }
+        if (!reader->stream)
+            return false;
+        unsigned char* dst = reader->block.data();
+        size_t n = 0;
+        if (!MuTry(ctx, [&] { n = fz_read(ctx, reader->stream.get(), dst, kBlock); }))
+            return false;
+        data = reader->block.data();
+        size = n;
+        return true;
+    };
 }
 
 bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, StreamDigest& digest)

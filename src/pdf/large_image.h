@@ -7,21 +7,27 @@
 // a small stand-in image carrying the object's size, depth and colour space is
 // put into MuPDF's store under the object before the page runs: MuPDF then
 // draws the stand-in, and the stream is later copied from the file in blocks.
-// The decision uses the object's dictionary only (and the first bytes of a
-// CMYK JPEG); everything else takes MuPDF's usual way.
+// The decision uses the object's dictionary only; whether the stream is then
+// really copied is the copy rule's (copy_rule.h), and when it is not, the
+// real image is loaded after all. Everything else takes MuPDF's usual way.
+//
+// JPEG 2000 image objects that may be copied get a stand-in at any size:
+// MuPDF decodes JPEG 2000 in full as soon as it loads the image, which a copy
+// never needs.
 #ifndef KESTRAN_PDF_LARGE_IMAGE_H
 #define KESTRAN_PDF_LARGE_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "pdf/copy_rule.h"
 #include "pdf/mu_context.h"
 #include "pdf/output_file.h"
 #include "pdf/png_writer.h"
 
 namespace kestran::pdf {
 
-enum class StoredCopy { None, Jpeg, PngRows };
+enum class StoredCopy { None, Jpeg, PngRows, Jpx };
 
 // What a stand-in stands for.
 struct StandIn {
@@ -59,6 +65,11 @@ bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info,
 // True when the stored stream inflates to exactly the filtered rows of
 // `format` with valid filter bytes.
 bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format);
+
+// The stored stream read from the file block by block as the caller asks for
+// it (stopping when a stop is requested). The source holds the stream open
+// until it is destroyed.
+BlockSource StoredBlocks(fz_context* ctx, pdf_document* doc, const StandIn& info);
 
 // Copies the stored stream to `sink` in blocks: as it is (`png` null), or as
 // the IDAT chunks of a PNG of `*png`. False when the stream cannot be read,

@@ -99,7 +99,10 @@ public:
         if (paint != nullptr)
             std::memcpy(drawn.paint, paint, 3);
         drawn.standin = StandInOf(img);
-        drawn.object_num = drawn.standin.copy == StoredCopy::None ? JpxObjectOf(img) : 0;
+        if (drawn.standin.copy == StoredCopy::None)
+            drawn.object_num = JpxObjectOf(img);
+        else if (drawn.standin.copy == StoredCopy::Jpx)
+            drawn.object_num = drawn.standin.num;
         drawn_.push_back(std::move(drawn));
     }
 
@@ -186,10 +189,11 @@ private:
             });
             if (is_image) {
                 NoteImage(x);
-                // A large image copied as it is stored leaves its data in the
-                // file while the page runs (see large_image.h).
+                // A large image copied as it is stored, or a JPEG 2000 image
+                // that may be copied, leaves its data in the file while the
+                // page runs (see large_image.h).
                 StandIn info;
-                if (!repair_ && !is_jpx)
+                if (!repair_)
                     StoreStandIn(ctx_, doc_, x, standin_bytes_, info);
             }
             if (is_jpx)

@@ -1,0 +1,675 @@
+#include "pdf/copy_rule.h"
+
+// libjpeg's headers need size_t and FILE declared first.
+#include <algorithm>
+#include <cstdio>
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+
+#include <jerror.h>
+#include <jpeglib.h>
+#include <openjpeg-2.5/openjpeg.h>
+
+#include "pdf/image_encoder.h"
+#include "pdf/mu_try.h"
+
+namespace kestran::pdf {
+namespace {
+
+// The JPEG header (for the Adobe marker) is looked for in at most this many
+// leading bytes.
+constexpr size_t kMaxJpegHead = size_t(1) << 20;
+
+// ---------------------------------------------------------------------------
+// JPEG
+
+struct JpegCheck {
+    jpeg_error_mgr err;
+    jpeg_source_mgr src;
+    std::jmp_buf jump;
+    const BlockSource* bytes = nullptr;
+    std::string* head = nullptr;  // null once complete or not wanted
+    bool damaged = false;
+    bool too_large = false;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+JpegCheck* CheckOf(j_common_ptr cinfo) { return static_cast<JpegCheck*>(cinfo->client_data); }
+
+void NoteDamage(j_common_ptr cinfo)
+{
+    JpegCheck* check = CheckOf(cinfo);
+    if (!check->damaged)
+        (*cinfo->err->format_message)(cinfo, check->message);
+    check->damaged = true;
+}
+
+[[noreturn]] void OnJpegError(j_common_ptr cinfo)
+{
+    // Without a backing store libjpeg refuses virtual arrays over the limit.
+    if (cinfo->err->msg_code == JERR_NO_BACKING_STORE)
+        CheckOf(cinfo)->too_large = true;
+    NoteDamage(cinfo);
+    std::longjmp(CheckOf(cinfo)->jump, 1);
+}
+
+// Warnings that say nothing about whether the picture is whole.
+bool HarmlessWarning(const jpeg_error_mgr* err)
+{
+    switch (err->msg_code) {
+    case JWRN_ADOBE_XFORM:     // unknown transform code, read as the default
+    case JWRN_JFIF_MAJOR:      // a JFIF version from the future
+    case JWRN_BOGUS_ICC:       // a broken ICC profile, which viewers ignore
+    case JWRN_NOT_SEQUENTIAL:  // odd but decodable scan parameters some encoders write
+        return true;
+    case JWRN_EXTRANEOUS_DATA:  // padding between the last scan and the end marker
+        return err->msg_parm.i[1] == 0xD9;
+    default: return false;
+    }
+}
+
+void OnJpegMessage(j_common_ptr cinfo, int level)
+{
+    // Level -1 is a warning; higher levels are trace output.
+    if (level >= 0 || HarmlessWarning(cinfo->err))
+        return;
+    NoteDamage(cinfo);
+    // The verdict is known: no need to decode the rest.
+    std::longjmp(CheckOf(cinfo)->jump, 1);
+}
+
+void OnJpegOutput(j_common_ptr) {}
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr cinfo)
+{
+    static const JOCTET kEnd[2] = {0xFF, JPEG_EOI};
+    JpegCheck* check = CheckOf(reinterpret_cast<j_common_ptr>(cinfo));
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    bool read = false;
+    try {
+        read = (*check->bytes)(data, size);
+        if (read && size > 0 && check->head != nullptr) {
+            check->head->append(reinterpret_cast<const char*>(data), std::min(size, kMaxJpegHead - check->head->size()));
+            if (JpegHeaderComplete(reinterpret_cast<const uint8_t*>(check->head->data()), check->head->size()) ||
+                check->head->size() >= kMaxJpegHead)
+                check->head = nullptr;
+        }
+    } catch (...) {
+        read = false;  // no exception may cross libjpeg
+    }
+    if (!read || size == 0) {
+        // The data ends (or cannot be read) before the image does: end it here
+        // the way libjpeg's own sources do, and remember the premature end.
+        if (!check->damaged)
+            std::snprintf(check->message, sizeof check->message, "%s",
+                          read ? "Premature end of JPEG file" : "the image data cannot be read");
+        check->damaged = true;
+        cinfo->src->next_input_byte = kEnd;
+        cinfo->src->bytes_in_buffer = 2;
+        return TRUE;
+    }
+    cinfo->src->next_input_byte = data;
+    cinfo->src->bytes_in_buffer = size;
+    return TRUE;
+}
+
+void SkipInput(j_decompress_ptr cinfo, long count)
+{
+    if (count <= 0)
+        return;
+    jpeg_source_mgr* src = cinfo->src;
+    size_t left = static_cast<size_t>(count);
+    while (left > src->bytes_in_buffer) {
+        left -= src->bytes_in_buffer;
+        src->bytes_in_buffer = 0;
+        (*src->fill_input_buffer)(cinfo);
+        if (CheckOf(reinterpret_cast<j_common_ptr>(cinfo))->damaged)
+            return;  // ended: the inserted end marker stays
+    }
+    src->next_input_byte += left;
+    src->bytes_in_buffer -= left;
+}
+
+// Decodes at 1/8 scale. Holds only plain data, so that the longjmp from
+// libjpeg's error handlers skips no destructor.
+bool DecodeAtOneEighth(jpeg_decompress_struct* cinfo, JpegCheck* check, JpegFacts* facts, long max_memory)
+{
+    if (setjmp(check->jump) != 0)
+        return false;
+    jpeg_create_decompress(cinfo);
+    cinfo->mem->max_memory_to_use = max_memory;
+    check->src.init_source = InitSource;
+    check->src.fill_input_buffer = FillInput;
+    check->src.skip_input_data = SkipInput;
+    check->src.resync_to_restart = jpeg_resync_to_restart;
+    check->src.term_source = TermSource;
+    check->src.next_input_byte = nullptr;
+    check->src.bytes_in_buffer = 0;
+    cinfo->src = &check->src;
+    jpeg_read_header(cinfo, TRUE);
+    if (facts != nullptr) {
+        facts->components = cinfo->num_components;
+        facts->width = static_cast<int>(cinfo->image_width);
+        facts->height = static_cast<int>(cinfo->image_height);
+        // A progressive file shows its first scans over the whole picture.
+        facts->some_rows = jpeg_has_multiple_scans(cinfo);
+    }
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 8;
+    cinfo->dct_method = JDCT_IFAST;
+    cinfo->do_fancy_upsampling = FALSE;
+    cinfo->do_block_smoothing = FALSE;
+    jpeg_start_decompress(cinfo);
+    const JDIMENSION stride = cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components);
+    JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, stride, 1);
+    // The header is whole and the scan begins: MuPDF shows what it holds.
+    if (facts != nullptr)
+        facts->some_rows = true;
+    while (cinfo->output_scanline < cinfo->output_height)
+        jpeg_read_scanlines(cinfo, row, 1);
+    jpeg_finish_decompress(cinfo);
+    return !check->damaged;
+}
+
+// ---------------------------------------------------------------------------
+// JPEG 2000
+
+struct JpxCheck {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    size_t pos = 0;
+    bool failed = false;
+    std::string message;
+};
+
+OPJ_SIZE_T JpxRead(void* buffer, OPJ_SIZE_T count, void* user)
+{
+    auto* check = static_cast<JpxCheck*>(user);
+    if (check->pos >= check->size)
+        return static_cast<OPJ_SIZE_T>(-1);
+    const size_t n = std::min<size_t>(count, check->size - check->pos);
+    std::memcpy(buffer, check->data + check->pos, n);
+    check->pos += n;
+    return n;
+}
+
+OPJ_OFF_T JpxSkip(OPJ_OFF_T count, void* user)
+{
+    auto* check = static_cast<JpxCheck*>(user);
+    if (count < 0) {
+        const size_t back = std::min<size_t>(static_cast<size_t>(-count), check->pos);
+        check->pos -= back;
+        return -static_cast<OPJ_OFF_T>(back);
+    }
+    if (check->pos >= check->size)
+        return -1;
+    const size_t n = std::min<size_t>(static_cast<size_t>(count), check->size - check->pos);
+    check->pos += n;
+    return static_cast<OPJ_OFF_T>(n);
+}
+
+OPJ_BOOL JpxSeek(OPJ_OFF_T pos, void* user)
+{
+    auto* check = static_cast<JpxCheck*>(user);
+    if (pos < 0 || static_cast<uint64_t>(pos) > check->size)
+        return OPJ_FALSE;
+    check->pos = static_cast<size_t>(pos);
+    return OPJ_TRUE;
+}
+
+void NoteJpxFailure(JpxCheck* check, const char* message)
+{
+    if (!check->failed && message != nullptr) {
+        check->message = message;
+        while (!check->message.empty() && (check->message.back() == '\n' || check->message.back() == ' '))
+            check->message.pop_back();
+    }
+    check->failed = true;
+}
+
+void OnJpxError(const char* message, void* user) { NoteJpxFailure(static_cast<JpxCheck*>(user), message); }
+
+// openjpeg reports a cut or damaged codestream through warnings and goes on
+// with what it has; warnings about boxes it does not need say nothing about
+// the picture.
+void OnJpxWarning(const char* message, void* user)
+{
+    static const char* const kHarmless[] = {
+        "JP2 box which are after the codestream will not be read",
+        "Unknown marker",  // private markers some encoders add
+        "Empty SOT marker detected",
+        // Colour boxes a reader ignores: they change no sample.
+        "shall ignore all Colour Specification boxes after the first",
+        "so we will ignore the entire Colour Specification box",
+        "Ignoring ihdr box",
+        "Alpha channel specified but unknown enumcs",
+    };
+    for (const char* harmless : kHarmless)
+        if (message != nullptr && std::strstr(message, harmless) != nullptr)
+            return;
+    NoteJpxFailure(static_cast<JpxCheck*>(user), message);
+}
+
+void OnJpxInfo(const char*, void*) {}
+
+struct CodecDeleter {
+    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
+};
+struct StreamDeleter {
+    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
+};
+struct OpjImageDeleter {
+    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
+};
+struct CstrInfoDeleter {
+    void operator()(opj_codestream_info_v2_t* info) const { opj_destroy_cstr_info(&info); }
+};
+
+const uint8_t kJp2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+const uint8_t kCodestreamStart[4] = {0xFF, 0x4F, 0xFF, 0x51};
+
+const char* JpxExtension(const uint8_t* data, size_t size)
+{
+    if (size >= 12 && std::memcmp(data, kJp2Signature, 12) == 0)
+        return "jp2";
+    if (size >= 4 && std::memcmp(data, kCodestreamStart, 4) == 0)
+        return "j2k";
+    return nullptr;
+}
+
+// `bytes` without the white space MuPDF skips before a JPEG's start marker;
+// `skipped` is set when there was some.
+BlockSource WithoutLeadingSpace(const BlockSource& bytes, bool* skipped)
+{
+    return [&bytes, skipped, started = false](const uint8_t*& data, size_t& size) mutable {
+        for (;;) {
+            if (!bytes(data, size))
+                return false;
+            if (started || size == 0)
+                return true;
+            while (size > 0 && (*data == '\n' || *data == '\r' || *data == ' ')) {
+                ++data;
+                --size;
+                *skipped = true;
+            }
+            if (size > 0) {
+                started = true;
+                return true;
+            }
+        }
+    };
+}
+
+}  // namespace
+
+BlockSource MemoryBlocks(const uint8_t* data, size_t size)
+{
+    return [data, size, given = false](const uint8_t*& block, size_t& block_size) mutable {
+        block = data;
+        block_size = given ? 0 : size;
+        given = true;
+        return true;
+    };
+}
+
+bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why, size_t max_memory)
+{
+    bool leading_space = false;
+    const BlockSource trimmed = WithoutLeadingSpace(bytes, &leading_space);
+    JpegCheck check;
+    check.bytes = &trimmed;
+    check.head = head;
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    cinfo.err = jpeg_std_error(&check.err);
+    check.err.error_exit = OnJpegError;
+    check.err.emit_message = OnJpegMessage;
+    check.err.output_message = OnJpegOutput;
+    cinfo.client_data = &check;
+    const long limit = static_cast<long>(std::min<size_t>(max_memory, size_t(1) << 40));
+    const bool whole = DecodeAtOneEighth(&cinfo, &check, facts, limit > 0 ? limit : 1);
+    jpeg_destroy_decompress(&cinfo);
+    if (facts != nullptr) {
+        facts->too_large = check.too_large;
+        facts->leading_space = leading_space;
+    }
+    if (!whole && why != nullptr)
+        *why = check.message[0] != '\0' ? check.message : "damaged JPEG data";
+    return whole;
+}
+
+namespace {
+
+// Reads a block source byte by byte, and runs of bytes at block speed.
+class ByteReader {
+public:
+    explicit ByteReader(const BlockSource& bytes) : bytes_(bytes) {}
+
+    // The next byte, -1 at the end of the data or when it cannot be read.
+    int Next()
+    {
+        if (left_ == 0 && !Refill())
+            return -1;
+        --left_;
+        return *at_++;
+    }
+
+    bool Skip(size_t count)
+    {
+        while (count > 0) {
+            if (left_ == 0 && !Refill())
+                return false;
+            const size_t n = std::min(count, left_);
+            at_ += n;
+            left_ -= n;
+            count -= n;
+        }
+        return true;
+    }
+
+    // Moves to the next 0xFF byte and past it; false at the end.
+    bool PastNextFF()
+    {
+        for (;;) {
+            if (left_ == 0 && !Refill())
+                return false;
+            const void* ff = std::memchr(at_, 0xFF, left_);
+            if (ff != nullptr) {
+                const size_t n = static_cast<size_t>(static_cast<const uint8_t*>(ff) - at_) + 1;
+                at_ += n;
+                left_ -= n;
+                return true;
+            }
+            left_ = 0;
+        }
+    }
+
+    bool unreadable() const { return unreadable_; }
+
+private:
+    bool Refill()
+    {
+        while (left_ == 0) {
+            if (ended_)
+                return false;
+            bool read = false;
+            try {
+                read = bytes_(at_, left_);
+            } catch (...) {
+                read = false;
+            }
+            if (!read || left_ == 0) {
+                unreadable_ = !read;
+                ended_ = true;
+                left_ = 0;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const BlockSource& bytes_;
+    const uint8_t* at_ = nullptr;
+    size_t left_ = 0;
+    bool ended_ = false;
+    bool unreadable_ = false;
+};
+
+// Markers a decoder accepts where a scan's data ends.
+bool AfterScan(int marker)
+{
+    return marker == 0xD9 || marker == 0xDA || marker == 0xC4 || marker == 0xDB || marker == 0xDD || marker == 0xDC ||
+           marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF);
+}
+
+bool IsFrameMarker(int marker)
+{
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+}  // namespace
+
+bool JpegStructureWhole(const BlockSource& bytes, std::string* why)
+{
+    bool leading_space = false;
+    const BlockSource trimmed = WithoutLeadingSpace(bytes, &leading_space);
+    ByteReader in(trimmed);
+    auto fail = [&](const std::string& what) {
+        if (why != nullptr)
+            *why = in.unreadable() ? "the image data cannot be read" : what;
+        return false;
+    };
+    if (in.Next() != 0xFF || in.Next() != 0xD8)
+        return fail("Not a JPEG file");
+    bool frame = false;
+    bool scan = false;
+    int marker = -1;  // a marker already read at the end of scan data
+    for (;;) {
+        if (marker < 0) {
+            const int c = in.Next();
+            if (c < 0)
+                return fail("Premature end of JPEG file");
+            if (c != 0xFF)
+                return fail("Corrupt JPEG data: bytes between segments");
+            do
+                marker = in.Next();
+            while (marker == 0xFF);
+            if (marker < 0)
+                return fail("Premature end of JPEG file");
+        }
+        const int m = marker;
+        marker = -1;
+        if (m == 0xD9)
+            return frame && scan ? true : fail("no image in the JPEG data");
+        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7))
+            continue;
+        if (m == 0xD8 || m < 0xC0)
+            return fail("Unsupported marker type");
+        const int hi = in.Next();
+        const int lo = in.Next();
+        if (lo < 0)
+            return fail("Premature end of JPEG file");
+        const size_t length = (static_cast<size_t>(hi) << 8) | static_cast<size_t>(lo);
+        if (length < 2 || !in.Skip(length - 2))
+            return fail(length < 2 ? "Corrupt JPEG data: bad segment length" : "Premature end of JPEG file");
+        if (IsFrameMarker(m))
+            frame = true;
+        if (m != 0xDA)
+            continue;
+        if (!frame)
+            return fail("Corrupt JPEG data: scan before frame");
+        scan = true;
+        // The scan's data: 0xFF only as a stuffed 0xFF 0x00 or a restart
+        // marker, until the marker that ends it.
+        for (;;) {
+            if (!in.PastNextFF())
+                return fail("Premature end of JPEG file");
+            int c = in.Next();
+            while (c == 0xFF)
+                c = in.Next();
+            if (c < 0)
+                return fail("Premature end of JPEG file");
+            if (c == 0x00 || (c >= 0xD0 && c <= 0xD7))
+                continue;
+            if (!AfterScan(c)) {
+                char text[64];
+                std::snprintf(text, sizeof text, "Corrupt JPEG data: marker 0x%02x in the scan data", c);
+                return fail(text);
+            }
+            marker = c;
+            break;
+        }
+    }
+}
+
+CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSourceOpener& open, bool force, std::string* why,
+                            size_t max_memory)
+{
+    // The look first, from what the PDF says.
+    bool looks_right = !look.masked;
+    bool cmyk = false;
+    switch (look.space) {
+    case FZ_COLORSPACE_GRAY:
+    case FZ_COLORSPACE_RGB: looks_right = looks_right && look.default_decode && look.color_transform == -1; break;
+    case FZ_COLORSPACE_CMYK:
+        // Viewers read Adobe CMYK JPEGs as inverted, plain ones as they are:
+        // which /Decode fits depends on the marker, read below.
+        cmyk = true;
+        looks_right = looks_right && (look.default_decode || look.inverted_decode);
+        break;
+    default: looks_right = false; break;
+    }
+    // Every JPEG is checked, also one that is decoded anyway: damaged data
+    // makes the written image incomplete, and the log says so.
+    std::string head;
+    JpegFacts facts;
+    if (!JpegDecodesWhole(open(), &facts, cmyk && looks_right && !force ? &head : nullptr, why, max_memory)) {
+        // A progressive file too large to decode here: its structure decides.
+        if (!facts.too_large)
+            return facts.some_rows ? CopyVerdict::Damaged : CopyVerdict::Nothing;
+        if (!JpegStructureWhole(open(), why))
+            return CopyVerdict::Damaged;
+    }
+    // A copy must start with the start marker for viewers to read it.
+    if (facts.leading_space)
+        return CopyVerdict::Look;
+    if (force)
+        return CopyVerdict::Copy;
+    if (!looks_right || facts.components != look.components)
+        return CopyVerdict::Look;
+    if (cmyk) {
+        const auto* data = reinterpret_cast<const uint8_t*>(head.data());
+        if (!JpegHeaderComplete(data, head.size()))
+            return CopyVerdict::Look;
+        const bool adobe = JpegHasAdobeMarker(data, head.size());
+        if (!(adobe ? look.inverted_decode : look.default_decode))
+            return CopyVerdict::Look;
+    }
+    return CopyVerdict::Copy;
+}
+
+JpxLook JpxLookOf(fz_context* ctx, pdf_obj* ref)
+{
+    JpxLook look;
+    bool faithful = true;
+    bool as_is = false;
+    int colors = 0;
+    const bool ok = MuTry(ctx, [&] {
+        if (!pdf_is_jpx_image(ctx, ref)) {
+            faithful = false;
+            return;
+        }
+        // Under another filter as well (Flate over JPX) the raw stream is not the file.
+        pdf_obj* filter = pdf_dict_get(ctx, ref, PDF_NAME(Filter));
+        if (pdf_is_array(ctx, filter) && pdf_array_len(ctx, filter) == 1)
+            filter = pdf_array_get(ctx, filter, 0);
+        as_is = pdf_name_eq(ctx, filter, PDF_NAME(JPXDecode));
+        if (pdf_dict_get(ctx, ref, PDF_NAME(Decode)) || pdf_dict_get(ctx, ref, PDF_NAME(SMask)) ||
+            pdf_dict_get(ctx, ref, PDF_NAME(Mask)) || pdf_dict_get_int(ctx, ref, PDF_NAME(SMaskInData)) != 0 ||
+            pdf_dict_get_bool(ctx, ref, PDF_NAME(ImageMask)))
+            faithful = false;
+        pdf_obj* cs = pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace));
+        if (cs != nullptr) {
+            // A colour space in the PDF overrides the file's own; keep the bytes
+            // only when it says what the file says anyway.
+            pdf_obj* name = pdf_is_array(ctx, cs) ? pdf_array_get(ctx, cs, 0) : cs;
+            if (pdf_name_eq(ctx, name, PDF_NAME(DeviceGray)))
+                colors = 1;
+            else if (pdf_name_eq(ctx, name, PDF_NAME(DeviceRGB)))
+                colors = 3;
+            else if (pdf_name_eq(ctx, name, PDF_NAME(ICCBased)))
+                colors = pdf_dict_get_int(ctx, pdf_array_get(ctx, cs, 1), PDF_NAME(N));
+            else
+                faithful = false;
+        }
+    });
+    look.stored_as_is = ok && as_is;
+    look.faithful = look.stored_as_is && faithful;
+    look.colors = colors;
+    return look;
+}
+
+bool JpxDecodesWhole(const uint8_t* data, size_t size, std::string* why, bool* header_read)
+{
+    if (header_read != nullptr)
+        *header_read = false;
+    JpxCheck check;
+    check.data = data;
+    check.size = size;
+    auto fail = [&](const char* fallback) {
+        if (why != nullptr)
+            *why = check.message.empty() ? fallback : check.message;
+        return false;
+    };
+    const char* extension = JpxExtension(data, size);
+    if (extension == nullptr)
+        return fail("not a JPEG 2000 file or codestream");
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(
+        opj_create_decompress(std::strcmp(extension, "jp2") == 0 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(size_t(1) << 16, OPJ_TRUE));
+    if (!codec || !stream)
+        return fail("out of memory");
+    opj_set_error_handler(codec.get(), OnJpxError, &check);
+    opj_set_warning_handler(codec.get(), OnJpxWarning, &check);
+    opj_set_info_handler(codec.get(), OnJpxInfo, &check);
+    opj_stream_set_user_data(stream.get(), &check, nullptr);
+    opj_stream_set_user_data_length(stream.get(), size);
+    opj_stream_set_read_function(stream.get(), JpxRead);
+    opj_stream_set_skip_function(stream.get(), JpxSkip);
+    opj_stream_set_seek_function(stream.get(), JpxSeek);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    if (!opj_setup_decoder(codec.get(), &params))
+        return fail("cannot set up the JPEG 2000 decoder");
+    opj_image_t* raw_image = nullptr;
+    const bool header = opj_read_header(stream.get(), codec.get(), &raw_image);
+    std::unique_ptr<opj_image_t, OpjImageDeleter> image(raw_image);
+    if (!header || !image || check.failed)
+        return fail("cannot read the JPEG 2000 header");
+    if (header_read != nullptr)
+        *header_read = true;
+    // Decode the lowest resolution only: the finest resolution any tile
+    // component can drop is one less than the fewest it has.
+    std::unique_ptr<opj_codestream_info_v2_t, CstrInfoDeleter> info(opj_get_cstr_info(codec.get()));
+    OPJ_UINT32 levels = 0;
+    if (info && info->m_default_tile_info.tccp_info != nullptr && info->nbcomps > 0) {
+        levels = info->m_default_tile_info.tccp_info[0].numresolutions;
+        for (OPJ_UINT32 c = 1; c < info->nbcomps; ++c)
+            levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
+    }
+    if (levels > 1 && !opj_set_decoded_resolution_factor(codec.get(), levels - 1))
+        return fail("cannot reduce the JPEG 2000 resolution");
+    const bool decoded = opj_decode(codec.get(), stream.get(), image.get()) && opj_end_decompress(codec.get(), stream.get());
+    if (!decoded || check.failed)
+        return fail("damaged JPEG 2000 data");
+    return true;
+}
+
+CopyVerdict JpxCopyVerdict(const JpxLook& look, const uint8_t* data, size_t size, bool force, std::string& extension,
+                           std::string* why)
+{
+    const char* kind = JpxExtension(data, size);
+    bool header = false;
+    if (!JpxDecodesWhole(data, size, why, &header))
+        return header ? CopyVerdict::Damaged : CopyVerdict::Nothing;
+    if (!force) {
+        if (!look.faithful)
+            return CopyVerdict::Look;
+        // Without /SMaskInData the page ignores an alpha channel of the file,
+        // which viewers of the copy would show: the file must hold exactly the
+        // colour components (1 gray or 3 RGB) and nothing else.
+        const int components = JpxComponentCount(data, size);
+        const bool plain = look.colors != 0 ? components == look.colors : (components == 1 || components == 3);
+        if (!plain)
+            return CopyVerdict::Look;
+    }
+    extension = kind;
+    return CopyVerdict::Copy;
+}
+
+}  // namespace kestran::pdf

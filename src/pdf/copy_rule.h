@@ -1,0 +1,113 @@
+// The copy rule: when an image's stored bytes are written out as they are
+// (.jpg, .jp2, .j2k) instead of being decoded.
+//
+// A copy must look as the page does (see image_encoder.h for the rules on
+// colour spaces, /Decode, masks and the Adobe marker) and it must decode: a
+// copied file that viewers refuse, or that ends part way, would be a lost
+// image reported as a success. So the bytes are decoded before they are
+// copied, cheaply:
+//  - JPEG with libjpeg at 1/8 scale: every Huffman-coded block (every scan of
+//    a progressive file) is still read, but the inverse DCT shrinks to one
+//    value per block. A fatal error, a premature end and the warnings libjpeg
+//    gives for corrupt entropy data all refuse the copy. A progressive file
+//    makes libjpeg hold every coefficient (2 bytes a sample); when that would
+//    pass kJpegCheckMemory, its markers and scan data are walked instead
+//    (JpegStructureWhole), which finds cuts, damaged markers and data that is
+//    not JPEG, in a few KiB.
+//  - JPEG 2000 with openjpeg at its lowest resolution: the boxes, markers and
+//    every packet header are still parsed (that is how truncation shows), the
+//    code blocks of the finer resolutions are skipped.
+// The held path (data in memory) and the streamed path (large stored streams
+// read from the file in blocks) both call the functions below.
+#ifndef KESTRAN_PDF_COPY_RULE_H
+#define KESTRAN_PDF_COPY_RULE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+extern "C" {
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+}
+
+namespace kestran::pdf {
+
+// Hands out a stream's bytes in order, one block per call: true with the next
+// block (size 0 at the end of the data), false when the data cannot be read.
+// The block stays valid until the next call.
+using BlockSource = std::function<bool(const uint8_t*& data, size_t& size)>;
+
+// Opens the bytes afresh, from their start, each time it is called.
+using BlockSourceOpener = std::function<BlockSource()>;
+
+// The bytes in [data, data + size) as one block.
+BlockSource MemoryBlocks(const uint8_t* data, size_t size);
+
+// What the JPEG check may hold (a progressive file's coefficients).
+constexpr size_t kJpegCheckMemory = size_t(64) << 20;
+
+enum class CopyVerdict {
+    Copy,     // the bytes are the image as the page shows it
+    Look,     // they decode, but the page shows them otherwise: decode and convert
+    Damaged,  // they do not decode whole: decode what MuPDF can (and say it is incomplete)
+    Nothing,  // no image in it (no whole header, not the format named): skip
+};
+
+// How the page shows a JPEG beyond what its bytes say.
+struct JpegLook {
+    enum fz_colorspace_type space = FZ_COLORSPACE_NONE;
+    int components = 0;            // of the image's colour space
+    int bpc = 8;
+    bool masked = false;           // soft mask, stencil /Mask or colour key
+    bool default_decode = true;    // /Decode absent or [0 1 ...]
+    bool inverted_decode = false;  // /Decode [1 0 ...]
+    int color_transform = -1;      // /DecodeParms /ColorTransform, -1 when absent
+};
+
+// The copy rule for JPEG bytes. `force` (an image too large to decode) drops
+// the conditions on the look, never the check that the bytes decode whole.
+// `why` receives what was wrong with damaged data.
+CopyVerdict JpegCopyVerdict(const JpegLook& look, const BlockSourceOpener& open, bool force, std::string* why = nullptr,
+                            size_t max_memory = kJpegCheckMemory);
+
+// How the page shows a JPEG 2000 image: from the image object's dictionary.
+struct JpxLook {
+    bool stored_as_is = false;  // the stream's one filter is JPXDecode: its bytes are the file
+    bool faithful = false;  // no /Decode, mask or alpha use of its own; colour space none, gray, RGB or ICC
+    int colors = 0;         // components the PDF's colour space has, 0 when it leaves it to the file
+};
+
+// Reads the look from a JPEG 2000 image object (false `faithful` for any
+// other object). Never throws.
+JpxLook JpxLookOf(fz_context* ctx, pdf_obj* ref);
+
+// The copy rule for the bytes of a JPEG 2000 stream; `extension` receives
+// "jp2" (JP2 file) or "j2k" (bare codestream) on Copy.
+CopyVerdict JpxCopyVerdict(const JpxLook& look, const uint8_t* data, size_t size, bool force, std::string& extension,
+                           std::string* why = nullptr);
+
+// The decode checks on their own. `head` (may be null) receives the bytes up
+// to the start of the scan, for the marker checks that need them. `why`
+// receives libjpeg's or openjpeg's complaint.
+struct JpegFacts {
+    int components = 0;
+    int width = 0;
+    int height = 0;
+    bool some_rows = false;  // the header was read whole and the scan begins
+    bool too_large = false;  // the check would hold more than allowed: not decided
+    bool leading_space = false;  // white space before the start marker, which MuPDF skips and viewers refuse
+};
+bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* head, std::string* why,
+                      size_t max_memory = kJpegCheckMemory);
+// Walks the markers, segments and scan data from the start to the end marker
+// without decoding: false for a cut, a marker a decoder refuses (0x00 bytes
+// of scan data changed in transit show as such), bytes between segments.
+bool JpegStructureWhole(const BlockSource& bytes, std::string* why);
+// `header` (may be null) tells whether the file's header could be read.
+bool JpxDecodesWhole(const uint8_t* data, size_t size, std::string* why, bool* header = nullptr);
+
+}  // namespace kestran::pdf
+
+#endif
