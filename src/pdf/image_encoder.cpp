@@ -850,8 +850,11 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
                EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
     }
-    if (done)
+    // A refused allocation inside a decoder can end the image's data early
+    // with a mere warning: an image made after one is not the image.
+    if (done && memory.Refused() == MemoryRefusal::None)
         return EncodeStatus::Ok;
+    out = EncodedImage();
     return FailureStatus(memory, "cannot decode image", why);
 }
 

@@ -40,6 +40,7 @@ struct ThreadState {
     uint64_t refused_stop;  // refusals, counted from the thread's start
     uint64_t refused_image;
     uint64_t refused_memory;
+    size_t last_refused;    // size of the last refusal while MuPDF may still retry it
 };
 thread_local ThreadState t_state{};
 
@@ -57,27 +58,46 @@ size_t Budget()
 BlockHeader* HeaderOf(void* p) { return reinterpret_cast<BlockHeader*>(static_cast<char*>(p) - kHeader); }
 void* PayloadOf(BlockHeader* h) { return reinterpret_cast<char*>(h) + kHeader; }
 
+// MuPDF answers a refused allocation by emptying its caches and asking again
+// for the same size. A request that then succeeds was no failure: its refusal
+// is taken back, so that the counts only hold refusals that made MuPDF fail.
+void NoteRefusal(ThreadState& t, uint64_t& count, size_t size)
+{
+    ++count;
+    t.last_refused = size;
+}
+
+void NoteSuccess(ThreadState& t, size_t size)
+{
+    if (t.last_refused == 0)
+        return;
+    if (t.last_refused == size && t.refused_memory > 0)
+        --t.refused_memory;  // only the process budget gains from emptied caches
+    t.last_refused = 0;
+}
+
 // Takes `bytes` more for the calling thread, or refuses (and counts why).
-// `tagged`: the bytes belong to the thread's image scope.
-bool Reserve(ThreadState& t, size_t bytes, bool tagged)
+// `tagged`: the bytes belong to the thread's image scope. `request`: the size
+// MuPDF asked for.
+bool Reserve(ThreadState& t, size_t bytes, bool tagged, size_t request)
 {
     if (StopRequestedHere()) {
-        ++t.refused_stop;
+        NoteRefusal(t, t.refused_stop, 0);
         return false;
     }
     if (tagged && (bytes > t.scope_budget || t.scope_used > t.scope_budget - bytes)) {
-        ++t.refused_image;
+        NoteRefusal(t, t.refused_image, 0);
         return false;
     }
     const size_t budget = Budget();
     if (bytes > budget) {
-        ++t.refused_memory;
+        NoteRefusal(t, t.refused_memory, 0);
         return false;
     }
     const size_t now = g_in_use.fetch_add(bytes, std::memory_order_relaxed) + bytes;
     if (now > budget) {
         g_in_use.fetch_sub(bytes, std::memory_order_relaxed);
-        ++t.refused_memory;
+        NoteRefusal(t, t.refused_memory, request);
         return false;
     }
     return true;
@@ -93,20 +113,21 @@ void NoteScopeGrowth(ThreadState& t, uint64_t bytes)
 
 void* CountingMalloc(void*, size_t size)
 {
+    ThreadState& t = t_state;
     if (size > std::numeric_limits<size_t>::max() - kHeader) {
-        ++t_state.refused_memory;
+        NoteRefusal(t, t.refused_memory, 0);
         return nullptr;
     }
-    ThreadState& t = t_state;
     const size_t total = size + kHeader;
-    if (!Reserve(t, total, t.scope != 0))
+    if (!Reserve(t, total, t.scope != 0, size))
         return nullptr;
     auto* h = static_cast<BlockHeader*>(std::malloc(total));
     if (h == nullptr) {
         Unreserve(total);
-        ++t.refused_memory;
+        NoteRefusal(t, t.refused_memory, size);
         return nullptr;
     }
+    NoteSuccess(t, size);
     h->size = total;
     h->scope = t.scope;
     if (t.scope != 0)
@@ -130,11 +151,11 @@ void* CountingRealloc(void* user, void* p, size_t size)
 {
     if (p == nullptr)
         return CountingMalloc(user, size);
+    ThreadState& t = t_state;
     if (size > std::numeric_limits<size_t>::max() - kHeader) {
-        ++t_state.refused_memory;
+        NoteRefusal(t, t.refused_memory, 0);
         return nullptr;
     }
-    ThreadState& t = t_state;
     BlockHeader* h = HeaderOf(p);
     const size_t old_total = h->size;
     const size_t total = size + kHeader;
@@ -143,16 +164,17 @@ void* CountingRealloc(void* user, void* p, size_t size)
         // Growth counts against the image's budget whenever one is set: a
         // decoder may grow a block it was handed. Only a block of the scope
         // stays counted in it, since only such a block's free takes it off.
-        if (!Reserve(t, total - old_total, t.scope != 0))
+        if (!Reserve(t, total - old_total, t.scope != 0, size))
             return nullptr;
     }
     auto* moved = static_cast<BlockHeader*>(std::realloc(h, total));
     if (moved == nullptr) {
         if (total > old_total)
             Unreserve(total - old_total);
-        ++t.refused_memory;
+        NoteRefusal(t, t.refused_memory, size);
         return nullptr;  // the old block stays valid, as with realloc
     }
+    NoteSuccess(t, size);
     if (total < old_total)
         Unreserve(old_total - total);
     moved->size = total;

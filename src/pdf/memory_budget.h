@@ -122,9 +122,12 @@ enum class MemoryRefusal {
 };
 
 // Watches the calling thread's refusals from its creation on. MuPDF retries a
-// refused allocation after emptying its caches, so a refusal alone is no
-// failure: ask only once an operation has failed. The most serious refusal
-// wins: a stop, then the process running out, then the image's budget.
+// refused allocation after emptying its caches; a retry that succeeds takes
+// the refusal back, so what remains made an allocation fail. MuPDF turns some
+// of those into a warning only (a read error inside a decoder ends the image's
+// data early and the rest is filled in): whatever it produced after a refusal
+// is not to be trusted. The most serious refusal wins: a stop, then the
+// process running out, then the image's budget.
 class RefusalWatch {
 public:
     RefusalWatch();
