@@ -6,7 +6,8 @@
 #
 #   BUILD=build-x bench/stop.sh
 #
-# Environment: BUILD (build folder), FIXTURES (folder of the files, generated
+# Environment: BUILD (build folder), EXTRACT (another kestran-extract to
+# measure, e.g. an older build's), FIXTURES (folder of the files, generated
 # once), WORK (output folders), DELAY (seconds before the signal, default 1),
 # LIMIT (seconds a run to its end may take, default 60), MEMORY (--memory).
 set -euo pipefail
@@ -22,7 +23,7 @@ MEMORY_ARGS=()
 [ -n "${MEMORY:-}" ] && MEMORY_ARGS=(--memory "$MEMORY")
 
 cmake --build "$BUILD" --target kestran-extract kestran_stop_fixtures -j2 >/dev/null
-EXTRACT=$BUILD/stage/bin/kestran-extract
+EXTRACT=${EXTRACT:-$BUILD/stage/bin/kestran-extract}
 [ -f "$FIXTURES/.complete" ] || { "$BUILD/bench/kestran_stop_fixtures" "$FIXTURES" && touch "$FIXTURES/.complete"; }
 mkdir -p "$WORK"
 export HOME=$WORK/home

@@ -71,20 +71,16 @@ bool StopRequestedHere();
 // the same for its mask), plus kImageBudgetReserve for the decoders' fixed
 // needs.
 //
-// The factor: MuPDF decodes every format but JPEG 2000 into one pixmap of the
-// declared size (JBIG2 and CCITT first into a 1-bit page, an eighth of it);
-// an Indexed image grows to its base colour space (3x for RGB, while the
-// index pixmap still lives); a conversion to RGB keeps source and result
-// (4 + 3 for CMYK); the mask adds its own pixmap and its drawing at the
-// image's size. The greediest ordinary image, an Indexed one with a soft mask,
-// peaks near 5x what it declares. OpenJPEG holds every sample as a 32-bit
-// integer, in its image and in its tile (about 8x), before MuPDF copies the
-// result into a pixmap (1x more): JPEG 2000 that must be decoded needs 9 to
-// 10x. Six covers all but that, and a JPEG 2000 image gets its own factor.
-// A damaged stream asks for far more: the JBIG2 symbol dictionaries seen in
-// real files asked for 150 to 250 times their page.
+// The factor, from what MuPDF itself allocated for 1500 x 1000 images (the
+// encoder's own rows are not MuPDF's and do not count): most formats decode
+// into one pixmap of the declared size or are read row by row (0 to 1x);
+// JBIG2 adds its 1-bit page and region (1.3x); a conversion to RGB holds
+// source and result (CMYK 1.75x, Lab 2x, Separation 4x, DeviceN with its
+// function 4.3x). Six leaves room above the greediest. JPEG 2000 decodes
+// through the system's OpenJPEG, whose memory MuPDF does not allocate (1.6x
+// counted). Damaged data asks for far more: the JBIG2 symbol dictionaries
+// seen in real files asked for 150 to 250 times their page in one block.
 constexpr uint64_t kImageBudgetFactor = 6;
-constexpr uint64_t kJpxImageBudgetFactor = 12;
 constexpr uint64_t kImageBudgetReserve = uint64_t(16) << 20;
 
 // The image budget of `img` (0 for null).
