@@ -68,7 +68,7 @@ void PrintUsage(FILE* out)
                  "  -s, --source-folder     write each file's images beside the file\n"
                  "  -p, --pages RANGE       pages to extract, e.g. 1,3,4,5-10 (default: all)\n"
                  "  -m, --memory SIZE       memory the PDF engine may use, e.g. 512M or 2G\n"
-                 "                          (default: %s, a quarter of the memory, at most 2G);\n"
+                 "                          (default here: %s, a quarter of the memory, at most 2G);\n"
                  "                          a file that needs more fails as out of memory\n"
                  "  -q, --quiet             print no line per file and no summary\n"
                  "      --help              show this help and exit\n"

@@ -218,7 +218,7 @@ private:
             EncodedImage encoded;
             std::string why;
             ShortDataWatch short_data(ctx_);
-            ImageMemoryScope image_memory(ImageMemoryBudget(ctx_, fresh[i]->image.get()));
+            ImageMemoryScope image_memory(ImageMemoryBudget(fresh[i]->image.get()));
             EncodeStatus status = encoder.Encode(*fresh[i], encoded, why);
             OutputStatus written = OutputStatus::Ok;
             uint64_t size = 0;

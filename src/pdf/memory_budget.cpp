@@ -280,7 +280,7 @@ bool StopRequestedHere()
     return t.extraction_depth > 0 || t.scope != 0 || g_stop_everywhere.load(std::memory_order_relaxed);
 }
 
-uint64_t ImageMemoryBudget(fz_context*, const fz_image* img)
+uint64_t ImageMemoryBudget(const fz_image* img)
 {
     if (img == nullptr)
         return 0;

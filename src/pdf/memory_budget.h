@@ -84,7 +84,7 @@ constexpr uint64_t kImageBudgetFactor = 6;
 constexpr uint64_t kImageBudgetReserve = uint64_t(16) << 20;
 
 // The image budget of `img` (0 for null).
-uint64_t ImageMemoryBudget(fz_context* ctx, const fz_image* img);
+uint64_t ImageMemoryBudget(const fz_image* img);
 
 // Sets the calling thread's image budget while it lives: MuPDF allocations
 // made on this thread within its lifetime and still held may not exceed
