@@ -30,6 +30,8 @@ export HOME=$WORK/home
 mkdir -p "$HOME/Documents"
 
 now() { date +%s.%N; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 # run FILE SIGNAL_AFTER: prints seconds to the end (or to the stop), exit status, peak RSS.
 run() {
@@ -40,7 +42,7 @@ run() {
   local timer=$!
   local pid=""
   for _ in $(seq 100); do
-    pid=$(pgrep -P "$timer" || true)
+    pid=$(cat "/proc/$timer/task/$timer/children" 2>/dev/null | awk '{print $1}')
     [ -n "$pid" ] && break
     kill -0 "$timer" 2>/dev/null || break
     sleep 0.01
@@ -61,12 +63,12 @@ run() {
   local files; files=$(find "$out" -type f | wc -l)
   if [ "$after" = "-" ]; then
     if [ -n "$signalled" ]; then
-      printf '  %-22s to the end: still running after %s s (killed), peak %6.1f MiB\n' "$(basename "$file")" "$LIMIT" "$(echo "$peak/1024" | bc -l)"
+      printf '  %-22s to the end: still running after %s s (killed), peak %6s MiB\n' "$(basename "$file")" "$LIMIT" "$(mib "$peak")"
     else
-      printf '  %-22s to the end: %7.2f s, status %d, %d file(s), peak %6.1f MiB\n' "$(basename "$file")" "$(echo "$end - $start" | bc -l)" "$status" "$files" "$(echo "$peak/1024" | bc -l)"
+      printf '  %-22s to the end: %7s s, status %d, %d file(s), peak %6s MiB\n' "$(basename "$file")" "$(seconds "$start" "$end")" "$status" "$files" "$(mib "$peak")"
     fi
   elif [ -n "$signalled" ]; then
-    printf '  %-22s Ctrl+C after %s s: ended %6.3f s later, status %d, %d file(s), peak %6.1f MiB\n' "$(basename "$file")" "$after" "$(echo "$end - $signalled" | bc -l)" "$status" "$files" "$(echo "$peak/1024" | bc -l)"
+    printf '  %-22s Ctrl+C after %s s: ended %6s s later, status %d, %d file(s), peak %6s MiB\n' "$(basename "$file")" "$after" "$(seconds "$signalled" "$end")" "$status" "$files" "$(mib "$peak")"
   else
     printf '  %-22s Ctrl+C after %s s: had already ended\n' "$(basename "$file")" "$after"
   fi
