@@ -9,6 +9,7 @@
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -29,6 +30,7 @@
 #include "common/user_folders.h"
 #include "domain/page_range_text.h"
 #include "pdf/image_extractor.h"
+#include "pdf/memory_budget.h"
 #include "pdf/pdf_service.h"
 #include "pdf/read_problem.h"
 
@@ -37,6 +39,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
+// Below this MuPDF cannot even open an ordinary file.
+constexpr uint64_t kMinMemory = uint64_t(16) << 20;
 
 // A path as the lines of this program show it: one line whatever it holds.
 std::string Shown(const std::string& path) { return kestran::EscapeForLog(path); }
@@ -52,6 +56,7 @@ struct Options {
     bool quiet = false;
     bool has_range = false;
     std::string range;
+    uint64_t memory = 0;  // MuPDF's memory budget; 0 = the default
     std::vector<std::string> inputs;
 };
 
@@ -67,14 +72,20 @@ void PrintUsage(FILE* out)
                  "                          (default: %s)\n"
                  "  -s, --source-folder     write each file's images beside the file\n"
                  "  -p, --pages RANGE       pages to extract, e.g. 1,3,4,5-10 (default: all)\n"
+                 "  -m, --memory SIZE       memory the PDF engine may use, e.g. 512M or 2G\n"
+                 "                          (default here: %s, a quarter of the memory, at most 2G);\n"
+                 "                          a file that needs more fails as out of memory\n"
                  "  -q, --quiet             print no line per file and no summary\n"
                  "      --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
                  "A folder stands for the PDF files directly in it. Images are named\n"
                  "<file>-<page>-<image>.<ext>; an existing file is never overwritten.\n"
+                 "Ctrl+C stops after the file in work is abandoned; a second Ctrl+C ends at\n"
+                 "once, removing the image file being written.\n"
                  "Exit status: 0 all files done, 1 some failed or interrupted, 2 usage error.\n",
-                 "Documents/Olvarin/Olvarin Kestran");
+                 "Documents/Olvarin/Olvarin Kestran",
+                 kestran::pdf::MemorySizeText(kestran::pdf::DefaultProcessMemoryBudget()).c_str());
 }
 
 // 0 to go on, otherwise the exit status.
@@ -85,6 +96,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"output", required_argument, nullptr, 'o'},
         {"source-folder", no_argument, nullptr, 's'},
         {"pages", required_argument, nullptr, 'p'},
+        {"memory", required_argument, nullptr, 'm'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
@@ -93,7 +105,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     done = false;
     opterr = 1;
     for (;;) {
-        int c = getopt_long(argc, argv, "o:sp:q", kLong, nullptr);
+        int c = getopt_long(argc, argv, "o:sp:m:q", kLong, nullptr);
         if (c == -1)
             break;
         switch (c) {
@@ -102,6 +114,13 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         case 'p':
             options.has_range = true;
             options.range = optarg;
+            break;
+        case 'm':
+            if (!kestran::pdf::ParseMemorySize(optarg, options.memory) || options.memory < kMinMemory) {
+                std::fprintf(stderr, "kestran-extract: invalid memory size '%s' (at least 16M; for example: 512M, 2G)\n",
+                             optarg);
+                return kExitUsage;
+            }
             break;
         case 'q': options.quiet = true; break;
         case kHelp:
@@ -198,8 +217,11 @@ void WriteJobLog(const std::string& text, const std::string& detail, int code)
 
 // Ctrl+C (and a polite kill) stop the job like the window's Stop: the file in
 // work is abandoned (the service never leaves a partial image) and no further
-// file starts. Signals are taken by a thread of their own, so the stop request
-// runs as ordinary code rather than inside a signal handler.
+// file starts. A second signal ends the process at once, as the window does
+// when it closes in the middle of a job: the temporary file of the image being
+// written is removed first, so no partial file stays. Signals are taken by a
+// thread of their own, so all this runs as ordinary code rather than inside a
+// signal handler.
 class InterruptWatcher {
 public:
     explicit InterruptWatcher(Pdf2xxService* service) : service_(service)
@@ -214,7 +236,12 @@ public:
             while (sigwait(&signals_, &signal) == 0) {
                 if (finished_.load())
                     return;
-                interrupted_.store(true);
+                if (interrupted_.exchange(true)) {
+                    KestranDiscardPartialOutputs();
+                    std::fprintf(stderr, "kestran-extract: interrupted again, ending now\n");
+                    _exit(kExitSomeFailed);
+                }
+                std::fprintf(stderr, "kestran-extract: interrupted, stopping (again to end at once)\n");
                 service_->SetCancel(1);
             }
         });
@@ -297,7 +324,7 @@ int Run(const Options& options)
             const int count = p2x->GetPageCount(p2x.get(), source.c_str(), 0);
             range = options.range;
             if (count <= 0)
-                outcome.result = KESTRAN_EXTRACT_CANNOT_OPEN;
+                outcome.result = watcher.Interrupted() ? KESTRAN_EXTRACT_CANCELLED : KESTRAN_EXTRACT_CANNOT_OPEN;
             else if (!kestran::CheckPageRange(range, count))
                 outcome.result = KESTRAN_EXTRACT_NO_PAGE;
         }
@@ -357,5 +384,9 @@ int main(int argc, char** argv)
     int status = ParseOptions(argc, argv, options, done);
     if (status != kExitOk || done)
         return status;
+    if (options.memory != 0)
+        kestran::pdf::SetProcessMemoryBudget(static_cast<size_t>(options.memory));
+    // Every thread of this process works for the job: a stop reaches all of them.
+    kestran::pdf::StopReachesEveryThread();
     return Run(options);
 }

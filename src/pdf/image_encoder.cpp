@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "pdf/cancel_flag.h"
+#include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/png_writer.h"
 
@@ -96,6 +97,26 @@ fz_pixmap* DrawMaskAtSize(fz_context* ctx, fz_image* mask, int w, int h)
 }
 
 bool StopRequested(void*) { return CancelRequested(); }
+
+// The status of an image that could not be encoded: stopped, out of memory,
+// over its own budget, or else skipped for `cause`.
+EncodeStatus FailureStatus(const RefusalWatch& memory, const std::string& cause, std::string& why)
+{
+    if (CancelRequested())
+        return EncodeStatus::Cancelled;
+    switch (memory.Refused()) {
+    case MemoryRefusal::OutOfMemory:
+        why = "out of memory";
+        return EncodeStatus::OutOfMemory;
+    case MemoryRefusal::ImageBudget:
+        why = "its decoding needs more memory than the " + MemorySizeText(CurrentImageBudget()) +
+              " this image may use";
+        return EncodeStatus::Skipped;
+    default:
+        why = cause;
+        return EncodeStatus::Skipped;
+    }
+}
 
 // Un-premultiplies one colour sample.
 inline uint8_t Unpremultiply(uint8_t c, uint8_t a)
@@ -768,6 +789,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
     damaged_ = false;
     undecodable_ = false;
     damage_.clear();
+    const RefusalWatch memory;
     fz_image* img = drawn.image.get();
     if (img == nullptr || img->w <= 0 || img->h <= 0) {
         why = "empty image";
@@ -800,8 +822,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         pdf_drop_obj(ctx_, ref);
         if (!ok || loaded == nullptr || IsStandIn(loaded)) {
             fz_drop_image(ctx_, loaded);
-            why = ok ? "cannot load image" : error;
-            return EncodeStatus::Skipped;
+            return FailureStatus(memory, ok ? "cannot load image" : error, why);
         }
         real.image.reset(ctx_, loaded);
         return Encode(real, out, why, streaming);
@@ -828,16 +849,16 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
                EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
     }
-    if (done) {
+    // A refused allocation inside a decoder can end the image's data early
+    // with a mere warning: an image made after one is not the image.
+    if (done && memory.Refused() == MemoryRefusal::None) {
         // MuPDF decoded what it could of damaged data and filled in the rest.
         if (damaged_)
             fz_warn(ctx_, "%s", kShortDataWarning);
         return EncodeStatus::Ok;
     }
-    if (CancelRequested())
-        return EncodeStatus::Cancelled;
-    why = damaged_ ? "cannot decode image (" + damage_ + ")" : "cannot decode image";
-    return EncodeStatus::Skipped;
+    out = EncodedImage();
+    return FailureStatus(memory, damaged_ ? "cannot decode image (" + damage_ + ")" : "cannot decode image", why);
 }
 
 }  // namespace kestran::pdf

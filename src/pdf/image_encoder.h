@@ -61,7 +61,9 @@ struct EncodedImage {
     size_t Size(fz_context* ctx) const;
 };
 
-enum class EncodeStatus { Ok, Skipped, Cancelled };
+// OutOfMemory: the process's memory ran out (the file must fail). An image
+// refused by its own budget (memory_budget.h) is Skipped.
+enum class EncodeStatus { Ok, Skipped, Cancelled, OutOfMemory };
 
 // The warning MuPDF gives, and the encoder too, when an image's data ends
 // before its last row and the rest is filled with zeros.

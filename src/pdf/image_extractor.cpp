@@ -13,6 +13,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/image_encoder.h"
 #include "pdf/image_key.h"
+#include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/output_file.h"
 #include "pdf/page_selection.h"
@@ -73,8 +74,9 @@ public:
     int Run(const std::string& source, const std::string& range, const std::string& folder)
     {
         OpenedPdf pdf;
+        const RefusalWatch open_memory;
         if (OpenPdf(ctx_, source, pdf) != OpenStatus::Ok)
-            return KESTRAN_EXTRACT_CANNOT_OPEN;
+            return FailureCause(open_memory, source, KESTRAN_EXTRACT_CANNOT_OPEN);
         std::vector<PageRun> runs = SelectPages(range, pdf.page_count);
         const long long selected = CountPages(runs);
         if (selected == 0)
@@ -131,6 +133,18 @@ public:
     }
 
 private:
+    // The result of a step that failed: a stop, memory running out (said on
+    // standard error), or else `otherwise`.
+    static int FailureCause(const RefusalWatch& memory, const std::string& where, int otherwise)
+    {
+        if (CancelRequested())
+            return KESTRAN_EXTRACT_CANCELLED;
+        if (memory.Refused() != MemoryRefusal::OutOfMemory)
+            return otherwise;
+        std::fprintf(stderr, "%s: out of memory\n", where.c_str());
+        return KESTRAN_EXTRACT_OUT_OF_MEMORY;
+    }
+
     // Progress: done runs from 0 to 2 x total. Each page takes two steps: the
     // first when it has been scanned, the second spread over writing its new
     // images. Every page and every image reports at least once; done never
@@ -149,8 +163,14 @@ private:
     int DoPage(int page, int index, bool& loaded)
     {
         const long long base = 2LL * (index - 1);
+        const RefusalWatch walk_memory;
         PageImages found = PageWalker(ctx_, doc_, options_.stream_bytes).Collect(page);
         loaded = found.loaded;
+        if (!found.loaded || !found.error.empty() || !found.set_aside.empty()) {
+            const int cause = FailureCause(walk_memory, source_ + ": page " + std::to_string(page), KESTRAN_EXTRACT_OK);
+            if (cause != KESTRAN_EXTRACT_OK)
+                return cause;
+        }
         if (!found.loaded) {
             if (!last_page_failed_)  // one line for a run of unreadable pages
                 std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, EscapeForLog(found.error).c_str());
@@ -199,6 +219,7 @@ private:
             EncodedImage encoded;
             std::string why;
             ShortDataWatch short_data(ctx_);
+            ImageMemoryScope image_memory(ImageMemoryBudget(fresh[i]->image.get()));
             EncodeStatus status = encoder.Encode(*fresh[i], encoded, why);
             OutputStatus written = OutputStatus::Ok;
             uint64_t size = 0;
@@ -224,6 +245,10 @@ private:
             encoded = EncodedImage();
             if (status == EncodeStatus::Cancelled)
                 return KESTRAN_EXTRACT_CANCELLED;
+            if (status == EncodeStatus::OutOfMemory) {
+                std::fprintf(stderr, "%s: page %d: out of memory\n", source_.c_str(), page);
+                return KESTRAN_EXTRACT_OUT_OF_MEMORY;
+            }
             if (status == EncodeStatus::Skipped) {
                 std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, EscapeForLog(why).c_str());
                 ++stats_.images_skipped;
@@ -287,6 +312,7 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
     if (source == nullptr || range == nullptr || output_dir == nullptr || *source == '\0' || *range == '\0' ||
         *output_dir == '\0')
         return KESTRAN_EXTRACT_BAD_ARGUMENT;
+    ExtractionThreadScope extraction_thread;  // a stop now reaches MuPDF's allocations and reads here
     MuContextPtr ctx = NewThreadContext();
     if (!ctx)
         return KESTRAN_EXTRACT_CANNOT_OPEN;

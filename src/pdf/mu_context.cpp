@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "pdf/memory_budget.h"
+
 namespace kestran::pdf {
 namespace {
 
@@ -29,7 +31,9 @@ private:
         locks_.user = this;
         locks_.lock = [](void* user, int lock) { static_cast<MuBase*>(user)->mutexes_[lock].lock(); };
         locks_.unlock = [](void* user, int lock) { static_cast<MuBase*>(user)->mutexes_[lock].unlock(); };
-        base_ = fz_new_context(nullptr, &locks_, FZ_STORE_DEFAULT);
+        // Clones share the allocator: every MuPDF allocation of the process
+        // is counted against the memory budgets.
+        base_ = fz_new_context(CountingAllocator(), &locks_, FZ_STORE_DEFAULT);
         if (base_ == nullptr)
             return;
         Silence(base_);

@@ -1,17 +1,16 @@
 #include "pdf/pdf_open.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstring>
-
+#include "pdf/file_stream.h"
+#include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/read_problem.h"
 
 namespace kestran::pdf {
 namespace {
-
-// Larger files are not read into memory for a salvage attempt.
-constexpr long long kMaxSalvageBytes = 1LL << 30;
 
 // Many writers put the page tree and the catalog last, so a file cut off
 // (an interrupted download) loses them while its pages and images are all
@@ -85,22 +84,35 @@ int UnlockedPageCount(fz_context* ctx, pdf_document* doc)
     return RebuildPageTree(ctx, doc) > 0 ? pdf_count_pages(ctx, doc) : pages;
 }
 
+// Opens the document MuPDF finds in the file's first `length` bytes (the
+// whole file when negative) followed by `tail`; throws like MuPDF does. The
+// file is read through the engine's own stream, which a stop can end.
+pdf_document* OpenThroughView(fz_context* ctx, const std::string& path, int64_t length, const char* tail,
+                              int& pages)
+{
+    fz_stream* stm = OpenFileView(ctx, path, length, tail);
+    pdf_document* doc = nullptr;
+    fz_var(doc);
+    fz_try(ctx)
+    {
+        doc = pdf_open_document_with_stream(ctx, stm);
+        pages = UnlockedPageCount(ctx, doc);
+    }
+    fz_always(ctx) { fz_drop_stream(ctx, stm); }  // the document holds its own reference
+    fz_catch(ctx)
+    {
+        pdf_drop_document(ctx, doc);
+        fz_rethrow(ctx);
+    }
+    return doc;
+}
+
 OpenStatus TryOpen(fz_context* ctx, const std::string& path, OpenedPdf& out)
 {
     pdf_document* doc = nullptr;
     int pages = 0;
-    fz_var(doc);
-    fz_var(pages);
-    fz_try(ctx)
-    {
-        doc = pdf_open_document(ctx, path.c_str());
-        pages = UnlockedPageCount(ctx, doc);
-    }
-    fz_catch(ctx)
-    {
-        pdf_drop_document(ctx, doc);
+    if (!MuTry(ctx, [&] { doc = OpenThroughView(ctx, path, -1, nullptr, pages); }))
         return OpenStatus::CannotOpen;
-    }
     out.doc.reset(ctx, doc);
     if (pages < 0)
         return OpenStatus::NeedsPassword;
@@ -109,60 +121,34 @@ OpenStatus TryOpen(fz_context* ctx, const std::string& path, OpenedPdf& out)
     return pages > 0 ? OpenStatus::Ok : OpenStatus::CannotOpen;
 }
 
-// Offset just past the last "endobj" keyword, or 0.
-size_t LastCompleteObjectEnd(const unsigned char* data, size_t size)
+// Where the file would be cut back for a salvage: past its last "endobj".
+// 0 when there is no such place, or cutting there would change nothing.
+int64_t SalvageLength(const std::string& path)
 {
-    static const char kKeyword[] = "endobj";
-    const size_t k = sizeof kKeyword - 1;
-    if (size < k)
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    for (size_t pos = size - k + 1; pos-- > 0;)
-        if (data[pos] == 'e' && std::memcmp(data + pos, kKeyword, k) == 0)
-            return pos + k;
-    return 0;
+    struct stat st {};
+    int64_t end = 0;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) {
+        end = LastCompleteObjectEnd(fd, st.st_size);
+        if (end == st.st_size)
+            end = 0;
+    }
+    close(fd);
+    return end;
 }
 
 OpenStatus TrySalvage(fz_context* ctx, const std::string& path, OpenedPdf& out)
 {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || st.st_size <= 0 || st.st_size > kMaxSalvageBytes)
+    const int64_t end = SalvageLength(path);
+    if (end <= 0)
         return OpenStatus::CannotOpen;
-    fz_buffer* data = nullptr;
-    fz_buffer* cut = nullptr;
-    fz_stream* stm = nullptr;
     pdf_document* doc = nullptr;
     int pages = 0;
-    fz_var(data);
-    fz_var(cut);
-    fz_var(stm);
-    fz_var(doc);
-    fz_try(ctx)
-    {
-        data = fz_read_file(ctx, path.c_str());
-        unsigned char* bytes = nullptr;
-        size_t size = fz_buffer_storage(ctx, data, &bytes);
-        size_t end = LastCompleteObjectEnd(bytes, size);
-        if (end == 0 || end == size)
-            fz_throw(ctx, FZ_ERROR_GENERIC, "nothing to cut back");
-        cut = fz_new_buffer_from_copied_data(ctx, bytes, end);
-        fz_append_string(ctx, cut, "\n");
-        fz_drop_buffer(ctx, data);
-        data = nullptr;
-        stm = fz_open_buffer(ctx, cut);
-        doc = pdf_open_document_with_stream(ctx, stm);
-        pages = UnlockedPageCount(ctx, doc);
-    }
-    fz_always(ctx)
-    {
-        fz_drop_stream(ctx, stm);
-        fz_drop_buffer(ctx, cut);
-        fz_drop_buffer(ctx, data);
-    }
-    fz_catch(ctx)
-    {
-        pdf_drop_document(ctx, doc);
+    // The file cut back, read in place; the newline ends the last "endobj".
+    if (!MuTry(ctx, [&] { doc = OpenThroughView(ctx, path, end, "\n", pages); }))
         return OpenStatus::CannotOpen;
-    }
     if (pages <= 0) {
         pdf_drop_document(ctx, doc);
         return pages < 0 ? OpenStatus::NeedsPassword : OpenStatus::CannotOpen;
@@ -184,7 +170,7 @@ OpenStatus OpenPdf(fz_context* ctx, const std::string& path, OpenedPdf& out)
     if (!ReadProblem(path).empty())
         return OpenStatus::CannotRead;
     OpenStatus status = TryOpen(ctx, path, out);
-    if (status != OpenStatus::CannotOpen)
+    if (status != OpenStatus::CannotOpen || StopRequestedHere())
         return status;
     out = OpenedPdf();
     return TrySalvage(ctx, path, out);

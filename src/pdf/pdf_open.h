@@ -21,9 +21,11 @@ struct OpenedPdf {
 
 // Opens `path` (UTF-8) read-only. Tries the file as it is first (MuPDF repairs
 // a damaged cross-reference table by itself); when that fails or finds no
-// page, tries the file cut back after its last complete "endobj", read into
-// memory, since a file cut off in the middle of an object often opens then.
-// An encrypted file opens only when the empty password unlocks it.
+// page, tries the file cut back after its last complete "endobj" (read in
+// place, not copied), since a file cut off in the middle of an object often
+// opens then. An encrypted file opens only when the empty password unlocks it.
+// The file is read through a stream that a stop request for the calling
+// thread ends (file_stream.h): the open then fails with CannotOpen.
 // Ok means: opened, no password needed, at least one page.
 OpenStatus OpenPdf(fz_context* ctx, const std::string& path, OpenedPdf& out);
 
