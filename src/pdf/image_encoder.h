@@ -17,8 +17,12 @@
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
 //    PNG's data as it is, after checking that it inflates to exactly the rows.
-//  - An image whose decoded size would exceed 1 GiB is copied raw when it is a
-//    JPEG or JPEG 2000, otherwise skipped.
+//  - 1-bit images, stencils and gray, RGB or Indexed samples under CCITT,
+//    Flate, LZW, RunLength or no compression are decoded and written a block
+//    of rows at a time when large, in memory that does not grow with the
+//    image. Other images are decoded whole: one whose decoded size would
+//    exceed kMaxWholeDecodeBytes is copied raw when it is a JPEG or JPEG 2000,
+//    otherwise skipped.
 #ifndef KESTRAN_PDF_IMAGE_ENCODER_H
 #define KESTRAN_PDF_IMAGE_ENCODER_H
 
@@ -63,8 +67,10 @@ enum class EncodeStatus { Ok, Skipped, Cancelled };
 // before its last row and the rest is filled with zeros.
 constexpr const char* kShortDataWarning = "padding truncated image";
 
-// Largest decoded image the service decodes.
-constexpr uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
+// Largest decoded image the service decodes whole (images written by rows
+// have no limit), and the reason given when one is skipped for it.
+constexpr uint64_t kMaxWholeDecodeBytes = uint64_t(1) << 30;
+constexpr const char* kTooLargeToDecodeWhole = "too large to decode whole (over 1 GiB decoded)";
 
 class ImageEncoder {
 public:
@@ -80,7 +86,13 @@ private:
     bool TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
-    bool TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming);
+    // The rows way: samples decoded from the file (a stand-in) or from the
+    // compressed buffer, a block of rows at a time when large or `streaming`
+    // asks so; see RowsPlanFor for what qualifies.
+    bool RowsPlanFor(const DrawnImage& drawn, struct RowsPlan& plan);
+    bool MaskRowsPlan(fz_image* img, struct RowsPlan& plan);
+    bool TryRows(const DrawnImage& drawn, EncodedImage& out, bool streaming, bool pad_damage = false);
+    bool TryMaskedSamples(fz_image* img, EncodedImage& out);
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
     // `drop_own_alpha`: the decoded pixmap's own alpha (a JPEG 2000 file's

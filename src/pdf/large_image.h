@@ -1,12 +1,15 @@
-// Large image objects that are copied from the file as they are stored.
+// Large image objects that are read from the file while they are written.
 //
 // MuPDF reads the whole compressed stream of an image into memory when a page
-// that draws it runs, although finding the images only needs their place on
-// the page. For an image object whose stream is copied unchanged into the
-// output (a JPEG kept byte for byte, Flate data that already holds PNG rows)
-// a small stand-in image carrying the object's size, depth and colour space is
-// put into MuPDF's store under the object before the page runs: MuPDF then
-// draws the stand-in, and the stream is later copied from the file in blocks.
+// that draws it runs, and decodes it whole when asked for its pixels, although
+// finding the images only needs their place on the page. For a large image
+// object whose output needs neither, a small stand-in image carrying the
+// object's size, depth, colour space and /Decode is put into MuPDF's store
+// under the object before the page runs: MuPDF then draws the stand-in, and
+// the stream is later read from the file in blocks, either copied unchanged
+// (a JPEG kept byte for byte, Flate data that already holds PNG rows) or
+// decoded through its filters a block of rows at a time (CCITT, Flate, LZW,
+// RunLength or no compression: 1-bit pages and stencils of any size).
 // The decision uses the object's dictionary only (and the first bytes of a
 // CMYK JPEG); everything else takes MuPDF's usual way.
 #ifndef KESTRAN_PDF_LARGE_IMAGE_H
@@ -21,7 +24,8 @@
 
 namespace kestran::pdf {
 
-enum class StoredCopy { None, Jpeg, PngRows };
+// Rows: nothing is copied; the samples are decoded from the file row by row.
+enum class StoredCopy { None, Jpeg, PngRows, Rows };
 
 // What a stand-in stands for.
 struct StandIn {
@@ -29,14 +33,16 @@ struct StandIn {
     int num = 0;
     int gen = 0;
     fz_compression_params params{};  // as MuPDF would have read them
+    uint32_t filters = 0;            // CRC-32 of the /Filter and /DecodeParms objects as written
 };
 
 // Streams smaller than this are left to MuPDF: holding them costs little.
 constexpr size_t kDefaultStandInBytes = size_t(256) << 10;
 
 // When `ref` is an image object whose stream of at least `min_bytes` will be
-// copied as it is, puts a stand-in image into the store under it and returns
-// true with `info` filled. Never throws.
+// copied as it is, or whose samples of at least `min_bytes` can be decoded
+// row by row, puts a stand-in image into the store under it and returns true
+// with `info` filled. Never throws.
 bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_bytes, StandIn& info);
 
 // True when `img` is a stand-in made by StoreStandIn.
@@ -65,6 +71,10 @@ bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn&
 // the sink fails or a stop is requested.
 bool CopyStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat* png,
                       const ByteSink& sink);
+
+// The object's samples with every filter (and predictor) undone, read from
+// the file as they are consumed. Null when the stream cannot be opened.
+fz_stream* OpenStoredSamples(fz_context* ctx, pdf_document* doc, const StandIn& info);
 
 }  // namespace kestran::pdf
 
