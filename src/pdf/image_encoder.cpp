@@ -24,6 +24,13 @@ struct RowsPlan {
     size_t mask_stride = 0;
     int mask_bpc = 0;
     bool mask_invert = false;  // opacity is 255 minus the scaled sample
+    // Samples of a colour space PNG does not have (CMYK, Lab, Separation,
+    // DeviceN) at 8 or 16 bits: converted to 8-bit RGB by MuPDF a block at a
+    // time, as its decoder and the whole-image way convert them.
+    fz_colorspace* convert = nullptr;  // the image's, which the stream keeps
+    int components = 0;
+    bool use_decode = false;
+    float decode[FZ_MAX_COLORS * 2] = {};
 };
 
 namespace {
@@ -34,6 +41,13 @@ enum fz_colorspace_type SpaceType(fz_context* ctx, fz_colorspace* cs)
 }
 
 bool IsIndexed(fz_context* ctx, fz_image* img) { return SpaceType(ctx, img->colorspace) == FZ_COLORSPACE_INDEXED; }
+
+// The one colour conversion of decoded pixels to RGB, whole images and row
+// blocks alike, so both ways give the same colours. May throw.
+fz_pixmap* ConvertToRgb(fz_context* ctx, fz_pixmap* pix, bool keep_alpha)
+{
+    return fz_convert_pixmap(ctx, pix, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, keep_alpha ? 1 : 0);
+}
 
 float DecodeMax(fz_context* ctx, fz_image* img)
 {
@@ -332,6 +346,31 @@ void MaskAlphaRow(const uint8_t* src, size_t w, int bpc, bool invert, uint8_t* a
     }
 }
 
+// Converts `rows` rows of samples to RGB through MuPDF and adds them to
+// `encoder`. 16-bit samples are cut to their high byte, as MuPDF's decoder
+// does before it converts.
+bool ConvertRows(fz_context* ctx, const RowsPlan& plan, uint8_t* block, size_t rows, PngStreamEncoder& encoder)
+{
+    const size_t samples = static_cast<size_t>(plan.format.width) * static_cast<size_t>(plan.components);
+    if (plan.stride == 2 * samples)
+        for (size_t i = 0; i < samples * rows; ++i)
+            block[i] = block[2 * i];
+    fz_pixmap* pix = nullptr;
+    fz_pixmap* rgb = nullptr;
+    bool ok = MuTry(ctx, [&] {
+        pix = fz_new_pixmap_with_data(ctx, plan.convert, static_cast<int>(plan.format.width), static_cast<int>(rows),
+                                      nullptr, 0, static_cast<int>(samples), block);
+        if (plan.use_decode)
+            fz_decode_tile(ctx, pix, plan.decode);
+        rgb = ConvertToRgb(ctx, pix, false);
+    });
+    ok = ok && rgb != nullptr &&
+         encoder.AddRows(fz_pixmap_samples(ctx, rgb), static_cast<size_t>(fz_pixmap_stride(ctx, rgb)), rows);
+    fz_drop_pixmap(ctx, rgb);
+    fz_drop_pixmap(ctx, pix);
+    return ok;
+}
+
 // Decodes the samples (and the mask beside them when the plan has one) a
 // block of rows at a time into a streaming PNG: memory stays at one block and
 // the decoders' own state whatever the image's size.
@@ -365,6 +404,12 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
         const size_t rows = std::min(rows_per_block, height - y);
         if (!samples.Read(block.data(), rows))
             return false;
+        if (plan.convert != nullptr) {
+            if (!ConvertRows(ctx, plan, block.data(), rows, encoder))
+                return false;
+            y += rows;
+            continue;
+        }
         if (plan.invert)
             for (size_t i = 0; i < rows * stride; ++i)
                 block[i] = static_cast<uint8_t>(~block[i]);
@@ -669,53 +714,46 @@ bool ImageEncoder::RowsPlanFor(const DrawnImage& drawn, RowsPlan& plan)
     fz_image* img = drawn.image.get();
     if (IsStandIn(img) && drawn.standin.copy == StoredCopy::Jpeg)
         return false;
+    if (img->use_colorkey || img->n > FZ_MAX_COLORS || (drawn.stencil && !img->imagemask))
+        return false;
+    const enum fz_colorspace_type type = img->imagemask ? FZ_COLORSPACE_NONE : SpaceType(ctx_, img->colorspace);
+    const bool inverted = !IsIndexed(ctx_, img) && InvertedDecode(ctx_, img);
+    if (!RowsLayoutSupported(type, img->n, img->bpc, img->imagemask, img->mask != nullptr,
+                             DefaultDecode(ctx_, img) || inverted))
+        return false;
     const int bpc = img->bpc;
-    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
-        return false;
-    if (img->use_colorkey)
-        return false;
     plan.stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
     if (img->mask != nullptr && !MaskRowsPlan(img, plan))
         return false;
-    if (drawn.stencil || img->imagemask) {
+    if (img->imagemask) {
         // MuPDF paints a stencil's 0 bits under the default /Decode [0 1].
-        if (!img->imagemask || bpc != 1 || img->n != 1)
-            return false;
-        if (img->decode[0] == 0.0f && img->decode[1] == 1.0f)
-            plan.invert = true;
-        else if (img->decode[0] == 1.0f && img->decode[1] == 0.0f)
-            plan.invert = false;
-        else
-            return false;
+        plan.invert = !inverted;
         plan.format = StencilFormat(img->w, img->h, drawn.paint);
         return true;
     }
-    plan.invert = !DefaultDecode(ctx_, img);
-    if (plan.invert && !InvertedDecode(ctx_, img))
-        return false;
     PngFormat& format = plan.format;
     format.width = static_cast<uint32_t>(img->w);
     format.height = static_cast<uint32_t>(img->h);
     format.bit_depth = bpc;
-    switch (SpaceType(ctx_, img->colorspace)) {
-    case FZ_COLORSPACE_GRAY:
-        if (img->n != 1)
-            return false;
-        format.color = plan.masked ? PngColor::GrayAlpha : PngColor::Gray;
-        break;
-    case FZ_COLORSPACE_RGB:
-        if (img->n != 3)
-            return false;
-        format.color = plan.masked ? PngColor::Rgba : PngColor::Rgb;
-        break;
+    plan.invert = inverted;
+    switch (type) {
+    case FZ_COLORSPACE_GRAY: format.color = plan.masked ? PngColor::GrayAlpha : PngColor::Gray; break;
+    case FZ_COLORSPACE_RGB: format.color = plan.masked ? PngColor::Rgba : PngColor::Rgb; break;
     case FZ_COLORSPACE_INDEXED:
-        if (img->n != 1 || bpc > 8 || plan.masked)
-            return false;
         format.color = PngColor::Palette;
         if (!BuildPalette(ctx_, img, format.palette))
             return false;
         break;
-    default: return false;
+    default:
+        // Converted to 8-bit RGB a block at a time; /Decode applied on the way.
+        plan.invert = false;
+        plan.convert = img->colorspace;
+        plan.components = img->n;
+        plan.use_decode = !DefaultDecode(ctx_, img);
+        std::copy(img->decode, img->decode + 2 * img->n, plan.decode);
+        format.color = PngColor::Rgb;
+        format.bit_depth = 8;
+        return true;
     }
     return IsValidPngFormat(format);
 }
@@ -725,17 +763,13 @@ bool ImageEncoder::MaskRowsPlan(fz_image* img, RowsPlan& plan)
     // Streamed beside the samples when both are read from the file and the
     // mask has the image's size; other masks are drawn to size whole.
     fz_image* mask = img->mask;
-    if (!IsStandIn(img) || !IsStandIn(mask) || mask->w != img->w || mask->h != img->h || mask->n != 1 ||
-        (img->bpc != 8 && img->bpc != 16))
+    if (!IsStandIn(img) || !IsStandIn(mask) || mask->w != img->w || mask->h != img->h || mask->n != 1)
         return false;
     const int bpc = mask->bpc;
     if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
         return false;
-    const float max = 1.0f;
-    bool inverted = false;
-    if (mask->decode[0] == 1.0f && mask->decode[1] == 0.0f)
-        inverted = true;
-    else if (mask->decode[0] != 0.0f || mask->decode[1] != max)
+    const bool inverted = mask->decode[0] == 1.0f && mask->decode[1] == 0.0f;
+    if (!inverted && (mask->decode[0] != 0.0f || mask->decode[1] != 1.0f))
         return false;
     // A stencil /Mask is opaque where it would paint: its 0 bits by default.
     plan.mask_invert = mask->imagemask ? !inverted : inverted;
@@ -777,8 +811,8 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
         };
         return true;
     }
-    if (plan.masked)
-        return false;
+    if (plan.masked || plan.convert != nullptr)
+        return false;  // held, these take the whole-image way
     StreamHandle stm(ctx_, open());
     std::vector<uint8_t> samples;
     if (!stm || !ReadRawSamples(ctx_, stm.get(), plan, samples))
@@ -929,7 +963,7 @@ bool ImageEncoder::JpxAlphaIgnored(const DrawnImage& drawn)
     return ignored;
 }
 
-bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha)
+bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha, bool streaming)
 {
     fz_pixmap* pix = nullptr;
     fz_pixmap* converted = nullptr;
@@ -941,7 +975,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     if (type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB) {
         // CMYK, Lab, Separation, DeviceN, Indexed: to RGB, keeping any alpha.
         ok = MuTry(ctx_, [&] {
-            converted = fz_convert_pixmap(ctx_, pix, fz_device_rgb(ctx_), nullptr, nullptr, fz_default_color_params, 1);
+            converted = ConvertToRgb(ctx_, pix, true);
         });
         fz_drop_pixmap(ctx_, pix);
         pix = converted;
@@ -991,11 +1025,10 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     }
     const size_t out_channels = static_cast<size_t>(colors) + (has_alpha ? 1 : 0);
     const size_t out_stride = static_cast<size_t>(w) * out_channels;
-    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
-    for (int y = 0; y < h; ++y) {
-        const unsigned char* src = s + stride * static_cast<size_t>(y);
-        uint8_t* dst = rows.data() + out_stride * static_cast<size_t>(y);
-        const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w;
+    // One PNG row from a pixmap row and a mask row (null without a mask):
+    // colours un-premultiplied, the mask folded into the alpha.
+    auto compose = [colors, comps, own_alpha, keep_own_alpha, has_alpha, w](const unsigned char* src,
+                                                                           const uint8_t* m, uint8_t* dst) {
         for (int x = 0; x < w; ++x) {
             const uint8_t own = own_alpha ? src[colors] : 255;
             for (int c = 0; c < colors; ++c)
@@ -1005,7 +1038,39 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                 *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
             src += comps;
         }
+    };
+    if (streaming && !narrow_gray && out_stride * static_cast<size_t>(h) >= stream_bytes_) {
+        // Large: the PNG's rows are made a block at a time while the file is
+        // written, not as a second whole copy of the image.
+        fz_context* ctx = ctx_;
+        std::shared_ptr<fz_pixmap> keep(pix, [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
+        auto alpha = std::make_shared<std::vector<uint8_t>>(std::move(mask_alpha));
+        const int level = png_level_;
+        out.extension = "png";
+        out.stream = [keep, alpha, compose, format, out_stride, stride, s, w, h, level](const ByteSink& sink) {
+            PngStreamEncoder encoder(format, level, sink);
+            const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / out_stride);
+            std::vector<uint8_t> block(out_stride * block_rows);
+            for (size_t y = 0; y < static_cast<size_t>(h);) {
+                if (CancelRequested())
+                    return false;
+                const size_t rows = std::min(block_rows, static_cast<size_t>(h) - y);
+                for (size_t r = 0; r < rows; ++r)
+                    compose(s + stride * (y + r), alpha->empty() ? nullptr : alpha->data() + (y + r) * w,
+                            block.data() + r * out_stride);
+                if (!encoder.AddRows(block.data(), out_stride, rows))
+                    return false;
+                y += rows;
+            }
+            return encoder.Finish();
+        };
+        return true;
     }
+    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        compose(s + stride * static_cast<size_t>(y),
+                mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w,
+                rows.data() + out_stride * static_cast<size_t>(y));
     fz_drop_pixmap(ctx_, pix);
 
     std::vector<uint8_t> packed;
@@ -1069,7 +1134,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         return EncodeStatus::Ok;
     } else {
         done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming) ||
-               (!too_big && (TryMaskedSamples(img, out) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn))));
+               (!too_big && (TryMaskedSamples(img, out) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
     }
     if (!done && too_big && !CancelRequested()) {
         why = kTooLargeToDecodeWhole;

@@ -13,15 +13,17 @@
 //    as a palette, gray as gray, CMYK, Lab, Separation and DeviceN converted to
 //    RGB, /Decode applied, any mask (soft mask, stencil /Mask, colour key) as
 //    the alpha channel whatever the mask's resolution. A stencil mask image is
-//    written in its paint colour on a transparent background.
+//    a 1-bit two-entry palette: its paint colour, and a transparent entry.
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
 //    PNG's data as it is, after checking that it inflates to exactly the rows.
-//  - 1-bit images, stencils and gray, RGB or Indexed samples under CCITT,
-//    Flate, LZW, RunLength or no compression are decoded and written a block
-//    of rows at a time when large, in memory that does not grow with the
-//    image. Other images are decoded whole: one whose decoded size would
-//    exceed kMaxWholeDecodeBytes is copied raw when it is a JPEG or JPEG 2000,
+//  - 1-bit images, stencils, and gray, RGB, Indexed, CMYK, Separation or
+//    DeviceN samples under CCITT, Flate, LZW, RunLength or no compression are
+//    decoded and written a block of rows at a time when large, a soft or
+//    stencil mask of the same size read beside them, in memory that does not
+//    grow with the image (see RowsLayoutSupported in large_image.h). Other
+//    images are decoded whole: one whose decoded size would exceed
+//    kMaxWholeDecodeBytes is copied raw when it is a JPEG or JPEG 2000,
 //    otherwise skipped.
 #ifndef KESTRAN_PDF_IMAGE_ENCODER_H
 #define KESTRAN_PDF_IMAGE_ENCODER_H
@@ -96,8 +98,10 @@ private:
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
     // `drop_own_alpha`: the decoded pixmap's own alpha (a JPEG 2000 file's
-    // alpha channel the page ignores) is left out; the image's mask still applies.
-    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha = false);
+    // alpha channel the page ignores) is left out; the image's mask still
+    // applies. With `streaming`, a large image with alpha is written from the
+    // pixmap a block of rows at a time instead of through a second copy.
+    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha = false, bool streaming = false);
     // True for a JPEG 2000 image object whose file's alpha channel the page ignores.
     bool JpxAlphaIgnored(const DrawnImage& drawn);
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.

@@ -85,8 +85,9 @@ bool IsRowFilter(fz_context* ctx, pdf_obj* name)
 
 // True when the image's samples can be written from its filtered stream row
 // by row (the encoder's rows path takes them; see RowsPlanFor there):
-// row filters only, and samples gray, RGB, Indexed or a stencil, with the
-// default or the inverting /Decode; at least `min_bytes` decoded.
+// row filters only, and samples gray, RGB, Indexed or a stencil with the
+// default or the inverting /Decode, or 8 or 16-bit samples of another colour
+// space (converted); at least `min_bytes` decoded.
 bool RowsCandidate(fz_context* ctx, pdf_obj* ref, fz_colorspace* cs, bool imagemask, pdf_obj* decode, int w, int h,
                    int n, int bpc, size_t min_bytes)
 {
@@ -104,26 +105,20 @@ bool RowsCandidate(fz_context* ctx, pdf_obj* ref, fz_colorspace* cs, bool imagem
         return false;
     }
     const enum fz_colorspace_type type = cs != nullptr ? fz_colorspace_type(ctx, cs) : FZ_COLORSPACE_NONE;
-    const bool indexed = type == FZ_COLORSPACE_INDEXED;
-    if (imagemask) {
-        if (bpc != 1)
-            return false;
-    } else if (!((type == FZ_COLORSPACE_GRAY && n == 1) || (type == FZ_COLORSPACE_RGB && n == 3) ||
-                 (indexed && n == 1 && bpc <= 8))) {
-        return false;
-    }
+    bool plain_decode = true;
     if (decode != nullptr) {
-        // Only the default and the fully inverted /Decode are a matter of bits.
-        if (indexed || !pdf_is_array(ctx, decode) || pdf_array_len(ctx, decode) < 2 * n)
-            return false;
-        const float first = pdf_array_get_real(ctx, decode, 0);
-        if (first != 0.0f && first != 1.0f)
-            return false;
-        for (int i = 0; i < n; ++i)
-            if (pdf_array_get_real(ctx, decode, 2 * i) != first ||
-                pdf_array_get_real(ctx, decode, 2 * i + 1) != 1.0f - first)
-                return false;
+        // The default and the fully inverted /Decode are a matter of bits.
+        plain_decode = pdf_is_array(ctx, decode) && pdf_array_len(ctx, decode) >= 2 * n;
+        const float first = plain_decode ? pdf_array_get_real(ctx, decode, 0) : 0.0f;
+        plain_decode = plain_decode && (first == 0.0f || first == 1.0f);
+        for (int i = 0; plain_decode && i < n; ++i)
+            plain_decode = pdf_array_get_real(ctx, decode, 2 * i) == first &&
+                           pdf_array_get_real(ctx, decode, 2 * i + 1) == 1.0f - first;
+        if (type == FZ_COLORSPACE_INDEXED)
+            plain_decode = false;  // an Indexed /Decode maps indices, not bits
     }
+    if (!RowsLayoutSupported(type, n, bpc, imagemask, false, plain_decode))
+        return false;
     const uint64_t stride = (static_cast<uint64_t>(w) * static_cast<uint64_t>(n) * static_cast<uint64_t>(bpc) + 7) / 8;
     return stride * static_cast<uint64_t>(h) >= min_bytes;
 }
@@ -186,6 +181,29 @@ fz_image* NewMaskStandIn(fz_context* ctx, pdf_obj* ref, bool soft, int w, int h)
     reinterpret_cast<StandInImage*>(mask)->info = info;
     return mask;
 }
+
+}  // namespace
+
+bool RowsLayoutSupported(enum fz_colorspace_type type, int n, int bpc, bool imagemask, bool masked, bool plain_decode)
+{
+    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
+        return false;
+    if (imagemask)
+        return bpc == 1 && n == 1 && plain_decode && !masked;
+    if (masked)
+        return (bpc == 8 || bpc == 16) && plain_decode &&
+               ((type == FZ_COLORSPACE_GRAY && n == 1) || (type == FZ_COLORSPACE_RGB && n == 3));
+    switch (type) {
+    case FZ_COLORSPACE_GRAY: return n == 1 && plain_decode;
+    case FZ_COLORSPACE_RGB: return n == 3 && plain_decode;
+    case FZ_COLORSPACE_INDEXED: return n == 1 && bpc <= 8 && plain_decode;
+    case FZ_COLORSPACE_CMYK:
+    case FZ_COLORSPACE_SEPARATION: return (bpc == 8 || bpc == 16) && n >= 1 && n <= FZ_MAX_COLORS;
+    default: return false;
+    }
+}
+
+namespace {
 
 // Reads the stored stream of `info` block by block into `f(data, size)`,
 // which returns false to stop. False on a read error, a stop request or when
@@ -311,8 +329,7 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
             // Samples with alpha: 8 or 16-bit gray or RGB, and a mask of
             // the same size that reads by rows too.
             if (mask_ref != nullptr) {
-                if (imagemask || (bpc != 8 && bpc != 16) ||
-                    (type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB))
+                if (!RowsLayoutSupported(type, n, bpc, imagemask, true, true))
                     return;
                 mask = NewMaskStandIn(ctx, mask_ref, smask != nullptr, w, h);
                 if (mask == nullptr)

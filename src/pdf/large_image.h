@@ -39,6 +39,14 @@ struct StandIn {
 // Streams smaller than this are left to MuPDF: holding them costs little.
 constexpr size_t kDefaultStandInBytes = size_t(256) << 10;
 
+// The sample layouts the encoder writes by rows, decided here once for the
+// stand-ins (from the dictionary) and the encoder (from the image): a stencil
+// of 1 bit; gray, RGB or Indexed samples (Indexed of at most 8 bits) under
+// the default or the inverting /Decode (`plain_decode`); 8 or 16-bit CMYK,
+// Separation or DeviceN samples, converted to RGB under any /Decode; with a
+// mask beside them (`masked`) only 8 or 16-bit gray or RGB.
+bool RowsLayoutSupported(enum fz_colorspace_type type, int n, int bpc, bool imagemask, bool masked, bool plain_decode);
+
 // When `ref` is an image object whose stream of at least `min_bytes` will be
 // copied as it is, or whose samples of at least `min_bytes` can be decoded
 // row by row, puts a stand-in image into the store under it and returns true
