@@ -24,6 +24,8 @@ struct RowsPlan {
     size_t mask_stride = 0;
     int mask_bpc = 0;
     bool mask_invert = false;  // opacity is 255 minus the scaled sample
+    // Or the mask already drawn at the image's size, one opacity a pixel.
+    std::shared_ptr<const std::vector<uint8_t>> drawn_alpha;
     // Samples of a colour space PNG does not have (CMYK, Lab, Separation,
     // DeviceN) at 8 or 16 bits: converted to 8-bit RGB by MuPDF a block at a
     // time, as its decoder and the whole-image way convert them.
@@ -380,9 +382,10 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
 {
     StreamHandle stm(ctx, open());
     StreamHandle mask_stm;
-    if (plan.masked)
+    const bool read_mask = plan.masked && !plan.drawn_alpha;
+    if (read_mask)
         mask_stm.reset(ctx, open_mask());
-    if (!stm || (plan.masked && !mask_stm))
+    if (!stm || (read_mask && !mask_stm))
         return false;
     const size_t stride = plan.stride;
     const size_t width = plan.format.width;
@@ -419,20 +422,24 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
             y += rows;
             continue;
         }
-        if (!mask.Read(mask_block.data(), rows))
+        if (read_mask && !mask.Read(mask_block.data(), rows))
             return false;
         for (size_t r = 0; r < rows; ++r) {
-            MaskAlphaRow(mask_block.data() + r * plan.mask_stride, width, plan.mask_bpc, plan.mask_invert,
-                         alpha.data());
+            const uint8_t* a = alpha.data();
+            if (read_mask)
+                MaskAlphaRow(mask_block.data() + r * plan.mask_stride, width, plan.mask_bpc, plan.mask_invert,
+                             alpha.data());
+            else
+                a = plan.drawn_alpha->data() + (y + r) * width;
             const uint8_t* src = block.data() + r * stride;
             uint8_t* dst = out.data() + r * out_stride;
             for (size_t x = 0; x < width; ++x) {
                 std::memcpy(dst, src, pixel);
                 dst += pixel;
                 src += pixel;
-                *dst++ = alpha[x];
+                *dst++ = a[x];
                 if (bytes == 2)
-                    *dst++ = alpha[x];  // 8-bit alpha widened to 16 bits (a * 257)
+                    *dst++ = a[x];  // 8-bit alpha widened to 16 bits (a * 257)
             }
         }
         if (!encoder.AddRows(out.data(), out_stride, rows))
@@ -821,7 +828,7 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
     return Finish(plan.format, samples.data(), plan.stride, out);
 }
 
-bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out)
+bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool streaming)
 {
     // 8 or 16-bit gray or RGB samples as they are, the mask drawn at the
     // image's size as the alpha channel.
@@ -848,8 +855,31 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out)
         return false;
     plan.stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
     StreamHandle stm(ctx_, OpenSamples(ctx_, doc_, img, StandIn()));
+    if (!stm)
+        return false;
+    if (streaming && PngRowBytes(format) * format.height >= stream_bytes_) {
+        // Large: only the mask is held, drawn at the image's size; the
+        // samples are decoded a block of rows at a time while the file is
+        // written, as the rows way does.
+        stm.reset();
+        auto alpha = std::make_shared<std::vector<uint8_t>>();
+        if (!RenderMaskAlpha(img, *alpha))
+            return false;
+        plan.masked = true;
+        plan.drawn_alpha = alpha;
+        fz_context* ctx = ctx_;
+        pdf_document* doc = doc_;
+        std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
+        auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep.get(), StandIn()); };
+        const int level = png_level_;
+        out.extension = "png";
+        out.stream = [ctx, open, plan, level](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink);
+        };
+        return true;
+    }
     std::vector<uint8_t> samples;
-    if (!stm || !ReadRawSamples(ctx_, stm.get(), plan, samples))
+    if (!ReadRawSamples(ctx_, stm.get(), plan, samples))
         return false;
     stm.reset();
 
@@ -1134,7 +1164,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         return EncodeStatus::Ok;
     } else {
         done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming) ||
-               (!too_big && (TryMaskedSamples(img, out) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
+               (!too_big && (TryMaskedSamples(img, out, streaming) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
     }
     if (!done && too_big && !CancelRequested()) {
         why = kTooLargeToDecodeWhole;

@@ -94,7 +94,10 @@ private:
     bool RowsPlanFor(const DrawnImage& drawn, struct RowsPlan& plan);
     bool MaskRowsPlan(fz_image* img, struct RowsPlan& plan);
     bool TryRows(const DrawnImage& drawn, EncodedImage& out, bool streaming, bool pad_damage = false);
-    bool TryMaskedSamples(fz_image* img, EncodedImage& out);
+    // 8 or 16-bit gray or RGB samples with a mask of another size (or not
+    // read from the file): the mask drawn to size whole, the samples by rows
+    // when large and `streaming`.
+    bool TryMaskedSamples(fz_image* img, EncodedImage& out, bool streaming);
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
     // `drop_own_alpha`: the decoded pixmap's own alpha (a JPEG 2000 file's
