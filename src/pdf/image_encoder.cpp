@@ -266,6 +266,22 @@ bool ReadFully(fz_context* ctx, fz_stream* stm, uint8_t* dst, size_t want, size_
     return true;
 }
 
+// Turns `count` decoded rows into the PNG's rows in place: bits flipped when
+// the plan inverts, and the bits after the last pixel of a row cleared (the
+// decoders leave them as they come; PNG readers ignore them, zlib does not).
+void PrepareRows(const RowsPlan& plan, uint8_t* rows, size_t count)
+{
+    const size_t stride = plan.stride;
+    if (plan.invert)
+        for (size_t i = 0; i < count * stride; ++i)
+            rows[i] = static_cast<uint8_t>(~rows[i]);
+    const size_t used = static_cast<size_t>(plan.format.width) * static_cast<size_t>(plan.format.bit_depth) *
+                        static_cast<size_t>(PngChannels(plan.format.color)) % 8;
+    if (used != 0)
+        for (size_t r = 0; r < count; ++r)
+            rows[r * stride + stride - 1] &= static_cast<uint8_t>(0xff << (8 - used));
+}
+
 // Reads all the rows of `plan` from `stm` into `samples`. Short data is padded
 // with zeros (before any inversion) as MuPDF does.
 bool ReadRawSamples(fz_context* ctx, fz_stream* stm, const RowsPlan& plan, std::vector<uint8_t>& samples)
@@ -277,9 +293,7 @@ bool ReadRawSamples(fz_context* ctx, fz_stream* stm, const RowsPlan& plan, std::
         return false;
     if (got < size)
         fz_warn(ctx, "%s", kShortDataWarning);
-    if (plan.invert)
-        for (uint8_t& b : samples)
-            b = static_cast<uint8_t>(~b);
+    PrepareRows(plan, samples.data(), plan.format.height);
     return true;
 }
 
@@ -413,15 +427,16 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
             y += rows;
             continue;
         }
-        if (plan.invert)
-            for (size_t i = 0; i < rows * stride; ++i)
-                block[i] = static_cast<uint8_t>(~block[i]);
         if (!plan.masked) {
+            PrepareRows(plan, block.data(), rows);
             if (!encoder.AddRows(block.data(), stride, rows))
                 return false;
             y += rows;
             continue;
         }
+        if (plan.invert)
+            for (size_t i = 0; i < rows * stride; ++i)
+                block[i] = static_cast<uint8_t>(~block[i]);
         if (read_mask && !mask.Read(mask_block.data(), rows))
             return false;
         for (size_t r = 0; r < rows; ++r) {
