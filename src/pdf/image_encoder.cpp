@@ -817,10 +817,12 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
         fz_image* mask = keep->mask;
         return mask != nullptr ? OpenSamples(ctx, doc, mask, StandInOf(mask)) : nullptr;
     };
-    if (IsStandIn(keep.get()) || (streaming && plan.stride * plan.format.height >= stream_bytes_)) {
+    const uint64_t size = static_cast<uint64_t>(plan.stride) * plan.format.height;
+    if (IsStandIn(keep.get()) || size > kMaxWholeDecodeBytes || (streaming && size >= stream_bytes_)) {
         // Large: decoded, filtered and compressed a block of rows at a time
-        // while the file is written. The stream is opened here once to know
-        // that this way applies (a stand-in's always does).
+        // while the file is written (beyond the whole-decode limit even on
+        // the way back after a failed streamed file). The stream is opened
+        // here once to know that this way applies (a stand-in's always does).
         if (!IsStandIn(keep.get())) {
             StreamHandle probe(ctx_, open());
             if (!probe)
@@ -1174,11 +1176,11 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
     // decoded image whole and stop at the limit.
     bool done = false;
     if (drawn.stencil || img->imagemask) {
-        done = TryRows(drawn, out, streaming) || (!too_big && EncodeStencil(drawn, out));
+        done = TryRows(drawn, out, streaming, !streaming) || (!too_big && EncodeStencil(drawn, out));
     } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big)) {
         return EncodeStatus::Ok;
     } else {
-        done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming) ||
+        done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming, !streaming) ||
                (!too_big && (TryMaskedSamples(img, out, streaming) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
     }
     if (!done && too_big && !CancelRequested()) {

@@ -89,8 +89,11 @@ private:
     bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
     // The rows way: samples decoded from the file (a stand-in) or from the
-    // compressed buffer, a block of rows at a time when large or `streaming`
-    // asks so; see RowsPlanFor for what qualifies.
+    // compressed buffer, written a block of rows at a time for a stand-in,
+    // beyond the whole-decode limit, or when `streaming` and large; held
+    // otherwise. `pad_damage` pads rows lost to damaged data as short data is
+    // padded (the way back after a streamed file failed). RowsPlanFor says
+    // what qualifies.
     bool RowsPlanFor(const DrawnImage& drawn, struct RowsPlan& plan);
     bool MaskRowsPlan(fz_image* img, struct RowsPlan& plan);
     bool TryRows(const DrawnImage& drawn, EncodedImage& out, bool streaming, bool pad_damage = false);
