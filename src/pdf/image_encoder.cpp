@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "pdf/cancel_flag.h"
@@ -10,6 +11,31 @@
 #include "pdf/png_writer.h"
 
 namespace kestran::pdf {
+
+// How an image's samples become PNG rows without MuPDF's image decoder: the
+// decoded stream holds the PNG's rows as they are, at most with every bit
+// flipped.
+struct RowsPlan {
+    PngFormat format;
+    size_t stride = 0;    // bytes of one decoded row of samples
+    bool invert = false;  // /Decode [1 0 ...], or a stencil painting its 0 bits
+    // A mask of the image's size read beside the samples: its rows become
+    // the PNG's alpha channel (the PNG's rows are then built, not read).
+    bool masked = false;
+    size_t mask_stride = 0;
+    int mask_bpc = 0;
+    bool mask_invert = false;  // opacity is 255 minus the scaled sample
+    // Or the mask already drawn at the image's size, one opacity a pixel.
+    std::shared_ptr<const std::vector<uint8_t>> drawn_alpha;
+    // Samples of a colour space PNG does not have (CMYK, Lab, Separation,
+    // DeviceN) at 8 or 16 bits: converted to 8-bit RGB by MuPDF a block at a
+    // time, as its decoder and the whole-image way convert them.
+    fz_colorspace* convert = nullptr;  // the image's, which the stream keeps
+    int components = 0;
+    bool use_decode = false;
+    float decode[FZ_MAX_COLORS * 2] = {};
+};
+
 namespace {
 
 enum fz_colorspace_type SpaceType(fz_context* ctx, fz_colorspace* cs)
@@ -18,6 +44,13 @@ enum fz_colorspace_type SpaceType(fz_context* ctx, fz_colorspace* cs)
 }
 
 bool IsIndexed(fz_context* ctx, fz_image* img) { return SpaceType(ctx, img->colorspace) == FZ_COLORSPACE_INDEXED; }
+
+// The one colour conversion of decoded pixels to RGB, whole images and row
+// blocks alike, so both ways give the same colours. May throw.
+fz_pixmap* ConvertToRgb(fz_context* ctx, fz_pixmap* pix, bool keep_alpha)
+{
+    return fz_convert_pixmap(ctx, pix, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, keep_alpha ? 1 : 0);
+}
 
 float DecodeMax(fz_context* ctx, fz_image* img)
 {
@@ -118,6 +151,30 @@ EncodeStatus FailureStatus(const RefusalWatch& memory, const std::string& cause,
     }
 }
 
+// A gray image of fewer than 8 bits comes back from MuPDF widened to 8:
+// packs it again at `bpc` into `packed` when every sample is one of the
+// 2^bpc levels (false, `packed` empty, when one is not).
+bool PackGrayLevels(const uint8_t* rows, size_t stride, int w, int h, int bpc, std::vector<uint8_t>& packed)
+{
+    const int step = 255 / ((1 << bpc) - 1);
+    const size_t packed_stride = (static_cast<size_t>(w) * bpc + 7) / 8;
+    packed.assign(packed_stride * static_cast<size_t>(h), 0);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* src = rows + stride * static_cast<size_t>(y);
+        uint8_t* dst = packed.data() + packed_stride * static_cast<size_t>(y);
+        for (int x = 0; x < w; ++x) {
+            if (src[x] % step != 0) {
+                packed = std::vector<uint8_t>();
+                return false;
+            }
+            const unsigned v = src[x] / step;
+            const int bit = x * bpc;
+            dst[bit >> 3] |= static_cast<uint8_t>(v << (8 - bpc - (bit & 7)));
+        }
+    }
+    return true;
+}
+
 // Un-premultiplies one colour sample.
 inline uint8_t Unpremultiply(uint8_t c, uint8_t a)
 {
@@ -180,81 +237,266 @@ bool StoredRowsFormat(fz_context* ctx, fz_image* img, PngFormat& format)
     return IsValidPngFormat(format);
 }
 
-// Reads the image's samples at their own depth, undoing compression and
-// predictor only. Short data is padded with zeros as MuPDF does.
-bool ReadRawSamples(fz_context* ctx, fz_compressed_buffer* cbuf, size_t size, std::vector<uint8_t>& samples)
+// The PNG of a stencil: one bit per pixel, index 1 the paint colour, index 0
+// transparent (black under white paint, white otherwise, for viewers that
+// ignore transparency).
+PngFormat StencilFormat(int w, int h, const uint8_t paint[3])
 {
-    samples.assign(size, 0);
-    fz_stream* stm = nullptr;
-    int l2factor = 0;
-    unsigned char* dst = samples.data();
-    bool ok = MuTry(ctx, [&] {
-        stm = fz_open_image_decomp_stream_from_buffer(ctx, cbuf, &l2factor);
-        size_t got = 0;
-        while (got < size) {
-            size_t n = fz_read(ctx, stm, dst + got, size - got);
-            if (n == 0)
-                break;
-            got += n;
-        }
-        if (got < size)
-            fz_warn(ctx, "%s", kShortDataWarning);
-    });
-    fz_drop_stream(ctx, stm);
-    return ok && l2factor == 0;
+    PngFormat format;
+    format.width = static_cast<uint32_t>(w);
+    format.height = static_cast<uint32_t>(h);
+    format.bit_depth = 1;
+    format.color = PngColor::Palette;
+    const bool white_paint = paint[0] == 255 && paint[1] == 255 && paint[2] == 255;
+    const uint8_t background = white_paint ? 0 : 255;
+    format.palette = {background, background, background, paint[0], paint[1], paint[2]};
+    format.transparency = {0, 255};
+    return format;
 }
 
-// Decodes the image's samples at their own depth a block of rows at a time
-// into a streaming PNG. Short data is padded with zeros as MuPDF does.
-bool StreamNativeRows(fz_context* ctx, fz_image* img, const PngFormat& format, size_t stride, bool invert, int level,
-                      const ByteSink& sink)
+// Opens the samples of `img` with compression and predictor undone: a
+// stand-in's from the file, other images' from the compressed data MuPDF
+// holds. Null when they cannot be read that way (another filter, subsampling).
+fz_stream* OpenSamples(fz_context* ctx, pdf_document* doc, fz_image* img, const StandIn& standin)
 {
+    if (IsStandIn(img))
+        return standin.copy == StoredCopy::Jpeg ? nullptr : OpenStoredSamples(ctx, doc, standin);
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx, img);
-    if (cbuf == nullptr)
-        return false;
-    const size_t height = static_cast<size_t>(img->h);
-    const size_t rows_per_block = std::max<size_t>(1, (size_t(1) << 16) / std::max<size_t>(stride, 1));
-    std::vector<uint8_t> block(stride * rows_per_block);
-    PngStreamEncoder encoder(format, level, sink);
+    if (cbuf == nullptr || cbuf->buffer == nullptr)
+        return nullptr;
+    switch (cbuf->params.type) {
+    case FZ_IMAGE_FLATE:
+    case FZ_IMAGE_LZW:
+    case FZ_IMAGE_RLD:
+    case FZ_IMAGE_RAW:
+    case FZ_IMAGE_FAX: break;
+    default: return nullptr;
+    }
     fz_stream* stm = nullptr;
     int l2factor = 0;
-    bool ok = MuTry(ctx, [&] { stm = fz_open_image_decomp_stream_from_buffer(ctx, cbuf, &l2factor); }) && l2factor == 0;
-    bool ended = false;
-    bool short_data = false;
-    for (size_t y = 0; ok && y < height;) {
-        if (CancelRequested()) {
-            ok = false;
+    if (!MuTry(ctx, [&] { stm = fz_open_image_decomp_stream_from_buffer(ctx, cbuf, &l2factor); }))
+        return nullptr;
+    if (l2factor != 0) {
+        fz_drop_stream(ctx, stm);
+        return nullptr;
+    }
+    return stm;
+}
+
+// Reads up to `want` bytes; `got` < `want` at the end of the data. False on a
+// read error, `got` then counting the bytes read before it.
+bool ReadFully(fz_context* ctx, fz_stream* stm, uint8_t* dst, size_t want, size_t& got)
+{
+    got = 0;
+    while (got < want) {
+        size_t n = 0;
+        if (!MuTry(ctx, [&] { n = fz_read(ctx, stm, dst + got, want - got); }))
+            return false;
+        if (n == 0)
             break;
-        }
-        const size_t rows = std::min(rows_per_block, height - y);
-        const size_t want = rows * stride;
+        got += n;
+    }
+    return true;
+}
+
+// Turns `count` decoded rows into the PNG's rows in place: bits flipped when
+// the plan inverts, and the bits after the last pixel of a row cleared (the
+// decoders leave them as they come; PNG readers ignore them, zlib does not).
+void PrepareRows(const RowsPlan& plan, uint8_t* rows, size_t count)
+{
+    const size_t stride = plan.stride;
+    if (plan.invert)
+        for (size_t i = 0; i < count * stride; ++i)
+            rows[i] = static_cast<uint8_t>(~rows[i]);
+    const size_t used = static_cast<size_t>(plan.format.width) * static_cast<size_t>(plan.format.bit_depth) *
+                        static_cast<size_t>(PngChannels(plan.format.color)) % 8;
+    if (used != 0)
+        for (size_t r = 0; r < count; ++r)
+            rows[r * stride + stride - 1] &= static_cast<uint8_t>(0xff << (8 - used));
+}
+
+// Reads all the rows of `plan` from `stm` into `samples`. Short data is padded
+// with zeros (before any inversion) as MuPDF does.
+bool ReadRawSamples(fz_context* ctx, fz_stream* stm, const RowsPlan& plan, std::vector<uint8_t>& samples)
+{
+    const size_t size = plan.stride * plan.format.height;
+    samples.assign(size, 0);
+    size_t got = 0;
+    if (!ReadFully(ctx, stm, samples.data(), size, got))
+        return false;
+    if (got < size)
+        fz_warn(ctx, "%s", kShortDataWarning);
+    PrepareRows(plan, samples.data(), plan.format.height);
+    return true;
+}
+
+// Reads rows of a decoded stream a block at a time. Short data is padded with
+// zeros as MuPDF does; so is damaged data with `pad_damage` (else a read
+// error ends the reading).
+class RowBlocks {
+public:
+    RowBlocks(fz_context* ctx, fz_stream* stm, size_t stride, size_t height, bool pad_damage)
+        : ctx_(ctx), stm_(stm), stride_(stride), height_(height), pad_damage_(pad_damage)
+    {
+    }
+
+    // The next `rows` rows into `dst`. False on a read error, or when the data
+    // ends so early that the image would be mostly made up: padding is for
+    // data cut short, not for a size the data never meant, so an image whose
+    // missing part exceeds half of it and anything decoded whole is not written.
+    bool Read(uint8_t* dst, size_t rows)
+    {
+        const size_t want = rows * stride_;
         size_t got = 0;
-        unsigned char* dst = block.data();
-        while (!ended && got < want) {
-            size_t n = 0;
-            if (!MuTry(ctx, [&] { n = fz_read(ctx, stm, dst + got, want - got); })) {
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                ended = true;
-            got += n;
+        if (!ended_) {
+            const bool read = ReadFully(ctx_, stm_, dst, want, got);
+            if (!read && !pad_damage_)
+                return false;
+            ended_ = !read || got < want;
+            const uint64_t missing = static_cast<uint64_t>(height_ - y_) * stride_ - got;
+            if (ended_ && missing > kMaxWholeDecodeBytes && missing > static_cast<uint64_t>(height_) * stride_ / 2)
+                return false;
         }
-        if (!ok)
-            break;
-        if (got < want)
-            short_data = true;
-        std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
-        if (invert)
-            for (size_t i = 0; i < want; ++i)
+        short_ = short_ || got < want;
+        std::fill(dst + got, dst + want, 0);
+        y_ += rows;
+        return true;
+    }
+    bool short_data() const { return short_; }
+
+private:
+    fz_context* ctx_;
+    fz_stream* stm_;
+    size_t stride_;
+    size_t height_;
+    bool pad_damage_;
+    size_t y_ = 0;
+    bool ended_ = false;
+    bool short_ = false;
+};
+
+// The opacity MuPDF gives a row of mask samples: values scaled to 8 bits
+// (16-bit ones cut to their high byte), inverted under /Decode [1 0].
+void MaskAlphaRow(const uint8_t* src, size_t w, int bpc, bool invert, uint8_t* alpha)
+{
+    const unsigned max = (1u << std::min(bpc, 8)) - 1;
+    for (size_t x = 0; x < w; ++x) {
+        unsigned v;
+        if (bpc == 16) {
+            v = src[2 * x];
+        } else if (bpc == 8) {
+            v = src[x];
+        } else {
+            const size_t bit = x * static_cast<size_t>(bpc);
+            v = (src[bit >> 3] >> (8 - bpc - (bit & 7))) & max;
+            v = v * 255 / max;
+        }
+        alpha[x] = static_cast<uint8_t>(invert ? 255 - v : v);
+    }
+}
+
+// Converts `rows` rows of samples to RGB through MuPDF and adds them to
+// `encoder`. 16-bit samples are cut to their high byte, as MuPDF's decoder
+// does before it converts.
+bool ConvertRows(fz_context* ctx, const RowsPlan& plan, uint8_t* block, size_t rows, PngStreamEncoder& encoder)
+{
+    const size_t samples = static_cast<size_t>(plan.format.width) * static_cast<size_t>(plan.components);
+    if (plan.stride == 2 * samples)
+        for (size_t i = 0; i < samples * rows; ++i)
+            block[i] = block[2 * i];
+    fz_pixmap* pix = nullptr;
+    fz_pixmap* rgb = nullptr;
+    bool ok = MuTry(ctx, [&] {
+        pix = fz_new_pixmap_with_data(ctx, plan.convert, static_cast<int>(plan.format.width), static_cast<int>(rows),
+                                      nullptr, 0, static_cast<int>(samples), block);
+        if (plan.use_decode)
+            fz_decode_tile(ctx, pix, plan.decode);
+        rgb = ConvertToRgb(ctx, pix, false);
+    });
+    ok = ok && rgb != nullptr &&
+         encoder.AddRows(fz_pixmap_samples(ctx, rgb), static_cast<size_t>(fz_pixmap_stride(ctx, rgb)), rows);
+    fz_drop_pixmap(ctx, rgb);
+    fz_drop_pixmap(ctx, pix);
+    return ok;
+}
+
+// Decodes the samples (and the mask beside them when the plan has one) a
+// block of rows at a time into a streaming PNG: memory stays at one block and
+// the decoders' own state whatever the image's size.
+bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
+                      const std::function<fz_stream*()>& open_mask, const RowsPlan& plan, int level, bool pad_damage,
+                      const ByteSink& sink)
+{
+    StreamHandle stm(ctx, open());
+    StreamHandle mask_stm;
+    const bool read_mask = plan.masked && !plan.drawn_alpha;
+    if (read_mask)
+        mask_stm.reset(ctx, open_mask());
+    if (!stm || (read_mask && !mask_stm))
+        return false;
+    const size_t stride = plan.stride;
+    const size_t width = plan.format.width;
+    const size_t height = plan.format.height;
+    const size_t rows_per_block = std::max<size_t>(1, (size_t(1) << 16) / std::max<size_t>(stride, 1));
+    std::vector<uint8_t> block(stride * rows_per_block);
+    RowBlocks samples(ctx, stm.get(), stride, height, pad_damage);
+    std::vector<uint8_t> mask_block(plan.mask_stride * rows_per_block);
+    RowBlocks mask(ctx, mask_stm.get(), plan.mask_stride, height, pad_damage);
+    std::vector<uint8_t> alpha(plan.masked ? width : 0);
+    const size_t bytes = plan.format.bit_depth == 16 ? 2 : 1;
+    const size_t pixel = bytes * static_cast<size_t>(PngChannels(plan.format.color) - 1);
+    const size_t out_stride = PngRowBytes(plan.format);
+    std::vector<uint8_t> out(plan.masked ? out_stride * rows_per_block : 0);
+    PngStreamEncoder encoder(plan.format, level, sink);
+    for (size_t y = 0; y < height;) {
+        if (CancelRequested())
+            return false;
+        const size_t rows = std::min(rows_per_block, height - y);
+        if (!samples.Read(block.data(), rows))
+            return false;
+        if (plan.convert != nullptr) {
+            if (!ConvertRows(ctx, plan, block.data(), rows, encoder))
+                return false;
+            y += rows;
+            continue;
+        }
+        if (!plan.masked) {
+            PrepareRows(plan, block.data(), rows);
+            if (!encoder.AddRows(block.data(), stride, rows))
+                return false;
+            y += rows;
+            continue;
+        }
+        if (plan.invert)
+            for (size_t i = 0; i < rows * stride; ++i)
                 block[i] = static_cast<uint8_t>(~block[i]);
-        ok = encoder.AddRows(block.data(), stride, rows);
+        if (read_mask && !mask.Read(mask_block.data(), rows))
+            return false;
+        for (size_t r = 0; r < rows; ++r) {
+            const uint8_t* a = alpha.data();
+            if (read_mask)
+                MaskAlphaRow(mask_block.data() + r * plan.mask_stride, width, plan.mask_bpc, plan.mask_invert,
+                             alpha.data());
+            else
+                a = plan.drawn_alpha->data() + (y + r) * width;
+            const uint8_t* src = block.data() + r * stride;
+            uint8_t* dst = out.data() + r * out_stride;
+            for (size_t x = 0; x < width; ++x) {
+                std::memcpy(dst, src, pixel);
+                dst += pixel;
+                src += pixel;
+                *dst++ = a[x];
+                if (bytes == 2)
+                    *dst++ = a[x];  // 8-bit alpha widened to 16 bits (a * 257)
+            }
+        }
+        if (!encoder.AddRows(out.data(), out_stride, rows))
+            return false;
         y += rows;
     }
-    fz_drop_stream(ctx, stm);
-    if (ok && short_data)
+    if (samples.short_data() || mask.short_data())
         fz_warn(ctx, "%s", kShortDataWarning);
-    return ok && encoder.Finish();
+    return encoder.Finish();
 }
 
 }  // namespace
@@ -495,78 +737,175 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     return true;
 }
 
-bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming)
+bool ImageEncoder::RowsPlanFor(const DrawnImage& drawn, RowsPlan& plan)
 {
-    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
-    if (cbuf == nullptr || cbuf->buffer == nullptr)
+    fz_image* img = drawn.image.get();
+    // JPEG and JPEG 2000 data are not samples that filters undo.
+    if (IsStandIn(img) && drawn.standin.copy != StoredCopy::Rows && drawn.standin.copy != StoredCopy::PngRows)
         return false;
-    switch (cbuf->params.type) {
-    case FZ_IMAGE_FLATE:
-    case FZ_IMAGE_LZW:
-    case FZ_IMAGE_RLD:
-    case FZ_IMAGE_RAW: break;
-    default: return false;
-    }
+    if (img->use_colorkey || img->n > FZ_MAX_COLORS || (drawn.stencil && !img->imagemask))
+        return false;
+    const enum fz_colorspace_type type = img->imagemask ? FZ_COLORSPACE_NONE : SpaceType(ctx_, img->colorspace);
+    const bool inverted = !IsIndexed(ctx_, img) && InvertedDecode(ctx_, img);
+    if (!RowsLayoutSupported(type, img->n, img->bpc, img->imagemask, img->mask != nullptr,
+                             DefaultDecode(ctx_, img) || inverted))
+        return false;
     const int bpc = img->bpc;
-    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
+    plan.stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
+    if (img->mask != nullptr && !MaskRowsPlan(img, plan))
         return false;
-    if (img->use_colorkey || img->imagemask)
-        return false;
-    const bool indexed = IsIndexed(ctx_, img);
-    const bool invert = !DefaultDecode(ctx_, img);
-    if (invert && !InvertedDecode(ctx_, img))
-        return false;
-    const bool masked = img->mask != nullptr;
-    if (masked && (bpc < 8 || indexed))
-        return false;
-
-    PngFormat format;
+    if (img->imagemask) {
+        // MuPDF paints a stencil's 0 bits under the default /Decode [0 1].
+        plan.invert = !inverted;
+        plan.format = StencilFormat(img->w, img->h, drawn.paint);
+        return true;
+    }
+    PngFormat& format = plan.format;
     format.width = static_cast<uint32_t>(img->w);
     format.height = static_cast<uint32_t>(img->h);
     format.bit_depth = bpc;
-    switch (SpaceType(ctx_, img->colorspace)) {
-    case FZ_COLORSPACE_GRAY:
-        if (img->n != 1)
-            return false;
-        format.color = masked ? PngColor::GrayAlpha : PngColor::Gray;
-        break;
-    case FZ_COLORSPACE_RGB:
-        if (img->n != 3)
-            return false;
-        format.color = masked ? PngColor::Rgba : PngColor::Rgb;
-        break;
+    plan.invert = inverted;
+    switch (type) {
+    case FZ_COLORSPACE_GRAY: format.color = plan.masked ? PngColor::GrayAlpha : PngColor::Gray; break;
+    case FZ_COLORSPACE_RGB: format.color = plan.masked ? PngColor::Rgba : PngColor::Rgb; break;
     case FZ_COLORSPACE_INDEXED:
-        if (img->n != 1 || bpc > 8)
-            return false;
         format.color = PngColor::Palette;
         if (!BuildPalette(ctx_, img, format.palette))
             return false;
         break;
-    default: return false;
+    default:
+        // Converted to 8-bit RGB a block at a time; /Decode applied on the way.
+        plan.invert = false;
+        plan.convert = img->colorspace;
+        plan.components = img->n;
+        plan.use_decode = !DefaultDecode(ctx_, img);
+        std::copy(img->decode, img->decode + 2 * img->n, plan.decode);
+        format.color = PngColor::Rgb;
+        format.bit_depth = 8;
+        return true;
     }
-    if (!IsValidPngFormat(format))
-        return false;
+    return IsValidPngFormat(format);
+}
 
-    const size_t stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
-    if (!masked && streaming && stride * static_cast<size_t>(img->h) >= stream_bytes_) {
+bool ImageEncoder::MaskRowsPlan(fz_image* img, RowsPlan& plan)
+{
+    // Streamed beside the samples when both are read from the file and the
+    // mask has the image's size; other masks are drawn to size whole.
+    fz_image* mask = img->mask;
+    if (!IsStandIn(img) || !IsStandIn(mask) || mask->w != img->w || mask->h != img->h || mask->n != 1)
+        return false;
+    const int bpc = mask->bpc;
+    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
+        return false;
+    const bool inverted = mask->decode[0] == 1.0f && mask->decode[1] == 0.0f;
+    if (!inverted && (mask->decode[0] != 0.0f || mask->decode[1] != 1.0f))
+        return false;
+    // A stencil /Mask is opaque where it would paint: its 0 bits by default.
+    plan.mask_invert = mask->imagemask ? !inverted : inverted;
+    plan.mask_bpc = bpc;
+    plan.mask_stride = (static_cast<size_t>(mask->w) * bpc + 7) / 8;
+    plan.masked = true;
+    return true;
+}
+
+bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool streaming, bool pad_damage)
+{
+    RowsPlan plan;
+    if (!RowsPlanFor(drawn, plan))
+        return false;
+    fz_context* ctx = ctx_;
+    pdf_document* doc = doc_;
+    const StandIn standin = drawn.standin;
+    // The image is kept for as long as the stream may run.
+    std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, drawn.image.get()),
+                                   [ctx](fz_image* i) { fz_drop_image(ctx, i); });
+    auto open = [ctx, doc, keep, standin]() { return OpenSamples(ctx, doc, keep.get(), standin); };
+    auto open_mask = [ctx, doc, keep]() {
+        fz_image* mask = keep->mask;
+        return mask != nullptr ? OpenSamples(ctx, doc, mask, StandInOf(mask)) : nullptr;
+    };
+    const uint64_t size = static_cast<uint64_t>(plan.stride) * plan.format.height;
+    if (IsStandIn(keep.get()) || size > kMaxWholeDecodeBytes || (streaming && size >= stream_bytes_)) {
         // Large: decoded, filtered and compressed a block of rows at a time
-        // while the file is written.
-        std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, img), [ctx = ctx_](fz_image* i) { fz_drop_image(ctx, i); });
+        // while the file is written (beyond the whole-decode limit even on
+        // the way back after a failed streamed file). The stream is opened
+        // here once to know that this way applies (a stand-in's always does).
+        if (!IsStandIn(keep.get())) {
+            StreamHandle probe(ctx_, open());
+            if (!probe)
+                return false;
+        }
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [ctx = ctx_, keep, format, stride, invert, level](const ByteSink& sink) {
-            return StreamNativeRows(ctx, keep.get(), format, stride, invert, level, sink);
+        out.stream = [ctx, open, open_mask, plan, level, pad_damage](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, open_mask, plan, level, pad_damage, sink);
+        };
+        return true;
+    }
+    if (plan.masked || plan.convert != nullptr)
+        return false;  // held, these take the whole-image way
+    StreamHandle stm(ctx_, open());
+    std::vector<uint8_t> samples;
+    if (!stm || !ReadRawSamples(ctx_, stm.get(), plan, samples))
+        return false;
+    stm.reset();
+    return Finish(plan.format, samples.data(), plan.stride, out);
+}
+
+bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool streaming)
+{
+    // 8 or 16-bit gray or RGB samples as they are, the mask drawn at the
+    // image's size as the alpha channel.
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    if (img->mask == nullptr || cbuf == nullptr || img->use_colorkey || img->imagemask)
+        return false;
+    const int bpc = img->bpc;
+    if (bpc != 8 && bpc != 16)
+        return false;
+    RowsPlan plan;
+    plan.invert = !DefaultDecode(ctx_, img);
+    if (plan.invert && !InvertedDecode(ctx_, img))
+        return false;
+    PngFormat& format = plan.format;
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.bit_depth = bpc;
+    const enum fz_colorspace_type type = SpaceType(ctx_, img->colorspace);
+    if (type == FZ_COLORSPACE_GRAY && img->n == 1)
+        format.color = PngColor::GrayAlpha;
+    else if (type == FZ_COLORSPACE_RGB && img->n == 3)
+        format.color = PngColor::Rgba;
+    else
+        return false;
+    plan.stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
+    StreamHandle stm(ctx_, OpenSamples(ctx_, doc_, img, StandIn()));
+    if (!stm)
+        return false;
+    if (streaming && PngRowBytes(format) * format.height >= stream_bytes_) {
+        // Large: only the mask is held, drawn at the image's size; the
+        // samples are decoded a block of rows at a time while the file is
+        // written, as the rows way does.
+        stm.reset();
+        auto alpha = std::make_shared<std::vector<uint8_t>>();
+        if (!RenderMaskAlpha(img, *alpha))
+            return false;
+        plan.masked = true;
+        plan.drawn_alpha = alpha;
+        fz_context* ctx = ctx_;
+        pdf_document* doc = doc_;
+        std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
+        auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep.get(), StandIn()); };
+        const int level = png_level_;
+        out.extension = "png";
+        out.stream = [ctx, open, plan, level](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink);
         };
         return true;
     }
     std::vector<uint8_t> samples;
-    if (!ReadRawSamples(ctx_, cbuf, stride * static_cast<size_t>(img->h), samples))
+    if (!ReadRawSamples(ctx_, stm.get(), plan, samples))
         return false;
-    if (invert)
-        for (uint8_t& b : samples)
-            b = static_cast<uint8_t>(~b);
-    if (!masked)
-        return Finish(format, samples.data(), stride, out);
+    stm.reset();
 
     std::vector<uint8_t> alpha;
     if (!RenderMaskAlpha(img, alpha))
@@ -576,7 +915,7 @@ bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out, bool strea
     const size_t out_stride = static_cast<size_t>(img->w) * (n + 1) * bytes;
     std::vector<uint8_t> rows(out_stride * static_cast<size_t>(img->h));
     for (size_t y = 0; y < static_cast<size_t>(img->h); ++y) {
-        const uint8_t* src = samples.data() + y * stride;
+        const uint8_t* src = samples.data() + y * plan.stride;
         const uint8_t* a = alpha.data() + y * static_cast<size_t>(img->w);
         uint8_t* dst = rows.data() + y * out_stride;
         for (size_t x = 0; x < static_cast<size_t>(img->w); ++x) {
@@ -644,16 +983,7 @@ bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
         const int h = fz_pixmap_height(ctx_, pix);
         const int n = fz_pixmap_components(ctx_, pix);
         const int channel = fz_pixmap_alpha(ctx_, pix) ? n - 1 : 0;
-        // One bit per pixel: index 1 is the paint colour, index 0 transparent.
-        PngFormat format;
-        format.width = static_cast<uint32_t>(w);
-        format.height = static_cast<uint32_t>(h);
-        format.bit_depth = 1;
-        format.color = PngColor::Palette;
-        const bool white_paint = drawn.paint[0] == 255 && drawn.paint[1] == 255 && drawn.paint[2] == 255;
-        const uint8_t background = white_paint ? 0 : 255;
-        format.palette = {background, background, background, drawn.paint[0], drawn.paint[1], drawn.paint[2]};
-        format.transparency = {0, 255};
+        const PngFormat format = StencilFormat(w, h, drawn.paint);
         const size_t row_bytes = (static_cast<size_t>(w) + 7) / 8;
         std::vector<uint8_t> rows(row_bytes * static_cast<size_t>(h), 0);
         const unsigned char* s = fz_pixmap_samples(ctx_, pix);
@@ -687,7 +1017,7 @@ bool ImageEncoder::JpxAlphaIgnored(const DrawnImage& drawn)
     return ignored;
 }
 
-bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha)
+bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha, bool streaming)
 {
     fz_pixmap* pix = nullptr;
     fz_pixmap* converted = nullptr;
@@ -699,7 +1029,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     if (type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB) {
         // CMYK, Lab, Separation, DeviceN, Indexed: to RGB, keeping any alpha.
         ok = MuTry(ctx_, [&] {
-            converted = fz_convert_pixmap(ctx_, pix, fz_device_rgb(ctx_), nullptr, nullptr, fz_default_color_params, 1);
+            converted = ConvertToRgb(ctx_, pix, true);
         });
         fz_drop_pixmap(ctx_, pix);
         pix = converted;
@@ -732,19 +1062,27 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     else
         format.color = has_alpha ? PngColor::Rgba : PngColor::Rgb;
     const bool narrow_gray = format.color == PngColor::Gray && (img->bpc == 1 || img->bpc == 2 || img->bpc == 4);
-    if (!has_alpha && !own_alpha && !narrow_gray) {
-        // Gray or RGB without alpha: the pixmap's rows are the PNG's rows.
-        const bool done = Finish(format, s, stride, out);
+    if (!has_alpha && !own_alpha) {
+        // Gray or RGB without alpha: the pixmap's rows are the PNG's rows,
+        // or packed straight from them (a 1-bit page is 1 byte per pixel
+        // here, and no more is added).
+        std::vector<uint8_t> packed;
+        bool done = false;
+        if (narrow_gray && PackGrayLevels(s, stride, w, h, img->bpc, packed)) {
+            fz_drop_pixmap(ctx_, pix);
+            format.bit_depth = img->bpc;
+            return Finish(format, packed.data(), PngRowBytes(format), out);
+        }
+        done = Finish(format, s, stride, out);
         fz_drop_pixmap(ctx_, pix);
         return done;
     }
     const size_t out_channels = static_cast<size_t>(colors) + (has_alpha ? 1 : 0);
     const size_t out_stride = static_cast<size_t>(w) * out_channels;
-    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
-    for (int y = 0; y < h; ++y) {
-        const unsigned char* src = s + stride * static_cast<size_t>(y);
-        uint8_t* dst = rows.data() + out_stride * static_cast<size_t>(y);
-        const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w;
+    // One PNG row from a pixmap row and a mask row (null without a mask):
+    // colours un-premultiplied, the mask folded into the alpha.
+    auto compose = [colors, comps, own_alpha, keep_own_alpha, has_alpha, w](const unsigned char* src,
+                                                                           const uint8_t* m, uint8_t* dst) {
         for (int x = 0; x < w; ++x) {
             const uint8_t own = own_alpha ? src[colors] : 255;
             for (int c = 0; c < colors; ++c)
@@ -754,31 +1092,46 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                 *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
             src += comps;
         }
+    };
+    if (streaming && !narrow_gray && out_stride * static_cast<size_t>(h) >= stream_bytes_) {
+        // Large: the PNG's rows are made a block at a time while the file is
+        // written, not as a second whole copy of the image.
+        fz_context* ctx = ctx_;
+        std::shared_ptr<fz_pixmap> keep(pix, [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
+        auto alpha = std::make_shared<std::vector<uint8_t>>(std::move(mask_alpha));
+        const int level = png_level_;
+        out.extension = "png";
+        out.stream = [keep, alpha, compose, format, out_stride, stride, s, w, h, level](const ByteSink& sink) {
+            PngStreamEncoder encoder(format, level, sink);
+            const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / out_stride);
+            std::vector<uint8_t> block(out_stride * block_rows);
+            for (size_t y = 0; y < static_cast<size_t>(h);) {
+                if (CancelRequested())
+                    return false;
+                const size_t rows = std::min(block_rows, static_cast<size_t>(h) - y);
+                for (size_t r = 0; r < rows; ++r)
+                    compose(s + stride * (y + r), alpha->empty() ? nullptr : alpha->data() + (y + r) * w,
+                            block.data() + r * out_stride);
+                if (!encoder.AddRows(block.data(), out_stride, rows))
+                    return false;
+                y += rows;
+            }
+            return encoder.Finish();
+        };
+        return true;
     }
+    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        compose(s + stride * static_cast<size_t>(y),
+                mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w,
+                rows.data() + out_stride * static_cast<size_t>(y));
     fz_drop_pixmap(ctx_, pix);
 
-    // A gray image of fewer than 8 bits comes back from MuPDF widened to 8:
-    // narrow it again when every sample is one of the 2^bpc levels.
-    if (narrow_gray) {
-        const int bpc = img->bpc;
-        const int levels = (1 << bpc) - 1;
-        const int step = 255 / levels;
-        bool exact = std::all_of(rows.begin(), rows.end(), [&](uint8_t v) { return v % step == 0; });
-        if (exact) {
-            const size_t packed_stride = (static_cast<size_t>(w) * bpc + 7) / 8;
-            std::vector<uint8_t> packed(packed_stride * static_cast<size_t>(h), 0);
-            for (int y = 0; y < h; ++y) {
-                const uint8_t* src = rows.data() + out_stride * static_cast<size_t>(y);
-                uint8_t* dst = packed.data() + packed_stride * static_cast<size_t>(y);
-                for (int x = 0; x < w; ++x) {
-                    const unsigned v = src[x] / step;
-                    const int bit = x * bpc;
-                    dst[bit >> 3] |= static_cast<uint8_t>(v << (8 - bpc - (bit & 7)));
-                }
-            }
-            format.bit_depth = bpc;
-            return Finish(format, packed.data(), packed_stride, out);
-        }
+    std::vector<uint8_t> packed;
+    if (narrow_gray && PackGrayLevels(rows.data(), out_stride, w, h, img->bpc, packed)) {
+        rows = std::vector<uint8_t>();
+        format.bit_depth = img->bpc;
+        return Finish(format, packed.data(), PngRowBytes(format), out);
     }
     return Finish(format, rows.data(), out_stride, out);
 }
@@ -795,6 +1148,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "empty image";
         return EncodeStatus::Skipped;
     }
+    const bool too_big = DecodedSize(img) > kMaxWholeDecodeBytes;
     if (IsStandIn(img)) {
         // A JPEG 2000 copy is held in memory, never streamed.
         if ((streaming || drawn.standin.copy == StoredCopy::Jpx) && TryStoredCopy(drawn, out))
@@ -805,7 +1159,13 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             why = "cannot decode image (" + damage_ + ")";
             return EncodeStatus::Skipped;
         }
-        // The stored data cannot be copied after all: load the real image.
+        out = EncodedImage();
+        // Decoded from the file by rows. Held whole only on the way back
+        // after a streamed file failed, and only within the whole-decode
+        // limit; beyond it damaged rows are padded as MuPDF pads short data.
+        if ((streaming || too_big) && TryRows(drawn, out, true, !streaming))
+            return EncodeStatus::Ok;
+        // Neither way fits after all: load the real image.
         out = EncodedImage();
         DrawnImage real;
         real.stencil = drawn.stencil;
@@ -827,27 +1187,24 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         real.image.reset(ctx_, loaded);
         return Encode(real, out, why, streaming);
     }
-    const bool too_big = DecodedSize(img) > kMaxDecodedBytes;
+    // Whatever decodes by rows does so at any size; the other ways hold the
+    // decoded image whole and stop at the limit.
     bool done = false;
     if (drawn.stencil || img->imagemask) {
-        if (too_big) {
-            why = "decoded size exceeds 1 GiB";
-            return EncodeStatus::Skipped;
-        }
-        done = EncodeStencil(drawn, out);
+        done = TryRows(drawn, out, streaming, !streaming) || (!too_big && EncodeStencil(drawn, out));
     } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big)) {
         return EncodeStatus::Ok;
     } else if (undecodable_) {
         // MuPDF would fill the whole picture in: nothing of it is in the file.
         why = "cannot decode image (" + damage_ + ")";
         return EncodeStatus::Skipped;
-    } else if (too_big) {
-        why = damaged_ ? "damaged image data (" + damage_ + ") and decoded size exceeds 1 GiB"
-                       : "decoded size exceeds 1 GiB";
-        return EncodeStatus::Skipped;
     } else {
-        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
-               EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
+        done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming, !streaming) ||
+               (!too_big && (TryMaskedSamples(img, out, streaming) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
+    }
+    if (!done && too_big && !CancelRequested()) {
+        why = damaged_ ? "damaged image data (" + damage_ + ") and " + kTooLargeToDecodeWhole : kTooLargeToDecodeWhole;
+        return EncodeStatus::Skipped;
     }
     // A refused allocation inside a decoder can end the image's data early
     // with a mere warning: an image made after one is not the image.

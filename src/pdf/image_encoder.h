@@ -13,15 +13,21 @@
 //    as a palette, gray as gray, CMYK, Lab, Separation and DeviceN converted to
 //    RGB, /Decode applied, any mask (soft mask, stencil /Mask, colour key) as
 //    the alpha channel whatever the mask's resolution. A stencil mask image is
-//    written in its paint colour on a transparent background.
+//    a 1-bit two-entry palette: its paint colour, and a transparent entry.
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
 //    PNG's data as it is, after checking that it inflates to exactly the rows.
 //  - Either is copied only when its bytes decode whole (copy_rule.h); damaged
 //    data is decoded as MuPDF shows it, written as PNG and reported as
 //    incomplete (kShortDataWarning), or skipped when nothing decodes.
-//  - An image whose decoded size would exceed 1 GiB is copied raw when it is a
-//    JPEG or JPEG 2000 that decodes whole, otherwise skipped.
+//  - 1-bit images, stencils, and gray, RGB, Indexed, CMYK, Separation or
+//    DeviceN samples under CCITT, Flate, LZW, RunLength or no compression are
+//    decoded and written a block of rows at a time when large, a soft or
+//    stencil mask of the same size read beside them, in memory that does not
+//    grow with the image (see RowsLayoutSupported in large_image.h). Other
+//    images are decoded whole: one whose decoded size would exceed
+//    kMaxWholeDecodeBytes is copied raw when it is a JPEG or JPEG 2000 that
+//    decodes whole, otherwise skipped.
 #ifndef KESTRAN_PDF_IMAGE_ENCODER_H
 #define KESTRAN_PDF_IMAGE_ENCODER_H
 
@@ -69,8 +75,10 @@ enum class EncodeStatus { Ok, Skipped, Cancelled, OutOfMemory };
 // before its last row and the rest is filled with zeros.
 constexpr const char* kShortDataWarning = "padding truncated image";
 
-// Largest decoded image the service decodes.
-constexpr uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
+// Largest decoded image the service decodes whole (images written by rows
+// have no limit), and the reason given when one is skipped for it.
+constexpr uint64_t kMaxWholeDecodeBytes = uint64_t(1) << 30;
+constexpr const char* kTooLargeToDecodeWhole = "too large to decode whole (over 1 GiB decoded)";
 
 class ImageEncoder {
 public:
@@ -89,12 +97,26 @@ private:
     // Notes a copy rule verdict; true for Copy.
     bool Accept(enum CopyVerdict verdict);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
-    bool TryNativeSamples(fz_image* img, EncodedImage& out, bool streaming);
+    // The rows way: samples decoded from the file (a stand-in) or from the
+    // compressed buffer, written a block of rows at a time for a stand-in,
+    // beyond the whole-decode limit, or when `streaming` and large; held
+    // otherwise. `pad_damage` pads rows lost to damaged data as short data is
+    // padded (the way back after a streamed file failed). RowsPlanFor says
+    // what qualifies.
+    bool RowsPlanFor(const DrawnImage& drawn, struct RowsPlan& plan);
+    bool MaskRowsPlan(fz_image* img, struct RowsPlan& plan);
+    bool TryRows(const DrawnImage& drawn, EncodedImage& out, bool streaming, bool pad_damage = false);
+    // 8 or 16-bit gray or RGB samples with a mask of another size (or not
+    // read from the file): the mask drawn to size whole, the samples by rows
+    // when large and `streaming`.
+    bool TryMaskedSamples(fz_image* img, EncodedImage& out, bool streaming);
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
     // `drop_own_alpha`: the decoded pixmap's own alpha (a JPEG 2000 file's
-    // alpha channel the page ignores) is left out; the image's mask still applies.
-    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha = false);
+    // alpha channel the page ignores) is left out; the image's mask still
+    // applies. With `streaming`, a large image with alpha is written from the
+    // pixmap a block of rows at a time instead of through a second copy.
+    bool EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha = false, bool streaming = false);
     // True for a JPEG 2000 image object whose file's alpha channel the page ignores.
     bool JpxAlphaIgnored(const DrawnImage& drawn);
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.

@@ -129,9 +129,14 @@ private:
         } else if (IsStandIn(img)) {
             // The same as for the compressed buffer MuPDF would have loaded,
             // read from the file.
+            // A stand-in decoded by rows names its filters and parameters
+            // as written instead: the stored bytes mean nothing without them.
             const StandIn info = StandInOf(img);
+            Put(md5, info.copy);
             Put(md5, info.params.type);
-            if (info.params.type == FZ_IMAGE_JPEG)
+            if (info.copy == StoredCopy::Rows)
+                Put(md5, info.filters);
+            else if (info.params.type == FZ_IMAGE_JPEG)
                 Put(md5, info.params.u.jpeg.color_transform);
             else
                 Put(md5, info.params.u.flate);
@@ -177,7 +182,7 @@ private:
 
     bool FeedPixels(fz_md5& md5, fz_image* img)
     {
-        if (DecodedSize(img) > kMaxDecodedBytes)
+        if (DecodedSize(img) > kMaxWholeDecodeBytes)
             return false;
         fz_pixmap* pix = nullptr;
         bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });

@@ -1,13 +1,16 @@
-// Large image objects that are copied from the file as they are stored.
+// Large image objects that are read from the file while they are written.
 //
 // MuPDF reads the whole compressed stream of an image into memory when a page
-// that draws it runs, although finding the images only needs their place on
-// the page. For an image object whose stream is copied unchanged into the
-// output (a JPEG kept byte for byte, Flate data that already holds PNG rows)
-// a small stand-in image carrying the object's size, depth and colour space is
-// put into MuPDF's store under the object before the page runs: MuPDF then
-// draws the stand-in, and the stream is later copied from the file in blocks.
-// The decision uses the object's dictionary only; whether the stream is then
+// that draws it runs, and decodes it whole when asked for its pixels, although
+// finding the images only needs their place on the page. For a large image
+// object whose output needs neither, a small stand-in image carrying the
+// object's size, depth, colour space and /Decode is put into MuPDF's store
+// under the object before the page runs: MuPDF then draws the stand-in, and
+// the stream is later read from the file in blocks, either copied unchanged
+// (a JPEG kept byte for byte, Flate data that already holds PNG rows) or
+// decoded through its filters a block of rows at a time (CCITT, Flate, LZW,
+// RunLength or no compression: 1-bit pages and stencils of any size).
+// The decision uses the object's dictionary only; whether a stream is then
 // really copied is the copy rule's (copy_rule.h), and when it is not, the
 // real image is loaded after all. Everything else takes MuPDF's usual way.
 //
@@ -27,7 +30,8 @@
 
 namespace kestran::pdf {
 
-enum class StoredCopy { None, Jpeg, PngRows, Jpx };
+// Rows: nothing is copied; the samples are decoded from the file row by row.
+enum class StoredCopy { None, Jpeg, PngRows, Jpx, Rows };
 
 // What a stand-in stands for.
 struct StandIn {
@@ -35,14 +39,24 @@ struct StandIn {
     int num = 0;
     int gen = 0;
     fz_compression_params params{};  // as MuPDF would have read them
+    uint32_t filters = 0;            // CRC-32 of the /Filter and /DecodeParms objects as written
 };
 
 // Streams smaller than this are left to MuPDF: holding them costs little.
 constexpr size_t kDefaultStandInBytes = size_t(256) << 10;
 
+// The sample layouts the encoder writes by rows, decided here once for the
+// stand-ins (from the dictionary) and the encoder (from the image): a stencil
+// of 1 bit; gray, RGB or Indexed samples (Indexed of at most 8 bits) under
+// the default or the inverting /Decode (`plain_decode`); 8 or 16-bit CMYK,
+// Separation or DeviceN samples, converted to RGB under any /Decode; with a
+// mask beside them (`masked`) only 8 or 16-bit gray or RGB.
+bool RowsLayoutSupported(enum fz_colorspace_type type, int n, int bpc, bool imagemask, bool masked, bool plain_decode);
+
 // When `ref` is an image object whose stream of at least `min_bytes` will be
-// copied as it is, puts a stand-in image into the store under it and returns
-// true with `info` filled. Never throws.
+// copied as it is, or whose samples of at least `min_bytes` can be decoded
+// row by row, puts a stand-in image into the store under it and returns true
+// with `info` filled. Never throws.
 bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_bytes, StandIn& info);
 
 // True when `img` is a stand-in made by StoreStandIn.
@@ -76,6 +90,10 @@ BlockSource StoredBlocks(fz_context* ctx, pdf_document* doc, const StandIn& info
 // the sink fails or a stop is requested.
 bool CopyStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat* png,
                       const ByteSink& sink);
+
+// The object's samples with every filter (and predictor) undone, read from
+// the file as they are consumed. Null when the stream cannot be opened.
+fz_stream* OpenStoredSamples(fz_context* ctx, pdf_document* doc, const StandIn& info);
 
 }  // namespace kestran::pdf
 

@@ -119,14 +119,15 @@ protected:
 
 TEST_F(CliMemory, FileOverTheBudgetFailsAsOutOfMemory)
 {
-    // 64 MB of CMYK samples that MuPDF decodes whole, from a 60 kB stream.
-    const fs::path source = dir_ / "cmyk.pdf";
-    WriteFile(source, MakeFlateBombPdf(4000, 4000, "/DeviceCMYK", 4).bytes);
+    // RGB samples under a colour key that MuPDF decodes whole into 64 MB,
+    // from a 50 kB stream.
+    const fs::path source = dir_ / "keyed.pdf";
+    WriteFile(source, MakeFlateBombPdf(4000, 4000, "/DeviceRGB", 3, "/Mask [0 0 0 0 0 0]").bytes);
     const fs::path small = dir_ / "small.pdf";
     const FixturePdf fits = MakeLogoPdf(1);
     WriteFile(small, fits.bytes);
     EXPECT_EQ(Wait(Start({"--memory", "32M", "-o", out_.string(), source.string(), small.string()})), 1) << err_;
-    EXPECT_NE(err_.find("cmyk.pdf: failed: out of memory"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("keyed.pdf: failed: out of memory"), std::string::npos) << err_;
     EXPECT_EQ(ListFiles(out_), ExpectedNames(fits, "small")) << "the next file still runs";
 }
 

@@ -370,8 +370,9 @@ INSTANTIATE_TEST_SUITE_P(Bombs, RunawayDecode,
 
 TEST_F(MemoryExtraction, FileFailsWhenTheProcessBudgetIsSpent)
 {
-    // 64 MB of CMYK samples, decoded whole, under a budget of 48 MiB more than in use.
-    const std::string source = Put(MakeFlateBombPdf(4000, 4000, "/DeviceCMYK", 4), "cmyk.pdf");
+    // 48 MB of RGB samples under a colour key, decoded whole into 64 MB with
+    // alpha, under a budget of 48 MiB more than in use.
+    const std::string source = Put(MakeFlateBombPdf(4000, 4000, "/DeviceRGB", 3, "/Mask [0 0 0 0 0 0]"), "keyed.pdf");
     const ChildResult r = InChild(dir_.path(), [&] {
         SetProcessMemoryBudget(MuMemoryInUse() + (48 << 20));
         return RunExtract(source, "1-", out_.string()).result;
