@@ -7,6 +7,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/mu_try.h"
 #include "pdf/png_writer.h"
+#include "pdf/tiff_writer.h"
 
 namespace kestran::pdf {
 namespace {
@@ -367,7 +368,11 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
 bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
 {
     out.extension = "png";
-    return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+    if (icc_profile_.empty() || !format.icc_profile.empty())
+        return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+    PngFormat with_profile = format;
+    with_profile.icc_profile = icc_profile_;
+    return EncodePng(with_profile, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
 }
 
 bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force)
@@ -477,6 +482,7 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format))
         return false;
+    format.icc_profile = icc_profile_;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
     if (!IsPngFilteredStream(format, data, size))
@@ -539,6 +545,7 @@ bool ImageEncoder::TryNativeSamples(fz_image* img, EncodedImage& out, bool strea
     }
     if (!IsValidPngFormat(format))
         return false;
+    format.icc_profile = icc_profile_;
 
     const size_t stride = (static_cast<size_t>(img->w) * img->n * bpc + 7) / 8;
     if (!masked && streaming && stride * static_cast<size_t>(img->h) >= stream_bytes_) {
@@ -776,6 +783,149 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     return Finish(format, rows.data(), out_stride, out);
 }
 
+bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
+{
+    fz_image* img = drawn.image.get();
+    TiffFormat format;
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.icc_profile = FindIccProfile(ctx_, drawn.colour, 4);
+    const size_t w = static_cast<size_t>(img->w);
+    std::vector<uint8_t> mask_alpha;
+    if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
+        return false;
+
+    // 16-bit CMYK keeps its 16 bits, read as stored the way gray and RGB are
+    // (MuPDF's pixmaps have 8).
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    const bool native16 = img->bpc == 16 && img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
+                          !img->use_colorkey && (DefaultDecode(ctx_, img) || InvertedDecode(ctx_, img)) &&
+                          cbuf != nullptr && cbuf->buffer != nullptr &&
+                          (cbuf->params.type == FZ_IMAGE_FLATE || cbuf->params.type == FZ_IMAGE_LZW ||
+                           cbuf->params.type == FZ_IMAGE_RLD || cbuf->params.type == FZ_IMAGE_RAW);
+    if (native16) {
+        const size_t stride = w * 8;
+        std::vector<uint8_t> samples;
+        if (!ReadRawSamples(ctx_, cbuf, stride * static_cast<size_t>(img->h), samples))
+            return false;
+        const bool invert = !DefaultDecode(ctx_, img);
+        format.bits = 16;
+        format.alpha = !mask_alpha.empty();
+        out.extension = "tif";
+        return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+            auto* dst = reinterpret_cast<uint16_t*>(rows);
+            for (uint32_t r = 0; r < count; ++r) {
+                const uint8_t* src = samples.data() + stride * (y + r);
+                const uint8_t* a = format.alpha ? mask_alpha.data() + w * (y + r) : nullptr;
+                for (size_t x = 0; x < w; ++x) {
+                    for (int c = 0; c < 4; ++c, src += 2) {
+                        const uint16_t v = static_cast<uint16_t>((src[0] << 8) | src[1]);
+                        *dst++ = invert ? static_cast<uint16_t>(~v) : v;
+                    }
+                    if (a != nullptr)
+                        *dst++ = static_cast<uint16_t>(a[x] * 257);
+                }
+            }
+            return true;
+        }, out.bytes, &StopRequested, nullptr);
+    }
+
+    // Otherwise through MuPDF's pixmap, which applies /Decode and looks up a
+    // palette; a Separation or DeviceN image runs its tint transform into
+    // the CMYK alternate.
+    fz_pixmap* pix = nullptr;
+    fz_pixmap* converted = nullptr;
+    bool ok = MuTry(ctx_, [&] {
+        pix = fz_get_unscaled_pixmap_from_image(ctx_, img);
+        if (SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix)) != FZ_COLORSPACE_CMYK)
+            converted = fz_convert_pixmap(ctx_, pix, fz_device_cmyk(ctx_), nullptr, nullptr, fz_default_color_params, 1);
+    });
+    if (converted != nullptr) {
+        fz_drop_pixmap(ctx_, pix);
+        pix = converted;
+    }
+    PixmapHandle holder(ctx_, pix);
+    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h ||
+        fz_pixmap_components(ctx_, pix) - fz_pixmap_alpha(ctx_, pix) != 4)
+        return false;
+    // A colour-keyed image comes with an alpha of its own (premultiplied);
+    // a JPEG 2000 file's alpha that the page ignores is left out.
+    const bool own_alpha = fz_pixmap_alpha(ctx_, pix) != 0;
+    const bool keep_own_alpha = own_alpha && !JpxAlphaIgnored(drawn);
+    format.alpha = keep_own_alpha || !mask_alpha.empty();
+    const int comps = fz_pixmap_components(ctx_, pix);
+    const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
+    const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
+    out.extension = "tif";
+    return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        uint8_t* dst = rows;
+        for (uint32_t r = 0; r < count; ++r) {
+            const unsigned char* src = samples + stride * (y + r);
+            const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
+            for (size_t x = 0; x < w; ++x, src += comps) {
+                const uint8_t own = own_alpha ? src[4] : 255;
+                for (int c = 0; c < 4; ++c)
+                    *dst++ = own_alpha ? Unpremultiply(src[c], own) : src[c];
+                if (format.alpha) {
+                    const uint8_t a = keep_own_alpha ? own : 255;
+                    *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
+                }
+            }
+        }
+        return true;
+    }, out.bytes, &StopRequested, nullptr);
+}
+
+bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
+{
+    // MuPDF reads a Lab image with a fixed range and, without colour
+    // management, converts it roughly: the samples are read here and
+    // converted with the image's own white point, /Range and /Decode.
+    fz_image* img = drawn.image.get();
+    LabSpace lab;
+    if (img->n != 3 || (img->bpc != 8 && img->bpc != 16) || img->use_colorkey || !ReadLabSpace(ctx_, drawn.colour, lab))
+        return false;
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    if (cbuf == nullptr || cbuf->buffer == nullptr)
+        return false;
+    const size_t w = static_cast<size_t>(img->w);
+    const size_t h = static_cast<size_t>(img->h);
+    const size_t stride = w * 3 * static_cast<size_t>(img->bpc / 8);
+    std::vector<uint8_t> samples;
+    if (!ReadRawSamples(ctx_, cbuf, stride * h, samples))
+        return false;
+    LabToSrgb convert(lab, img->bpc);
+    if (!convert.Ok())
+        return false;
+    std::vector<uint8_t> mask_alpha;
+    if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
+        return false;
+    PngFormat format;
+    format.width = static_cast<uint32_t>(w);
+    format.height = static_cast<uint32_t>(h);
+    format.bit_depth = 8;
+    format.color = mask_alpha.empty() ? PngColor::Rgb : PngColor::Rgba;
+    format.srgb = true;
+    const size_t channels = mask_alpha.empty() ? 3 : 4;
+    std::vector<uint8_t> rows(w * channels * h);
+    std::vector<uint8_t> rgb(w * 3);
+    for (size_t y = 0; y < h; ++y) {
+        convert.Convert(samples.data() + stride * y, rgb.data(), w);
+        uint8_t* dst = rows.data() + w * channels * y;
+        if (channels == 3) {
+            std::memcpy(dst, rgb.data(), w * 3);
+            continue;
+        }
+        for (size_t x = 0; x < w; ++x) {
+            std::memcpy(dst, rgb.data() + 3 * x, 3);
+            dst[3] = mask_alpha[w * y + x];
+            dst += 4;
+        }
+    }
+    samples = std::vector<uint8_t>();
+    return Finish(format, rows.data(), w * channels, out);
+}
+
 EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why, bool streaming)
 {
     out = EncodedImage();
@@ -795,6 +945,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         real.stencil = drawn.stencil;
         std::memcpy(real.paint, drawn.paint, 3);
         real.object_num = drawn.object_num;
+        real.colour = drawn.colour.Copy(ctx_);
         fz_image* loaded = nullptr;
         pdf_obj* ref = nullptr;
         std::string error;
@@ -826,8 +977,19 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "decoded size exceeds 1 GiB";
         return EncodeStatus::Skipped;
     } else {
-        done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
-               EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
+        const ColourKind kind = ImageColourKind(ctx_, img->colorspace);
+        if (kind == ColourKind::Cmyk)
+            done = TryCmykTiff(drawn, out);
+        else if (kind == ColourKind::Lab)
+            done = TryLabAsSrgb(drawn, out);
+        // Should the own-colour file fail, the image is still written in RGB.
+        if (!done && !CancelRequested()) {
+            if (kind == ColourKind::Gray || kind == ColourKind::Rgb)
+                icc_profile_ = FindIccProfile(ctx_, drawn.colour, kind == ColourKind::Gray ? 1 : 3);
+            done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
+                   EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
+            icc_profile_.clear();
+        }
     }
     if (done)
         return EncodeStatus::Ok;
