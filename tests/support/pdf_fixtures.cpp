@@ -1577,8 +1577,8 @@ std::string MakeGrayProfile() {
 }
 
 std::string MakeCmykProfile(const std::string& description) {
-    // An output profile with a device link of the simplest ink model: the
-    // AToB0 table maps CMYK to Lab through a 2-point grid per ink.
+    // An output profile of the simplest ink model: the AToB0 table maps CMYK
+    // to Lab through a 2-point grid per ink.
     cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
     cmsSetProfileVersion(profile, 4.3);
     cmsSetDeviceClass(profile, cmsSigOutputClass);
@@ -1595,7 +1595,10 @@ std::string MakeCmykProfile(const std::string& description) {
         cmsFloat2LabEncoded(out, &lab);
         return 1;
     }, nullptr, 0);
-    cmsPipelineInsertStage(a2b, cmsAT_BEGIN, clut);
+    // The v4 table type wants curves around the grid: identity ones.
+    cmsPipelineInsertStage(a2b, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(a2b, cmsAT_END, clut);
+    cmsPipelineInsertStage(a2b, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
     cmsWriteTag(profile, cmsSigAToB0Tag, a2b);
     cmsPipelineFree(a2b);
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
