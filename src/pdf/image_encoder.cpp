@@ -224,6 +224,17 @@ bool StreamNativeRows(fz_context* ctx, fz_image* img, const PngFormat& format, s
     return ok && encoder.Finish();
 }
 
+// The ICC profile of a gray or RGB image (also the base of a palette), for
+// its PNG; empty for other colours.
+std::vector<uint8_t> PngProfileOf(fz_context* ctx, const DrawnImage& drawn)
+{
+    switch (ImageColourKind(ctx, drawn.image.get()->colorspace)) {
+    case ColourKind::Gray: return FindIccProfile(ctx, drawn.colour, 1);
+    case ColourKind::Rgb: return FindIccProfile(ctx, drawn.colour, 3);
+    default: return {};
+    }
+}
+
 }  // namespace
 
 std::vector<ByteSpan> EncodedImage::Parts(fz_context* ctx) const
@@ -358,6 +369,7 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
         return false;
+    format.icc_profile = PngProfileOf(ctx_, drawn);
     out.extension = "png";
     out.stream = [ctx, doc, info, format](const ByteSink& sink) {
         return CopyStoredStream(ctx, doc, info, &format, sink);
@@ -984,8 +996,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             done = TryLabAsSrgb(drawn, out);
         // Should the own-colour file fail, the image is still written in RGB.
         if (!done && !CancelRequested()) {
-            if (kind == ColourKind::Gray || kind == ColourKind::Rgb)
-                icc_profile_ = FindIccProfile(ctx_, drawn.colour, kind == ColourKind::Gray ? 1 : 3);
+            icc_profile_ = PngProfileOf(ctx_, drawn);
             done = TryPngPassthrough(img, out) || TryNativeSamples(img, out, streaming) ||
                    EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn));
             icc_profile_.clear();

@@ -412,3 +412,28 @@ TEST(TiffWriterFailure, ASourceThatGivesUpLeavesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A large RGB image whose stored rows become the PNG's data unchanged (copied
+// from the file in blocks, never loaded whole) keeps its profile too.
+TEST(ExtractColourLarge, StoredRowsCopiedWithTheProfile) {
+    TempDir dir;
+    PdfWriter w;
+    const int icc = w.AddStream("/N 3", kSrgb);
+    const int width = 800, height = 600;
+    ImageObject img = FlateImageFromSamples(width, height, "[/ICCBased " + Ref(icc) + "]", 3, 8,
+                                            MakePhotoSamples(width, height, 3, 2), 15);
+    ASSERT_GT(img.stream.size(), size_t(256) << 10) << "too small to be copied from the file";
+    const int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 400, 200, 150));
+    WriteFile(dir / "doc.pdf", w.Build());
+    fs::create_directory(dir / "out");
+    ASSERT_EQ(RunExtract((dir / "doc.pdf").string(), "1", (dir / "out").string()).result, KESTRAN_EXTRACT_OK);
+    const std::string file = ReadFile(dir / "out" / "doc-001-01.png");
+    EXPECT_TRUE(PngIccProfile(file) == kSrgb);
+    PngImage png;
+    EXPECT_TRUE(DecodePng(file, &png));
+}
+
+}  // namespace
