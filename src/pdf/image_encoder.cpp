@@ -803,16 +803,29 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     format.height = static_cast<uint32_t>(img->h);
     format.icc_profile = FindIccProfile(ctx_, drawn.colour, 4);
     const size_t w = static_cast<size_t>(img->w);
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    const bool plain_cmyk = img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
+                            !img->use_colorkey && (img->bpc == 8 || img->bpc == 16) && cbuf != nullptr &&
+                            cbuf->buffer != nullptr;
+    if (plain_cmyk && img->mask == nullptr && cbuf->params.type == FZ_IMAGE_FLATE &&
+        cbuf->params.u.flate.predictor <= 1 && DefaultDecode(ctx_, img)) {
+        // A Flate stream without predictor is a TIFF strip as it is stored.
+        format.bits = img->bpc;
+        unsigned char* data = nullptr;
+        const size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
+        if (WrapCmykTiffStrip(format, data, size, out.bytes)) {
+            out.extension = "tif";
+            return true;
+        }
+        format.bits = 8;
+    }
     std::vector<uint8_t> mask_alpha;
     if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
         return false;
 
     // 16-bit CMYK keeps its 16 bits, read as stored the way gray and RGB are
     // (MuPDF's pixmaps have 8).
-    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
-    const bool native16 = img->bpc == 16 && img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
-                          !img->use_colorkey && (DefaultDecode(ctx_, img) || InvertedDecode(ctx_, img)) &&
-                          cbuf != nullptr && cbuf->buffer != nullptr &&
+    const bool native16 = plain_cmyk && img->bpc == 16 && (DefaultDecode(ctx_, img) || InvertedDecode(ctx_, img)) &&
                           (cbuf->params.type == FZ_IMAGE_FLATE || cbuf->params.type == FZ_IMAGE_LZW ||
                            cbuf->params.type == FZ_IMAGE_RLD || cbuf->params.type == FZ_IMAGE_RAW);
     if (native16) {

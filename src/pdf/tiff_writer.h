@@ -29,6 +29,14 @@ using TiffRowSource = std::function<bool(uint32_t y, uint32_t count, uint8_t* ro
 bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::vector<uint8_t>& out,
                     bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr);
 
+// Writes a CMYK TIFF whose one strip is `zlib_data` as it is: a PDF's Flate
+// stream without predictor already is a TIFF Deflate strip (no predictor), so
+// the image needs neither decoding nor compressing again. The file is
+// big-endian, as PDF's 16-bit samples are. False unless the stream inflates
+// to exactly the image's samples (checked in blocks, nothing kept).
+bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_t zlib_size,
+                       std::vector<uint8_t>& out);
+
 }  // namespace kestran::pdf
 
 #endif

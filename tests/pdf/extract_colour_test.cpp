@@ -46,6 +46,8 @@ struct ColourCase {
     bool inline_image = false;
     std::string ext;               // "tif" or "png"
     std::string expected_profile;  // in the output; empty: none
+    int pdf_predictor = 0;         // Flate predictor of the stored samples
+    int tiff_predictor = PREDICTOR_HORIZONTAL;  // NONE: the Flate stream is the TIFF strip as stored
 };
 
 class ExtractColour : public ::testing::TestWithParam<ColourCase> {
@@ -78,7 +80,7 @@ protected:
                                         " ID\n" + samples + "\nEI Q\n";
             w.AddPage("<< " + resources_extra + " >>", content);
         } else {
-            ImageObject img = FlateImageFromSamples(kW, kH, cs, c.components, c.bpc, samples, 0, c.extra);
+            ImageObject img = FlateImageFromSamples(kW, kH, cs, c.components, c.bpc, samples, c.pdf_predictor, c.extra);
             const int num = w.AddStream(img.dict, img.stream);
             w.AddPage(XObjectResources({{"Im1", num}}, resources_extra), DrawXObject("Im1", 72, 400, 200, 150));
         }
@@ -99,8 +101,9 @@ std::vector<int> ExpectedInks(const ColourCase& c, const std::string& samples) {
     const auto* s = reinterpret_cast<const uint8_t*>(samples.data());
     for (int i = 0; i < kW * kH; ++i) {
         if (c.components == 4) {
+            const bool inverted = c.extra.find("/Decode [1 0") != std::string::npos;
             for (int k = 0; k < 4; ++k)
-                inks.push_back(s[4 * i + k]);
+                inks.push_back(inverted ? 255 - s[4 * i + k] : s[4 * i + k]);
         } else if (std::string(c.name) == "IndexedOverCmyk") {
             const int index = s[i];
             static const int palette[4][4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {10, 200, 30, 40}, {0, 0, 0, 255}};
@@ -142,7 +145,7 @@ TEST_P(ExtractColour, KeepsTheColoursAndTheProfile) {
     EXPECT_EQ(tiff.photometric, PHOTOMETRIC_SEPARATED);
     EXPECT_EQ(tiff.inkset, INKSET_CMYK);
     EXPECT_EQ(tiff.compression, COMPRESSION_ADOBE_DEFLATE);
-    EXPECT_EQ(tiff.predictor, PREDICTOR_HORIZONTAL);
+    EXPECT_EQ(tiff.predictor, c.tiff_predictor);
     EXPECT_EQ(tiff.samples_per_pixel, 4);
     EXPECT_EQ(tiff.bits, c.bpc);
     ASSERT_EQ(tiff.width, kW);
@@ -192,13 +195,22 @@ std::vector<ColourCase> Cases() {
         "[/Separation /Spot /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [0.1 0.9 0.8 0] /N 1 >>]";
     std::vector<ColourCase> cases;
     auto add = [&](ColourCase c) { cases.push_back(std::move(c)); };
+    auto stored = [&] { cases.back().tiff_predictor = PREDICTOR_NONE; };
     // name, colour space, profile, n, profile2, default, components, bpc, extra, inline, ext, expected profile
     add({"DeviceCmyk", "/DeviceCMYK", "", 0, "", false, 4, 8, "", false, "tif", ""});
+    stored();
     add({"DeviceCmykWithDefaultCmyk", "/DeviceCMYK", "", 0, kDefaultCmyk, true, 4, 8, "", false, "tif", kDefaultCmyk});
+    stored();
     add({"IccCmyk", "[/ICCBased $P]", kCmyk, 4, "", false, 4, 8, "", false, "tif", kCmyk});
+    stored();
     // The image's own profile wins over the page's default.
     add({"IccCmykOverDefault", "[/ICCBased $P]", kCmyk, 4, kDefaultCmyk, true, 4, 8, "", false, "tif", kCmyk});
+    stored();
     add({"Cmyk16", "[/ICCBased $P]", kCmyk, 4, "", false, 4, 16, "", false, "tif", kCmyk});
+    stored();
+    // Stored rows that are not the TIFF's data: decoded and compressed again.
+    add({"CmykPngPredictor", "/DeviceCMYK", "", 0, kDefaultCmyk, true, 4, 8, "", false, "tif", kDefaultCmyk, 15});
+    add({"CmykInvertedDecode", "/DeviceCMYK", "", 0, "", false, 4, 8, "/Decode [1 0 1 0 1 0 1 0]", false, "tif", ""});
     add({"IndexedOverCmyk", indexed_cmyk, "", 0, kDefaultCmyk, true, 1, 8, "", false, "tif", kDefaultCmyk});
     add({"SeparationCmykAlternate", separation, "", 0, "", false, 1, 8, "", false, "tif", ""});
     add({"SeparationIccAlternate",
@@ -399,6 +411,36 @@ INSTANTIATE_TEST_SUITE_P(Cases, TiffWriter,
                                            TiffWriterCase{"ManyStrips16Alpha", 97, 401, 16, true},
                                            TiffWriterCase{"WideRowOneStripEach", 20000, 3, 8, true}),
                          [](const ::testing::TestParamInfo<TiffWriterCase>& info) { return std::string(info.param.name); });
+
+// A stored stream becomes the TIFF's strip only when it holds exactly the
+// samples: a shorter, longer, cut or foreign stream would give a broken file.
+TEST(TiffWriterStoredStrip, OnlyAStreamOfExactlyTheSamplesIsWrapped) {
+    kestran::pdf::TiffFormat format;
+    format.width = 5;
+    format.height = 3;
+    const std::string samples = MakeSamples(5, 3, 4, 8, 6);
+    const struct {
+        const char* name;
+        std::string stream;
+        bool wrapped;
+    } cases[] = {{"exact", Deflate(samples), true},
+                 {"one byte short", Deflate(samples.substr(1)), false},
+                 {"one byte more", Deflate(samples + "x"), false},
+                 {"cut", Deflate(samples).substr(0, 10), false},
+                 {"not zlib", samples, false}};
+    for (const auto& c : cases) {
+        std::vector<uint8_t> out;
+        const auto* data = reinterpret_cast<const uint8_t*>(c.stream.data());
+        EXPECT_EQ(kestran::pdf::WrapCmykTiffStrip(format, data, c.stream.size(), out), c.wrapped) << c.name;
+        if (!c.wrapped) {
+            EXPECT_TRUE(out.empty()) << c.name;
+            continue;
+        }
+        TiffImage tiff;
+        ASSERT_TRUE(DecodeTiff(std::string(out.begin(), out.end()), &tiff)) << c.name;
+        EXPECT_EQ(std::string(tiff.samples.begin(), tiff.samples.end()), samples) << c.name;
+    }
+}
 
 TEST(TiffWriterFailure, ASourceThatGivesUpLeavesNothing) {
     kestran::pdf::TiffFormat format;
