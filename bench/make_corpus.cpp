@@ -10,8 +10,9 @@
 //                   per page (one with a soft mask), one small gray photo
 //   posters.pdf     4 pages, one large RGB image of 3000 x 2000 with PNG predictors
 //   print-cmyk.pdf  12 pages from a print workflow: an ICCBased CMYK Flate photo of
-//                   2000 x 1500, a DeviceCMYK Flate image of 1000 x 750 under the
-//                   page's /DefaultCMYK and an Adobe CMYK JPEG of 1200 x 900 per page
+//                   2000 x 1500, a DeviceCMYK Flate image of 1000 x 750 with PNG
+//                   predictors under the page's /DefaultCMYK and an Adobe CMYK JPEG
+//                   of 1200 x 900 per page
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -138,7 +139,9 @@ std::string PrintWorkflow(int pages) {
     const std::string icc = "[/ICCBased " + Ref(profile) + "]";
     for (int p = 0; p < pages; ++p) {
         ImageObject photo = FlateImageFromSamples(2000, 1500, icc, 4, 8, MakePhotoSamples(2000, 1500, 4, 6000 + p));
-        ImageObject plain = FlateImageFromSamples(1000, 750, "/DeviceCMYK", 4, 8, MakePhotoSamples(1000, 750, 4, 7000 + p));
+        // With PNG predictors, as Distiller's ZIP compression of 8-bit images writes them.
+        ImageObject plain =
+            FlateImageFromSamples(1000, 750, "/DeviceCMYK", 4, 8, MakePhotoSamples(1000, 750, 4, 7000 + p), 15);
         const int jw = 1200, jh = 900;
         std::string jpeg = EncodeJpeg(jw, jh, 4, MakePhotoSamples(jw, jh, 4, 8000 + p), true, 85);
         const int j = w.AddStream("/Type /XObject /Subtype /Image /Width 1200 /Height 900 /ColorSpace /DeviceCMYK "
