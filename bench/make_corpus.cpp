@@ -9,6 +9,10 @@
 //   report.pdf      40 pages, the same logo on every page, six small Flate charts
 //                   per page (one with a soft mask), one small gray photo
 //   posters.pdf     4 pages, one large RGB image of 3000 x 2000 with PNG predictors
+//   print-cmyk.pdf  12 pages from a print workflow: an ICCBased CMYK Flate photo of
+//                   2000 x 1500, a DeviceCMYK Flate image of 1000 x 750 with PNG
+//                   predictors under the page's /DefaultCMYK and an Adobe CMYK JPEG
+//                   of 1200 x 900 per page
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -125,6 +129,34 @@ std::string Posters(int pages) {
     return w.Build();
 }
 
+// CMYK images with profiles, as a print workflow exports them: each page has
+// an ICCBased photo, a DeviceCMYK image given a profile by the page's
+// /DefaultCMYK, and a CMYK JPEG with the Adobe marker (decoded, since its
+// default /Decode makes its bytes alone show inverted inks).
+std::string PrintWorkflow(int pages) {
+    PdfWriter w;
+    const int profile = w.AddStream("/N 4", MakeCmykProfile("print workflow"));
+    const std::string icc = "[/ICCBased " + Ref(profile) + "]";
+    for (int p = 0; p < pages; ++p) {
+        ImageObject photo = FlateImageFromSamples(2000, 1500, icc, 4, 8, MakePhotoSamples(2000, 1500, 4, 6000 + p));
+        // With PNG predictors, as Distiller's ZIP compression of 8-bit images writes them.
+        ImageObject plain =
+            FlateImageFromSamples(1000, 750, "/DeviceCMYK", 4, 8, MakePhotoSamples(1000, 750, 4, 7000 + p), 15);
+        const int jw = 1200, jh = 900;
+        std::string jpeg = EncodeJpeg(jw, jh, 4, MakePhotoSamples(jw, jh, 4, 8000 + p), true, 85);
+        const int j = w.AddStream("/Type /XObject /Subtype /Image /Width 1200 /Height 900 /ColorSpace /DeviceCMYK "
+                                  "/BitsPerComponent 8 /Filter /DCTDecode",
+                                  jpeg);
+        w.AddPage(XObjectResources({{"Photo", w.AddStream(photo.dict, photo.stream)},
+                                    {"Plain", w.AddStream(plain.dict, plain.stream)},
+                                    {"Jpeg", j}},
+                                   "/ColorSpace << /DefaultCMYK " + icc + " >>"),
+                  DrawXObject("Photo", 30, 400, 540, 405) + DrawXObject("Plain", 30, 30, 260, 195) +
+                      DrawXObject("Jpeg", 310, 30, 260, 195));
+    }
+    return w.Build();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,7 +177,7 @@ int main(int argc, char** argv) {
         std::string (*make)(int);
         int pages;
     } items[] = {{"scan-color.pdf", ColorScan, 50}, {"scan-bw.pdf", BwScan, 60}, {"report.pdf", Report, 40},
-                 {"posters.pdf", Posters, 4}};
+                 {"posters.pdf", Posters, 4}, {"print-cmyk.pdf", PrintWorkflow, 12}};
     try {
         for (const Item& item : items) {
             auto start = std::chrono::steady_clock::now();

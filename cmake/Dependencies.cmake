@@ -5,6 +5,9 @@ find_package(Threads REQUIRED)
 pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
 pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+# Colour: CMYK images are written as TIFF, Lab converted with lcms2.
+pkg_check_modules(LIBTIFF REQUIRED IMPORTED_TARGET libtiff-4)
+pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
 
 # wxWidgets through wx-config, split so that the core library links wxBase only.
 find_program(WX_CONFIG NAMES wx-config wx-config-gtk3 REQUIRED)

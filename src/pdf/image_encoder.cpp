@@ -9,6 +9,7 @@
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/png_writer.h"
+#include "pdf/tiff_writer.h"
 
 namespace kestran::pdf {
 
@@ -330,6 +331,22 @@ bool ReadRawSamples(fz_context* ctx, fz_stream* stm, const RowsPlan& plan, std::
     return true;
 }
 
+// Reads `size` bytes of the image's samples at their own depth, undoing
+// compression and predictor only. Short data is padded with zeros as MuPDF does.
+bool ReadImageSamples(fz_context* ctx, pdf_document* doc, fz_image* img, size_t size, std::vector<uint8_t>& samples)
+{
+    StreamHandle stm(ctx, OpenSamples(ctx, doc, img, StandIn()));
+    if (!stm)
+        return false;
+    samples.assign(size, 0);
+    size_t got = 0;
+    if (!ReadFully(ctx, stm.get(), samples.data(), size, got))
+        return false;
+    if (got < size)
+        fz_warn(ctx, "%s", kShortDataWarning);
+    return true;
+}
+
 // Reads rows of a decoded stream a block at a time. Short data is padded with
 // zeros as MuPDF does; so is damaged data with `pad_damage` (else a read
 // error ends the reading).
@@ -499,6 +516,17 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     return encoder.Finish();
 }
 
+// The ICC profile of a gray or RGB image (also the base of a palette), for
+// its PNG; empty for other colours.
+std::vector<uint8_t> PngProfileOf(fz_context* ctx, const DrawnImage& drawn)
+{
+    switch (ImageColourKind(ctx, drawn.image.get()->colorspace)) {
+    case ColourKind::Gray: return FindIccProfile(ctx, drawn.colour, 1);
+    case ColourKind::Rgb: return FindIccProfile(ctx, drawn.colour, 3);
+    default: return {};
+    }
+}
+
 }  // namespace
 
 std::vector<ByteSpan> EncodedImage::Parts(fz_context* ctx) const
@@ -640,6 +668,7 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
         return false;
+    format.icc_profile = PngProfileOf(ctx_, drawn);
     out.extension = "png";
     out.stream = [ctx, doc, info, format](const ByteSink& sink) {
         return CopyStoredStream(ctx, doc, info, &format, sink);
@@ -650,7 +679,11 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
 bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
 {
     out.extension = "png";
-    return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+    if (icc_profile_.empty() || !format.icc_profile.empty())
+        return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+    PngFormat with_profile = format;
+    with_profile.icc_profile = icc_profile_;
+    return EncodePng(with_profile, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
 }
 
 bool ImageEncoder::Accept(CopyVerdict verdict)
@@ -726,6 +759,7 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format))
         return false;
+    format.icc_profile = icc_profile_;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
     if (!IsPngFilteredStream(format, data, size))
@@ -784,7 +818,10 @@ bool ImageEncoder::RowsPlanFor(const DrawnImage& drawn, RowsPlan& plan)
         format.bit_depth = 8;
         return true;
     }
-    return IsValidPngFormat(format);
+    if (!IsValidPngFormat(format))
+        return false;
+    format.icc_profile = icc_profile_;
+    return true;
 }
 
 bool ImageEncoder::MaskRowsPlan(fz_image* img, RowsPlan& plan)
@@ -1136,6 +1173,162 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     return Finish(format, rows.data(), out_stride, out);
 }
 
+bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
+{
+    fz_image* img = drawn.image.get();
+    TiffFormat format;
+    format.width = static_cast<uint32_t>(img->w);
+    format.height = static_cast<uint32_t>(img->h);
+    format.icc_profile = FindIccProfile(ctx_, drawn.colour, 4);
+    const size_t w = static_cast<size_t>(img->w);
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    const bool plain_cmyk = img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
+                            !img->use_colorkey && (img->bpc == 8 || img->bpc == 16) && cbuf != nullptr &&
+                            cbuf->buffer != nullptr;
+    if (plain_cmyk && img->mask == nullptr && cbuf->params.type == FZ_IMAGE_FLATE &&
+        cbuf->params.u.flate.predictor <= 1 && DefaultDecode(ctx_, img)) {
+        // A Flate stream without predictor is a TIFF strip as it is stored.
+        format.bits = img->bpc;
+        unsigned char* data = nullptr;
+        const size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
+        if (WrapCmykTiffStrip(format, data, size, out.bytes)) {
+            out.extension = "tif";
+            return true;
+        }
+        format.bits = 8;
+    }
+    std::vector<uint8_t> mask_alpha;
+    if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
+        return false;
+
+    // 16-bit CMYK keeps its 16 bits, read as stored the way gray and RGB are
+    // (MuPDF's pixmaps have 8).
+    const bool native16 = plain_cmyk && img->bpc == 16 && (DefaultDecode(ctx_, img) || InvertedDecode(ctx_, img)) &&
+                          (cbuf->params.type == FZ_IMAGE_FLATE || cbuf->params.type == FZ_IMAGE_LZW ||
+                           cbuf->params.type == FZ_IMAGE_RLD || cbuf->params.type == FZ_IMAGE_RAW);
+    if (native16) {
+        const size_t stride = w * 8;
+        std::vector<uint8_t> samples;
+        if (!ReadImageSamples(ctx_, doc_, img, stride * static_cast<size_t>(img->h), samples))
+            return false;
+        const bool invert = !DefaultDecode(ctx_, img);
+        format.bits = 16;
+        format.alpha = !mask_alpha.empty();
+        out.extension = "tif";
+        return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+            auto* dst = reinterpret_cast<uint16_t*>(rows);
+            for (uint32_t r = 0; r < count; ++r) {
+                const uint8_t* src = samples.data() + stride * (y + r);
+                const uint8_t* a = format.alpha ? mask_alpha.data() + w * (y + r) : nullptr;
+                for (size_t x = 0; x < w; ++x) {
+                    for (int c = 0; c < 4; ++c, src += 2) {
+                        const uint16_t v = static_cast<uint16_t>((src[0] << 8) | src[1]);
+                        *dst++ = invert ? static_cast<uint16_t>(~v) : v;
+                    }
+                    if (a != nullptr)
+                        *dst++ = static_cast<uint16_t>(a[x] * 257);
+                }
+            }
+            return true;
+        }, out.bytes, &StopRequested, nullptr);
+    }
+
+    // Otherwise through MuPDF's pixmap, which applies /Decode and looks up a
+    // palette; a Separation or DeviceN image runs its tint transform into
+    // the CMYK alternate.
+    fz_pixmap* pix = nullptr;
+    fz_pixmap* converted = nullptr;
+    bool ok = MuTry(ctx_, [&] {
+        pix = fz_get_unscaled_pixmap_from_image(ctx_, img);
+        if (SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix)) != FZ_COLORSPACE_CMYK)
+            converted = fz_convert_pixmap(ctx_, pix, fz_device_cmyk(ctx_), nullptr, nullptr, fz_default_color_params, 1);
+    });
+    if (converted != nullptr) {
+        fz_drop_pixmap(ctx_, pix);
+        pix = converted;
+    }
+    PixmapHandle holder(ctx_, pix);
+    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h ||
+        fz_pixmap_components(ctx_, pix) - fz_pixmap_alpha(ctx_, pix) != 4)
+        return false;
+    // A colour-keyed image comes with an alpha of its own (premultiplied);
+    // a JPEG 2000 file's alpha that the page ignores is left out.
+    const bool own_alpha = fz_pixmap_alpha(ctx_, pix) != 0;
+    const bool keep_own_alpha = own_alpha && !JpxAlphaIgnored(drawn);
+    format.alpha = keep_own_alpha || !mask_alpha.empty();
+    const int comps = fz_pixmap_components(ctx_, pix);
+    const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
+    const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
+    out.extension = "tif";
+    return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        uint8_t* dst = rows;
+        for (uint32_t r = 0; r < count; ++r) {
+            const unsigned char* src = samples + stride * (y + r);
+            const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
+            for (size_t x = 0; x < w; ++x, src += comps) {
+                const uint8_t own = own_alpha ? src[4] : 255;
+                for (int c = 0; c < 4; ++c)
+                    *dst++ = own_alpha ? Unpremultiply(src[c], own) : src[c];
+                if (format.alpha) {
+                    const uint8_t a = keep_own_alpha ? own : 255;
+                    *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
+                }
+            }
+        }
+        return true;
+    }, out.bytes, &StopRequested, nullptr);
+}
+
+bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
+{
+    // MuPDF reads a Lab image with a fixed range and, without colour
+    // management, converts it roughly: the samples are read here and
+    // converted with the image's own white point, /Range and /Decode.
+    fz_image* img = drawn.image.get();
+    LabSpace lab;
+    if (img->n != 3 || (img->bpc != 8 && img->bpc != 16) || img->use_colorkey || !ReadLabSpace(ctx_, drawn.colour, lab))
+        return false;
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
+    if (cbuf == nullptr || cbuf->buffer == nullptr)
+        return false;
+    const size_t w = static_cast<size_t>(img->w);
+    const size_t h = static_cast<size_t>(img->h);
+    const size_t stride = w * 3 * static_cast<size_t>(img->bpc / 8);
+    std::vector<uint8_t> samples;
+    if (!ReadImageSamples(ctx_, doc_, img, stride * h, samples))
+        return false;
+    LabToSrgb convert(lab, img->bpc);
+    if (!convert.Ok())
+        return false;
+    std::vector<uint8_t> mask_alpha;
+    if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
+        return false;
+    PngFormat format;
+    format.width = static_cast<uint32_t>(w);
+    format.height = static_cast<uint32_t>(h);
+    format.bit_depth = 8;
+    format.color = mask_alpha.empty() ? PngColor::Rgb : PngColor::Rgba;
+    format.srgb = true;
+    const size_t channels = mask_alpha.empty() ? 3 : 4;
+    std::vector<uint8_t> rows(w * channels * h);
+    std::vector<uint8_t> rgb(w * 3);
+    for (size_t y = 0; y < h; ++y) {
+        convert.Convert(samples.data() + stride * y, rgb.data(), w);
+        uint8_t* dst = rows.data() + w * channels * y;
+        if (channels == 3) {
+            std::memcpy(dst, rgb.data(), w * 3);
+            continue;
+        }
+        for (size_t x = 0; x < w; ++x) {
+            std::memcpy(dst, rgb.data() + 3 * x, 3);
+            dst[3] = mask_alpha[w * y + x];
+            dst += 4;
+        }
+    }
+    samples = std::vector<uint8_t>();
+    return Finish(format, rows.data(), w * channels, out);
+}
+
 EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, std::string& why, bool streaming)
 {
     out = EncodedImage();
@@ -1163,7 +1356,11 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         // Decoded from the file by rows. Held whole only on the way back
         // after a streamed file failed, and only within the whole-decode
         // limit; beyond it damaged rows are padded as MuPDF pads short data.
-        if ((streaming || too_big) && TryRows(drawn, out, true, !streaming))
+        // Printing inks keep their colours in a TIFF, which needs the image
+        // decoded whole; beyond the whole-decode limit they are still written,
+        // by rows, in RGB.
+        const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
+        if (!own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming))
             return EncodeStatus::Ok;
         // Neither way fits after all: load the real image.
         out = EncodedImage();
@@ -1171,6 +1368,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         real.stencil = drawn.stencil;
         std::memcpy(real.paint, drawn.paint, 3);
         real.object_num = drawn.object_num;
+        real.colour = drawn.colour.Copy(ctx_);
         fz_image* loaded = nullptr;
         pdf_obj* ref = nullptr;
         std::string error;
@@ -1199,8 +1397,19 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "cannot decode image (" + damage_ + ")";
         return EncodeStatus::Skipped;
     } else {
-        done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming, !streaming) ||
-               (!too_big && (TryMaskedSamples(img, out, streaming) || EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
+        const ColourKind kind = ImageColourKind(ctx_, img->colorspace);
+        if (kind == ColourKind::Cmyk && !too_big)
+            done = TryCmykTiff(drawn, out);
+        else if (kind == ColourKind::Lab && !too_big)
+            done = TryLabAsSrgb(drawn, out);
+        // Should the own-colour file fail, the image is still written in RGB.
+        if (!done && !CancelRequested()) {
+            icc_profile_ = PngProfileOf(ctx_, drawn);
+            done = TryPngPassthrough(img, out) || TryRows(drawn, out, streaming, !streaming) ||
+                   (!too_big && (TryMaskedSamples(img, out, streaming) ||
+                                 EncodeThroughPixmap(img, out, JpxAlphaIgnored(drawn), streaming)));
+            icc_profile_.clear();
+        }
     }
     if (!done && too_big && !CancelRequested()) {
         why = damaged_ ? "damaged image data (" + damage_ + ") and " + kTooLargeToDecodeWhole : kTooLargeToDecodeWhole;

@@ -9,11 +9,20 @@
 //  - A JPEG 2000 likewise (.jp2 for a JP2 file, .j2k for a bare codestream),
 //    when the PDF adds no /Decode, mask or colour space of its own and the
 //    file holds no alpha channel that the page would ignore.
+//  - An image whose colours are printing inks (DeviceCMYK, ICCBased CMYK,
+//    Indexed over CMYK, Separation or DeviceN with a CMYK alternate) becomes a
+//    CMYK TIFF (.tif): the samples as the page uses them (/Decode applied,
+//    palette looked up, tint transform run), 16 bits kept, any mask as an
+//    unassociated alpha sample, the ICC profile embedded when the file gives
+//    one (the image's own, or the page's /DefaultCMYK for DeviceCMYK).
+//  - A Lab image is converted to sRGB with lcms2 (PNG with an sRGB chunk).
 //  - Everything else becomes a lossless PNG: bit depth kept (1 to 16), Indexed
-//    as a palette, gray as gray, CMYK, Lab, Separation and DeviceN converted to
-//    RGB, /Decode applied, any mask (soft mask, stencil /Mask, colour key) as
-//    the alpha channel whatever the mask's resolution. A stencil mask image is
-//    a 1-bit two-entry palette: its paint colour, and a transparent entry.
+//    as a palette, gray as gray, Separation and DeviceN into gray or RGB and
+//    inline Lab converted to RGB, /Decode applied, any mask (soft mask,
+//    stencil /Mask, colour key) as the alpha channel whatever the mask's
+//    resolution; the ICC profile of a gray or RGB image (its own or the page's
+//    default) embedded as iCCP. A stencil mask image is a 1-bit two-entry
+//    palette: its paint colour, and a transparent entry.
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
 //    PNG's data as it is, after checking that it inflates to exactly the rows.
@@ -35,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/colour_profile.h"
 #include "pdf/copy_rule.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_context.h"
@@ -49,6 +59,7 @@ struct DrawnImage {
     uint8_t paint[3] = {0, 0, 0};
     int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
     StandIn standin;           // set when `image` stands in for a large stored image
+    ColourSource colour;       // where the file defines its colours, when known
 };
 
 // The bytes of the file: `bytes`, then the body, then `tail`. The body is
@@ -56,7 +67,7 @@ struct DrawnImage {
 // A large image is produced while it is written instead: then `stream` is set
 // and the other parts are empty.
 struct EncodedImage {
-    std::string extension;     // "jpg", "jp2", "j2k" or "png"
+    std::string extension;     // "jpg", "jp2", "j2k", "png" or "tif"
     ByteProducer stream;
     std::vector<uint8_t> bytes;
     BufferHandle body;
@@ -112,6 +123,8 @@ private:
     bool TryMaskedSamples(fz_image* img, EncodedImage& out, bool streaming);
     bool TryStoredCopy(const DrawnImage& drawn, EncodedImage& out);
     bool EncodeStencil(const DrawnImage& drawn, EncodedImage& out);
+    bool TryCmykTiff(const DrawnImage& drawn, EncodedImage& out);
+    bool TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out);
     // `drop_own_alpha`: the decoded pixmap's own alpha (a JPEG 2000 file's
     // alpha channel the page ignores) is left out; the image's mask still
     // applies. With `streaming`, a large image with alpha is written from the
@@ -131,6 +144,7 @@ private:
     bool damaged_ = false;
     bool undecodable_ = false;  // not one row of it decodes
     std::string damage_;
+    std::vector<uint8_t> icc_profile_;  // of the gray or RGB image being encoded, for its PNG
 };
 
 // Decoded size of an image in bytes (8-bit samples for less than 8 bits, plus alpha).

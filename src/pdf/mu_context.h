@@ -82,6 +82,7 @@ inline void DropImage(fz_context* ctx, fz_image* img) { fz_drop_image(ctx, img);
 inline void DropBuffer(fz_context* ctx, fz_buffer* buf) { fz_drop_buffer(ctx, buf); }
 inline void DropStream(fz_context* ctx, fz_stream* stm) { fz_drop_stream(ctx, stm); }
 inline void DropDevice(fz_context* ctx, fz_device* dev) { fz_drop_device(ctx, dev); }
+inline void DropObj(fz_context* ctx, pdf_obj* obj) { pdf_drop_obj(ctx, obj); }
 
 using PdfDocumentHandle = MuHandle<pdf_document, DropPdfDocument>;
 using PageHandle = MuHandle<fz_page, DropPage>;
@@ -90,6 +91,7 @@ using ImageHandle = MuHandle<fz_image, DropImage>;
 using BufferHandle = MuHandle<fz_buffer, DropBuffer>;
 using StreamHandle = MuHandle<fz_stream, DropStream>;
 using DeviceHandle = MuHandle<fz_device, DropDevice>;
+using ObjHandle = MuHandle<pdf_obj, DropObj>;
 
 }  // namespace kestran::pdf
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "pdf/cancel_flag.h"
@@ -339,6 +340,43 @@ private:
     }
 
 public:
+    // Where each drawn image's colours are defined (see colour_profile.h): its
+    // XObject, recognised in MuPDF's store as JPEG 2000 images are, and the
+    // page's colour space resources.
+    void AttachColourSources(pdf_page* page, std::vector<DrawnImage>& images)
+    {
+        pdf_obj* spaces = nullptr;
+        MuTry(ctx_, [&] { spaces = pdf_dict_get(ctx_, pdf_page_resources(ctx_, page), PDF_NAME(ColorSpace)); });
+        std::unordered_map<fz_image*, std::pair<int, int>> objects;
+        for (const auto& object : image_objects_) {
+            pdf_obj* ref = nullptr;
+            fz_image* stored = nullptr;
+            MuTry(ctx_, [&] {
+                ref = pdf_new_indirect(ctx_, doc_, object.first, object.second);
+                stored = static_cast<fz_image*>(pdf_find_item(ctx_, fz_drop_image_imp, ref));
+            });
+            pdf_drop_obj(ctx_, ref);
+            fz_drop_image(ctx_, stored);  // the drawn images hold theirs, so the pointer stays theirs
+            if (stored != nullptr)
+                objects.emplace(stored, object);
+        }
+        for (DrawnImage& drawn : images) {
+            std::pair<int, int> object{drawn.object_num, 0};
+            if (drawn.standin.copy != StoredCopy::None) {
+                object = {drawn.standin.num, drawn.standin.gen};
+            } else if (object.first <= 0) {
+                auto found = objects.find(drawn.image.get());
+                if (found != objects.end())
+                    object = found->second;
+            }
+            pdf_obj* image = nullptr;
+            if (object.first > 0)
+                MuTry(ctx_, [&] { image = pdf_new_indirect(ctx_, doc_, object.first, object.second); });
+            drawn.colour.image.reset(ctx_, image);
+            drawn.colour.defaults.reset(ctx_, spaces != nullptr ? pdf_keep_obj(ctx_, spaces) : nullptr);
+        }
+    }
+
     // Image objects the page can reach, as (number, generation).
     const std::vector<std::pair<int, int>>& ImageObjects() const { return image_objects_; }
 
@@ -488,6 +526,7 @@ PageImages PageWalker::Collect(int page)
         std::string error;
         bool ok = RunPage(ctx_, doc_, fzpage, collector, error);
         result.images = collector.TakeImages();
+        collector.AttachColourSources(pdfpage, result.images);
         result.image_objects = collector.ImageObjects();
         if (ok || CancelRequested())
             break;

@@ -1,5 +1,7 @@
 #include "pdf/png_writer.h"
 
+#include "pdf/colour_profile.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -46,6 +48,31 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data
     Put32(out, Crc(0, out.data() + start, size + 4));
 }
 
+// iCCP with the profile when it describes the colour type's colours (gray
+// for gray, RGB for colour and palettes), else sRGB when asked for.
+void PutColourChunk(std::vector<uint8_t>& out, const PngFormat& format)
+{
+    const bool gray = format.color == PngColor::Gray || format.color == PngColor::GrayAlpha;
+    const std::vector<uint8_t>& profile = format.icc_profile;
+    if (!profile.empty() && IsUsableIccProfile(profile.data(), profile.size(), gray ? 1 : 3)) {
+        static const char kName[] = "ICC profile";  // with its terminating zero
+        std::vector<uint8_t> chunk(kName, kName + sizeof kName);
+        chunk.push_back(0);  // compression method: zlib
+        uLongf packed = compressBound(static_cast<uLong>(profile.size()));
+        const size_t head = chunk.size();
+        chunk.resize(head + packed);
+        if (compress2(chunk.data() + head, &packed, profile.data(), static_cast<uLong>(profile.size()), 6) == Z_OK) {
+            chunk.resize(head + packed);
+            PutChunk(out, "iCCP", chunk.data(), chunk.size());
+            return;
+        }
+    }
+    if (format.srgb) {
+        const uint8_t intent = 1;  // relative colorimetric
+        PutChunk(out, "sRGB", &intent, 1);
+    }
+}
+
 void PutHeader(std::vector<uint8_t>& out, const PngFormat& format)
 {
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -61,6 +88,7 @@ void PutHeader(std::vector<uint8_t>& out, const PngFormat& format)
     ihdr[11] = 0;  // adaptive filtering
     ihdr[12] = 0;  // no interlace
     PutChunk(out, "IHDR", ihdr, sizeof ihdr);
+    PutColourChunk(out, format);
     if (format.color == PngColor::Palette) {
         PutChunk(out, "PLTE", format.palette.data(), format.palette.size());
         if (!format.transparency.empty())

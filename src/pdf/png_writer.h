@@ -22,6 +22,9 @@ struct PngFormat {
     PngColor color = PngColor::Rgb;
     std::vector<uint8_t> palette;       // RGB triples, Palette only
     std::vector<uint8_t> transparency;  // tRNS: alpha per palette entry
+    std::vector<uint8_t> icc_profile;   // iCCP: written when it is a gray profile for a gray
+                                        // image or an RGB profile for colour or a palette
+    bool srgb = false;                  // sRGB chunk, when no profile is written
 };
 
 // Samples per pixel of a colour type (a palette index counts as one).

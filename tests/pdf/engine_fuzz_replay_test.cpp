@@ -71,6 +71,10 @@ TEST(FuzzReplay, EveryKeptInputEndsCleanly)
                 fixtures::PngImage png;
                 EXPECT_TRUE(fixtures::DecodePng(fixtures::ReadFile(dir / "out" / name), &png)) << name;
             }
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tif") == 0) {
+                fixtures::TiffImage tiff;
+                EXPECT_TRUE(fixtures::DecodeTiff(fixtures::ReadFile(dir / "out" / name), &tiff)) << name;
+            }
         }
     }
     FreePdf2xxService(p2x);

@@ -275,13 +275,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FilterCase{"CcittGray1", 1728, 1100, "/DeviceGray", 1, 1, "", FilterCase::Ccitt},
                       FilterCase{"CcittStencil", 1000, 800, "", 1, 1, "", FilterCase::CcittStencil},
                       FilterCase{"CcittStencilInverted", 1000, 800, "", 1, 1, " /Decode [1 0]", FilterCase::CcittStencil},
-                      // Colour spaces PNG does not have: converted to RGB a block at a time.
-                      FilterCase{"FlateCmyk8", 310, 205, "/DeviceCMYK", 4, 8, "", FilterCase::Flate},
-                      FilterCase{"LzwCmyk16", 150, 90, "/DeviceCMYK", 4, 16, "", FilterCase::Lzw},
-                      FilterCase{"FlateCmykInverted", 200, 100, "/DeviceCMYK", 4, 8, " /Decode [1 0 1 0 1 0 1 0]", FilterCase::Flate},
-                      FilterCase{"FlateSeparation8", 200, 100, "[/Separation /Spot /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [0.1 0.9 0.2 0] /N 1 >>]", 1, 8, "", FilterCase::Flate},
-                      // Lab keeps MuPDF's whole-image way (its ranges are applied by the loader).
-                      FilterCase{"FlateLab8", 200, 100, "[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]", 3, 8, "", FilterCase::Flate},
                       // Masks of the image's size are read beside it; others are drawn to size.
                       FilterCase{"RgbSoftMask8", 300, 200, "/DeviceRGB", 3, 8, "", FilterCase::Flate, "soft8"},
                       FilterCase{"GraySoftMask1", 301, 201, "/DeviceGray", 1, 8, "", FilterCase::Lzw, "soft1"},

@@ -38,7 +38,7 @@ protected:
         }
         return run;
     }
-    // Every file written decodes (PNG) or is one of the embedded streams (JPEG, JPEG 2000).
+    // Every file written decodes (PNG, TIFF) or is one of the embedded streams (JPEG, JPEG 2000).
     void ExpectOutputsValid(const FixturePdf& pdf) {
         for (const std::string& name : ListFiles(out_)) {
             std::string bytes = ReadFile(out_ / name);
@@ -46,6 +46,10 @@ protected:
                 PngImage png;
                 std::string error;
                 EXPECT_TRUE(DecodePng(bytes, &png, &error)) << name << ": " << error;
+            } else if (name.size() > 4 && name.substr(name.size() - 4) == ".tif") {
+                TiffImage tiff;
+                std::string error;
+                EXPECT_TRUE(DecodeTiff(bytes, &tiff, &error)) << name << ": " << error;
             } else {
                 bool found = false;
                 for (const auto& e : pdf.images)

@@ -14,6 +14,8 @@
 #include <system_error>
 
 #include <jpeglib.h>
+#include <lcms2.h>
+#include <tiffio.h>
 #include <openjpeg-2.5/openjpeg.h>
 #include <png.h>
 #include <zlib.h>
@@ -692,7 +694,9 @@ FixturePdf MakeJpegPdf(JpegKind kind, int width, int height) {
     static const char* names[] = {"JPEG gray", "JPEG RGB", "JPEG CMYK APP14", "JPEG CMYK APP14 inverted",
                                   "JPEG CMYK plain", "JPEG CMYK plain inverted", "JPEG RGB inverted",
                                   "JPEG RGB without colour transform"};
-    return SingleImagePdf(JpegImage(kind, width, height), JpegCopiedAsIs(kind) ? "jpg" : "png",
+    const bool cmyk = kind != JpegKind::Gray && kind != JpegKind::Rgb && kind != JpegKind::RgbInverted &&
+                      kind != JpegKind::RgbNoTransform;
+    return SingleImagePdf(JpegImage(kind, width, height), JpegCopiedAsIs(kind) ? "jpg" : cmyk ? "tif" : "png",
                           names[static_cast<int>(kind)]);
 }
 
@@ -771,7 +775,8 @@ FixturePdf MakeFlatePdf(FlateKind kind, int width, int height) {
     FixturePdf f;
     f.bytes = w.Build();
     f.pages = 1;
-    f.images.push_back(Expect(1, "png", img, num, std::string("Flate ") + FlateKindName(kind)));
+    const bool cmyk = kind == FlateKind::Cmyk || kind == FlateKind::Separation || kind == FlateKind::DeviceN;
+    f.images.push_back(Expect(1, cmyk ? "tif" : "png", img, num, std::string("Flate ") + FlateKindName(kind)));
     return f;
 }
 
@@ -911,7 +916,7 @@ FixturePdf MakeDedupePdf() {
     f.bytes = w.Build();
     f.pages = 1;
     f.images.push_back(Expect(1, "jpg", j1, nj1, "CMYK JPEG, default /Decode"));
-    f.images.push_back(Expect(1, "png", j2, nj2, "same CMYK JPEG stream, inverting /Decode"));
+    f.images.push_back(Expect(1, "tif", j2, nj2, "same CMYK JPEG stream, inverting /Decode"));
     f.images.push_back(Expect(1, "png", r1, nr1, "RGB stream with soft mask 1"));
     f.images.push_back(Expect(1, "png", r2, nr2, "same RGB stream with soft mask 2"));
     f.images.push_back(Expect(1, "png", d, nd1, "two identical objects (one file)"));
@@ -1400,6 +1405,207 @@ void PngWarningFn(png_structp, png_const_charp) {}
 
 }  // namespace
 
+namespace {
+
+struct TiffMemory {
+    const std::string& bytes;
+    size_t pos = 0;
+};
+
+tmsize_t TiffRead(thandle_t h, void* buf, tmsize_t size) {
+    auto* m = static_cast<TiffMemory*>(h);
+    if (size <= 0 || m->pos >= m->bytes.size())
+        return 0;
+    size_t n = std::min(static_cast<size_t>(size), m->bytes.size() - m->pos);
+    std::memcpy(buf, m->bytes.data() + m->pos, n);
+    m->pos += n;
+    return static_cast<tmsize_t>(n);
+}
+tmsize_t TiffNoWrite(thandle_t, void*, tmsize_t) { return -1; }
+toff_t TiffSeek(thandle_t h, toff_t off, int whence) {
+    auto* m = static_cast<TiffMemory*>(h);
+    uint64_t base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->bytes.size() : 0;
+    m->pos = static_cast<size_t>(base + off);
+    return m->pos;
+}
+int TiffClose(thandle_t) { return 0; }
+toff_t TiffSize(thandle_t h) { return static_cast<TiffMemory*>(h)->bytes.size(); }
+int TiffMap(thandle_t, void**, toff_t*) { return 0; }
+void TiffUnmap(thandle_t, void*, toff_t) {}
+
+std::string SaveProfile(cmsHPROFILE profile) {
+    std::string bytes;
+    cmsUInt32Number size = 0;
+    if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size))
+            bytes.clear();
+    }
+    if (profile != nullptr)
+        cmsCloseProfile(profile);
+    return bytes;
+}
+
+void Describe(cmsHPROFILE profile, const std::string& description) {
+    cmsMLU* mlu = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(mlu, "en", "US", description.c_str());
+    cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu);
+    cmsMLUfree(mlu);
+}
+
+// Splits a PNG into its chunks: (type, data).
+std::vector<std::pair<std::string, std::string>> PngChunks(const std::string& png) {
+    std::vector<std::pair<std::string, std::string>> chunks;
+    size_t pos = 8;
+    while (pos + 12 <= png.size()) {
+        const auto* p = reinterpret_cast<const uint8_t*>(png.data() + pos);
+        const size_t length = (size_t(p[0]) << 24) | (size_t(p[1]) << 16) | (size_t(p[2]) << 8) | p[3];
+        if (pos + 12 + length > png.size())
+            break;
+        chunks.emplace_back(png.substr(pos + 4, 4), png.substr(pos + 8, length));
+        pos += 12 + length;
+    }
+    return chunks;
+}
+
+}  // namespace
+
+bool DecodeTiff(const std::string& bytes, TiffImage* out, std::string* error) {
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    TiffMemory memory{bytes};
+    TIFF* tif = TIFFClientOpen("memory.tif", "rm", &memory, TiffRead, TiffNoWrite, TiffSeek, TiffClose, TiffSize,
+                               TiffMap, TiffUnmap);
+    auto fail = [&](const std::string& why) {
+        if (error != nullptr)
+            *error = why;
+        if (tif != nullptr)
+            TIFFClose(tif);
+        return false;
+    };
+    if (tif == nullptr)
+        return fail("not a TIFF");
+    TiffImage img;
+    uint32_t w = 0, h = 0;
+    uint16_t bits = 0, spp = 0, photometric = 0, compression = 0, planar = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    img.width = static_cast<int>(w);
+    img.height = static_cast<int>(h);
+    img.bits = bits;
+    img.samples_per_pixel = spp;
+    img.photometric = photometric;
+    img.compression = compression;
+    uint16_t inkset = 0, predictor = 0;
+    if (TIFFGetField(tif, TIFFTAG_INKSET, &inkset))
+        img.inkset = inkset;
+    if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor))
+        img.predictor = predictor;
+    uint16_t extra_count = 0;
+    uint16_t* extra = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count == 1)
+        img.unassociated_alpha = extra[0] == EXTRASAMPLE_UNASSALPHA;
+    uint32_t icc_size = 0;
+    void* icc = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc) && icc != nullptr)
+        img.icc_profile.assign(static_cast<const char*>(icc), icc_size);
+    if (w == 0 || h == 0 || (bits != 8 && bits != 16) || spp == 0 || planar != PLANARCONFIG_CONTIG)
+        return fail("unexpected layout");
+    const tmsize_t line = TIFFScanlineSize(tif);
+    if (line != static_cast<tmsize_t>(size_t(w) * spp * bits / 8))
+        return fail("unexpected scanline size");
+    std::vector<uint8_t> row(static_cast<size_t>(line));
+    img.samples.reserve(size_t(w) * h * spp);
+    for (uint32_t y = 0; y < h; ++y) {
+        if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
+            return fail("cannot read row " + std::to_string(y));
+        for (size_t i = 0; i < size_t(w) * spp; ++i) {
+            uint16_t v = 0;
+            if (bits == 16)
+                std::memcpy(&v, row.data() + 2 * i, 2);
+            else
+                v = row[i];
+            img.samples.push_back(v);
+        }
+    }
+    TIFFClose(tif);
+    tif = nullptr;
+    if (photometric == PHOTOMETRIC_SEPARATED && spp >= 4 && bits == 8) {
+        img.rgba.resize(size_t(w) * h * 4);
+        for (size_t i = 0; i < size_t(w) * h; ++i) {
+            const uint16_t* p = &img.samples[i * spp];
+            for (int c = 0; c < 3; ++c)
+                img.rgba[i * 4 + c] = static_cast<uint8_t>(255 - std::min(255, p[c] + p[3]));
+            img.rgba[i * 4 + 3] = spp > 4 ? static_cast<uint8_t>(p[4]) : 255;
+        }
+    }
+    *out = std::move(img);
+    return true;
+}
+
+std::string PngIccProfile(const std::string& png_bytes) {
+    for (const auto& [type, data] : PngChunks(png_bytes)) {
+        if (type != "iCCP")
+            continue;
+        const size_t name_end = data.find('\0');
+        if (name_end == std::string::npos || name_end + 2 > data.size() || data[name_end + 1] != 0)
+            return std::string();
+        return Inflate(data.substr(name_end + 2));
+    }
+    return std::string();
+}
+
+bool PngHasSrgbChunk(const std::string& png_bytes) {
+    for (const auto& chunk : PngChunks(png_bytes))
+        if (chunk.first == "sRGB")
+            return true;
+    return false;
+}
+
+std::string MakeSrgbProfile() { return SaveProfile(cmsCreate_sRGBProfile()); }
+
+std::string MakeGrayProfile() {
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), gamma);
+    cmsFreeToneCurve(gamma);
+    return SaveProfile(profile);
+}
+
+std::string MakeCmykProfile(const std::string& description) {
+    // An output profile of the simplest ink model: the AToB0 table maps CMYK
+    // to Lab through a 2-point grid per ink.
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* a2b = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 2, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) -> cmsInt32Number {
+        cmsCIELab lab;
+        const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+        lab.L = 100.0 * (1 - k) * (1 - 0.3 * c) * (1 - 0.5 * m) * (1 - 0.1 * y);
+        lab.a = 60.0 * m - 30.0 * c;
+        lab.b = 70.0 * y - 40.0 * c;
+        cmsFloat2LabEncoded(out, &lab);
+        return 1;
+    }, nullptr, 0);
+    // The v4 table type wants curves around the grid: identity ones.
+    cmsPipelineInsertStage(a2b, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(a2b, cmsAT_END, clut);
+    cmsPipelineInsertStage(a2b, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(profile, cmsSigAToB0Tag, a2b);
+    cmsPipelineFree(a2b);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    Describe(profile, description);
+    return SaveProfile(profile);
+}
+
 bool DecodePng(const std::string& bytes, PngImage* out, std::string* error) {
     std::string err_text;
     if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0) {
@@ -1679,7 +1885,7 @@ ExtractRun RunExtract(const std::string& source, const std::string& range, const
 }
 
 std::vector<std::string> StrayFiles(const std::filesystem::path& dir) {
-    static const std::regex final_name(R"(.+-\d{3,}-\d{2,}( \(\d+\))?\.(png|jpg|jp2))");
+    static const std::regex final_name(R"(.+-\d{3,}-\d{2,}( \(\d+\))?\.(png|jpg|jp2|tif))");
     std::vector<std::string> stray;
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();

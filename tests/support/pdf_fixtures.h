@@ -321,6 +321,38 @@ struct PngImage {
 // Decodes with libpng; false (and `error`) when the data is not a valid PNG.
 bool DecodePng(const std::string& bytes, PngImage* out, std::string* error = nullptr);
 
+// A decoded CMYK TIFF, as stored, plus an 8-bit RGBA view made with the plain
+// CMYK-to-RGB formula MuPDF uses without colour management (so it can be
+// compared with DrawImageWithMupdf).
+struct TiffImage {
+    int width = 0;
+    int height = 0;
+    int bits = 0;                    // per sample
+    int samples_per_pixel = 0;
+    int photometric = -1;            // PHOTOMETRIC_*
+    int inkset = -1;                 // INKSET_*
+    int compression = -1;            // COMPRESSION_*
+    int predictor = -1;              // PREDICTOR_*
+    bool unassociated_alpha = false; // one extra sample, EXTRASAMPLE_UNASSALPHA
+    std::string icc_profile;         // TIFFTAG_ICCPROFILE, empty when absent
+    std::vector<uint16_t> samples;   // every sample, pixel by pixel, widened to 16 bits' storage
+    std::vector<uint8_t> rgba;       // width * height * 4 (from 8-bit samples only)
+};
+// Decodes with libtiff; false (and `error`) when the data is not a readable TIFF.
+bool DecodeTiff(const std::string& bytes, TiffImage* out, std::string* error = nullptr);
+
+// The ICC profile of a PNG's iCCP chunk, inflated; empty when there is none.
+std::string PngIccProfile(const std::string& png_bytes);
+// True when the PNG has an sRGB chunk.
+bool PngHasSrgbChunk(const std::string& png_bytes);
+
+// ICC profiles made with lcms2 in memory: sRGB, a gray profile (gamma 2.2)
+// and a small CMYK output profile (a simple ink model), each distinct by its
+// description so that a test can tell them apart.
+std::string MakeSrgbProfile();
+std::string MakeGrayProfile();
+std::string MakeCmykProfile(const std::string& description = "Kestran test CMYK");
+
 // What MuPDF draws for image object `object` of the PDF in `pdf_bytes` (opened
 // with `password` when encrypted): RGBA, 8-bit, not premultiplied, at the
 // image's own size, mask applied (a mask of another size is scaled to it), a

@@ -1,0 +1,42 @@
+// CMYK TIFF files, the one common format that holds printing inks as they are.
+#ifndef KESTRAN_PDF_TIFF_WRITER_H
+#define KESTRAN_PDF_TIFF_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace kestran::pdf {
+
+struct TiffFormat {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int bits = 8;                      // 8 or 16 per sample
+    bool alpha = false;                // a fifth, unassociated alpha sample per pixel
+    std::vector<uint8_t> icc_profile;  // embedded when not empty
+};
+
+// Fills `count` rows from row `y` on into `rows`: C, M, Y, K (and alpha) per
+// pixel, 16-bit samples in the machine's byte order, rows packed. False
+// abandons the file.
+using TiffRowSource = std::function<bool(uint32_t y, uint32_t count, uint8_t* rows)>;
+
+// Writes a CMYK TIFF (Deflate with the horizontal predictor, one strip of
+// about 64 KiB of samples at a time, so that only one strip is held besides
+// the compressed file) into `out`. `should_stop` (may be null) is polled
+// between strips. False on a bad format, a source failure or a stop.
+bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::vector<uint8_t>& out,
+                    bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr);
+
+// Writes a CMYK TIFF whose one strip is `zlib_data` as it is: a PDF's Flate
+// stream without predictor already is a TIFF Deflate strip (no predictor), so
+// the image needs neither decoding nor compressing again. The file is
+// big-endian, as PDF's 16-bit samples are. False unless the stream inflates
+// to exactly the image's samples (checked in blocks, nothing kept).
+bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_t zlib_size,
+                       std::vector<uint8_t>& out);
+
+}  // namespace kestran::pdf
+
+#endif
