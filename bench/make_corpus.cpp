@@ -9,6 +9,7 @@
 //   report.pdf      40 pages, the same logo on every page, six small Flate charts
 //                   per page (one with a soft mask), one small gray photo
 //   posters.pdf     4 pages, one large RGB image of 3000 x 2000 with PNG predictors
+//   text-book.pdf   1,000 pages of compressed text set like TeX output, three images
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -125,6 +126,10 @@ std::string Posters(int pages) {
     return w.Build();
 }
 
+std::string TextBook(int pages) {
+    return MakeTextBookPdf(pages).bytes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,7 +150,7 @@ int main(int argc, char** argv) {
         std::string (*make)(int);
         int pages;
     } items[] = {{"scan-color.pdf", ColorScan, 50}, {"scan-bw.pdf", BwScan, 60}, {"report.pdf", Report, 40},
-                 {"posters.pdf", Posters, 4}};
+                 {"posters.pdf", Posters, 4}, {"text-book.pdf", TextBook, 1000}};
     try {
         for (const Item& item : items) {
             auto start = std::chrono::steady_clock::now();

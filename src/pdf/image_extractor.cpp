@@ -148,7 +148,8 @@ private:
     int DoPage(int page, int index, bool& loaded)
     {
         const long long base = 2LL * (index - 1);
-        PageImages found = PageWalker(ctx_, doc_, options_.stream_bytes).Collect(page);
+        PageImages found =
+            PageWalker(ctx_, doc_, options_.stream_bytes, options_.skip_imageless_pages ? &reach_ : nullptr).Collect(page);
         loaded = found.loaded;
         if (!found.loaded) {
             if (!last_page_failed_)  // one line for a run of unreadable pages
@@ -276,6 +277,7 @@ private:
     bool last_page_failed_ = false;
     std::unordered_set<std::string> seen_;
     std::unordered_set<int> pages_seen_;
+    ImageReach reach_;
 };
 
 }  // namespace
