@@ -1133,6 +1133,19 @@ std::vector<std::pair<std::string, FixturePdf>> MakeHiddenImagePdfs() {
                            "0 0 1 rg 10 10 50 50 re f\n");
         add("BI only in strings, names and comments", w, {});
     }
+    {
+        // Forms drawing each other, the image in the first one's resources
+        // after the second form: page 2 reaches the image only through the
+        // cycle, which the check on page 1 met half-way.
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int x = w.Reserve();
+        int y = w.AddStream(form + " /Resources " + XObjectResources({{"B", x}}), "/B Do\n");
+        w.SetStream(x, form + " /Resources " + XObjectResources({{"A", y}, {"Z", num}}), "/A Do q 10 0 0 10 0 0 cm /Z Do Q\n");
+        w.AddPage(XObjectResources({{"X", x}}), DrawXObject("X", 0, 0, 1, 1));
+        w.AddPage(XObjectResources({{"Y", y}}), DrawXObject("Y", 0, 0, 1, 1));
+        add("image reached through forms drawing each other", w, {Expect(1, "png", img, num, "form cycle")});
+    }
     return out;
 }
 
