@@ -397,17 +397,27 @@ private:
             else if (is_form)
                 WalkForm(x, depth);
         });
+        // Deciding, a pattern or graphics state that is missing or broken
+        // may end the run with an error the log must still show: run it.
         ForEachValue(patterns, [&](pdf_obj* p) {
-            if (FirstVisit(p))
+            if (!pdf_is_dict(ctx_, p))
+                MustRun();
+            else if (FirstVisit(p))
                 WalkForm(p, depth);
         });
         ForEachValue(states, [&](pdf_obj* gs) {
             pdf_obj* group = nullptr;
+            bool odd = false;
             Read([&] {
                 pdf_obj* smask = pdf_dict_get(ctx_, gs, PDF_NAME(SMask));
-                if (pdf_is_dict(ctx_, smask))
+                if (pdf_is_dict(ctx_, smask)) {
                     group = pdf_dict_get(ctx_, smask, PDF_NAME(G));
+                    odd = !pdf_is_stream(ctx_, group);
+                }
+                odd = odd || !pdf_is_dict(ctx_, gs);
             });
+            if (odd)
+                MustRun();
             if (group != nullptr && FirstVisit(group))
                 WalkForm(group, depth);
         });

@@ -1146,6 +1146,14 @@ std::vector<std::pair<std::string, FixturePdf>> MakeHiddenImagePdfs() {
         w.AddPage(XObjectResources({{"Y", y}}), DrawXObject("Y", 0, 0, 1, 1));
         add("image reached through forms drawing each other", w, {Expect(1, "png", img, num, "form cycle")});
     }
+    {
+        // Nothing to find, but what the run reports about the missing objects
+        // must be reported with the check too.
+        PdfWriter w;
+        w.AddPage("<< /Pattern << /Pt1 990 0 R >> /ExtGState << /GS1 991 0 R /GS2 << /SMask << /S /Luminosity >> >> >> >>",
+                  "/Pattern cs /Pt1 scn 0 0 50 50 re f /GS1 gs /GS2 gs 0 0 10 10 re f\n");
+        add("missing pattern, graphics state and soft-mask group", w, {});
+    }
     return out;
 }
 

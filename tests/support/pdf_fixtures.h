@@ -259,10 +259,11 @@ FixturePdf MakeNoImagePdf(int pages = 2);
 // appearances, and three images on pages a quarter, half and three quarters
 // through, each of those pages with resources of its own.
 FixturePdf MakeTextBookPdf(int pages = 1000);
-// One-page files whose images are reachable only in one unusual way (an
+// Small files whose images are reachable only in one unusual way (an
 // annotation state, a pattern, a soft-mask group, a Type 3 glyph, an inline
 // image in a form or on a page whose resources hold no image, "BI" in strings,
-// names and comments), named by what they show. `images` is what a run finds.
+// names and comments, cycles of forms, missing patterns and graphics states),
+// named by what they show. `images` is what a run finds.
 std::vector<std::pair<std::string, FixturePdf>> MakeHiddenImagePdfs();
 // Many images on one page, enough for a cancel test to catch the job mid-way.
 FixturePdf MakeManyImagesPdf(int count = 60, int size = 64);
