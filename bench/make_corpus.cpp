@@ -13,6 +13,8 @@
 //                   2000 x 1500, a DeviceCMYK Flate image of 1000 x 750 with PNG
 //                   predictors under the page's /DefaultCMYK and an Adobe CMYK JPEG
 //                   of 1200 x 900 per page
+//   text-book.pdf   1,000 pages of compressed text set like TeX output, three images
+//   text-book.pdf   1,000 pages of compressed text set like TeX output, three images
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -157,6 +159,11 @@ std::string PrintWorkflow(int pages) {
     return w.Build();
 }
 
+// TeX-like text: 1,000 pages of compressed text, three images in all.
+std::string TextBook(int pages) {
+    return MakeTextBookPdf(pages).bytes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,7 +184,8 @@ int main(int argc, char** argv) {
         std::string (*make)(int);
         int pages;
     } items[] = {{"scan-color.pdf", ColorScan, 50}, {"scan-bw.pdf", BwScan, 60}, {"report.pdf", Report, 40},
-                 {"posters.pdf", Posters, 4}, {"print-cmyk.pdf", PrintWorkflow, 12}};
+                 {"posters.pdf", Posters, 4}, {"print-cmyk.pdf", PrintWorkflow, 12},
+                 {"text-book.pdf", TextBook, 1000}};
     try {
         for (const Item& item : items) {
             auto start = std::chrono::steady_clock::now();

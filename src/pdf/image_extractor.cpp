@@ -164,7 +164,8 @@ private:
     {
         const long long base = 2LL * (index - 1);
         const RefusalWatch walk_memory;
-        PageImages found = PageWalker(ctx_, doc_, options_.stream_bytes).Collect(page);
+        PageImages found =
+            PageWalker(ctx_, doc_, options_.stream_bytes, options_.skip_imageless_pages ? &reach_ : nullptr).Collect(page);
         loaded = found.loaded;
         if (!found.loaded || !found.error.empty() || !found.set_aside.empty()) {
             const int cause = FailureCause(walk_memory, source_ + ": page " + std::to_string(page), KESTRAN_EXTRACT_OK);
@@ -302,6 +303,7 @@ private:
     bool last_page_failed_ = false;
     std::unordered_set<std::string> seen_;
     std::unordered_set<int> pages_seen_;
+    ImageReach reach_;
 };
 
 }  // namespace

@@ -26,6 +26,9 @@ struct ExtractOptions {
     // caches in the shared one. A process that runs nothing else (the
     // command-line extractor) shares the store and spares its memory.
     bool private_store = true;
+    // Pages that cannot draw an image (see PageCanDrawImages) are not run.
+    // Off only to check that the result is the same.
+    bool skip_imageless_pages = true;
 };
 
 // The whole of ExtractImages; returns a KestranExtractResult. `stats` may be null.

@@ -496,7 +496,11 @@ void PdfWriter::SetStream(int num, const std::string& dict_entries, const std::s
 
 int PdfWriter::AddPage(const std::string& resources, const std::string& content, double width, double height,
                        const std::string& extra) {
-    int contents = AddStream("", content);
+    return AddPageWithContents(resources, AddStream("", content), width, height, extra);
+}
+
+int PdfWriter::AddPageWithContents(const std::string& resources, int contents, double width, double height,
+                                   const std::string& extra) {
     int page = AddObject("<< /Type /Page /Parent " + Ref(page_tree_) + " /MediaBox [0 0 " + Num(width) + " " +
                          Num(height) + "] /Resources " + resources + " /Contents " + Ref(contents) +
                          (extra.empty() ? "" : " " + extra) + " >>");
@@ -980,6 +984,182 @@ FixturePdf MakeNoImagePdf(int pages) {
     f.bytes = w.Build();
     f.pages = pages;
     return f;
+}
+
+namespace {
+
+// Text lines the way TeX sets them: kerned TJ arrays, one line per T*.
+std::string TextBookPage(int page) {
+    static const char* words[] = {"the", "of", "macro", "expansion", "token", "register", "box", "glue",
+                                  "penalty", "paragraph", "line", "break", "font", "dimension", "group", "mode"};
+    std::string s = "BT\n/F1 10 Tf 12 TL 72 720 Td\n";
+    uint32_t h = static_cast<uint32_t>(page) * 2654435761u;
+    for (int line = 0; line < 48; ++line) {
+        if (line % 16 == 0)
+            s += "/F" + std::to_string(1 + line / 16 % 3) + " 10 Tf\n";
+        s += "[";
+        for (int w = 0; w < 11; ++w) {
+            h = h * 1103515245u + 12345u;
+            s += "(" + std::string(words[(h >> 16) % 16]) + ")" + std::to_string(-250 - static_cast<int>(h % 120));
+        }
+        s += "]TJ T*\n";
+    }
+    s += "ET\n0.4 w 72 60 m 540 60 l S\nBT /F1 9 Tf 300 40 Td (" + std::to_string(page) + ") Tj ET\n";
+    return s;
+}
+
+}  // namespace
+
+FixturePdf MakeTextBookPdf(int pages) {
+    PdfWriter w;
+    std::string fonts = "/Font << /F1 " + Ref(w.AddObject("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>")) +
+                        " /F2 " + Ref(w.AddObject("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Bold >>")) +
+                        " /F3 " + Ref(w.AddObject("<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>")) + " >>";
+    int shared = w.AddObject("<< " + fonts + " /ProcSet [/PDF /Text] >>");
+    const int image_pages[3] = {std::max(1, pages / 4), std::max(1, pages / 2), std::max(1, pages * 3 / 4)};
+    const ImageObject images[3] = {JpegImage(JpegKind::Rgb, 320, 240, 61),
+                                   FlateImage(300, 200, "/DeviceRGB", 3, 8, 62),
+                                   FlateImage(256, 256, "/DeviceGray", 1, 8, 63)};
+    FixturePdf f;
+    for (int p = 1; p <= pages; ++p) {
+        std::string content = TextBookPage(p);
+        std::string resources = Ref(shared);
+        for (int i = 0; i < 3; ++i) {
+            if (p != image_pages[i] || (i > 0 && image_pages[i] == image_pages[i - 1]))
+                continue;
+            int num = w.AddStream(images[i].dict, images[i].stream);
+            resources = "<< " + fonts + " /XObject << /Im" + std::to_string(i + 1) + " " + Ref(num) +
+                        " >> /ProcSet [/PDF /Text /ImageC] >>";
+            content += DrawXObject("Im" + std::to_string(i + 1), 150, 300, 300, 200);
+            f.images.push_back(Expect(p, i == 0 ? "jpg" : "png", images[i], num, "image of page " + std::to_string(p)));
+        }
+        int contents = w.AddStream("/Filter /FlateDecode", Deflate(content));
+        std::string links;
+        for (int l = 0; l < 3; ++l)
+            links += " " + Ref(w.AddObject("<< /Type /Annot /Subtype /Link /Border [0 0 0] /Rect [72 " +
+                                            std::to_string(600 - 40 * l) + " 200 " + std::to_string(610 - 40 * l) +
+                                            "] /A << /S /URI /URI (https://example.org/" + std::to_string(l) + ") >> >>"));
+        w.AddPageWithContents(resources, contents, 612, 792, "/Annots [" + links + " ]");
+    }
+    f.bytes = w.Build();
+    f.pages = pages;
+    return f;
+}
+
+std::vector<std::pair<std::string, FixturePdf>> MakeHiddenImagePdfs() {
+    std::vector<std::pair<std::string, FixturePdf>> out;
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 100 100]";
+    const ImageObject img = FlateImage(12, 10, "/DeviceRGB", 3, 8, 71);
+    const std::string inline_samples = MakeSamples(6, 4, 3, 8, 72);
+    const std::string inline_img = "q 60 0 0 40 100 100 cm BI /W 6 /H 4 /CS /RGB /BPC 8 /F /AHx ID\n" +
+                                   Hex(inline_samples) + ">\nEI Q\n";
+    const ImageObject inl = MakeImage(6, 4, "", inline_samples);
+    auto add = [&](const std::string& name, PdfWriter& w, std::vector<ExpectedImage> images) {
+        FixturePdf f;
+        f.bytes = w.Build();
+        f.pages = w.PageCount();
+        f.images = std::move(images);
+        out.emplace_back(name, std::move(f));
+    };
+    {
+        // The drawn state is not the first one of /N.
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int off = w.AddStream(form, "0 0 1 rg 0 0 100 100 re f\n");
+        int on = w.AddStream(form + " /Resources " + XObjectResources({{"A1", num}}), "q 100 0 0 100 0 0 cm /A1 Do Q\n");
+        int annot = w.AddObject("<< /Type /Annot /Subtype /Square /Rect [400 400 500 500] /F 4 /AS /On /AP << /N << "
+                                "/Off " + Ref(off) + " /On " + Ref(on) + " >> >> >>");
+        w.AddPage("<< >>", "0 0 1 rg 10 10 50 50 re f\n", 612, 792, "/Annots [" + Ref(annot) + "]");
+        add("image in the second state of an annotation appearance", w, {Expect(1, "png", img, num, "appearance")});
+    }
+    {
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int ap = w.AddStream(form + " /Resources " + XObjectResources({{"A1", num}}), "q 100 0 0 100 0 0 cm /A1 Do Q\n");
+        int widget = w.AddObject("<< /Type /Annot /Subtype /Widget /FT /Btn /T (b) /Rect [400 400 500 500] /F 4 "
+                                 "/AP << /N " + Ref(ap) + " >> >>");
+        w.AddPage("<< >>", "", 612, 792, "/Annots [" + Ref(widget) + "]");
+        add("image in a widget appearance", w, {Expect(1, "png", img, num, "widget")});
+    }
+    {
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int pattern = w.AddStream("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 20 20] "
+                                  "/XStep 20 /YStep 20 /Resources " + XObjectResources({{"P1", num}}),
+                                  "q 20 0 0 20 0 0 cm /P1 Do Q\n");
+        w.AddPage("<< /Pattern << /Pt1 " + Ref(pattern) + " >> >>", "/Pattern cs /Pt1 scn 50 600 100 100 re f\n");
+        add("image only in a tiling pattern", w, {Expect(1, "png", img, num, "pattern")});
+    }
+    {
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int group = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Group << /S /Transparency /CS "
+                                "/DeviceGray >> /Resources " + XObjectResources({{"G1", num}}),
+                                "q 200 0 0 200 100 100 cm /G1 Do Q\n");
+        w.AddPage("<< /ExtGState << /GS1 << /SMask << /Type /Mask /S /Luminosity /G " + Ref(group) + " >> >> >> >>",
+                  "q /GS1 gs 0 0 1 rg 100 100 200 200 re f Q\n");
+        add("image only in a soft-mask group", w, {Expect(1, "png", img, num, "soft-mask group")});
+    }
+    {
+        // The run shows no text, so a glyph's image is not drawn; the check
+        // must agree with the run either way.
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int glyph = w.AddStream("", "10 0 0 0 10 10 d1 q 10 0 0 10 0 0 cm /G1 Do Q\n");
+        int font = w.AddObject("<< /Type /Font /Subtype /Type3 /FontBBox [0 0 10 10] /FontMatrix [0.1 0 0 0.1 0 0] "
+                               "/CharProcs << /a " + Ref(glyph) + " >> /Encoding << /Differences [97 /a] >> "
+                               "/FirstChar 97 /LastChar 97 /Widths [10] /Resources " +
+                               XObjectResources({{"G1", num}}) + " >>");
+        w.AddPage("<< /Font << /T3 " + Ref(font) + " >> >>", "BT /T3 20 Tf 100 100 Td (aaa) Tj ET\n");
+        add("image only in a Type 3 glyph", w, {});
+    }
+    {
+        PdfWriter w;
+        int fm = w.AddStream(form, inline_img);
+        w.AddPage(XObjectResources({{"Fm1", fm}}), DrawXObject("Fm1", 0, 0, 1, 1));
+        add("inline image only inside a form", w, {Expect(1, "png", inl, 0, "inline in form")});
+    }
+    {
+        PdfWriter w;
+        int font = w.AddObject("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+        w.AddPage("<< /Font << /F1 " + Ref(font) + " >> >>", "BT /F1 12 Tf 72 700 Td (text) Tj ET\n" + inline_img);
+        add("inline image on a page whose resources hold no image", w, {Expect(1, "png", inl, 0, "inline")});
+    }
+    {
+        // An unbalanced parenthesis in a comment, escaped ones in a string:
+        // a scan that mistakes either for a string edge misses the image.
+        PdfWriter w;
+        w.AddPage("<< >>", "% a comment ( with BI in it\n(a \\) BI \\( string) pop /BI pop <4249> pop\n" + inline_img);
+        add("inline image after BI in strings, names and comments", w, {Expect(1, "png", inl, 0, "inline")});
+    }
+    {
+        PdfWriter w;
+        w.AddPage("<< >>", "% BI\n(BI) pop (nested (BI) string) pop /BI pop [/BI] pop <</BI 1>> pop ABI BIX pop\n"
+                           "0 0 1 rg 10 10 50 50 re f\n");
+        add("BI only in strings, names and comments", w, {});
+    }
+    {
+        // Forms drawing each other, the image in the first one's resources
+        // after the second form: page 2 reaches the image only through the
+        // cycle, which the check on page 1 met half-way.
+        PdfWriter w;
+        int num = w.AddStream(img.dict, img.stream);
+        int x = w.Reserve();
+        int y = w.AddStream(form + " /Resources " + XObjectResources({{"B", x}}), "/B Do\n");
+        w.SetStream(x, form + " /Resources " + XObjectResources({{"A", y}, {"Z", num}}), "/A Do q 10 0 0 10 0 0 cm /Z Do Q\n");
+        w.AddPage(XObjectResources({{"X", x}}), DrawXObject("X", 0, 0, 1, 1));
+        w.AddPage(XObjectResources({{"Y", y}}), DrawXObject("Y", 0, 0, 1, 1));
+        add("image reached through forms drawing each other", w, {Expect(1, "png", img, num, "form cycle")});
+    }
+    {
+        // Nothing to find, but what the run reports about the missing objects
+        // must be reported with the check too.
+        PdfWriter w;
+        w.AddPage("<< /Pattern << /Pt1 990 0 R >> /ExtGState << /GS1 991 0 R /GS2 << /SMask << /S /Luminosity >> >> >> >>",
+                  "/Pattern cs /Pt1 scn 0 0 50 50 re f /GS1 gs /GS2 gs 0 0 10 10 re f\n");
+        add("missing pattern, graphics state and soft-mask group", w, {});
+    }
+    return out;
 }
 
 FixturePdf MakeManyImagesPdf(int count, int size) {

@@ -85,6 +85,9 @@ public:
     // page dictionary (e.g. "/Annots [12 0 R]"). Returns the page object number.
     int AddPage(const std::string& resources, const std::string& content, double width = 612,
                 double height = 792, const std::string& extra = std::string());
+    // The same with the page's /Contents already added (a compressed stream, an array...).
+    int AddPageWithContents(const std::string& resources, int contents, double width = 612, double height = 792,
+                            const std::string& extra = std::string());
 
     // Writes object `num` after all others (e.g. so that a cut falls inside it).
     void MoveToEnd(int num);
@@ -251,6 +254,17 @@ FixturePdf MakeIndirectPlacementsPdf();
 FixturePdf MakeMultiPagePdf(int pages = 12);
 // Pages with vector drawing only.
 FixturePdf MakeNoImagePdf(int pages = 2);
+// A book typeset the way TeX writes one: `pages` pages of compressed text that
+// share one resource dictionary (fonts only), link annotations without
+// appearances, and three images on pages a quarter, half and three quarters
+// through, each of those pages with resources of its own.
+FixturePdf MakeTextBookPdf(int pages = 1000);
+// Small files whose images are reachable only in one unusual way (an
+// annotation state, a pattern, a soft-mask group, a Type 3 glyph, an inline
+// image in a form or on a page whose resources hold no image, "BI" in strings,
+// names and comments, cycles of forms, missing patterns and graphics states),
+// named by what they show. `images` is what a run finds.
+std::vector<std::pair<std::string, FixturePdf>> MakeHiddenImagePdfs();
 // Many images on one page, enough for a cancel test to catch the job mid-way.
 FixturePdf MakeManyImagesPdf(int count = 60, int size = 64);
 // An image that declares absurd dimensions (far above 1 GiB decoded) with a tiny
