@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include <jpeglib.h>
 #include <lcms2.h>
@@ -313,7 +314,7 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
     return out;
 }
 
-std::string EncodeJp2(int width, int height, int components, const std::string& samples) {
+std::string EncodeJp2(int width, int height, int components, const std::string& samples, float compression_ratio) {
     if (components < 1 || components > 4)
         throw std::invalid_argument("EncodeJp2: 1 to 4 components");
     // 2 and 4 components: gray or RGB followed by an alpha channel.
@@ -343,9 +344,9 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
     opj_cparameters_t params;
     opj_set_default_encoder_parameters(&params);
     params.tcp_numlayers = 1;
-    params.tcp_rates[0] = 0;  // lossless
+    params.tcp_rates[0] = compression_ratio > 0 ? compression_ratio : 0;  // 0: lossless
     params.cp_disto_alloc = 1;
-    params.irreversible = 0;
+    params.irreversible = compression_ratio > 0 ? 1 : 0;
     params.tcp_mct = components >= 3 ? 1 : 0;
     int res = 6;
     while (res > 1 && (std::min(width, height) >> (res - 1)) == 0)
@@ -355,6 +356,10 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
     std::unique_ptr<opj_codec_t, void (*)(opj_codec_t*)> codec(opj_create_compress(OPJ_CODEC_JP2), opj_destroy_codec);
     if (!codec || !opj_setup_encoder(codec.get(), &params, image))
         throw std::runtime_error("EncodeJp2: encoder set-up failed");
+    // Large images (the benchmark's) take seconds per core; the output does not
+    // depend on the thread count.
+    if (static_cast<long long>(width) * height > (1 << 22))
+        opj_codec_set_threads(codec.get(), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
     OpjMemory mem;
     std::unique_ptr<opj_stream_t, void (*)(opj_stream_t*)> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE),
                                                                    opj_stream_destroy);

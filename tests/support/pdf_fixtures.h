@@ -44,10 +44,12 @@ std::string MakeScanBits(int width, int height, uint32_t seed = 1);
 std::string EncodeJpeg(int width, int height, int components, const std::string& samples,
                        bool adobe_marker = false, int quality = 90);
 
-// Lossless JPEG 2000 in the JP2 container (what PDF embeds for /JPXDecode) of
-// 8-bit samples with 1 (gray) or 3 (RGB) components, or 2 or 4 where the last
-// is an alpha channel.
-std::string EncodeJp2(int width, int height, int components, const std::string& samples);
+// JPEG 2000 in the JP2 container (what PDF embeds for /JPXDecode) of 8-bit
+// samples with 1 (gray) or 3 (RGB) components, or 2 or 4 where the last is an
+// alpha channel. Lossless unless `compression_ratio` > 0, which makes it lossy
+// (9/7 wavelet) at about that ratio, as photographs are usually stored.
+std::string EncodeJp2(int width, int height, int components, const std::string& samples,
+                      float compression_ratio = 0);
 
 // zlib stream (the bytes of a /FlateDecode stream).
 std::string Deflate(const std::string& data, int level = 6);
