@@ -79,7 +79,8 @@ public:
 
 private:
     struct Step {
-        enum class Kind { Line, Progress, Image };
+        // Checkpoint: where a sequential run looks at the stop request.
+        enum class Kind { Line, Progress, Checkpoint, Image };
         Kind kind = Kind::Line;
         std::string line;                // Line
         int skipped = 0;                 // Line: images it reports as skipped
@@ -129,8 +130,8 @@ private:
         for (const PageRun& run : runs) {
             for (int page = run.first; page <= run.last; ++page) {
                 ++index;
-                if (CancelRequested())
-                    return KESTRAN_EXTRACT_CANCELLED;
+                if ((result = EmitCheckpoint()) != KESTRAN_EXTRACT_OK)
+                    return result;
                 // A page tree may name the same page object many times (a
                 // damaged or hostile file can claim a million pages that way):
                 // a page met again draws nothing new.
@@ -214,8 +215,8 @@ private:
             result = EmitLine(PageLine(page, found.error));
         if (result != KESTRAN_EXTRACT_OK)
             return result;
-        if (CancelRequested())
-            return KESTRAN_EXTRACT_CANCELLED;
+        if ((result = EmitCheckpoint()) != KESTRAN_EXTRACT_OK)
+            return result;
         if ((result = EmitProgress(base + 1)) != KESTRAN_EXTRACT_OK)
             return result;
 
@@ -223,6 +224,10 @@ private:
         for (DrawnImage& drawn : found.images) {
             std::string key;
             if (!BuildImageKey(ctx_, doc_, drawn.image.get(), drawn.object_num, key)) {
+                // Reading a large image's data stops at a stop request: that
+                // is the stop, not an unreadable image.
+                if (CancelRequested() && (result = EmitCheckpoint()) != KESTRAN_EXTRACT_OK)
+                    return result;
                 if ((result = EmitLine(PageLine(page, "image skipped: cannot read image data"), 1)) !=
                     KESTRAN_EXTRACT_OK)
                     return result;
@@ -265,6 +270,19 @@ private:
         step.kind = Step::Kind::Progress;
         step.done = done;
         return Emit(std::move(step));
+    }
+
+    // A stop request seen here ends the walk once everything before this
+    // point is committed, as a sequential run would have by then.
+    int EmitCheckpoint()
+    {
+        Step step;
+        step.kind = Step::Kind::Checkpoint;
+        const int result = Emit(std::move(step));
+        if (result != KESTRAN_EXTRACT_OK || !CancelRequested())
+            return result;
+        const int drained = Drain();
+        return drained == KESTRAN_EXTRACT_OK ? KESTRAN_EXTRACT_CANCELLED : drained;
     }
 
     int Emit(Step step)
@@ -346,6 +364,8 @@ private:
             return KESTRAN_EXTRACT_OK;
         case Step::Kind::Progress:
             return Report(step.done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+        case Step::Kind::Checkpoint:
+            return CancelRequested() ? KESTRAN_EXTRACT_CANCELLED : KESTRAN_EXTRACT_OK;
         case Step::Kind::Image:
             --pending_images_;
             return CommitImage(step);
