@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -441,15 +442,17 @@ int Run(const Options& options)
             output.Finish(index);
         }
     };
-    if (side_by_side == 1) {
-        run_files();
-    } else {
-        std::vector<std::thread> runners;
-        for (size_t i = 0; i < side_by_side; ++i)
+    std::vector<std::thread> runners;
+    for (size_t i = 1; i < side_by_side; ++i) {
+        try {
             runners.emplace_back(run_files);
-        for (std::thread& runner : runners)
-            runner.join();
+        } catch (const std::system_error&) {
+            break;  // no more threads: fewer files side by side
+        }
     }
+    run_files();  // this thread is one of them
+    for (std::thread& runner : runners)
+        runner.join();
     int succeeded = 0;
     int images = 0;
     uint64_t bytes = 0;
