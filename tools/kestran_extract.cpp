@@ -420,9 +420,9 @@ int Run(const Options& options)
     // N threads in all: N files side by side, each extracted by one thread,
     // which spares every file the hand-over between threads and a second open
     // of the document; when there are fewer files than N, the threads left go
-    // to the images of each file (a single file gets all N). Files are not
-    // resized while they run, so near the end of a long list a last large
-    // file may run on fewer threads than there are cores.
+    // to the images of each file (a single file gets all N). Near the end of
+    // the list, a thread that finds no file left is handed to the files still
+    // running, which take it as an extra worker for their images.
     const size_t jobs = static_cast<size_t>(options.jobs > 0 ? options.jobs : kestran::pdf::DefaultWorkerCount());
     const size_t side_by_side = std::max<size_t>(1, std::min(jobs, files.size()));
     extract_options.workers = static_cast<int>(std::max<size_t>(1, jobs / side_by_side));
@@ -431,13 +431,18 @@ int Run(const Options& options)
     std::vector<FileOutcome> outcomes(files.size());
     OrderedOutput output(files.size());
     std::atomic<size_t> next_file{0};
+    std::atomic<int> spare_threads{0};
+    if (side_by_side > 1)
+        extract_options.spare_workers = &spare_threads;
     auto run_files = [&] {
         for (;;) {
             if (watcher.Interrupted())
                 return;
             const size_t index = next_file.fetch_add(1);
-            if (index >= files.size())
+            if (index >= files.size()) {
+                spare_threads.fetch_add(1);
                 return;
+            }
             outcomes[index] = ExtractFile(files[index], index, options, output_dir, extract_options, *p2x, output);
             output.Finish(index);
         }

@@ -140,8 +140,13 @@ int DefaultWorkerCount()
     return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }
 
-EncodePool::EncodePool(fz_context* ctx, const EncodeSettings& settings, int workers, uint64_t max_bytes)
-    : ctx_(ctx), settings_(settings), max_workers_(static_cast<size_t>(std::max(workers, 1))), max_bytes_(max_bytes)
+EncodePool::EncodePool(fz_context* ctx, const EncodeSettings& settings, int workers, uint64_t max_bytes,
+                       std::atomic<int>* spare)
+    : ctx_(ctx),
+      settings_(settings),
+      max_workers_(static_cast<size_t>(std::max(workers, 1))),
+      max_bytes_(max_bytes),
+      spare_(spare)
 {
 }
 
@@ -154,6 +159,19 @@ EncodePool::~EncodePool()
     work_.notify_all();
     for (std::thread& thread : threads_)
         thread.join();
+    if (spare_ != nullptr && borrowed_ > 0)
+        spare_->fetch_add(borrowed_);
+}
+
+bool EncodePool::BorrowSpare()
+{
+    if (spare_ == nullptr)
+        return false;
+    int free = spare_->load();
+    while (free > 0)
+        if (spare_->compare_exchange_weak(free, free - 1))
+            return true;
+    return false;
 }
 
 bool EncodePool::StartWorker()
@@ -173,6 +191,13 @@ bool EncodePool::StartWorker()
     return true;
 }
 
+size_t EncodePool::Allowed() const
+{
+    // With one thread's worth the caller encodes itself; a borrowed thread
+    // then makes two workers, the caller only walking.
+    return max_workers_ > 1 || borrowed_ > 0 ? max_workers_ + static_cast<size_t>(borrowed_) : 0;
+}
+
 bool EncodePool::Submit(ImageTask* task)
 {
     size_t waiting = 0;
@@ -183,8 +208,12 @@ bool EncodePool::Submit(ImageTask* task)
         idle = idle_;
     }
     // Only this thread starts workers, so the count cannot change meanwhile.
-    if (waiting + 1 > idle && threads_.size() < max_workers_)
-        StartWorker();
+    if (waiting + 1 > idle) {
+        if (threads_.size() >= Allowed() && BorrowSpare())
+            ++borrowed_;
+        if (threads_.size() < Allowed())
+            StartWorker();
+    }
     if (threads_.empty())
         return false;
     {

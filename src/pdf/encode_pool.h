@@ -98,13 +98,17 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
 bool NeedsDocument(const DrawnImage& drawn);
 
 // Worker threads for one extraction. Threads start as work arrives, up to
-// `workers`; the destructor stops them and waits for them (a task being
-// encoded is finished first, queued tasks are left undone for their owner).
+// `workers` (with 1, none: the caller encodes), plus one for each thread it
+// can take from `spare` (threads another part of the process has left idle,
+// given back when the pool ends). The destructor stops the workers and waits
+// for them (a task being encoded is finished first, queued tasks are left
+// undone for their owner).
 class EncodePool {
 public:
     // `ctx` is the calling thread's context: workers get clones of it. `max_bytes`
-    // bounds the declared decoded bytes of tasks queued or running.
-    EncodePool(fz_context* ctx, const EncodeSettings& settings, int workers, uint64_t max_bytes);
+    // bounds the declared decoded bytes of tasks queued or running. `spare` may be null.
+    EncodePool(fz_context* ctx, const EncodeSettings& settings, int workers, uint64_t max_bytes,
+               std::atomic<int>* spare = nullptr);
     ~EncodePool();
     EncodePool(const EncodePool&) = delete;
     EncodePool& operator=(const EncodePool&) = delete;
@@ -120,15 +124,22 @@ public:
     // Waits until some task finishes that had not when the previous call returned.
     void WaitForFinish();
 
+    // Worker threads started so far.
+    size_t Workers() const { return threads_.size(); }
+
 private:
     void Work(fz_context* ctx);
     void Encode(fz_context* ctx, PdfDocumentHandle& doc, bool& doc_tried, ImageTask& task);
     bool StartWorker();
+    bool BorrowSpare();
+    size_t Allowed() const;
 
     fz_context* ctx_;
     const EncodeSettings& settings_;
     const size_t max_workers_;
     const uint64_t max_bytes_;
+    std::atomic<int>* spare_;
+    int borrowed_ = 0;
 
     mutable std::mutex mutex_;
     std::condition_variable work_;

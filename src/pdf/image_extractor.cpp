@@ -116,10 +116,9 @@ private:
         settings_.png_level = options_.png_level;
         settings_.stream_bytes = options_.stream_bytes;
         const int workers = options_.workers > 0 ? options_.workers : DefaultWorkerCount();
-        if (workers > 1) {
-            pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes);
-            max_pending_images_ = kTasksPerWorker * static_cast<size_t>(workers);
-        }
+        if (workers > 1 || options_.spare_workers != nullptr)
+            pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes,
+                                                 options_.spare_workers);
         int result = EmitProgress(0);
         if (result != KESTRAN_EXTRACT_OK)
             return result;
@@ -322,12 +321,14 @@ private:
             if (pool_ == nullptr || steps_.empty())
                 return KESTRAN_EXTRACT_OK;
             const bool room = steps_.size() < kMaxWaitingSteps &&
-                              (weight == 0 || (pending_images_ < max_pending_images_ && pool_->HasRoom(weight)));
+                              (weight == 0 || (pending_images_ < MaxPendingImages() && pool_->HasRoom(weight)));
             if (room)
                 return KESTRAN_EXTRACT_OK;
             pool_->WaitForFinish();
         }
     }
+
+    size_t MaxPendingImages() const { return kTasksPerWorker * std::max<size_t>(1, pool_->Workers()); }
 
     int CommitReady()
     {
@@ -430,7 +431,6 @@ private:
     std::unordered_set<int> pages_seen_;
     std::deque<Step> steps_;
     size_t pending_images_ = 0;
-    size_t max_pending_images_ = 1;
     std::unique_ptr<EncodePool> pool_;  // uses settings_ and ctx_
 };
 

@@ -3,6 +3,7 @@
 #ifndef KESTRAN_PDF_IMAGE_EXTRACTOR_H
 #define KESTRAN_PDF_IMAGE_EXTRACTOR_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -36,6 +37,10 @@ struct ExtractOptions {
     // Images handed to the workers and not yet encoded declare together at
     // most this many decoded bytes (a single larger image still goes alone).
     uint64_t queue_bytes = uint64_t(256) << 20;
+    // Threads the caller has left idle (files run side by side that have
+    // ended): the extraction may take them as extra workers while it runs and
+    // gives them back at its end. Null: only `workers`.
+    std::atomic<int>* spare_workers = nullptr;
     // Receives each log line (without its newline) on the calling thread, in
     // the order of the pages and images; when empty, the lines go to
     // standard error.

@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 
+#include <atomic>
 #include <limits>
 #include <map>
 
@@ -127,7 +128,7 @@ protected:
     // the run at that progress call (with -2 when `by_return`, else through
     // the process-wide stop request).
     Outcome Run(const std::string& folder, int workers, uint64_t queue_bytes = uint64_t(256) << 20, int stop_at = 0,
-                bool by_return = false)
+                bool by_return = false, std::atomic<int>* spare = nullptr)
     {
         const fs::path out = dir_ / folder;
         fs::create_directories(out);
@@ -137,6 +138,7 @@ protected:
         kestran::pdf::ExtractOptions options;
         options.workers = workers;
         options.queue_bytes = queue_bytes;
+        options.spare_workers = spare;
         options.stream_bytes = GetParam().stream_bytes;
         options.log = [&](const std::string& line) { outcome.lines.push_back(line); };
         struct Context {
@@ -185,6 +187,11 @@ TEST_P(EngineParallel, SeveralWorkersWriteWhatOneWrites)
     // waits until the ones before it are encoded.
     ExpectSame(Run("four", 4), sequential);
     ExpectSame(Run("bounded", 3, 1), sequential);
+    // One worker's worth and threads lent by the caller (files run side by
+    // side that have ended): they are taken, and all given back.
+    std::atomic<int> spare{2};
+    ExpectSame(Run("lent", 1, uint64_t(256) << 20, 0, false, &spare), sequential);
+    EXPECT_EQ(spare.load(), 2);
 }
 
 TEST_P(EngineParallel, AStopLeavesWhatASequentialStopLeaves)
@@ -202,6 +209,9 @@ TEST_P(EngineParallel, AStopLeavesWhatASequentialStopLeaves)
             const Outcome sequential = Run("one-" + tag, 1, uint64_t(256) << 20, stop_at, by_return);
             EXPECT_EQ(sequential.result, KESTRAN_EXTRACT_CANCELLED);
             ExpectSame(Run("three-" + tag, 3, uint64_t(256) << 20, stop_at, by_return), sequential);
+            std::atomic<int> spare{1};
+            ExpectSame(Run("lent-" + tag, 1, uint64_t(256) << 20, stop_at, by_return, &spare), sequential);
+            EXPECT_EQ(spare.load(), 1);
         }
     }
 }
