@@ -13,10 +13,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,6 +34,8 @@
 #include "common/size_text.h"
 #include "common/user_folders.h"
 #include "domain/page_range_text.h"
+#include "pdf/cancel_flag.h"
+#include "pdf/encode_pool.h"
 #include "pdf/image_extractor.h"
 #include "pdf/memory_budget.h"
 #include "pdf/pdf_service.h"
@@ -44,6 +51,7 @@ constexpr uint64_t kMinMemory = uint64_t(16) << 20;
 
 // A path as the lines of this program show it: one line whatever it holds.
 std::string Shown(const std::string& path) { return kestran::EscapeForLog(path); }
+constexpr int kMaxJobs = 256;
 
 // The extractor links no wxWidgets: its whole process is measured against
 // other command-line tools, and wxBase with the GLib it pulls in would cost it
@@ -54,6 +62,7 @@ struct Options {
     std::string output_dir;
     bool source_folder = false;
     bool quiet = false;
+    int jobs = 0;  // 0: one per core
     bool has_range = false;
     std::string range;
     uint64_t memory = 0;  // MuPDF's memory budget; 0 = the default
@@ -76,16 +85,22 @@ void PrintUsage(FILE* out)
                  "                          (default here: %s, a quarter of the memory, at most 2G);\n"
                  "                          a file that needs more fails as out of memory\n"
                  "  -q, --quiet             print no line per file and no summary\n"
+                 "  -j, --jobs N            use N threads: N files side by side, or fewer\n"
+                 "                          files with the threads shared among their images\n"
+                 "                          (default: the number of cores, %d here)\n"
                  "      --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
                  "A folder stands for the PDF files directly in it. Images are named\n"
                  "<file>-<page>-<image>.<ext>; an existing file is never overwritten.\n"
-                 "Ctrl+C stops after the file in work is abandoned; a second Ctrl+C ends at\n"
-                 "once, removing the image file being written.\n"
+                 "Lines and files are the same whatever N: each file's lines come out whole,\n"
+                 "in the order of the files.\n"
+                 "Ctrl+C stops after the files in work are abandoned; a second Ctrl+C ends at\n"
+                 "once, removing the image files being written.\n"
                  "Exit status: 0 all files done, 1 some failed or interrupted, 2 usage error.\n",
                  "Documents/Olvarin/Olvarin Kestran",
-                 kestran::pdf::MemorySizeText(kestran::pdf::DefaultProcessMemoryBudget()).c_str());
+                 kestran::pdf::MemorySizeText(kestran::pdf::DefaultProcessMemoryBudget()).c_str(),
+                 kestran::pdf::DefaultWorkerCount());
 }
 
 // 0 to go on, otherwise the exit status.
@@ -98,6 +113,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"pages", required_argument, nullptr, 'p'},
         {"memory", required_argument, nullptr, 'm'},
         {"quiet", no_argument, nullptr, 'q'},
+        {"jobs", required_argument, nullptr, 'j'},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
@@ -105,7 +121,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     done = false;
     opterr = 1;
     for (;;) {
-        int c = getopt_long(argc, argv, "o:sp:m:q", kLong, nullptr);
+        int c = getopt_long(argc, argv, "o:sp:m:qj:", kLong, nullptr);
         if (c == -1)
             break;
         switch (c) {
@@ -123,6 +139,17 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
             }
             break;
         case 'q': options.quiet = true; break;
+        case 'j': {
+            char* end = nullptr;
+            errno = 0;
+            const long jobs = std::strtol(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || jobs < 1 || jobs > kMaxJobs) {
+                std::fprintf(stderr, "kestran-extract: invalid number of jobs '%s' (1 to %d)\n", optarg, kMaxJobs);
+                return kExitUsage;
+            }
+            options.jobs = static_cast<int>(jobs);
+            break;
+        }
         case kHelp:
             PrintUsage(stdout);
             done = true;
@@ -210,18 +237,23 @@ std::string FailureText(const std::string& source, int result)
 
 std::string FormatBytes(uint64_t bytes) { return kestran::FormatSize(bytes); }
 
-void WriteJobLog(const std::string& text, const std::string& detail, int code)
+std::string JobLogLine(const std::string& text, const std::string& detail, int code)
 {
-    kestran::WriteLog(text + " [" + detail + "] [" + std::to_string(code) + "]\n");
+    return text + " [" + detail + "] [" + std::to_string(code) + "]\n";
 }
 
-// Ctrl+C (and a polite kill) stop the job like the window's Stop: the file in
-// work is abandoned (the service never leaves a partial image) and no further
+void WriteJobLog(const std::string& text, const std::string& detail, int code)
+{
+    kestran::WriteLog(JobLogLine(text, detail, code));
+}
+
+// Ctrl+C (and a polite kill) stop the job like the window's Stop: the files in
+// work are abandoned (the service never leaves a partial image) and no further
 // file starts. A second signal ends the process at once, as the window does
-// when it closes in the middle of a job: the temporary file of the image being
-// written is removed first, so no partial file stays. Signals are taken by a
-// thread of their own, so all this runs as ordinary code rather than inside a
-// signal handler.
+// when it closes in the middle of a job: the temporary files of the images
+// being written are removed first, so no partial file stays. Signals are taken
+// by a thread of their own, so all this runs as ordinary code rather than
+// inside a signal handler.
 class InterruptWatcher {
 public:
     explicit InterruptWatcher(Pdf2xxService* service) : service_(service)
@@ -265,10 +297,142 @@ private:
 };
 
 struct FileOutcome {
+    bool ran = false;
     int result = KESTRAN_EXTRACT_OK;
     kestran::pdf::ExtractStats stats;
     double seconds = 0;
 };
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char small[512];
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    std::string text;
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<size_t>(n));
+    } else if (n > 0) {
+        text.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.resize(static_cast<size_t>(n));
+    }
+    va_end(again);
+    return text;
+}
+
+// What files running side by side print, in the order a run of one file at a
+// time prints it: each file's lines (the engine's log lines on standard error,
+// its result line, its daily log entry) come out whole and together, files in
+// the order given. The earliest unfinished file prints as it goes; the lines
+// of later files wait in memory until every file before them is done.
+class OrderedOutput {
+public:
+    enum class Target { Out, Err, DailyLog };
+
+    explicit OrderedOutput(size_t files) : waiting_(files), finished_(files, false) {}
+
+    void Write(size_t file, Target target, std::string text)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (file == head_)
+            Print(target, text);
+        else
+            waiting_[file].push_back({target, std::move(text)});
+    }
+
+    // After the file's last line.
+    void Finish(size_t file)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_[file] = true;
+        while (head_ < finished_.size() && finished_[head_]) {
+            ++head_;
+            if (head_ < waiting_.size()) {
+                for (const Entry& entry : waiting_[head_])
+                    Print(entry.target, entry.text);
+                waiting_[head_] = std::vector<Entry>();
+            }
+        }
+    }
+
+private:
+    struct Entry {
+        Target target;
+        std::string text;
+    };
+
+    static void Print(Target target, const std::string& text)
+    {
+        switch (target) {
+        case Target::Out:
+            std::fputs(text.c_str(), stdout);
+            std::fflush(stdout);
+            break;
+        case Target::Err: std::fputs(text.c_str(), stderr); break;
+        case Target::DailyLog: kestran::WriteLog(text); break;
+        }
+    }
+
+    std::mutex mutex_;
+    size_t head_ = 0;
+    std::vector<std::vector<Entry>> waiting_;
+    std::vector<bool> finished_;
+};
+
+// Extracts one file; its lines go to `output` as file `index`.
+FileOutcome ExtractFile(const std::string& file, size_t index, const Options& options, const std::string& output_dir,
+                        kestran::pdf::ExtractOptions extract_options, Pdf2xxService& p2x, OrderedOutput& output)
+{
+    const std::string& source = file;
+    std::string folder = output_dir;
+    if (options.source_folder) {
+        const size_t slash = file.find_last_of('/');
+        folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : file.substr(0, slash);
+    }
+    FileOutcome outcome;
+    outcome.ran = true;
+    const auto start = std::chrono::steady_clock::now();
+
+    // A range is checked against each file as the window checks a
+    // "Selected Page" cell: a range the window would refuse fails the file.
+    // Without one, "1-" (to the last page) spares opening the file twice.
+    std::string range = "1-";
+    if (options.has_range) {
+        const int count = p2x.GetPageCount(&p2x, source.c_str(), 0);
+        range = options.range;
+        if (count <= 0)
+            outcome.result = kestran::pdf::CancelRequested() ? KESTRAN_EXTRACT_CANCELLED : KESTRAN_EXTRACT_CANNOT_OPEN;
+        else if (!kestran::CheckPageRange(range, count))
+            outcome.result = KESTRAN_EXTRACT_NO_PAGE;
+    }
+    extract_options.log = [&](const std::string& line) { output.Write(index, OrderedOutput::Target::Err, line + "\n"); };
+    if (outcome.result == KESTRAN_EXTRACT_OK)
+        outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(), nullptr,
+                                                             nullptr, &outcome.stats, extract_options);
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    output.Write(index, OrderedOutput::Target::DailyLog, JobLogLine(file, folder, outcome.result));
+
+    if (outcome.result == KESTRAN_EXTRACT_OK) {
+        if (!options.quiet)
+            output.Write(index, OrderedOutput::Target::Out,
+                         Format("%s: %d image%s, %s, %.2f s%s\n", Shown(source).c_str(), outcome.stats.images_written,
+                                outcome.stats.images_written == 1 ? "" : "s",
+                                FormatBytes(outcome.stats.bytes_written).c_str(), outcome.seconds,
+                                outcome.stats.images_skipped > 0
+                                    ? (", " + std::to_string(outcome.stats.images_skipped) + " skipped").c_str()
+                                    : ""));
+    } else {
+        // Failures go to standard error even when quiet.
+        output.Write(index, OrderedOutput::Target::Err,
+                     Format("%s: failed: %s\n", Shown(source).c_str(), FailureText(source, outcome.result).c_str()));
+    }
+    return outcome;
+}
 
 int Run(const Options& options)
 {
@@ -299,59 +463,59 @@ int Run(const Options& options)
     // Nothing else in this process caches in MuPDF's shared store.
     kestran::pdf::ExtractOptions extract_options;
     extract_options.private_store = false;
+    // N threads in all: N files side by side, each extracted by one thread,
+    // which spares every file the hand-over between threads and a second open
+    // of the document; when there are fewer files than N, the threads left go
+    // to the images of each file (a single file gets all N). Near the end of
+    // the list, a thread that finds no file left is handed to the files still
+    // running, which take it as an extra worker for their images.
+    const size_t jobs = static_cast<size_t>(options.jobs > 0 ? options.jobs : kestran::pdf::DefaultWorkerCount());
+    const size_t side_by_side = std::max<size_t>(1, std::min(jobs, files.size()));
+    extract_options.workers = static_cast<int>(std::max<size_t>(1, jobs / side_by_side));
 
     const auto job_start = std::chrono::steady_clock::now();
+    std::vector<FileOutcome> outcomes(files.size());
+    OrderedOutput output(files.size());
+    std::atomic<size_t> next_file{0};
+    std::atomic<int> spare_threads{0};
+    if (side_by_side > 1)
+        extract_options.spare_workers = &spare_threads;
+    auto run_files = [&] {
+        for (;;) {
+            if (watcher.Interrupted())
+                return;
+            const size_t index = next_file.fetch_add(1);
+            if (index >= files.size()) {
+                spare_threads.fetch_add(1);
+                return;
+            }
+            outcomes[index] = ExtractFile(files[index], index, options, output_dir, extract_options, *p2x, output);
+            output.Finish(index);
+        }
+    };
+    std::vector<std::thread> runners;
+    for (size_t i = 1; i < side_by_side; ++i) {
+        try {
+            runners.emplace_back(run_files);
+        } catch (const std::system_error&) {
+            break;  // no more threads: fewer files side by side
+        }
+    }
+    run_files();  // this thread is one of them
+    for (std::thread& runner : runners)
+        runner.join();
     int succeeded = 0;
     int images = 0;
     uint64_t bytes = 0;
-    for (const std::string& file : files) {
-        if (watcher.Interrupted())
-            break;
-        const std::string& source = file;
-        std::string folder = output_dir;
-        if (options.source_folder) {
-            const size_t slash = file.find_last_of('/');
-            folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : file.substr(0, slash);
-        }
-        FileOutcome outcome;
-        const auto start = std::chrono::steady_clock::now();
-
-        // A range is checked against each file as the window checks a
-        // "Selected Page" cell: a range the window would refuse fails the file.
-        // Without one, "1-" (to the last page) spares opening the file twice.
-        std::string range = "1-";
-        if (options.has_range) {
-            const int count = p2x->GetPageCount(p2x.get(), source.c_str(), 0);
-            range = options.range;
-            if (count <= 0)
-                outcome.result = watcher.Interrupted() ? KESTRAN_EXTRACT_CANCELLED : KESTRAN_EXTRACT_CANNOT_OPEN;
-            else if (!kestran::CheckPageRange(range, count))
-                outcome.result = KESTRAN_EXTRACT_NO_PAGE;
-        }
-        if (outcome.result == KESTRAN_EXTRACT_OK)
-            outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(),
-                                                                 nullptr, nullptr, &outcome.stats, extract_options);
-        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        WriteJobLog(file, folder, outcome.result);
-
+    for (const FileOutcome& outcome : outcomes) {
+        if (!outcome.ran)
+            continue;
         images += outcome.stats.images_written;
         bytes += outcome.stats.bytes_written;
-        if (outcome.result == KESTRAN_EXTRACT_OK) {
+        if (outcome.result == KESTRAN_EXTRACT_OK)
             ++succeeded;
-            if (!options.quiet)
-                std::printf("%s: %d image%s, %s, %.2f s%s\n", Shown(source).c_str(), outcome.stats.images_written,
-                            outcome.stats.images_written == 1 ? "" : "s", FormatBytes(outcome.stats.bytes_written).c_str(),
-                            outcome.seconds,
-                            outcome.stats.images_skipped > 0
-                                ? (", " + std::to_string(outcome.stats.images_skipped) + " skipped").c_str()
-                                : "");
-        } else {
+        else
             ++failed;
-            // Failures go to standard error even when quiet.
-            std::fprintf(stderr, "%s: failed: %s\n", Shown(source).c_str(),
-                         FailureText(source, outcome.result).c_str());
-        }
-        std::fflush(stdout);
     }
 
     WriteJobLog("Finish", std::string(), 0);

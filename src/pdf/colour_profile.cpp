@@ -94,12 +94,17 @@ bool NamesOtherSpace(fz_context* ctx, pdf_obj* defaults, int components)
 
 }  // namespace
 
-ColourSource ColourSource::Copy(fz_context* ctx) const
+ImageColours ResolveColours(fz_context* ctx, const ColourSource& source, fz_colorspace* cs)
 {
-    ColourSource copy;
-    copy.image.reset(ctx, pdf_keep_obj(ctx, image.get()));
-    copy.defaults.reset(ctx, pdf_keep_obj(ctx, defaults.get()));
-    return copy;
+    ImageColours colours;
+    switch (ImageColourKind(ctx, cs)) {
+    case ColourKind::Gray: colours.icc = FindIccProfile(ctx, source, 1); break;
+    case ColourKind::Rgb: colours.icc = FindIccProfile(ctx, source, 3); break;
+    case ColourKind::Cmyk: colours.icc = FindIccProfile(ctx, source, 4); break;
+    case ColourKind::Lab: colours.lab_known = ReadLabSpace(ctx, source, colours.lab); break;
+    default: break;
+    }
+    return colours;
 }
 
 ColourKind ImageColourKind(fz_context* ctx, fz_colorspace* cs)

@@ -23,7 +23,6 @@ struct ColourSource {
     ObjHandle image;     // the image XObject; null for an inline image or when it is not known
     ObjHandle defaults;  // the page's /ColorSpace resources, which may hold /DefaultGray, /DefaultRGB, /DefaultCMYK
 
-    ColourSource Copy(fz_context* ctx) const;
 };
 
 // The colours an image's samples are in once MuPDF has looked up a palette or
@@ -60,6 +59,18 @@ struct LabSpace {
 // Reads /WhitePoint, /Range and the image's /Decode (default: 0 100 and the
 // range). False when the image object is not known or not a Lab image.
 bool ReadLabSpace(fz_context* ctx, const ColourSource& source, LabSpace& lab);
+
+// What the file says about one image's colours, read on the thread that
+// walks the page (the document's objects are that thread's alone), so that
+// encoding on any thread needs nothing from the document.
+struct ImageColours {
+    std::vector<uint8_t> icc;  // the profile for the image's colours (FindIccProfile); empty when none
+    bool lab_known = false;    // `lab` holds the image's Lab space
+    LabSpace lab;
+};
+
+// The colours of an image whose samples MuPDF gives in `cs`, from `source`.
+ImageColours ResolveColours(fz_context* ctx, const ColourSource& source, fz_colorspace* cs);
 
 // Converts Lab samples (8 or 16 bits, 16 big-endian, three per pixel) to
 // 8-bit sRGB with lcms2's own Lab and sRGB profiles, relative colorimetric

@@ -521,8 +521,8 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
 std::vector<uint8_t> PngProfileOf(fz_context* ctx, const DrawnImage& drawn)
 {
     switch (ImageColourKind(ctx, drawn.image.get()->colorspace)) {
-    case ColourKind::Gray: return FindIccProfile(ctx, drawn.colour, 1);
-    case ColourKind::Rgb: return FindIccProfile(ctx, drawn.colour, 3);
+    case ColourKind::Gray:
+    case ColourKind::Rgb: return drawn.colours.icc;
     default: return {};
     }
 }
@@ -1179,7 +1179,7 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     TiffFormat format;
     format.width = static_cast<uint32_t>(img->w);
     format.height = static_cast<uint32_t>(img->h);
-    format.icc_profile = FindIccProfile(ctx_, drawn.colour, 4);
+    format.icc_profile = drawn.colours.icc;
     const size_t w = static_cast<size_t>(img->w);
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
     const bool plain_cmyk = img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
@@ -1285,8 +1285,8 @@ bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
     // management, converts it roughly: the samples are read here and
     // converted with the image's own white point, /Range and /Decode.
     fz_image* img = drawn.image.get();
-    LabSpace lab;
-    if (img->n != 3 || (img->bpc != 8 && img->bpc != 16) || img->use_colorkey || !ReadLabSpace(ctx_, drawn.colour, lab))
+    const LabSpace& lab = drawn.colours.lab;
+    if (img->n != 3 || (img->bpc != 8 && img->bpc != 16) || img->use_colorkey || !drawn.colours.lab_known)
         return false;
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
     if (cbuf == nullptr || cbuf->buffer == nullptr)
@@ -1368,7 +1368,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         real.stencil = drawn.stencil;
         std::memcpy(real.paint, drawn.paint, 3);
         real.object_num = drawn.object_num;
-        real.colour = drawn.colour.Copy(ctx_);
+        real.colours = drawn.colours;
         fz_image* loaded = nullptr;
         pdf_obj* ref = nullptr;
         std::string error;

@@ -59,7 +59,7 @@ struct DrawnImage {
     uint8_t paint[3] = {0, 0, 0};
     int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
     StandIn standin;           // set when `image` stands in for a large stored image
-    ColourSource colour;       // where the file defines its colours, when known
+    ImageColours colours;      // what the file says its colours mean
 };
 
 // The bytes of the file: `bytes`, then the body, then `tail`. The body is

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <new>
 #include <set>
 #include <unordered_map>
@@ -11,6 +13,7 @@
 
 #include "common/log_text.h"
 #include "pdf/cancel_flag.h"
+#include "pdf/encode_pool.h"
 #include "pdf/image_encoder.h"
 #include "pdf/image_key.h"
 #include "pdf/memory_budget.h"
@@ -30,39 +33,20 @@ constexpr int kMaxFailedPagesInARow = 64;
 // rest of the page tree is taken as more of the same.
 constexpr int kMaxRepeatedPagesInARow = 10000;
 
-// ---------------------------------------------------------------------------
+// Images handed to the workers and not yet named, per worker: enough to keep
+// every worker busy while the head of the line is still being encoded, few
+// enough that the temporary files and held images stay a handful.
+constexpr size_t kTasksPerWorker = 4;
+// Log lines and progress steps waiting behind an unfinished image.
+constexpr size_t kMaxWaitingSteps = 4096;
 
-// Notices, while one image is decoded and written, MuPDF's (or the encoder's)
-// warning that the image data ended early and the rest was filled in, so the
-// log can say that the written image is incomplete.
-class ShortDataWatch {
-public:
-    explicit ShortDataWatch(fz_context* ctx) : ctx_(ctx)
-    {
-        fz_flush_warnings(ctx_);  // a repeated warning is otherwise not passed on
-        fz_set_warning_callback(ctx_, &ShortDataWatch::OnWarning, this);
-    }
-    ~ShortDataWatch()
-    {
-        fz_flush_warnings(ctx_);
-        fz_set_warning_callback(ctx_, [](void*, const char*) {}, nullptr);
-    }
-    ShortDataWatch(const ShortDataWatch&) = delete;
-    ShortDataWatch& operator=(const ShortDataWatch&) = delete;
-
-    bool Seen() const { return seen_; }
-
-private:
-    static void OnWarning(void* user, const char* message)
-    {
-        if (std::strstr(message, kShortDataWarning) != nullptr)
-            static_cast<ShortDataWatch*>(user)->seen_ = true;
-    }
-
-    fz_context* ctx_;
-    bool seen_ = false;
-};
-
+// The extraction loop. The calling thread walks the pages in order, builds
+// the image keys, deduplicates and hands each new image to the encoders
+// (EncodePool, or itself with one worker). Everything the user sees (image
+// numbers and file names, log lines, stats, progress calls) is a Step,
+// committed strictly in the order a sequential run produces it, by this same
+// thread: an image's number depends on whether the images before it on its
+// page were written, which is known only once they are encoded.
 class Extraction {
 public:
     Extraction(fz_context* ctx, void* context, PdfProgressFn progress, ExtractStats& stats,
@@ -70,14 +54,54 @@ public:
         : ctx_(ctx), context_(context), progress_(progress), stats_(stats), options_(options)
     {
     }
+    ~Extraction()
+    {
+        // Workers first: a queued task belongs to a step, and an unnamed
+        // temporary file goes with its step.
+        pool_.reset();
+        steps_.clear();
+    }
+    Extraction(const Extraction&) = delete;
+    Extraction& operator=(const Extraction&) = delete;
 
     int Run(const std::string& source, const std::string& range, const std::string& folder)
     {
-        OpenedPdf pdf;
+        const int result = Walk(source, range, folder);
+        return result == KESTRAN_EXTRACT_OK ? Drain() : result;
+    }
+
+    // A log line of the file, on the calling thread.
+    static void Log(const ExtractOptions& options, const std::string& line)
+    {
+        if (options.log)
+            options.log(line);
+        else
+            std::fprintf(stderr, "%s\n", line.c_str());
+    }
+
+private:
+    struct Step {
+        // Checkpoint: where a sequential run looks at the stop request.
+        enum class Kind { Line, Progress, Checkpoint, Image };
+        Kind kind = Kind::Line;
+        std::string line;                // Line
+        int skipped = 0;                 // Line: images it reports as skipped
+        long long done = 0;              // Progress
+        std::unique_ptr<ImageTask> task; // Image
+        int page = 0;                    // Image: page number, and the place
+        long long base = 0;              // of the image among the page's new
+        size_t index = 0;                // images for its progress step
+        size_t count = 0;
+    };
+
+    // Walks the pages; returns OK once the last step is queued.
+    int Walk(const std::string& source, const std::string& range, const std::string& folder)
+    {
+        const FileIdentity identity = FileIdentity::Of(source);
         const RefusalWatch open_memory;
-        if (OpenPdf(ctx_, source, pdf) != OpenStatus::Ok)
-            return FailureCause(open_memory, source, KESTRAN_EXTRACT_CANNOT_OPEN);
-        std::vector<PageRun> runs = SelectPages(range, pdf.page_count);
+        if (OpenPdf(ctx_, source, pdf_) != OpenStatus::Ok)
+            return FailureCause(open_memory, EscapeForLog(source), KESTRAN_EXTRACT_CANNOT_OPEN);
+        std::vector<PageRun> runs = SelectPages(range, pdf_.page_count);
         const long long selected = CountPages(runs);
         if (selected == 0)
             return KESTRAN_EXTRACT_NO_PAGE;
@@ -85,12 +109,22 @@ public:
             return KESTRAN_EXTRACT_OUTPUT_FOLDER;
 
         source_ = EscapeForLog(source);
-        folder_ = folder;
         stem_ = SourceStem(source);
-        doc_ = pdf.doc.get();
+        doc_ = pdf_.doc.get();
         total_ = static_cast<int>(std::min<long long>(selected, 0x3fffffff));
-        if (!Report(0))
-            return KESTRAN_EXTRACT_CANCELLED;
+        settings_.source = source;
+        settings_.identity = identity;
+        settings_.page_count = pdf_.page_count;
+        settings_.folder = folder;
+        settings_.png_level = options_.png_level;
+        settings_.stream_bytes = options_.stream_bytes;
+        const int workers = options_.workers > 0 ? options_.workers : DefaultWorkerCount();
+        if (workers > 1 || options_.spare_workers != nullptr)
+            pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes,
+                                                 options_.spare_workers);
+        int result = EmitProgress(0);
+        if (result != KESTRAN_EXTRACT_OK)
+            return result;
 
         int index = 0;
         int failed_in_a_row = 0;
@@ -98,8 +132,8 @@ public:
         for (const PageRun& run : runs) {
             for (int page = run.first; page <= run.last; ++page) {
                 ++index;
-                if (CancelRequested())
-                    return KESTRAN_EXTRACT_CANCELLED;
+                if ((result = EmitCheckpoint()) != KESTRAN_EXTRACT_OK)
+                    return result;
                 // A page tree may name the same page object many times (a
                 // damaged or hostile file can claim a million pages that way):
                 // a page met again draws nothing new.
@@ -107,42 +141,29 @@ public:
                 MuTry(ctx_, [&] { page_object = pdf_to_num(ctx_, pdf_lookup_page_obj(ctx_, doc_, page - 1)); });
                 if (page_object > 0 && !pages_seen_.insert(page_object).second) {
                     if (++repeated_in_a_row >= kMaxRepeatedPagesInARow) {
-                        std::fprintf(stderr, "%s: the page tree repeats page %d over and over, stopping\n",
-                                     source_.c_str(), page);
-                        return Report(2 * total_) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+                        result = EmitLine(source_ + ": the page tree repeats page " + std::to_string(page) +
+                                          " over and over, stopping");
+                        return result == KESTRAN_EXTRACT_OK ? EmitProgress(2LL * total_) : result;
                     }
                     // Progress for skipped pages in steps, not a call for each of a million.
-                    if ((repeated_in_a_row & 1023) == 0 && !Report(2LL * index))
-                        return KESTRAN_EXTRACT_CANCELLED;
+                    if ((repeated_in_a_row & 1023) == 0 && (result = EmitProgress(2LL * index)) != KESTRAN_EXTRACT_OK)
+                        return result;
                     continue;
                 }
                 repeated_in_a_row = 0;
                 bool loaded = true;
-                int result = DoPage(page, index, loaded);
+                result = DoPage(page, index, loaded);
                 if (result != KESTRAN_EXTRACT_OK)
                     return result;
                 failed_in_a_row = loaded ? 0 : failed_in_a_row + 1;
                 if (failed_in_a_row >= kMaxFailedPagesInARow) {
-                    std::fprintf(stderr, "%s: pages from %d on cannot be read, stopping\n", source_.c_str(),
-                                 page - kMaxFailedPagesInARow + 1);
-                    return Report(2 * total_) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+                    result = EmitLine(source_ + ": pages from " + std::to_string(page - kMaxFailedPagesInARow + 1) +
+                                      " on cannot be read, stopping");
+                    return result == KESTRAN_EXTRACT_OK ? EmitProgress(2LL * total_) : result;
                 }
             }
         }
-        return Report(2LL * total_) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
-    }
-
-private:
-    // The result of a step that failed: a stop, memory running out (said on
-    // standard error), or else `otherwise`.
-    static int FailureCause(const RefusalWatch& memory, const std::string& where, int otherwise)
-    {
-        if (CancelRequested())
-            return KESTRAN_EXTRACT_CANCELLED;
-        if (memory.Refused() != MemoryRefusal::OutOfMemory)
-            return otherwise;
-        std::fprintf(stderr, "%s: out of memory\n", where.c_str());
-        return KESTRAN_EXTRACT_OUT_OF_MEMORY;
+        return EmitProgress(2LL * total_);
     }
 
     // Progress: done runs from 0 to 2 x total. Each page takes two steps: the
@@ -160,133 +181,267 @@ private:
         return progress_(context_, static_cast<int>(done), total_) != -2;
     }
 
+    // A line about a page; `text` may hold what the file says (names,
+    // MuPDF's messages), so it is escaped like the path.
+    std::string PageLine(int page, const std::string& text) const
+    {
+        return source_ + ": page " + std::to_string(page) + ": " + EscapeForLog(text);
+    }
+
+    // The result of a step that failed: a stop, memory running out (said in
+    // the log), or else `otherwise`.
+    int FailureCause(const RefusalWatch& memory, const std::string& where, int otherwise)
+    {
+        if (CancelRequested())
+            return KESTRAN_EXTRACT_CANCELLED;
+        if (memory.Refused() != MemoryRefusal::OutOfMemory)
+            return otherwise;
+        const int result = EmitLine(where + ": out of memory");
+        if (result != KESTRAN_EXTRACT_OK)
+            return result;
+        const int drained = Drain();
+        return drained == KESTRAN_EXTRACT_OK ? KESTRAN_EXTRACT_OUT_OF_MEMORY : drained;
+    }
+
     int DoPage(int page, int index, bool& loaded)
     {
         const long long base = 2LL * (index - 1);
         const RefusalWatch walk_memory;
         PageImages found =
             PageWalker(ctx_, doc_, options_.stream_bytes, options_.skip_imageless_pages ? &reach_ : nullptr).Collect(page);
-        loaded = found.loaded;
-        if (!found.loaded || !found.error.empty() || !found.set_aside.empty()) {
-            const int cause = FailureCause(walk_memory, source_ + ": page " + std::to_string(page), KESTRAN_EXTRACT_OK);
-            if (cause != KESTRAN_EXTRACT_OK)
-                return cause;
-        }
-        if (!found.loaded) {
-            if (!last_page_failed_)  // one line for a run of unreadable pages
-                std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, EscapeForLog(found.error).c_str());
-            last_page_failed_ = true;
-        } else {
-            last_page_failed_ = false;
-        }
-        for (const std::string& what : found.set_aside)
-            std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, EscapeForLog(what).c_str());
-        stats_.images_skipped += static_cast<int>(found.set_aside.size());
-        if (!found.error.empty())
-            std::fprintf(stderr, "%s: page %d: %s\n", source_.c_str(), page, EscapeForLog(found.error).c_str());
-        std::vector<DrawnImage>& images = found.images;
         // MuPDF keeps loaded images in its store for later pages; an image seen
         // again is recognised by its key anyway, so the page's images leave the
-        // store once written (fonts stay: text-heavy files would reload them
-        // on every page). Memory then stays at about one page's images.
+        // store once the page is walked (fonts stay: text-heavy files would
+        // reload them on every page). The images handed to the encoders are
+        // kept by their tasks, so memory stays at about the images in flight.
         struct StoreRelease {
             fz_context* ctx;
             pdf_document* doc;
             const std::vector<std::pair<int, int>>& objects;
             ~StoreRelease() { ReleaseFromStore(ctx, doc, objects); }
         } release{ctx_, doc_, found.image_objects};
-        if (CancelRequested())
-            return KESTRAN_EXTRACT_CANCELLED;
-        if (!Report(base + 1))
-            return KESTRAN_EXTRACT_CANCELLED;
+        loaded = found.loaded;
+        int result = KESTRAN_EXTRACT_OK;
+        if (!found.loaded || !found.error.empty() || !found.set_aside.empty()) {
+            result = FailureCause(walk_memory, source_ + ": page " + std::to_string(page), KESTRAN_EXTRACT_OK);
+            if (result != KESTRAN_EXTRACT_OK)
+                return result;
+        }
+        if (!found.loaded) {
+            if (!last_page_failed_)  // one line for a run of unreadable pages
+                result = EmitLine(PageLine(page, found.error));
+            last_page_failed_ = true;
+        } else {
+            last_page_failed_ = false;
+        }
+        for (const std::string& what : found.set_aside)
+            if (result == KESTRAN_EXTRACT_OK)
+                result = EmitLine(PageLine(page, "image skipped: " + what), 1);
+        if (!found.error.empty() && result == KESTRAN_EXTRACT_OK)
+            result = EmitLine(PageLine(page, found.error));
+        if (result != KESTRAN_EXTRACT_OK)
+            return result;
+        if ((result = EmitCheckpoint()) != KESTRAN_EXTRACT_OK)
+            return result;
+        if ((result = EmitProgress(base + 1)) != KESTRAN_EXTRACT_OK)
+            return result;
 
-        ImageEncoder encoder(ctx_, doc_, options_.png_level, options_.stream_bytes);
         std::vector<DrawnImage*> fresh;
-        for (DrawnImage& drawn : images) {
+        for (DrawnImage& drawn : found.images) {
             std::string key;
             if (!BuildImageKey(ctx_, doc_, drawn.image.get(), drawn.object_num, key)) {
-                std::fprintf(stderr, "%s: page %d: image skipped: cannot read image data\n", source_.c_str(), page);
-                ++stats_.images_skipped;
+                // Reading a large image's data stops at a stop request: that
+                // is the stop, not an unreadable image.
+                if (CancelRequested() && (result = EmitCheckpoint()) != KESTRAN_EXTRACT_OK)
+                    return result;
+                if ((result = EmitLine(PageLine(page, "image skipped: cannot read image data"), 1)) !=
+                    KESTRAN_EXTRACT_OK)
+                    return result;
                 continue;
             }
             if (seen_.insert(key).second)
                 fresh.push_back(&drawn);
         }
-
-        int number = 0;
         for (size_t i = 0; i < fresh.size(); ++i) {
-            if (CancelRequested())
-                return KESTRAN_EXTRACT_CANCELLED;
-            EncodedImage encoded;
-            std::string why;
-            ShortDataWatch short_data(ctx_);
-            ImageMemoryScope image_memory(ImageMemoryBudget(fresh[i]->image.get()));
-            EncodeStatus status = encoder.Encode(*fresh[i], encoded, why);
-            OutputStatus written = OutputStatus::Ok;
-            uint64_t size = 0;
-            if (status == EncodeStatus::Ok) {
-                if (CancelRequested())
-                    return KESTRAN_EXTRACT_CANCELLED;
-                written = Write(page, number + 1, encoded, size);
-                if (written == OutputStatus::Abandoned) {
-                    // A streamed image failed part way (damaged data): the
-                    // file is gone; try once more the way that holds it whole.
-                    if (CancelRequested())
-                        return KESTRAN_EXTRACT_CANCELLED;
-                    status = encoder.Encode(*fresh[i], encoded, why, false);
-                    if (status == EncodeStatus::Ok)
-                        written = Write(page, number + 1, encoded, size);
-                    if (written == OutputStatus::Abandoned) {
-                        status = EncodeStatus::Skipped;
-                        why = "cannot decode image";
-                    }
-                }
-            }
-            fresh[i]->image.reset();  // free the image data as soon as it is written
-            encoded = EncodedImage();
-            if (status == EncodeStatus::Cancelled)
-                return KESTRAN_EXTRACT_CANCELLED;
-            if (status == EncodeStatus::OutOfMemory) {
-                std::fprintf(stderr, "%s: page %d: out of memory\n", source_.c_str(), page);
-                return KESTRAN_EXTRACT_OUT_OF_MEMORY;
-            }
-            if (status == EncodeStatus::Skipped) {
-                std::fprintf(stderr, "%s: page %d: image skipped: %s\n", source_.c_str(), page, EscapeForLog(why).c_str());
-                ++stats_.images_skipped;
-            } else {
-                if (written == OutputStatus::WriteFailed)
-                    return KESTRAN_EXTRACT_WRITE_FAILED;
-                if (written == OutputStatus::FolderUnusable)
-                    return KESTRAN_EXTRACT_OUTPUT_FOLDER;
-                ++number;
-                if (short_data.Seen())
-                    std::fprintf(stderr, "%s: page %d: image %d is incomplete: its data ends early, the rest is filled in\n",
-                                 source_.c_str(), page, number);
-                ++stats_.images_written;
-                stats_.bytes_written += size;
-            }
-            if (!Report(base + 1 + static_cast<long long>(i + 1) / static_cast<long long>(fresh.size())))
-                return KESTRAN_EXTRACT_CANCELLED;
+            Step step;
+            step.kind = Step::Kind::Image;
+            step.task = std::make_unique<ImageTask>();
+            step.task->drawn = std::move(*fresh[i]);
+            step.task->weight = DecodedSize(step.task->drawn.image.get());
+            step.page = page;
+            step.base = base;
+            step.index = i;
+            step.count = fresh.size();
+            if ((result = EmitImage(std::move(step))) != KESTRAN_EXTRACT_OK)
+                return result;
         }
-        if (fresh.empty() && !Report(base + 2))
-            return KESTRAN_EXTRACT_CANCELLED;
+        if (fresh.empty())
+            return EmitProgress(base + 2);
         return KESTRAN_EXTRACT_OK;
     }
 
-    // Writes one image file; `size` receives its size.
-    OutputStatus Write(int page, int number, const EncodedImage& encoded, uint64_t& size)
+    // ---- steps ----------------------------------------------------------
+
+    int EmitLine(const std::string& line, int skipped = 0)
     {
-        size = 0;
-        if (!encoded.stream) {
-            size = encoded.Size(ctx_);
-            return WriteImageFile(folder_, stem_, page, number, encoded.extension, encoded.Parts(ctx_));
+        Step step;
+        step.line = line;
+        step.skipped = skipped;
+        return Emit(std::move(step));
+    }
+
+    int EmitProgress(long long done)
+    {
+        Step step;
+        step.kind = Step::Kind::Progress;
+        step.done = done;
+        return Emit(std::move(step));
+    }
+
+    // A stop request seen here ends the walk once everything before this
+    // point is committed, as a sequential run would have by then.
+    int EmitCheckpoint()
+    {
+        Step step;
+        step.kind = Step::Kind::Checkpoint;
+        const int result = Emit(std::move(step));
+        if (result != KESTRAN_EXTRACT_OK || !CancelRequested())
+            return result;
+        const int drained = Drain();
+        return drained == KESTRAN_EXTRACT_OK ? KESTRAN_EXTRACT_CANCELLED : drained;
+    }
+
+    int Emit(Step step)
+    {
+        const int result = MakeRoom(0);
+        if (result != KESTRAN_EXTRACT_OK)
+            return result;
+        if (steps_.empty())
+            return Commit(step);  // nothing waits before it
+        steps_.push_back(std::move(step));
+        return KESTRAN_EXTRACT_OK;
+    }
+
+    int EmitImage(Step step)
+    {
+        ImageTask* task = step.task.get();
+        int result = MakeRoom(task->weight);
+        if (result != KESTRAN_EXTRACT_OK)
+            return result;
+        if (pool_ == nullptr || !pool_->Submit(task)) {
+            EncodeImageTask(ctx_, doc_, settings_, *task);
+            task->done.store(true, std::memory_order_release);
         }
-        return WriteImageFileStreamed(folder_, stem_, page, number, encoded.extension, [&](const ByteSink& sink) {
-            return encoded.stream([&](const uint8_t* data, size_t n) {
-                size += n;
-                return sink(data, n);
-            });
-        });
+        ++pending_images_;
+        steps_.push_back(std::move(step));
+        return CommitReady();
+    }
+
+    // Commits what is ready, then waits until one more image (of `weight`
+    // declared bytes; 0 for a line or a progress step) may wait in line.
+    int MakeRoom(uint64_t weight)
+    {
+        for (;;) {
+            const int result = CommitReady();
+            if (result != KESTRAN_EXTRACT_OK)
+                return result;
+            if (pool_ == nullptr || steps_.empty())
+                return KESTRAN_EXTRACT_OK;
+            const bool room = steps_.size() < kMaxWaitingSteps &&
+                              (weight == 0 || (pending_images_ < MaxPendingImages() && pool_->HasRoom(weight)));
+            if (room)
+                return KESTRAN_EXTRACT_OK;
+            pool_->WaitForFinish();
+        }
+    }
+
+    size_t MaxPendingImages() const { return kTasksPerWorker * std::max<size_t>(1, pool_->Workers()); }
+
+    int CommitReady()
+    {
+        while (!steps_.empty()) {
+            Step& head = steps_.front();
+            if (head.kind == Step::Kind::Image && !head.task->done.load(std::memory_order_acquire))
+                return KESTRAN_EXTRACT_OK;
+            Step step = std::move(head);
+            steps_.pop_front();
+            const int result = Commit(step);
+            if (result != KESTRAN_EXTRACT_OK)
+                return result;
+        }
+        return KESTRAN_EXTRACT_OK;
+    }
+
+    // Commits every step, waiting for the images still being encoded.
+    int Drain()
+    {
+        for (;;) {
+            const int result = CommitReady();
+            if (result != KESTRAN_EXTRACT_OK || steps_.empty() || pool_ == nullptr)
+                return result;
+            pool_->WaitForFinish();  // steps wait only behind a pool's image
+        }
+    }
+
+    int Commit(Step& step)
+    {
+        switch (step.kind) {
+        case Step::Kind::Line:
+            Log(options_, step.line);
+            stats_.images_skipped += step.skipped;
+            return KESTRAN_EXTRACT_OK;
+        case Step::Kind::Progress:
+            return Report(step.done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+        case Step::Kind::Checkpoint:
+            return CancelRequested() ? KESTRAN_EXTRACT_CANCELLED : KESTRAN_EXTRACT_OK;
+        case Step::Kind::Image:
+            --pending_images_;
+            return CommitImage(step);
+        }
+        return KESTRAN_EXTRACT_OK;
+    }
+
+    // Names an encoded image: its number counts the images of its page
+    // written before it.
+    int CommitImage(Step& step)
+    {
+        ImageTask& task = *step.task;
+        if (task.failure)
+            std::rethrow_exception(task.failure);
+        if (task.for_walker)
+            EncodeImageTask(ctx_, doc_, settings_, task);
+        if (step.index == 0)
+            number_ = 0;
+        if (CancelRequested() || task.status == EncodeStatus::Cancelled)
+            return KESTRAN_EXTRACT_CANCELLED;
+        if (task.status == EncodeStatus::OutOfMemory) {
+            Log(options_, PageLine(step.page, "out of memory"));
+            return KESTRAN_EXTRACT_OUT_OF_MEMORY;
+        }
+        if (task.status == EncodeStatus::Skipped) {
+            Log(options_, PageLine(step.page, "image skipped: " + task.why));
+            ++stats_.images_skipped;
+        } else {
+            if (task.written == OutputStatus::WriteFailed)
+                return KESTRAN_EXTRACT_WRITE_FAILED;
+            if (task.written == OutputStatus::FolderUnusable)
+                return KESTRAN_EXTRACT_OUTPUT_FOLDER;
+            switch (task.file.Publish(stem_, step.page, number_ + 1, task.extension)) {
+            case OutputStatus::Ok: break;
+            case OutputStatus::WriteFailed: return KESTRAN_EXTRACT_WRITE_FAILED;
+            case OutputStatus::FolderUnusable: return KESTRAN_EXTRACT_OUTPUT_FOLDER;
+            case OutputStatus::Abandoned: return KESTRAN_EXTRACT_CANCELLED;  // the process is ending
+            }
+            ++number_;
+            if (task.short_data)
+                Log(options_, PageLine(step.page, "image " + std::to_string(number_) +
+                                                      " is incomplete: its data ends early, the rest is filled in"));
+            ++stats_.images_written;
+            stats_.bytes_written += task.size;
+        }
+        const long long step_done =
+            step.base + 1 + static_cast<long long>(step.index + 1) / static_cast<long long>(step.count);
+        return Report(step_done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
     }
 
     fz_context* ctx_;
@@ -294,16 +449,21 @@ private:
     PdfProgressFn progress_;
     ExtractStats& stats_;
     ExtractOptions options_;
-    std::string source_;  // as messages show it (EscapeForLog)
-    std::string folder_;
+    std::string source_;
     std::string stem_;
+    OpenedPdf pdf_;  // outlives the steps: an image may come back to be encoded with it
     pdf_document* doc_ = nullptr;
+    EncodeSettings settings_;
     int total_ = 0;
     long long last_done_ = 0;
     bool last_page_failed_ = false;
+    int number_ = 0;  // images written so far on the page being committed
     std::unordered_set<std::string> seen_;
     std::unordered_set<int> pages_seen_;
-    ImageReach reach_;
+    std::deque<Step> steps_;
+    size_t pending_images_ = 0;
+    std::unique_ptr<EncodePool> pool_;  // uses settings_ and ctx_
+    ImageReach reach_;                  // what the page walk found out about resources
 };
 
 }  // namespace
@@ -329,7 +489,7 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
         return extraction.Run(source, range, folder);
     } catch (const std::exception& e) {
         // Only allocation failures get here (std::bad_alloc, std::length_error).
-        std::fprintf(stderr, "%s: out of memory (%s)\n", EscapeForLog(source).c_str(), e.what());
+        Extraction::Log(options, EscapeForLog(source) + ": out of memory (" + e.what() + ")");
         return KESTRAN_EXTRACT_OUT_OF_MEMORY;
     }
 }

@@ -1,8 +1,11 @@
-// ExtractImages: the page walk, the image identity, progress and results.
+// ExtractImages: the extraction loop (pages walked in order, new images
+// encoded side by side, files named in order), progress and results.
 #ifndef KESTRAN_PDF_IMAGE_EXTRACTOR_H
 #define KESTRAN_PDF_IMAGE_EXTRACTOR_H
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "pdf/large_image.h"
@@ -29,6 +32,22 @@ struct ExtractOptions {
     // Pages that cannot draw an image (see PageCanDrawImages) are not run.
     // Off only to check that the result is the same.
     bool skip_imageless_pages = true;
+    // Threads that decode, convert, encode and write images while the calling
+    // thread walks the pages: 0 = one per core, 1 = everything on the calling
+    // thread. The files, names, log lines and progress calls are the same
+    // whatever the number.
+    int workers = 0;
+    // Images handed to the workers and not yet encoded declare together at
+    // most this many decoded bytes (a single larger image still goes alone).
+    uint64_t queue_bytes = uint64_t(256) << 20;
+    // Threads the caller has left idle (files run side by side that have
+    // ended): the extraction may take them as extra workers while it runs and
+    // gives them back at its end. Null: only `workers`.
+    std::atomic<int>* spare_workers = nullptr;
+    // Receives each log line (without its newline) on the calling thread, in
+    // the order of the pages and images; when empty, the lines go to
+    // standard error.
+    std::function<void(const std::string& line)> log;
 };
 
 // The whole of ExtractImages; returns a KestranExtractResult. `stats` may be null.

@@ -59,6 +59,14 @@ MuContextPtr NewThreadContext()
     return ctx;
 }
 
+MuContextPtr CloneThreadContext(fz_context* ctx)
+{
+    MuContextPtr clone(ctx != nullptr ? fz_clone_context(ctx) : nullptr);
+    if (clone)
+        MuBase::Silence(clone.get());
+    return clone;
+}
+
 void UsePrivateStore(fz_context* ctx, size_t max_bytes)
 {
     fz_drop_store_context(ctx);  // the clone's reference to the shared store

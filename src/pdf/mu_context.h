@@ -26,6 +26,11 @@ using MuContextPtr = std::unique_ptr<fz_context, MuContextDeleter>;
 // Null only when memory is exhausted.
 MuContextPtr NewThreadContext();
 
+// A clone of `ctx` for another thread, silenced the same way; it shares the
+// store (private or not) and the allocator of `ctx`. Call it on the thread
+// that owns `ctx`. Null only when memory is exhausted.
+MuContextPtr CloneThreadContext(fz_context* ctx);
+
 // Gives a cloned context a resource store of its own instead of the shared
 // one. An extraction empties its store after every page to keep its memory
 // bounded, which must not throw away what the preview has cached.

@@ -55,7 +55,6 @@ int RenameNoReplace(const std::string& from, const std::string& to)
 // node: listing allocates nothing, and the list is constant-initialised and
 // has nothing to tear down, so it stays usable from any thread up to the very
 // end of the process, static destructors included.
-class PartFile;
 struct PartFileList {
     std::mutex mutex;
     PartFile* first = nullptr;
@@ -63,6 +62,8 @@ struct PartFileList {
 };
 static_assert(std::is_trivially_destructible_v<PartFileList>, "the list must outlive every writer");
 PartFileList g_part_files;
+
+}  // namespace
 
 // A temporary file from its creation until its writer has renamed or removed
 // it. Creating and listing are one step under the list's lock, the same lock
@@ -121,6 +122,8 @@ private:
     PartFile* prev_ = nullptr;
     PartFile* next_ = nullptr;
 };
+
+namespace {
 
 bool Discarding()
 {
@@ -207,18 +210,54 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
                                     const std::string& extension, const ByteProducer& produce,
                                     std::string* written_name)
 {
+    PendingImageFile file;
+    const OutputStatus written = file.Write(folder, produce);
+    if (written != OutputStatus::Ok)
+        return written;
+    return file.Publish(stem, page, image, extension, written_name);
+}
+
+PendingImageFile::PendingImageFile() = default;
+
+PendingImageFile::~PendingImageFile() { Remove(); }
+
+PendingImageFile::PendingImageFile(PendingImageFile&& other) noexcept = default;
+
+PendingImageFile& PendingImageFile::operator=(PendingImageFile&& other) noexcept
+{
+    if (this != &other) {
+        Remove();
+        part_ = std::move(other.part_);
+        folder_ = std::move(other.folder_);
+    }
+    return *this;
+}
+
+void PendingImageFile::Remove()
+{
+    if (part_ == nullptr)
+        return;
+    if (part_->Fd() >= 0)
+        unlink(part_->Path().c_str());
+    part_.reset();
+}
+
+OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProducer& produce)
+{
+    Remove();
     if (!Discarding())
         RemoveStaleTempFilesOnce(folder);
-    const PartFile part(folder);
-    const int fd = part.Fd();
+    folder_ = folder;
+    part_ = std::make_unique<PartFile>(folder);
+    const int fd = part_->Fd();
     if (fd < 0) {
-        const int err = part.Error();
+        const int err = part_->Error();
+        part_.reset();
         if (err == ECANCELED)
             return OutputStatus::Abandoned;
         return err == ENOSPC || err == EDQUOT || err == EIO ? OutputStatus::WriteFailed
                                                             : OutputStatus::FolderUnusable;
     }
-    const std::string& temp_path = part.Path();
     bool write_ok = true;
     bool produced = false;
     try {
@@ -228,7 +267,7 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
         });
     } catch (...) {
         close(fd);
-        unlink(temp_path.c_str());
+        Remove();
         throw;
     }
     // Image files are readable like any file the user creates (mkstemp makes 0600).
@@ -238,19 +277,29 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
     if (close(fd) != 0)
         write_ok = false;
     if (!write_ok || !produced) {
-        unlink(temp_path.c_str());
+        Remove();
         return write_ok ? OutputStatus::Abandoned : OutputStatus::WriteFailed;
     }
+    return OutputStatus::Ok;
+}
+
+OutputStatus PendingImageFile::Publish(const std::string& stem, int page, int image, const std::string& extension,
+                                       std::string* written_name)
+{
+    if (part_ == nullptr || part_->Fd() < 0)
+        return OutputStatus::Abandoned;
+    const std::string& temp_path = part_->Path();
     for (int copy = 1; copy < 100000; ++copy) {
         std::string name = ImageFileName(stem, page, image, extension, copy);
-        int err = RenameNoReplace(temp_path, Join(folder, name));
+        int err = RenameNoReplace(temp_path, Join(folder_, name));
         if (err == 0) {
+            part_.reset();  // renamed: nothing to remove any more
             if (written_name != nullptr)
                 *written_name = name;
             return OutputStatus::Ok;
         }
         if (err != EEXIST) {
-            unlink(temp_path.c_str());
+            Remove();
             // The discard removed the temporary file under the writer's feet:
             // the image was given up, the folder is fine.
             if (Discarding())
@@ -259,7 +308,7 @@ OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string
                                                                 : OutputStatus::FolderUnusable;
         }
     }
-    unlink(temp_path.c_str());
+    Remove();
     return OutputStatus::FolderUnusable;
 }
 

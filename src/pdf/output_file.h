@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,40 @@ using ByteProducer = std::function<bool(const ByteSink& sink)>;
 OutputStatus WriteImageFileStreamed(const std::string& folder, const std::string& stem, int page, int image,
                                     const std::string& extension, const ByteProducer& produce,
                                     std::string* written_name = nullptr);
+
+class PartFile;
+
+// An image file in two steps, for writers that learn the file's number only
+// after its data is written (images encoded side by side, named in page
+// order): Write puts the data into a hidden temporary file in the folder,
+// Publish later gives it the first free name. Until then the file is one of
+// the temporary files DiscardTemporaryFiles removes, and the destructor
+// removes it when it was never published. WriteImageFileStreamed is the two
+// steps at once.
+class PendingImageFile {
+public:
+    PendingImageFile();
+    ~PendingImageFile();
+    PendingImageFile(PendingImageFile&& other) noexcept;
+    PendingImageFile& operator=(PendingImageFile&& other) noexcept;
+
+    // Creates the temporary file and writes what `produce` hands to its sink
+    // (see ByteProducer). Ok when the data is complete on disk; otherwise
+    // nothing is left behind. Once per object.
+    OutputStatus Write(const std::string& folder, const ByteProducer& produce);
+
+    // Renames the written file to the first free name of ImageFileName(stem,
+    // page, image, extension, 1, 2, ...), never replacing a file. On failure
+    // the temporary file is removed. Only after Write returned Ok.
+    OutputStatus Publish(const std::string& stem, int page, int image, const std::string& extension,
+                         std::string* written_name = nullptr);
+
+private:
+    void Remove();
+
+    std::unique_ptr<PartFile> part_;
+    std::string folder_;
+};
 
 // True when `folder` is an existing folder in which files can be created.
 bool IsWritableFolder(const std::string& folder);

@@ -588,8 +588,10 @@ public:
             pdf_obj* image = nullptr;
             if (object.first > 0)
                 MuTry(ctx_, [&] { image = pdf_new_indirect(ctx_, doc_, object.first, object.second); });
-            drawn.colour.image.reset(ctx_, image);
-            drawn.colour.defaults.reset(ctx_, spaces != nullptr ? pdf_keep_obj(ctx_, spaces) : nullptr);
+            ColourSource source;
+            source.image.reset(ctx_, image);
+            source.defaults.reset(ctx_, spaces != nullptr ? pdf_keep_obj(ctx_, spaces) : nullptr);
+            drawn.colours = ResolveColours(ctx_, source, drawn.image.get()->colorspace);
         }
     }
 

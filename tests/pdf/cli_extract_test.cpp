@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <regex>
 #include <thread>
 
 #include "support/pdf_fixtures.h"
@@ -293,6 +295,66 @@ TEST_F(Cli, UnreadableFileSaysPermissionDenied) {
         GTEST_SKIP() << "this process may not change its user, so no file can be made unreadable to it";
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(LinesMentioning(r.err, "locked.pdf: failed: cannot read it: Permission denied"), 1) << r.err;
+}
+
+// -j runs files side by side (and shares threads among a file's images when
+// there are fewer files than threads): what the user gets must not change.
+TEST_F(Cli, JobsGiveTheFilesAndLinesOfOneJob) {
+    Put(MakeLogoPdf(4), "in/a-logo.pdf");
+    Put(MakeUndecodablePdf(), "in/b-undecodable.pdf");
+    WriteFile(dir_ / "in" / "c-broken.pdf", "this is no pdf");
+    Put(MakeManyImagesPdf(30, 24), "in/d-many.pdf");
+    Put(MakeMultiPagePdf(9), "in/e-pages.pdf");
+    Put(MakeTruncatedPdf(), "in/f-cut.pdf");
+    // The seconds in the lines differ from run to run.
+    auto without_times = [](std::string text) {
+        static const std::regex seconds(R"([0-9]+\.[0-9]+ s\b)");
+        return std::regex_replace(text, seconds, "# s");
+    };
+    struct Run {
+        ProcessResult result;
+        std::map<std::string, std::string> files;
+    };
+    auto run = [&](const std::string& jobs) {
+        const fs::path out = dir_ / ("out-j" + jobs);
+        Run r;
+        r.result = RunCli({"-j", jobs, "-o", out.string(), (dir_ / "in").string()});
+        for (const std::string& name : ListFiles(out))
+            r.files[name] = Md5Hex(ReadFile(out / name));
+        EXPECT_TRUE(StrayFiles(out).empty()) << "-j " << jobs;
+        return r;
+    };
+    const Run one = run("1");
+    EXPECT_EQ(one.result.status, 1) << "the broken file fails";
+    EXPECT_EQ(LinesMentioning(one.result.err, "b-undecodable.pdf: page 1: image"), 3) << one.result.err;
+    // The extractor's own lines, which all name their file. A decoder library
+    // may print a warning of its own straight to standard error (libjpeg does
+    // for damaged data); it comes when the decoding thread meets it.
+    const std::string in = (dir_ / "in").string();
+    auto own_lines = [&](const std::string& text) {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            if (text.compare(start, in.size(), in) == 0)
+                lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    };
+    for (const std::string jobs : {"2", "3", "8"}) {
+        SCOPED_TRACE("-j " + jobs);
+        const Run many = run(jobs);
+        EXPECT_EQ(many.result.status, one.result.status);
+        EXPECT_EQ(many.files, one.files);
+        EXPECT_EQ(own_lines(many.result.err), own_lines(one.result.err));
+        EXPECT_EQ(many.result.err.size(), one.result.err.size()) << "the same lines, whatever their place";
+        EXPECT_EQ(without_times(many.result.out), without_times(one.result.out));
+    }
+    EXPECT_EQ(RunCli({"-j", "0", dir_.path().string()}).status, 2);
+    EXPECT_EQ(RunCli({"--jobs", "two", dir_.path().string()}).status, 2);
 }
 
 }  // namespace
