@@ -172,6 +172,10 @@ std::string PrintWorkflow(int pages) {
                                    "/ColorSpace << /DefaultCMYK " + icc + " >>"),
                   DrawXObject("Photo", 30, 400, 540, 405) + DrawXObject("Plain", 30, 30, 260, 195) +
                       DrawXObject("Jpeg", 310, 30, 260, 195));
+    }
+    return w.Build();
+}
+
 // A small deterministic generator (xorshift), so that every class is the same
 // bytes on every run.
 class Random {
