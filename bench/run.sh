@@ -45,7 +45,7 @@ MAX_RUNS=${MAX_RUNS:-10}
 WARMUP=${WARMUP:-0}
 EXEMPT=${EXEMPT:-}
 EXTERNAL_WHOLE=${EXTERNAL_WHOLE:-0}
-ALL_CLASSES="scan-color scan-bw report posters text-1000 ccitt-35000 ccitt-stencil flate-20000 jpx-6000 inline-4000"
+ALL_CLASSES="scan-color scan-bw report posters print-cmyk text-1000 ccitt-35000 ccitt-stencil flate-20000 jpx-6000 inline-4000"
 CLASSES=${CLASSES:-$ALL_CLASSES}
 LIMIT_MIB=100
 
