@@ -105,6 +105,11 @@ private:
     bool TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool CopyJpxObject(int num, int gen, bool force, EncodedImage& out);
+    // A JPEG 2000 object decoded by openjpeg from its codestream, without
+    // MuPDF: a palette file as a palette PNG (MuPDF would expand it to RGB)
+    // and, with `any`, every file MuPDF refused whose codestream is whole
+    // (gray or RGB to PNG, CMYK to TIFF).
+    bool TryJpxOwnDecode(const StandIn& info, EncodedImage& out, bool any);
     // Notes a copy rule verdict; true for Copy.
     bool Accept(enum CopyVerdict verdict);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
