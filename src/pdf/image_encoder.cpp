@@ -229,14 +229,14 @@ fz_pixmap* UnkeyedColours(fz_context* ctx, fz_image* img, fz_colorspace* want)
 
 // RGB palette of an Indexed colour space, 2^bpc entries (indices above the
 // table's top read as MuPDF reads them).
-bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
+bool BuildPalette(fz_context* ctx, fz_colorspace* indexed, int bpc, std::vector<uint8_t>& palette)
 {
-    const int entries = 1 << img->bpc;
+    const int entries = 1 << bpc;
     fz_pixmap* idx = nullptr;
     fz_pixmap* base = nullptr;
     fz_pixmap* rgb = nullptr;
     bool ok = MuTry(ctx, [&] {
-        idx = fz_new_pixmap(ctx, img->colorspace, entries, 1, nullptr, 0);
+        idx = fz_new_pixmap(ctx, indexed, entries, 1, nullptr, 0);
         unsigned char* s = fz_pixmap_samples(ctx, idx);
         for (int i = 0; i < entries; ++i)
             s[i] = static_cast<unsigned char>(i);
@@ -256,6 +256,10 @@ bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
     fz_drop_pixmap(ctx, base);
     fz_drop_pixmap(ctx, idx);
     return ok;
+}
+bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
+{
+    return BuildPalette(ctx, img->colorspace, img->bpc, palette);
 }
 
 // The PNG layout of an image whose stored Flate rows can become the PNG's
@@ -751,15 +755,42 @@ bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out
     return true;
 }
 
-bool ImageEncoder::TryJpxOwnDecode(const StandIn& info, EncodedImage& out, bool any)
+bool ImageEncoder::TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out)
 {
-    if (doc_ == nullptr || info.copy != StoredCopy::Jpx)
+    // MuPDF expands the palette when it loads the image, so the decoded
+    // image shows the base colour space: the object tells.
+    fz_image* img = drawn.image.get();
+    if (drawn.object_num <= 0 || img->mask != nullptr || img->use_colorkey || doc_ == nullptr)
+        return false;
+    pdf_obj* ref = nullptr;
+    fz_colorspace* cs = nullptr;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
+        pdf_obj* csobj = pdf_dict_get(ctx_, ref, PDF_NAME(ColorSpace));
+        if (pdf_is_jpx_image(ctx_, ref) && pdf_is_array(ctx_, csobj) &&
+            (pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(Indexed)) ||
+             pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(I))) &&
+            !pdf_dict_get(ctx_, ref, PDF_NAME(Decode)))
+            cs = pdf_load_colorspace(ctx_, csobj);
+    });
+    pdf_drop_obj(ctx_, ref);
+    const ColorspaceHandle held(ctx_, cs);
+    if (cs == nullptr || SpaceType(ctx_, cs) != FZ_COLORSPACE_INDEXED)
+        return false;
+    return TryJpxOwnDecode(drawn.object_num, 0, cs, out, false);
+}
+
+bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any)
+{
+    if (doc_ == nullptr || num <= 0)
         return false;
     pdf_obj* ref = nullptr;
     fz_buffer* raw = nullptr;
     MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, info.num, info.gen);
-        raw = pdf_load_raw_stream(ctx_, ref);
+        ref = pdf_new_indirect(ctx_, doc_, num, gen);
+        if (pdf_is_jpx_image(ctx_, ref) && JpxLookOf(ctx_, ref).stored_as_is &&
+            pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0)
+            raw = pdf_load_raw_stream(ctx_, ref);
     });
     pdf_drop_obj(ctx_, ref);
     const BufferHandle held(ctx_, raw);
@@ -768,8 +799,15 @@ bool ImageEncoder::TryJpxOwnDecode(const StandIn& info, EncodedImage& out, bool 
     unsigned char* data = nullptr;
     const size_t size = fz_buffer_storage(ctx_, held.get(), &data);
     const JpxHeader header = ReadJpxHeader(data, size);
-    const bool palette = header.palette && header.components == 1 && (header.palette_columns == 1 ||
-                                                                        header.palette_columns == 3);
+    // The PDF's palette overrides the file's colours (MuPDF decodes such a
+    // file without applying its own palette: its samples are the indices).
+    std::vector<uint8_t> pdf_palette;
+    if (indexed != nullptr &&
+        (header.components != 1 || header.palette || !BuildPalette(ctx_, indexed, 8, pdf_palette)))
+        return false;
+    const bool palette = !pdf_palette.empty() ||
+                         (header.palette && header.components == 1 &&
+                          (header.palette_columns == 1 || header.palette_columns == 3));
     if (!palette && (!any || header.palette))
         return false;
     // sYCC, Lab and the rarer spaces need a conversion openjpeg leaves to
@@ -788,14 +826,19 @@ bool ImageEncoder::TryJpxOwnDecode(const StandIn& info, EncodedImage& out, bool 
     format.width = static_cast<uint32_t>(decoded.width);
     format.height = static_cast<uint32_t>(decoded.height);
     if (palette) {
-        const size_t entries = header.palette_entries.size() / header.palette_columns;
-        if (entries > 256)
-            return false;
         format.color = PngColor::Palette;
-        for (size_t e = 0; e < entries; ++e)
-            for (int c = 0; c < 3; ++c)
-                format.palette.push_back(header.palette_entries[e * header.palette_columns +
-                                                                (header.palette_columns == 3 ? c : 0)]);
+        if (!pdf_palette.empty()) {
+            format.palette = std::move(pdf_palette);
+        } else {
+            const size_t entries = header.palette_entries.size() / header.palette_columns;
+            for (size_t e = 0; e < entries; ++e)
+                for (int c = 0; c < 3; ++c)
+                    format.palette.push_back(header.palette_entries[e * header.palette_columns +
+                                                                    (header.palette_columns == 3 ? c : 0)]);
+        }
+        const size_t entries = format.palette.size() / 3;
+        if (entries == 0 || entries > 256)
+            return false;
         // An index past the palette shows as its last entry, not as a PNG error.
         for (uint8_t& index : decoded.samples)
             index = static_cast<uint8_t>(std::min<size_t>(index, entries - 1));
@@ -1441,7 +1484,8 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             return EncodeStatus::Ok;
         if (CancelRequested())
             return EncodeStatus::Cancelled;
-        if (!undecodable_ && TryJpxOwnDecode(drawn.standin, out, false))
+        if (!undecodable_ && drawn.standin.copy == StoredCopy::Jpx &&
+            TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, false))
             return EncodeStatus::Ok;
         if (undecodable_) {
             why = "cannot decode image (" + damage_ + ")";
@@ -1478,7 +1522,9 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             // A JPEG 2000 header MuPDF cannot read (openjpeg refuses a
             // misplaced box) around a codestream that is whole.
             out = EncodedImage();
-            if (!ok && TryJpxOwnDecode(drawn.standin, out, true) && memory.Refused() == MemoryRefusal::None)
+            if (!ok && drawn.standin.copy == StoredCopy::Jpx &&
+                TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, true) &&
+                memory.Refused() == MemoryRefusal::None)
                 return EncodeStatus::Ok;
             out = EncodedImage();
             return FailureStatus(memory, ok ? "cannot load image" : error, why);
@@ -1491,7 +1537,8 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
     bool done = false;
     if (drawn.stencil || img->imagemask) {
         done = TryRows(drawn, out, streaming, !streaming) || (!too_big && EncodeStencil(drawn, out));
-    } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big)) {
+    } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big) ||
+               (!too_big && TryJpxIndexed(drawn, out))) {
         return EncodeStatus::Ok;
     } else if (undecodable_) {
         // MuPDF would fill the whole picture in: nothing of it is in the file.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstdio>
+
 #include "pdf/copy_rule.h"
 #include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
@@ -155,6 +157,7 @@ struct OwnDecodeCase {
     bool palette;       // the samples are indices into kPalette
     bool cmap_first;    // 'cmap' before 'pclr'
     bool stray_cmap;    // a 'cmap' box and no palette
+    bool pdf_indexed = false;  // kPalette is the PDF's /Indexed colour space, not a 'pclr' box
 };
 
 const uint8_t kPalette[5][3] = {{0, 0, 0}, {255, 0, 0}, {12, 200, 34}, {250, 250, 10}, {9, 8, 7}};
@@ -176,19 +179,32 @@ TEST_P(JpxOwnDecode, WritesTheCodestreamsPixels) {
         for (char& v : samples)
             v = static_cast<char>(static_cast<uint8_t>(v) % 5);
     std::string boxes = Ihdr(c.components) + Enumerated(c.components == 1 && !c.palette ? 17 : 16);
-    if (c.palette)
+    std::string dict = JpxDict();
+    if (c.pdf_indexed) {
+        boxes = Ihdr(1) + Enumerated(17);
+        std::string hex;
+        char digits[3];
+        for (const auto& entry : kPalette)
+            for (uint8_t v : entry) {
+                std::snprintf(digits, sizeof digits, "%02x", v);
+                hex += digits;
+            }
+        dict = JpxDict(" /ColorSpace [/Indexed /DeviceRGB 4 <" + hex + ">]");
+    } else if (c.palette) {
         boxes += PaletteBoxes(c.cmap_first);
+    }
     if (c.stray_cmap)
         boxes += Box("cmap", std::string{0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0});
     const std::string jp2 = WithHeader(EncodeJp2(kW, kH, c.components, samples), boxes);
     TempDir dir;
-    const std::string file = ExtractOne(dir.path(), JpxDict(), jp2, "png");
+    const std::string file = ExtractOne(dir.path(), dict, jp2, "png");
     PngImage png;
     ASSERT_TRUE(DecodePng(file, &png));
     ASSERT_EQ(png.rgba.size(), size_t(kW) * kH * 4);
     if (c.palette) {
         EXPECT_EQ(png.color_type, 3) << "not a palette PNG";
-        EXPECT_EQ(png.palette_size, 5);
+        // The PDF's palette is written whole, 2^8 entries as MuPDF reads indices.
+        EXPECT_EQ(png.palette_size, c.pdf_indexed ? 256 : 5);
     }
     size_t wrong = 0;
     for (int i = 0; i < kW * kH; ++i)
@@ -205,7 +221,8 @@ TEST_P(JpxOwnDecode, WritesTheCodestreamsPixels) {
 INSTANTIATE_TEST_SUITE_P(Files, JpxOwnDecode,
                          ::testing::Values(OwnDecodeCase{"Palette", 1, true, false, false},
                                            OwnDecodeCase{"PaletteCmapFirst", 1, true, true, false},
-                                           OwnDecodeCase{"RgbStrayCmap", 3, false, false, true}),
+                                           OwnDecodeCase{"RgbStrayCmap", 3, false, false, true},
+                                           OwnDecodeCase{"PdfIndexed", 1, true, false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // MuPDF blanks a keyed pixel (premultiplied: colour and alpha 0); the file
