@@ -810,10 +810,15 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
                           (header.palette_columns == 1 || header.palette_columns == 3));
     if (!palette && (!any || header.palette))
         return false;
-    // sYCC, Lab and the rarer spaces need a conversion openjpeg leaves to
-    // its caller: those stay MuPDF's.
-    if (!palette && header.enumerated != -1 && header.enumerated != 16 && header.enumerated != 17 &&
-        header.enumerated != 12)
+    // Only colours the header names and the file holds as they are: sYCC,
+    // Lab and the rarer spaces need a conversion openjpeg leaves to its
+    // caller, and extra components may be alpha.
+    const int n = header.components;
+    const uint32_t icc = header.icc_space;
+    const bool named = (n == 1 && (header.enumerated == 17 || icc == 0x47524159u)) ||  // 'GRAY'
+                       (n == 3 && (header.enumerated == 16 || icc == 0x52474220u)) ||  // 'RGB '
+                       (n == 4 && (header.enumerated == 12 || icc == 0x434D594Bu));    // 'CMYK'
+    if (!palette && !named)
         return false;
     JpxSamples decoded;
     std::string why;
