@@ -650,22 +650,228 @@ bool JpxDecodesWhole(const uint8_t* data, size_t size, std::string* why, bool* h
     return true;
 }
 
+JpxHeader ReadJpxHeader(const uint8_t* data, size_t size)
+{
+    JpxHeader header;
+    auto be16 = [](const uint8_t* p) { return (uint32_t(p[0]) << 8) | p[1]; };
+    auto be32 = [](const uint8_t* p) {
+        return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+    };
+    // Calls `each(type, body, body_size)` for the boxes in [begin, end); false
+    // when a box runs past the end. The codestream box may end the file
+    // without a length (0).
+    auto boxes = [&](size_t begin, size_t end, const auto& each) {
+        size_t pos = begin;
+        while (pos + 8 <= end) {
+            uint64_t length = be32(data + pos);
+            size_t head = 8;
+            if (length == 1) {
+                if (pos + 16 > end)
+                    return false;
+                length = (uint64_t(be32(data + pos + 8)) << 32) | be32(data + pos + 12);
+                head = 16;
+            } else if (length == 0) {
+                length = end - pos;
+            }
+            if (length < head || length > end - pos)
+                return false;
+            if (!each(data + pos + 4, pos + head, static_cast<size_t>(length) - head))
+                return true;
+            pos += static_cast<size_t>(length);
+        }
+        return true;
+    };
+    const char* kind = JpxExtension(data, size);
+    if (kind == nullptr)
+        return header;
+    header.jp2 = std::strcmp(kind, "jp2") == 0;
+    size_t codestream = 0;
+    bool found = !header.jp2;
+    size_t pclr_at = 0, pclr_size = 0, cmap_at = 0, cmap_size = 0;
+    if (header.jp2) {
+        bool colour_read = false;
+        boxes(0, size, [&](const uint8_t* type, size_t body, size_t body_size) {
+            if (std::memcmp(type, "jp2h", 4) == 0) {
+                boxes(body, body + body_size, [&](const uint8_t* sub, size_t at, size_t n) {
+                    // Only the first colour box counts, as readers do.
+                    if (std::memcmp(sub, "colr", 4) == 0 && !colour_read && n >= 3) {
+                        colour_read = true;
+                        const uint8_t method = data[at];
+                        if (method == 1 && n >= 7)
+                            header.enumerated = static_cast<int>(be32(data + at + 3));
+                        else if (method == 2 && n >= 3 + 20)  // a restricted profile, which JP2 readers apply
+                            header.icc_space = be32(data + at + 3 + 16);
+                    } else if (std::memcmp(sub, "pclr", 4) == 0) {
+                        header.palette = true;
+                        pclr_at = at;
+                        pclr_size = n;
+                    } else if (std::memcmp(sub, "cmap", 4) == 0) {
+                        header.component_map = true;
+                        cmap_at = at;
+                        cmap_size = n;
+                    }
+                    return true;
+                });
+            } else if (std::memcmp(type, "jp2c", 4) == 0) {
+                codestream = body;
+                found = true;
+                return false;
+            }
+            return true;
+        });
+    }
+    // Palette: NE entries, NPC columns of B bits each (8-bit unsigned only
+    // here), then the entries; each 'cmap' channel names the column it takes.
+    if (pclr_size >= 3) {
+        const size_t entries = be16(data + pclr_at);
+        const int columns = data[pclr_at + 2];
+        bool eight = columns > 0 && pclr_size >= 3 + size_t(columns) + entries * columns;
+        for (int c = 0; eight && c < columns; ++c)
+            eight = data[pclr_at + 3 + c] == 7;
+        std::vector<int> order;
+        for (size_t i = 0; i + 4 <= cmap_size; i += 4) {
+            const uint8_t* channel = data + cmap_at + i;
+            if (be16(channel) != 0 || channel[2] != 1 || channel[3] >= columns)
+                eight = false;
+            order.push_back(channel[3]);
+        }
+        if (order.empty())
+            for (int c = 0; c < columns; ++c)
+                order.push_back(c);
+        if (eight && entries > 0) {
+            const uint8_t* table = data + pclr_at + 3 + columns;
+            header.palette_columns = static_cast<int>(order.size());
+            for (size_t e = 0; e < entries; ++e)
+                for (int column : order)
+                    header.palette_entries.push_back(table[e * columns + column]);
+        }
+    }
+    // SOC, then SIZ: marker, Lsiz, Rsiz, 8 x 32-bit sizes, Csiz.
+    if (!found || codestream + 4 + 2 + 2 + 32 + 2 > size || std::memcmp(data + codestream, kCodestreamStart, 4) != 0)
+        return header;
+    header.codestream = codestream;
+    header.components = static_cast<int>(be16(data + codestream + 4 + 2 + 2 + 32));
+    return header;
+}
+
+bool JpxColourStated(const JpxHeader& header)
+{
+    if (header.palette || header.component_map)
+        return false;
+    const int n = header.components;
+    if (!header.jp2)
+        return n == 1 || n == 3;
+    switch (header.enumerated) {
+    case 16:  // sRGB
+    case 18:  // sYCC
+        return n == 3;
+    case 17:  // greyscale
+        return n == 1;
+    case -1:
+        break;
+    default:  // CMYK, CIELab, and the spaces few readers know
+        return false;
+    }
+    if (header.icc_space == 0x47524159u)  // 'GRAY'
+        return n == 1;
+    if (header.icc_space == 0x52474220u)  // 'RGB '
+        return n == 3;
+    return false;
+}
+
+bool DecodeJpxCodestream(const uint8_t* data, size_t size, const JpxHeader& header, JpxSamples& out,
+                         std::string* why)
+{
+    JpxCheck check;
+    check.data = data + header.codestream;
+    check.size = header.codestream < size ? size - header.codestream : 0;
+    auto fail = [&](const char* fallback) {
+        if (why != nullptr)
+            *why = check.message.empty() ? fallback : check.message;
+        return false;
+    };
+    if (header.components <= 0)
+        return fail("no JPEG 2000 codestream");
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(OPJ_CODEC_J2K));
+    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(size_t(1) << 16, OPJ_TRUE));
+    if (!codec || !stream)
+        return fail("out of memory");
+    opj_set_error_handler(codec.get(), OnJpxError, &check);
+    opj_set_warning_handler(codec.get(), OnJpxWarning, &check);
+    opj_set_info_handler(codec.get(), OnJpxInfo, &check);
+    opj_stream_set_user_data(stream.get(), &check, nullptr);
+    opj_stream_set_user_data_length(stream.get(), check.size);
+    opj_stream_set_read_function(stream.get(), JpxRead);
+    opj_stream_set_skip_function(stream.get(), JpxSkip);
+    opj_stream_set_seek_function(stream.get(), JpxSeek);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    if (!opj_setup_decoder(codec.get(), &params))
+        return fail("cannot set up the JPEG 2000 decoder");
+    opj_image_t* raw_image = nullptr;
+    const bool read = opj_read_header(stream.get(), codec.get(), &raw_image);
+    std::unique_ptr<opj_image_t, OpjImageDeleter> image(raw_image);
+    if (!read || !image || check.failed)
+        return fail("cannot read the JPEG 2000 codestream header");
+    if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()) ||
+        check.failed)
+        return fail("damaged JPEG 2000 data");
+    const int n = static_cast<int>(image->numcomps);
+    if (n <= 0)
+        return fail("no JPEG 2000 components");
+    const opj_image_comp_t* comps = image->comps;
+    const uint32_t w = comps[0].w;
+    const uint32_t h = comps[0].h;
+    for (int c = 0; c < n; ++c)
+        if (comps[c].w != w || comps[c].h != h || comps[c].data == nullptr || comps[c].prec == 0 || comps[c].prec > 16)
+            return fail("JPEG 2000 components of different sizes");
+    if (w == 0 || h == 0 || w > (1u << 20) || h > (1u << 20))
+        return fail("JPEG 2000 image of no size");
+    out.width = static_cast<int>(w);
+    out.height = static_cast<int>(h);
+    out.components = n;
+    out.samples.resize(size_t(w) * h * n);
+    for (int c = 0; c < n; ++c) {
+        const int prec = static_cast<int>(comps[c].prec);
+        const int offset = comps[c].sgnd ? 1 << (prec - 1) : 0;
+        const int top = (1 << prec) - 1;
+        uint8_t* dst = out.samples.data() + c;
+        for (size_t i = 0; i < size_t(w) * h; ++i, dst += n) {
+            const int v = std::clamp(comps[c].data[i] + offset, 0, top);
+            // Palette indices are kept as they are; samples scale to 8 bits.
+            *dst = static_cast<uint8_t>(prec == 8 || header.palette ? std::min(v, 255) : (v * 255 + top / 2) / top);
+        }
+    }
+    return true;
+}
+
 CopyVerdict JpxCopyVerdict(const JpxLook& look, const uint8_t* data, size_t size, bool force, std::string& extension,
                            std::string* why)
 {
     const char* kind = JpxExtension(data, size);
     bool header = false;
-    if (!JpxDecodesWhole(data, size, why, &header))
+    if (!JpxDecodesWhole(data, size, why, &header)) {
+        // A JP2 header openjpeg refuses (and MuPDF with it) around a whole
+        // codestream: not a file to copy, but an image to decode.
+        const JpxHeader boxes = header ? JpxHeader() : ReadJpxHeader(data, size);
+        if (boxes.jp2 && boxes.components > 0 &&
+            JpxDecodesWhole(data + boxes.codestream, size - boxes.codestream, nullptr))
+            return CopyVerdict::Look;
         return header ? CopyVerdict::Damaged : CopyVerdict::Nothing;
+    }
     if (!force) {
         if (!look.faithful)
             return CopyVerdict::Look;
         // Without /SMaskInData the page ignores an alpha channel of the file,
         // which viewers of the copy would show: the file must hold exactly the
         // colour components (1 gray or 3 RGB) and nothing else.
-        const int components = JpxComponentCount(data, size);
+        // The file must also say what its colours are, in words every viewer
+        // reads the same: a CMYK file is shown by many with its black as
+        // alpha, a palette file by some as gray indices.
+        const JpxHeader header = ReadJpxHeader(data, size);
+        const int components = header.components;
         const bool plain = look.colors != 0 ? components == look.colors : (components == 1 || components == 3);
-        if (!plain)
+        if (!plain || !JpxColourStated(header))
             return CopyVerdict::Look;
     }
     extension = kind;

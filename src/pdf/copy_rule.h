@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -82,6 +83,45 @@ struct JpxLook {
 // Reads the look from a JPEG 2000 image object (false `faithful` for any
 // other object). Never throws.
 JpxLook JpxLookOf(fz_context* ctx, pdf_obj* ref);
+
+// What a JPEG 2000 file's header says about its colours: the JP2 boxes read
+// without decoding (a bare codestream has none).
+struct JpxHeader {
+    bool jp2 = false;            // a JP2 file, not a bare codestream
+    int components = 0;          // in the codestream (SIZ), 0 when it cannot be found
+    int enumerated = -1;         // 'colr' enumerated colour space (12 CMYK, 16 sRGB, 17 gray, 18 sYCC), -1 none
+    uint32_t icc_space = 0;      // 'colr' restricted ICC profile: its colour space ('GRAY', 'RGB '), 0 none
+    bool palette = false;        // a 'pclr' box: the samples are indices
+    bool component_map = false;  // a 'cmap' box
+    size_t codestream = 0;       // offset of the codestream (SOC)
+    // The palette, when its entries are 8-bit unsigned: `palette_columns`
+    // values per entry, in the order the 'cmap' box gives the channels (the
+    // box order inside the header does not matter here, as it does to
+    // openjpeg, which refuses a 'cmap' before the 'pclr').
+    std::vector<uint8_t> palette_entries;
+    int palette_columns = 0;
+};
+JpxHeader ReadJpxHeader(const uint8_t* data, size_t size);
+
+// A JPEG 2000 codestream decoded by openjpeg on its own, without the JP2
+// boxes around it: a palette is not applied (the samples stay indices), no
+// colour is converted. For files whose header MuPDF refuses and for palettes.
+struct JpxSamples {
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    std::vector<uint8_t> samples;  // 8-bit, pixel by pixel
+};
+// False (and `why`) when the codestream does not decode whole, or holds
+// components of different sizes.
+bool DecodeJpxCodestream(const uint8_t* data, size_t size, const JpxHeader& header, JpxSamples& out,
+                         std::string* why);
+
+// True when the header states a gray, RGB or sYCC colour in the components
+// the codestream has, with no palette: what every viewer of the copy shows
+// alike. A bare codestream states nothing; one of 1 or 3 components is taken
+// as gray or RGB, which is how readers treat it (and how MuPDF draws it).
+bool JpxColourStated(const JpxHeader& header);
 
 // The copy rule for the bytes of a JPEG 2000 stream; `extension` receives
 // "jp2" (JP2 file) or "j2k" (bare codestream) on Copy.

@@ -187,16 +187,56 @@ inline uint8_t Unpremultiply(uint8_t c, uint8_t a)
     return static_cast<uint8_t>(v > 255u ? 255u : v);
 }
 
+// A colour-keyed image decoded again without its key. MuPDF blanks a keyed
+// pixel whole (its pixmap is premultiplied, so colour and alpha are both 0),
+// while the file gives that pixel a colour of its own, which a viewer of the
+// written file should find under the zero alpha. The copy shares the stored
+// bytes; `want` (may be null) converts the colours. Null for an image without
+// a key or without stored bytes (a JPEG 2000 image), or when it will not decode.
+fz_pixmap* UnkeyedColours(fz_context* ctx, fz_image* img, fz_colorspace* want)
+{
+    fz_compressed_buffer* cbuf = img->use_colorkey ? fz_compressed_image_buffer(ctx, img) : nullptr;
+    if (cbuf == nullptr || cbuf->buffer == nullptr)
+        return nullptr;
+    fz_image* plain = nullptr;
+    fz_pixmap* pix = nullptr;
+    fz_pixmap* converted = nullptr;
+    MuTry(ctx, [&] {
+        fz_compressed_buffer* copy = fz_malloc_struct(ctx, fz_compressed_buffer);
+        copy->params = cbuf->params;
+        if (copy->params.type == FZ_IMAGE_JBIG2)
+            fz_keep_jbig2_globals(ctx, copy->params.u.jbig2.globals);
+        copy->buffer = fz_keep_buffer(ctx, cbuf->buffer);
+        plain = fz_new_image_from_compressed_buffer(ctx, img->w, img->h, img->bpc, img->colorspace, img->xres,
+                                                    img->yres, img->interpolate, 0,
+                                                    img->use_decode ? img->decode : nullptr, nullptr, copy, nullptr);
+        pix = fz_get_unscaled_pixmap_from_image(ctx, plain);
+        if (want != nullptr && fz_pixmap_colorspace(ctx, pix) != want)
+            converted = fz_convert_pixmap(ctx, pix, want, nullptr, nullptr, fz_default_color_params, 0);
+    });
+    fz_drop_image(ctx, plain);
+    if (converted != nullptr) {
+        fz_drop_pixmap(ctx, pix);
+        pix = converted;
+    }
+    if (pix != nullptr && (fz_pixmap_alpha(ctx, pix) != 0 || fz_pixmap_width(ctx, pix) != img->w ||
+                           fz_pixmap_height(ctx, pix) != img->h)) {
+        fz_drop_pixmap(ctx, pix);
+        pix = nullptr;
+    }
+    return pix;
+}
+
 // RGB palette of an Indexed colour space, 2^bpc entries (indices above the
 // table's top read as MuPDF reads them).
-bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
+bool BuildPalette(fz_context* ctx, fz_colorspace* indexed, int bpc, std::vector<uint8_t>& palette)
 {
-    const int entries = 1 << img->bpc;
+    const int entries = 1 << bpc;
     fz_pixmap* idx = nullptr;
     fz_pixmap* base = nullptr;
     fz_pixmap* rgb = nullptr;
     bool ok = MuTry(ctx, [&] {
-        idx = fz_new_pixmap(ctx, img->colorspace, entries, 1, nullptr, 0);
+        idx = fz_new_pixmap(ctx, indexed, entries, 1, nullptr, 0);
         unsigned char* s = fz_pixmap_samples(ctx, idx);
         for (int i = 0; i < entries; ++i)
             s[i] = static_cast<unsigned char>(i);
@@ -216,6 +256,10 @@ bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
     fz_drop_pixmap(ctx, base);
     fz_drop_pixmap(ctx, idx);
     return ok;
+}
+bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
+{
+    return BuildPalette(ctx, img->colorspace, img->bpc, palette);
 }
 
 // The PNG layout of an image whose stored Flate rows can become the PNG's
@@ -563,42 +607,7 @@ uint64_t DecodedSize(const fz_image* img)
 
 int JpxComponentCount(const uint8_t* data, size_t size)
 {
-    auto be32 = [](const uint8_t* p) {
-        return (uint64_t(p[0]) << 24) | (uint64_t(p[1]) << 16) | (uint64_t(p[2]) << 8) | p[3];
-    };
-    size_t pos = 0;
-    if (size >= 12 && std::memcmp(data + 4, "jP  ", 4) == 0) {
-        // JP2: find the contiguous codestream box.
-        bool found = false;
-        while (pos + 8 <= size) {
-            uint64_t length = be32(data + pos);
-            size_t header = 8;
-            if (length == 1) {
-                if (pos + 16 > size)
-                    return 0;
-                length = (be32(data + pos + 8) << 32) | be32(data + pos + 12);
-                header = 16;
-            } else if (length == 0) {
-                length = size - pos;
-            }
-            if (length < header || length > size - pos)
-                return 0;
-            if (std::memcmp(data + pos + 4, "jp2c", 4) == 0) {
-                pos += header;
-                found = true;
-                break;
-            }
-            pos += static_cast<size_t>(length);
-        }
-        if (!found)
-            return 0;
-    }
-    // SOC, then SIZ: marker, Lsiz, Rsiz, 8 x 32-bit sizes, Csiz.
-    if (pos + 4 + 2 + 2 + 32 + 2 > size || data[pos] != 0xFF || data[pos + 1] != 0x4F || data[pos + 2] != 0xFF ||
-        data[pos + 3] != 0x51)
-        return 0;
-    const uint8_t* csiz = data + pos + 4 + 2 + 2 + 32;
-    return (csiz[0] << 8) | csiz[1];
+    return ReadJpxHeader(data, size).components;
 }
 
 namespace {
@@ -744,6 +753,117 @@ bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out
     out.extension = extension;
     out.body = std::move(held);
     return true;
+}
+
+bool ImageEncoder::TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out)
+{
+    // MuPDF expands the palette when it loads the image, so the decoded
+    // image shows the base colour space: the object tells.
+    fz_image* img = drawn.image.get();
+    if (drawn.object_num <= 0 || img->mask != nullptr || img->use_colorkey || doc_ == nullptr)
+        return false;
+    pdf_obj* ref = nullptr;
+    fz_colorspace* cs = nullptr;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
+        pdf_obj* csobj = pdf_dict_get(ctx_, ref, PDF_NAME(ColorSpace));
+        if (pdf_is_jpx_image(ctx_, ref) && pdf_is_array(ctx_, csobj) &&
+            (pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(Indexed)) ||
+             pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(I))) &&
+            !pdf_dict_get(ctx_, ref, PDF_NAME(Decode)))
+            cs = pdf_load_colorspace(ctx_, csobj);
+    });
+    pdf_drop_obj(ctx_, ref);
+    const ColorspaceHandle held(ctx_, cs);
+    if (cs == nullptr || SpaceType(ctx_, cs) != FZ_COLORSPACE_INDEXED)
+        return false;
+    return TryJpxOwnDecode(drawn.object_num, 0, cs, out, false);
+}
+
+bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any)
+{
+    if (doc_ == nullptr || num <= 0)
+        return false;
+    pdf_obj* ref = nullptr;
+    fz_buffer* raw = nullptr;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, num, gen);
+        if (pdf_is_jpx_image(ctx_, ref) && JpxLookOf(ctx_, ref).stored_as_is &&
+            pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0)
+            raw = pdf_load_raw_stream(ctx_, ref);
+    });
+    pdf_drop_obj(ctx_, ref);
+    const BufferHandle held(ctx_, raw);
+    if (!held)
+        return false;
+    unsigned char* data = nullptr;
+    const size_t size = fz_buffer_storage(ctx_, held.get(), &data);
+    const JpxHeader header = ReadJpxHeader(data, size);
+    // The PDF's palette overrides the file's colours (MuPDF decodes such a
+    // file without applying its own palette: its samples are the indices).
+    std::vector<uint8_t> pdf_palette;
+    if (indexed != nullptr &&
+        (header.components != 1 || header.palette || !BuildPalette(ctx_, indexed, 8, pdf_palette)))
+        return false;
+    const bool palette = !pdf_palette.empty() ||
+                         (header.palette && header.components == 1 &&
+                          (header.palette_columns == 1 || header.palette_columns == 3));
+    if (!palette && (!any || header.palette))
+        return false;
+    // Only colours the header names and the file holds as they are: sYCC,
+    // Lab and the rarer spaces need a conversion openjpeg leaves to its
+    // caller, and extra components may be alpha.
+    const int n = header.components;
+    const uint32_t icc = header.icc_space;
+    const bool named = (n == 1 && (header.enumerated == 17 || icc == 0x47524159u)) ||  // 'GRAY'
+                       (n == 3 && (header.enumerated == 16 || icc == 0x52474220u)) ||  // 'RGB '
+                       (n == 4 && (header.enumerated == 12 || icc == 0x434D594Bu));    // 'CMYK'
+    if (!palette && !named)
+        return false;
+    JpxSamples decoded;
+    std::string why;
+    if (!DecodeJpxCodestream(data, size, header, decoded, &why)) {
+        if (any)
+            damage_ = why;
+        return false;
+    }
+    PngFormat format;
+    format.width = static_cast<uint32_t>(decoded.width);
+    format.height = static_cast<uint32_t>(decoded.height);
+    if (palette) {
+        format.color = PngColor::Palette;
+        if (!pdf_palette.empty()) {
+            format.palette = std::move(pdf_palette);
+        } else {
+            const size_t entries = header.palette_entries.size() / header.palette_columns;
+            for (size_t e = 0; e < entries; ++e)
+                for (int c = 0; c < 3; ++c)
+                    format.palette.push_back(header.palette_entries[e * header.palette_columns +
+                                                                    (header.palette_columns == 3 ? c : 0)]);
+        }
+        const size_t entries = format.palette.size() / 3;
+        if (entries == 0 || entries > 256)
+            return false;
+        // An index past the palette shows as its last entry, not as a PNG error.
+        for (uint8_t& index : decoded.samples)
+            index = static_cast<uint8_t>(std::min<size_t>(index, entries - 1));
+        return Finish(format, decoded.samples.data(), size_t(decoded.width), out);
+    }
+    if (decoded.components == 4) {
+        TiffFormat tiff;
+        tiff.width = format.width;
+        tiff.height = format.height;
+        const size_t stride = size_t(decoded.width) * 4;
+        out.extension = "tif";
+        return EncodeCmykTiff(tiff, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+            std::memcpy(rows, decoded.samples.data() + stride * y, stride * count);
+            return true;
+        }, out.bytes, &StopRequested, nullptr);
+    }
+    if (decoded.components != 1 && decoded.components != 3)
+        return false;
+    format.color = decoded.components == 1 ? PngColor::Gray : PngColor::Rgb;
+    return Finish(format, decoded.samples.data(), size_t(decoded.width) * decoded.components, out);
 }
 
 bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
@@ -1089,6 +1209,14 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     }
     const bool keep_own_alpha = own_alpha && !drop_own_alpha;
     const bool has_alpha = keep_own_alpha || !mask_alpha.empty();
+    fz_pixmap* unkeyed = own_alpha ? UnkeyedColours(ctx_, img, fz_pixmap_colorspace(ctx_, pix)) : nullptr;
+    if (unkeyed != nullptr && fz_pixmap_components(ctx_, unkeyed) != colors) {
+        fz_drop_pixmap(ctx_, unkeyed);
+        unkeyed = nullptr;
+    }
+    const PixmapHandle unkeyed_holder(ctx_, unkeyed);
+    const unsigned char* plain_s = unkeyed != nullptr ? fz_pixmap_samples(ctx_, unkeyed) : nullptr;
+    const size_t plain_stride = unkeyed != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
 
     PngFormat format;
     format.width = static_cast<uint32_t>(w);
@@ -1116,14 +1244,16 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     }
     const size_t out_channels = static_cast<size_t>(colors) + (has_alpha ? 1 : 0);
     const size_t out_stride = static_cast<size_t>(w) * out_channels;
-    // One PNG row from a pixmap row and a mask row (null without a mask):
+    // One PNG row from a pixmap row, the same row without the colour key
+    // (null when there is none) and a mask row (null without a mask):
     // colours un-premultiplied, the mask folded into the alpha.
     auto compose = [colors, comps, own_alpha, keep_own_alpha, has_alpha, w](const unsigned char* src,
+                                                                           const unsigned char* plain,
                                                                            const uint8_t* m, uint8_t* dst) {
         for (int x = 0; x < w; ++x) {
             const uint8_t own = own_alpha ? src[colors] : 255;
             for (int c = 0; c < colors; ++c)
-                *dst++ = own_alpha ? Unpremultiply(src[c], own) : src[c];
+                *dst++ = plain != nullptr ? plain[x * colors + c] : own_alpha ? Unpremultiply(src[c], own) : src[c];
             const uint8_t a = keep_own_alpha ? own : 255;
             if (has_alpha)
                 *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
@@ -1136,9 +1266,12 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         fz_context* ctx = ctx_;
         std::shared_ptr<fz_pixmap> keep(pix, [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
         auto alpha = std::make_shared<std::vector<uint8_t>>(std::move(mask_alpha));
+        std::shared_ptr<fz_pixmap> keep_plain(unkeyed != nullptr ? fz_keep_pixmap(ctx, unkeyed) : nullptr,
+                                              [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [keep, alpha, compose, format, out_stride, stride, s, w, h, level](const ByteSink& sink) {
+        out.stream = [keep, keep_plain, plain_s, plain_stride, alpha, compose, format, out_stride, stride, s, w, h,
+                      level](const ByteSink& sink) {
             PngStreamEncoder encoder(format, level, sink);
             const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / out_stride);
             std::vector<uint8_t> block(out_stride * block_rows);
@@ -1147,7 +1280,8 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                     return false;
                 const size_t rows = std::min(block_rows, static_cast<size_t>(h) - y);
                 for (size_t r = 0; r < rows; ++r)
-                    compose(s + stride * (y + r), alpha->empty() ? nullptr : alpha->data() + (y + r) * w,
+                    compose(s + stride * (y + r), plain_s != nullptr ? plain_s + plain_stride * (y + r) : nullptr,
+                            alpha->empty() ? nullptr : alpha->data() + (y + r) * w,
                             block.data() + r * out_stride);
                 if (!encoder.AddRows(block.data(), out_stride, rows))
                     return false;
@@ -1160,6 +1294,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     std::vector<uint8_t> rows(out_stride * static_cast<size_t>(h));
     for (int y = 0; y < h; ++y)
         compose(s + stride * static_cast<size_t>(y),
+                plain_s != nullptr ? plain_s + plain_stride * static_cast<size_t>(y) : nullptr,
                 mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w,
                 rows.data() + out_stride * static_cast<size_t>(y));
     fz_drop_pixmap(ctx_, pix);
@@ -1259,16 +1394,22 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     const int comps = fz_pixmap_components(ctx_, pix);
     const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
+    fz_pixmap* unkeyed = own_alpha ? UnkeyedColours(ctx_, img, fz_device_cmyk(ctx_)) : nullptr;
+    const PixmapHandle unkeyed_holder(ctx_, unkeyed);
+    const unsigned char* plain = unkeyed != nullptr && fz_pixmap_components(ctx_, unkeyed) == 4
+                                     ? fz_pixmap_samples(ctx_, unkeyed) : nullptr;
+    const size_t plain_stride = plain != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
     out.extension = "tif";
     return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
         uint8_t* dst = rows;
         for (uint32_t r = 0; r < count; ++r) {
             const unsigned char* src = samples + stride * (y + r);
             const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
+            const unsigned char* p = plain != nullptr ? plain + plain_stride * (y + r) : nullptr;
             for (size_t x = 0; x < w; ++x, src += comps) {
                 const uint8_t own = own_alpha ? src[4] : 255;
                 for (int c = 0; c < 4; ++c)
-                    *dst++ = own_alpha ? Unpremultiply(src[c], own) : src[c];
+                    *dst++ = p != nullptr ? p[x * 4 + c] : own_alpha ? Unpremultiply(src[c], own) : src[c];
                 if (format.alpha) {
                     const uint8_t a = keep_own_alpha ? own : 255;
                     *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
@@ -1348,6 +1489,9 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             return EncodeStatus::Ok;
         if (CancelRequested())
             return EncodeStatus::Cancelled;
+        if (!undecodable_ && drawn.standin.copy == StoredCopy::Jpx &&
+            TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, false))
+            return EncodeStatus::Ok;
         if (undecodable_) {
             why = "cannot decode image (" + damage_ + ")";
             return EncodeStatus::Skipped;
@@ -1380,6 +1524,14 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         pdf_drop_obj(ctx_, ref);
         if (!ok || loaded == nullptr || IsStandIn(loaded)) {
             fz_drop_image(ctx_, loaded);
+            // A JPEG 2000 header MuPDF cannot read (openjpeg refuses a
+            // misplaced box) around a codestream that is whole.
+            out = EncodedImage();
+            if (!ok && drawn.standin.copy == StoredCopy::Jpx &&
+                TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, true) &&
+                memory.Refused() == MemoryRefusal::None)
+                return EncodeStatus::Ok;
+            out = EncodedImage();
             return FailureStatus(memory, ok ? "cannot load image" : error, why);
         }
         real.image.reset(ctx_, loaded);
@@ -1390,7 +1542,8 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
     bool done = false;
     if (drawn.stencil || img->imagemask) {
         done = TryRows(drawn, out, streaming, !streaming) || (!too_big && EncodeStencil(drawn, out));
-    } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big)) {
+    } else if (TryRawJpeg(drawn, out, too_big) || TryRawJpx(drawn, out, too_big) ||
+               (!too_big && TryJpxIndexed(drawn, out))) {
         return EncodeStatus::Ok;
     } else if (undecodable_) {
         // MuPDF would fill the whole picture in: nothing of it is in the file.

@@ -105,6 +105,14 @@ private:
     bool TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force);
     bool CopyJpxObject(int num, int gen, bool force, EncodedImage& out);
+    // A JPEG 2000 object decoded by openjpeg from its codestream, without
+    // MuPDF: a palette file as a palette PNG (MuPDF would expand it to RGB),
+    // a one-component file under the PDF's Indexed colour space `indexed`
+    // (may be null) as well, and, with `any`, every file MuPDF refused whose
+    // codestream is whole (gray or RGB to PNG, CMYK to TIFF).
+    bool TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any);
+    // The same for a decoded image drawn under an Indexed colour space.
+    bool TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out);
     // Notes a copy rule verdict; true for Copy.
     bool Accept(enum CopyVerdict verdict);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);

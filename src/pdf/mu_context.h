@@ -88,6 +88,7 @@ inline void DropBuffer(fz_context* ctx, fz_buffer* buf) { fz_drop_buffer(ctx, bu
 inline void DropStream(fz_context* ctx, fz_stream* stm) { fz_drop_stream(ctx, stm); }
 inline void DropDevice(fz_context* ctx, fz_device* dev) { fz_drop_device(ctx, dev); }
 inline void DropObj(fz_context* ctx, pdf_obj* obj) { pdf_drop_obj(ctx, obj); }
+inline void DropColorspace(fz_context* ctx, fz_colorspace* cs) { fz_drop_colorspace(ctx, cs); }
 
 using PdfDocumentHandle = MuHandle<pdf_document, DropPdfDocument>;
 using PageHandle = MuHandle<fz_page, DropPage>;
@@ -97,6 +98,7 @@ using BufferHandle = MuHandle<fz_buffer, DropBuffer>;
 using StreamHandle = MuHandle<fz_stream, DropStream>;
 using DeviceHandle = MuHandle<fz_device, DropDevice>;
 using ObjHandle = MuHandle<pdf_obj, DropObj>;
+using ColorspaceHandle = MuHandle<fz_colorspace, DropColorspace>;
 
 }  // namespace kestran::pdf
 

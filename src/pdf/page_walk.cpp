@@ -19,8 +19,10 @@ namespace {
 // The page runs through MuPDF's own interpreter and run processor into a
 // device that only records images, so every way a PDF can draw an image is
 // followed by the code MuPDF renders with: Form XObjects at any depth
-// (cycle-safe), tiling patterns, soft-mask groups, Type 3 glyphs, annotation
-// and widget appearances, stencil masks with their paint colour. A processor
+// (cycle-safe), tiling patterns, soft-mask groups, annotation and widget
+// appearances, stencil masks with their paint colour. Images inside Type 3
+// glyphs are left out on purpose: they are the font's glyphs, drawn as text,
+// not pictures of the page (see kRunShowsText). A processor
 // acting on image operators alone was measured as well: on a 288-page text
 // book it took 86 ms against 221 ms for the plain device run, and the same on
 // image-heavy files (report: 11 against 9-15 ms, scans: 40 against 44 ms).

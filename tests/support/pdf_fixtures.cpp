@@ -314,11 +314,13 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
     return out;
 }
 
-std::string EncodeJp2(int width, int height, int components, const std::string& samples, float compression_ratio) {
+std::string EncodeJp2(int width, int height, int components, const std::string& samples, float compression_ratio,
+                      bool last_is_alpha) {
     if (components < 1 || components > 4)
         throw std::invalid_argument("EncodeJp2: 1 to 4 components");
     // 2 and 4 components: gray or RGB followed by an alpha channel.
-    const bool alpha = components == 2 || components == 4;
+    const bool alpha = (components == 2 || components == 4) && last_is_alpha;
+    const bool cmyk = components == 4 && !alpha;
     std::vector<opj_image_cmptparm_t> parms(components);
     for (auto& p : parms) {
         std::memset(&p, 0, sizeof p);
@@ -328,7 +330,8 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
         p.prec = 8;
         p.sgnd = 0;
     }
-    opj_image_t* image = opj_image_create(components, parms.data(), components <= 2 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+    opj_image_t* image = opj_image_create(components, parms.data(),
+                                          cmyk ? OPJ_CLRSPC_CMYK : components <= 2 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
     if (!image)
         throw std::runtime_error("EncodeJp2: opj_image_create failed");
     std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image_guard(image, opj_image_destroy);
@@ -347,7 +350,7 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
     params.tcp_rates[0] = compression_ratio > 0 ? compression_ratio : 0;  // 0: lossless
     params.cp_disto_alloc = 1;
     params.irreversible = compression_ratio > 0 ? 1 : 0;
-    params.tcp_mct = components >= 3 ? 1 : 0;
+    params.tcp_mct = components >= 3 && !cmyk ? 1 : 0;
     int res = 6;
     while (res > 1 && (std::min(width, height) >> (res - 1)) == 0)
         --res;

@@ -48,8 +48,9 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
 // samples with 1 (gray) or 3 (RGB) components, or 2 or 4 where the last is an
 // alpha channel. Lossless unless `compression_ratio` > 0, which makes it lossy
 // (9/7 wavelet) at about that ratio, as photographs are usually stored.
+// `last_is_alpha` false: 4 components are CMYK inks, 2 are two gray ones.
 std::string EncodeJp2(int width, int height, int components, const std::string& samples,
-                      float compression_ratio = 0);
+                      float compression_ratio = 0, bool last_is_alpha = true);
 
 // zlib stream (the bytes of a /FlateDecode stream).
 std::string Deflate(const std::string& data, int level = 6);
