@@ -43,6 +43,10 @@ enum ReachKind { kReachResources = 0, kReachForm = 1 };
 
 class PageCollector;
 
+// What a walk sets aside: nothing, every broken image, or broken inline
+// images only (after a run that went on past errors).
+enum class Repair { None, All, InlineImages };
+
 struct CollectDevice {
     fz_device base;
     PageCollector* owner;
@@ -71,15 +75,16 @@ public:
     //    found through the object (see JpxObjectOf);
     //  - with `repair`, sets aside the broken image XObjects the page names
     //    (see SetAsideIfBroken) and returns their descriptions.
-    std::vector<std::string> ScanResources(pdf_page* page, bool repair = false)
+    std::vector<std::string> ScanResources(pdf_page* page, Repair repair = Repair::None)
     {
-        mode_ = repair ? WalkMode::Repair : WalkMode::Collect;
+        mode_ = repair != Repair::None ? WalkMode::Repair : WalkMode::Collect;
+        inline_only_ = repair == Repair::InlineImages;
         set_aside_.clear();
         visited_.clear();
         pdf_obj* res = nullptr;
         MuTry(ctx_, [&] { res = pdf_page_resources(ctx_, page); });
         page_resources_ = res;
-        if (repair) {
+        if (repair != Repair::None) {
             pdf_obj* contents = nullptr;
             MuTry(ctx_, [&] { contents = pdf_page_contents(ctx_, page); });
             SetAsideBrokenInlineImages(page->obj, contents, res, false);
@@ -470,6 +475,8 @@ private:
     // XObject of a kind MuPDF skips with a warning; the file is not touched.
     bool SetAsideIfBroken(pdf_obj* xobjects, pdf_obj* key, pdf_obj* x)
     {
+        if (inline_only_)
+            return false;
         bool broken = false;
         std::string error = "missing object";
         MuTry(ctx_, [&] {
@@ -667,6 +674,7 @@ private:
     int revisits_ = 0;             // objects met again during this walk
     std::vector<std::string> set_aside_;
     pdf_obj* page_resources_ = nullptr;  // borrowed from the page, while walking it
+    bool inline_only_ = false;           // repairing: inline images only
     std::vector<DrawnImage> drawn_;
     std::unordered_set<fz_image*> on_page_;       // images held by drawn_, so the pointers stay unique
     std::vector<ImageHandle> clip_images_;
@@ -768,7 +776,10 @@ void RunForImages(fz_context* ctx, pdf_document* doc, pdf_page* page, fz_device*
     fz_catch(ctx) { fz_rethrow(ctx); }
 }
 
-bool RunPage(fz_context* ctx, pdf_document* doc, fz_page* fzpage, PageCollector& collector, std::string& error)
+// Runs the page into `collector`; `errors` counts the errors MuPDF got past
+// (an operator it could not carry out, and went on after).
+bool RunPage(fz_context* ctx, pdf_document* doc, fz_page* fzpage, PageCollector& collector, std::string& error,
+             int& errors)
 {
     fz_cookie cookie{};
     CookieRegistration registration(&cookie);
@@ -785,6 +796,7 @@ bool RunPage(fz_context* ctx, pdf_document* doc, fz_page* fzpage, PageCollector&
         fz_close_device(ctx, &dev->base);
     }, &error);
     fz_drop_device(ctx, reinterpret_cast<fz_device*>(dev));
+    errors = cookie.errors;
     return ok;
 }
 
@@ -1038,15 +1050,22 @@ PageImages PageWalker::Collect(int page)
         PageCollector collector(ctx_, doc_, standin_bytes_);
         collector.ScanResources(pdfpage);
         std::string error;
-        bool ok = RunPage(ctx_, doc_, fzpage, collector, error);
+        int errors = 0;
+        bool ok = RunPage(ctx_, doc_, fzpage, collector, error, errors);
         result.images = collector.TakeImages();
         collector.AttachColourSources(pdfpage, result.images);
         result.image_objects = collector.ImageObjects();
-        if (ok || CancelRequested())
+        if ((ok && errors == 0) || CancelRequested())
             break;
+        // A run that went on past errors may have passed over an inline
+        // image it could not load (a colour space that is not there): such
+        // images are set aside too, so that they are reported, and the page
+        // runs again without lexing their data as operators.
         std::vector<std::string> set_aside;
         if (attempt < 4)
-            set_aside = collector.ScanResources(pdfpage, true);
+            set_aside = collector.ScanResources(pdfpage, ok ? Repair::InlineImages : Repair::All);
+        if (ok && set_aside.empty())
+            break;
         if (set_aside.empty()) {
             result.error = error;
             break;

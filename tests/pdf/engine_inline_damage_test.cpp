@@ -77,7 +77,7 @@ void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
 std::vector<DamageCase> DamageCases()
 {
     std::vector<DamageCase> cases;
-    for (InlineDamage damage : {InlineDamage::ZeroWidth, InlineDamage::NoHeight})
+    for (InlineDamage damage : {InlineDamage::ZeroWidth, InlineDamage::NoHeight, InlineDamage::BadColourSpace})
         cases.push_back({std::string("Middle") + InlineDamageName(damage), 9, {{4, damage}}, InlinePlacement::Page, ""});
     cases.push_back({"FirstAndLast", 6, {{0, InlineDamage::ZeroWidth}, {5, InlineDamage::NoHeight}},
                      InlinePlacement::Page, ""});
