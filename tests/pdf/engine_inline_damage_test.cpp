@@ -125,6 +125,41 @@ TEST_P(InlineDamage_, EveryOtherImageIsWrittenAndEachDamagedOneLogged)
 INSTANTIATE_TEST_SUITE_P(Cases, InlineDamage_, ::testing::ValuesIn(DamageCases()),
                          [](const ::testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
 
+// Damage MuPDF reads past without losing its place: an unknown filter (the
+// data is taken as it is stored) and data that ends early (padded). Such an
+// image is drawn, so it is written, and nothing after it is lost.
+class InlineDamageReadPast : public ::testing::TestWithParam<InlineDamage> {};
+
+TEST_P(InlineDamageReadPast, EveryImageIsWrittenTheOthersExactly)
+{
+    const int count = 7, damaged = 3;
+    const FixturePdf pdf = MakeBrokenInlineImagesPdf(count, {{damaged, GetParam()}});
+    TempDir dir;
+    const Outcome run = ExtractAll(dir, pdf.bytes);
+    const std::string log = Joined(run.lines);
+    EXPECT_EQ(run.result, KESTRAN_EXTRACT_OK) << log;
+    EXPECT_EQ(run.stats.images_written, count) << log;
+    EXPECT_EQ(run.stats.images_skipped, 0) << log;
+    ASSERT_EQ(static_cast<int>(run.files.size()), count) << log;
+    for (int i = 0, expected = 0; i < count; ++i) {
+        if (i == damaged)
+            continue;
+        const ExpectedImage& image = pdf.images.at(static_cast<size_t>(expected++));
+        PngImage png;
+        ASSERT_TRUE(DecodePng(ReadFile(dir / "out" / ImageName("doc", 1, i + 1, "png")), &png));
+        ASSERT_EQ(png.width * png.height * 3, static_cast<int>(image.stream.size())) << image.what;
+        for (size_t p = 0; p < image.stream.size() / 3; ++p)
+            for (size_t c = 0; c < 3; ++c)
+                ASSERT_EQ(png.rgba[p * 4 + c], static_cast<uint8_t>(image.stream[p * 3 + c])) << image.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, InlineDamageReadPast,
+                         ::testing::Values(InlineDamage::UnknownFilter, InlineDamage::TooShortData),
+                         [](const ::testing::TestParamInfo<InlineDamage>& info) {
+                             return std::string(InlineDamageName(info.param));
+                         });
+
 // The file on disk is only read: the blanking happens in memory.
 TEST(InlineDamage, TheFileIsNotChanged)
 {

@@ -247,7 +247,7 @@ enum class InlineDamage {
     NoHeight,        // /H left out
     UnknownFilter,   // a filter no reader knows
     BadColourSpace,  // a colour space name the resources do not define
-    TooShortData,    // unfiltered data shorter than the dictionary says
+    TooShortData,    // a third of the data the dictionary asks for (the filter's end comes early)
 };
 const char* InlineDamageName(InlineDamage damage);
 inline void PrintTo(InlineDamage damage, std::ostream* os) { *os << InlineDamageName(damage); }
@@ -257,9 +257,9 @@ enum class InlinePlacement {
     ContentsArray,  // the page's content cut into three streams, each cut inside an image
     Form,           // drawn by a form XObject
 };
-// A page of `count` different small inline images (8x6 RGB), those at the
-// 0-based positions in `damaged` broken as given; the expected images are
-// the others, in content order.
+// A page of `count` different small inline images (8x6 RGB, ASCIIHex), those
+// at the 0-based positions in `damaged` broken as given; the expected images
+// are the others, in content order.
 FixturePdf MakeBrokenInlineImagesPdf(int count, const std::map<int, InlineDamage>& damaged,
                                      InlinePlacement placement = InlinePlacement::Page);
 
