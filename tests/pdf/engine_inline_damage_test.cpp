@@ -93,6 +93,9 @@ std::vector<DamageCase> DamageCases()
                      InlinePlacement::ContentsArray, ""});
     cases.push_back({"InForm", 7, {{2, InlineDamage::ZeroWidth}, {5, InlineDamage::NoHeight}}, InlinePlacement::Form,
                      " in form "});
+    // Content replaced in memory is not decrypted again.
+    cases.push_back({"EncryptedPage", 5, {{1, InlineDamage::ZeroWidth}}, InlinePlacement::EncryptedPage, ""});
+    cases.push_back({"EncryptedForm", 5, {{3, InlineDamage::NoHeight}}, InlinePlacement::EncryptedForm, " in form "});
     return cases;
 }
 

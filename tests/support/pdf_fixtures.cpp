@@ -842,6 +842,10 @@ FixturePdf MakeInlineImagePdf() {
     return f;
 }
 
+namespace {
+std::string EncryptWithMuPdf(const std::string& plain, const std::string& user_password);
+}  // namespace
+
 const char* InlineDamageName(InlineDamage damage) {
     switch (damage) {
     case InlineDamage::ZeroWidth: return "ZeroWidth";
@@ -895,13 +899,19 @@ FixturePdf MakeBrokenInlineImagesPdf(int count, const std::map<int, InlineDamage
         w.AddPageWithContents("<< >>", contents);
         break;
     }
-    case InlinePlacement::Form: {
+    case InlinePlacement::Form:
+    case InlinePlacement::EncryptedForm: {
         const int form = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << >>", content);
         w.AddPage(XObjectResources({{"Fm1", form}}), "q /Fm1 Do Q\n");
         break;
     }
+    case InlinePlacement::EncryptedPage:
+        w.AddPage("<< >>", content);
+        break;
     }
     f.bytes = w.Build();
+    if (placement == InlinePlacement::EncryptedPage || placement == InlinePlacement::EncryptedForm)
+        f.bytes = EncryptWithMuPdf(f.bytes, "");
     return f;
 }
 
@@ -1497,15 +1507,10 @@ FixturePdf MakeUndecodablePdf() {
     return f;
 }
 
-FixturePdf MakeEncryptedPdf(const std::string& user_password) {
-    PdfWriter w;
-    ImageObject j = JpegImage(JpegKind::Rgb, 48, 40, 71);
-    ImageObject r = FlateImage(20, 20, "/DeviceRGB", 3, 8, 72);
-    int nj = w.AddStream(j.dict, j.stream);
-    int nr = w.AddStream(r.dict, r.stream);
-    w.AddPage(XObjectResources({{"J", nj}, {"R", nr}}), DrawXObject("J", 72, 400, 240, 200) + DrawXObject("R", 72, 100, 100, 100));
-    std::string plain = w.Build();
+namespace {
 
+// `plain` written again by MuPDF, encrypted with AES-128.
+std::string EncryptWithMuPdf(const std::string& plain, const std::string& user_password) {
     MuContext ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
     if (!ctx)
         throw std::runtime_error("MakeEncryptedPdf: no MuPDF context");
@@ -1546,7 +1551,21 @@ FixturePdf MakeEncryptedPdf(const std::string& user_password) {
         failed = true;
     }
     if (failed)
-        throw std::runtime_error("MakeEncryptedPdf: MuPDF could not write the file");
+        throw std::runtime_error("EncryptWithMuPdf: MuPDF could not write the file");
+    return result;
+}
+
+}  // namespace
+
+FixturePdf MakeEncryptedPdf(const std::string& user_password) {
+    PdfWriter w;
+    ImageObject j = JpegImage(JpegKind::Rgb, 48, 40, 71);
+    ImageObject r = FlateImage(20, 20, "/DeviceRGB", 3, 8, 72);
+    int nj = w.AddStream(j.dict, j.stream);
+    int nr = w.AddStream(r.dict, r.stream);
+    w.AddPage(XObjectResources({{"J", nj}, {"R", nr}}), DrawXObject("J", 72, 400, 240, 200) + DrawXObject("R", 72, 100, 100, 100));
+    std::string plain = w.Build();
+    const std::string result = EncryptWithMuPdf(plain, user_password);
     FixturePdf f;
     f.bytes = result;
     f.pages = 1;

@@ -256,6 +256,8 @@ enum class InlinePlacement {
     Page,           // one content stream
     ContentsArray,  // the page's content cut into three streams, each cut inside an image
     Form,           // drawn by a form XObject
+    EncryptedPage,  // Page, in a file encrypted with AES-128 (empty user password)
+    EncryptedForm,  // Form, the same
 };
 // A page of `count` different small inline images (8x6 RGB, ASCIIHex), those
 // at the 0-based positions in `damaged` broken as given; the expected images
