@@ -74,7 +74,9 @@ public:
     //    and keeps no compressed copy, so their original bytes can only be
     //    found through the object (see JpxObjectOf);
     //  - with `repair`, sets aside the broken image XObjects the page names
-    //    (see SetAsideIfBroken) and returns their descriptions.
+    //    (see SetAsideIfBroken) and the broken inline images of its content
+    //    and of every form it reaches (see SetAsideBrokenInlineImages), or
+    //    only the inline images, and returns their descriptions.
     std::vector<std::string> ScanResources(pdf_page* page, Repair repair = Repair::None)
     {
         mode_ = repair != Repair::None ? WalkMode::Repair : WalkMode::Collect;
