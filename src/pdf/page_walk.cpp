@@ -45,6 +45,10 @@ enum ReachKind { kReachResources = 0, kReachForm = 1 };
 
 class PageCollector;
 
+// What a walk sets aside: nothing, every broken image, or broken inline
+// images only (after a run that went on past errors).
+enum class Repair { None, All, InlineImages };
+
 struct CollectDevice {
     fz_device base;
     PageCollector* owner;
@@ -72,14 +76,23 @@ public:
     //    and keeps no compressed copy, so their original bytes can only be
     //    found through the object (see JpxObjectOf);
     //  - with `repair`, sets aside the broken image XObjects the page names
-    //    (see SetAsideIfBroken) and returns their descriptions.
-    std::vector<std::string> ScanResources(pdf_page* page, bool repair = false)
+    //    (see SetAsideIfBroken) and the broken inline images of its content
+    //    and of every form it reaches (see SetAsideBrokenInlineImages), or
+    //    only the inline images, and returns their descriptions.
+    std::vector<std::string> ScanResources(pdf_page* page, Repair repair = Repair::None)
     {
-        mode_ = repair ? WalkMode::Repair : WalkMode::Collect;
+        mode_ = repair != Repair::None ? WalkMode::Repair : WalkMode::Collect;
+        inline_only_ = repair == Repair::InlineImages;
         set_aside_.clear();
         visited_.clear();
         pdf_obj* res = nullptr;
         MuTry(ctx_, [&] { res = pdf_page_resources(ctx_, page); });
+        page_resources_ = res;
+        if (repair != Repair::None) {
+            pdf_obj* contents = nullptr;
+            MuTry(ctx_, [&] { contents = pdf_page_contents(ctx_, page); });
+            SetAsideBrokenInlineImages(page->obj, contents, res, false);
+        }
         WalkResources(res, 0);
         pdf_annot* annot = nullptr;
         MuTry(ctx_, [&] { annot = pdf_first_annot(ctx_, page); });
@@ -269,6 +282,9 @@ private:
         Remembered(form, kReachForm, [&] {
             pdf_obj* res = nullptr;
             Read([&] { res = pdf_dict_get(ctx_, form, PDF_NAME(Resources)); });
+            // A form without resources uses the page's, as MuPDF runs it.
+            if (mode_ == WalkMode::Repair && pdf_is_stream(ctx_, form))
+                SetAsideBrokenInlineImages(form, form, res != nullptr ? res : page_resources_, true);
             WalkResources(res, depth + 1);
             if (mode_ == WalkMode::Decide && !can_draw_ && pdf_is_stream(ctx_, form))
                 ScanContent(form);
@@ -463,6 +479,8 @@ private:
     // XObject of a kind MuPDF skips with a warning; the file is not touched.
     bool SetAsideIfBroken(pdf_obj* xobjects, pdf_obj* key, pdf_obj* x)
     {
+        if (inline_only_)
+            return false;
         bool broken = false;
         std::string error = "missing object";
         MuTry(ctx_, [&] {
@@ -492,6 +510,55 @@ private:
         if (replaced)
             set_aside_.push_back(std::string(pdf_to_name(ctx_, key)) + ": " + error);
         return replaced;
+    }
+
+    // MuPDF abandons the rest of a content stream when an inline image in it
+    // cannot be loaded. The broken inline images of the content of `owner` (a
+    // page, whose content may be an array of streams, or a form) are blanked
+    // out in a copy of the content, which then replaces it in the document in
+    // memory only: a page gets a new content stream of its own (its old one
+    // may be shared), a form its content replaced. The file is not touched.
+    void SetAsideBrokenInlineImages(pdf_obj* owner, pdf_obj* contents, pdf_obj* res, bool form)
+    {
+        if (contents == nullptr)
+            return;
+        fz_stream* stm = nullptr;
+        if (!MuTry(ctx_, [&] { stm = pdf_open_contents_stream(ctx_, doc_, contents); }))
+            return;
+        StreamHandle stream(ctx_, stm);
+        fz_buffer* read = nullptr;
+        if (!MuTry(ctx_, [&] { read = fz_read_all(ctx_, stm, 0); }))
+            return;
+        BufferHandle buffer(ctx_, read);
+        unsigned char* data = nullptr;
+        size_t size = fz_buffer_storage(ctx_, read, &data);
+        if (size == 0 || memmem(data, size, "BI", 2) == nullptr)
+            return;
+        std::string content(reinterpret_cast<const char*>(data), size);
+        std::vector<std::string> blanked = BlankBrokenInlineImages(ctx_, doc_, res, content);
+        if (blanked.empty())
+            return;
+        fz_buffer* copy = nullptr;
+        pdf_obj* stream_ref = nullptr;
+        bool replaced = MuTry(ctx_, [&] {
+            copy = fz_new_buffer_from_copied_data(ctx_, reinterpret_cast<const unsigned char*>(content.data()),
+                                                  content.size());
+            if (form) {
+                pdf_update_stream(ctx_, doc_, owner, copy, 0);
+            } else {
+                stream_ref = pdf_add_stream(ctx_, doc_, copy, nullptr, 0);
+                pdf_dict_put(ctx_, owner, PDF_NAME(Contents), stream_ref);
+            }
+        });
+        fz_drop_buffer(ctx_, copy);
+        pdf_drop_obj(ctx_, stream_ref);
+        if (!replaced)
+            return;
+        const std::string where = form ? " in form " + std::to_string(pdf_to_num(ctx_, owner)) : std::string();
+        for (const std::string& what : blanked) {
+            const size_t colon = what.find(':');
+            set_aside_.push_back(what.substr(0, colon) + where + what.substr(colon));
+        }
     }
 
     template <typename F>
@@ -610,6 +677,8 @@ private:
     bool can_draw_ = false;        // deciding: the page must be run
     int revisits_ = 0;             // objects met again during this walk
     std::vector<std::string> set_aside_;
+    pdf_obj* page_resources_ = nullptr;  // borrowed from the page, while walking it
+    bool inline_only_ = false;           // repairing: inline images only
     std::vector<DrawnImage> drawn_;
     std::unordered_set<fz_image*> on_page_;       // images held by drawn_, so the pointers stay unique
     std::vector<ImageHandle> clip_images_;
@@ -711,7 +780,10 @@ void RunForImages(fz_context* ctx, pdf_document* doc, pdf_page* page, fz_device*
     fz_catch(ctx) { fz_rethrow(ctx); }
 }
 
-bool RunPage(fz_context* ctx, pdf_document* doc, fz_page* fzpage, PageCollector& collector, std::string& error)
+// Runs the page into `collector`; `errors` counts the errors MuPDF got past
+// (an operator it could not carry out, and went on after).
+bool RunPage(fz_context* ctx, pdf_document* doc, fz_page* fzpage, PageCollector& collector, std::string& error,
+             int& errors)
 {
     fz_cookie cookie{};
     CookieRegistration registration(&cookie);
@@ -728,6 +800,7 @@ bool RunPage(fz_context* ctx, pdf_document* doc, fz_page* fzpage, PageCollector&
         fz_close_device(ctx, &dev->base);
     }, &error);
     fz_drop_device(ctx, reinterpret_cast<fz_device*>(dev));
+    errors = cookie.errors;
     return ok;
 }
 
@@ -747,6 +820,73 @@ int64_t ReachKey(int num, int kind)
     return static_cast<int64_t>(num) * 2 + kind;
 }
 
+// Where the inline image whose data starts at `from` ends: after the first
+// "EI" followed by white space, a delimiter MuPDF accepts there or the end.
+// With `after_white`, the "EI" must also follow white space: that is how the
+// end of an image whose dictionary cannot be trusted for its length is found
+// without mistaking two letters of its data for it. Without an "EI", the rest
+// of the content.
+size_t EndOfInlineImage(const std::string& content, size_t from, bool after_white)
+{
+    for (size_t at = from; at + 1 < content.size(); ++at) {
+        if (content[at] != 'E' || content[at + 1] != 'I')
+            continue;
+        if (after_white && (at == 0 || !IsWhite(static_cast<unsigned char>(content[at - 1]))))
+            continue;
+        const size_t end = at + 2;
+        if (end == content.size())
+            return end;
+        const auto next = static_cast<unsigned char>(content[end]);
+        if (next <= 32 || next == '<' || next == '/')
+            return end;
+    }
+    return content.size();
+}
+
+// What MuPDF makes of an inline image whose dictionary starts at `at`, read
+// the way its content interpreter reads it: the dictionary up to ID, one
+// white-space byte (or CR LF), then the image through the dictionary's
+// filters and size.
+struct InlineCheck {
+    bool parsed = false;    // the dictionary was read
+    bool loaded = false;    // the image was loaded
+    size_t data = 0;        // where the data starts, when parsed
+    size_t after_load = 0;  // where the interpreter goes on looking for EI, when loaded
+    std::string error;
+};
+
+InlineCheck CheckInlineImage(fz_context* ctx, pdf_document* doc, pdf_obj* res, const std::string& content, size_t at)
+{
+    InlineCheck check;
+    fz_stream* stm = nullptr;
+    pdf_obj* dict = nullptr;
+    fz_image* img = nullptr;
+    pdf_lexbuf lex;
+    pdf_lexbuf_init(ctx, &lex, PDF_LEXBUF_SMALL);
+    size_t data = 0;
+    size_t after_load = 0;
+    bool parsed = false;
+    check.loaded = MuTry(ctx, [&] {
+        stm = fz_open_memory(ctx, reinterpret_cast<const unsigned char*>(content.data()) + at, content.size() - at);
+        dict = pdf_parse_dict(ctx, doc, stm, &lex);
+        int c = fz_read_byte(ctx, stm);
+        if (c == '\r' && fz_peek_byte(ctx, stm) == '\n')
+            fz_read_byte(ctx, stm);
+        data = at + static_cast<size_t>(fz_tell(ctx, stm));
+        parsed = true;
+        img = pdf_load_inline_image(ctx, doc, res, dict, stm);
+        after_load = at + static_cast<size_t>(fz_tell(ctx, stm));
+    }, &check.error);
+    fz_drop_image(ctx, img);
+    pdf_drop_obj(ctx, dict);
+    fz_drop_stream(ctx, stm);
+    pdf_lexbuf_fin(ctx, &lex);
+    check.parsed = parsed;
+    check.data = data;
+    check.after_load = after_load;
+    return check;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -761,7 +901,8 @@ void InlineImageScan::EndWord()
 
 bool InlineImageScan::Feed(const unsigned char* data, size_t n)
 {
-    for (size_t i = 0; i < n && !found_; ++i) {
+    size_t i = 0;
+    for (; i < n && !found_; ++i) {
         const unsigned char c = data[i];
         switch (state_) {
         case State::Comment:
@@ -821,6 +962,7 @@ bool InlineImageScan::Feed(const unsigned char* data, size_t n)
             word_len_ = 1;
         }
     }
+    consumed_ = i;
     return found_;
 }
 
@@ -830,6 +972,34 @@ bool InlineImageScan::Finish()
         EndWord();
     state_ = State::Between;
     return found_;
+}
+
+std::vector<std::string> BlankBrokenInlineImages(fz_context* ctx, pdf_document* doc, pdf_obj* res,
+                                                 std::string& content)
+{
+    std::vector<std::string> blanked;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
+    InlineImageScan scan;
+    int index = 0;
+    for (size_t pos = 0; pos < content.size() && !CancelRequested();) {
+        scan.Restart();
+        if (!scan.Feed(bytes + pos, content.size() - pos))
+            break;  // a "BI" at the very end has no image to skip
+        const size_t dict = pos + scan.Consumed() - 1;  // the byte that ended "BI"
+        const size_t begin = dict - 2;
+        ++index;
+        InlineCheck check = CheckInlineImage(ctx, doc, res, content, dict);
+        if (check.loaded) {
+            pos = EndOfInlineImage(content, check.after_load, false);
+            continue;
+        }
+        const size_t end = EndOfInlineImage(content, check.parsed ? check.data : dict, true);
+        std::fill(content.begin() + static_cast<std::ptrdiff_t>(begin), content.begin() + static_cast<std::ptrdiff_t>(end),
+                  ' ');
+        blanked.push_back("inline image " + std::to_string(index) + ": " + check.error);
+        pos = end;
+    }
+    return blanked;
 }
 
 int ImageReach::Known(int num, int kind) const
@@ -884,15 +1054,22 @@ PageImages PageWalker::Collect(int page)
         PageCollector collector(ctx_, doc_, standin_bytes_);
         collector.ScanResources(pdfpage);
         std::string error;
-        bool ok = RunPage(ctx_, doc_, fzpage, collector, error);
+        int errors = 0;
+        bool ok = RunPage(ctx_, doc_, fzpage, collector, error, errors);
         result.images = collector.TakeImages();
         collector.AttachColourSources(pdfpage, result.images);
         result.image_objects = collector.ImageObjects();
-        if (ok || CancelRequested())
+        if ((ok && errors == 0) || CancelRequested())
             break;
+        // A run that went on past errors may have passed over an inline
+        // image it could not load (a colour space that is not there): such
+        // images are set aside too, so that they are reported, and the page
+        // runs again without lexing their data as operators.
         std::vector<std::string> set_aside;
         if (attempt < 4)
-            set_aside = collector.ScanResources(pdfpage, true);
+            set_aside = collector.ScanResources(pdfpage, ok ? Repair::InlineImages : Repair::All);
+        if (ok && set_aside.empty())
+            break;
         if (set_aside.empty()) {
             result.error = error;
             break;

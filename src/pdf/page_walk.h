@@ -34,6 +34,11 @@ public:
     // The end of the content: a pending "BI" at the very end counts.
     bool Finish();
     bool Found() const { return found_; }
+    // Bytes of the last piece looked at: when Feed found the operator, its
+    // last byte is the one that ended "BI" (the dictionary starts there).
+    size_t Consumed() const { return consumed_; }
+    // Looks for the next one, as if between two operators (after an image's EI).
+    void Restart() { *this = InlineImageScan(); }
 
 private:
     enum class State : uint8_t { Between, Word, Name, Comment, String, StringEscape, AfterLess, HexString };
@@ -44,7 +49,16 @@ private:
     int word_len_ = 0;  // length of the current keyword so far
     char word_[2] = {0, 0};
     bool found_ = false;
+    size_t consumed_ = 0;
 };
+
+// Blanks out, in `content` (a page's or form's content as the interpreter
+// reads it), every inline image MuPDF cannot load with the resources `res`:
+// its bytes from BI through EI become spaces, so that a run goes on to the
+// images after it. Returns one "inline image N: why" per image blanked, N
+// counting the inline images of the content from 1.
+std::vector<std::string> BlankBrokenInlineImages(fz_context* ctx, pdf_document* doc, pdf_obj* res,
+                                                 std::string& content);
 
 // What the walk learnt about resource dictionaries and forms of one document:
 // whether each can lead to an image being drawn. Text documents share one

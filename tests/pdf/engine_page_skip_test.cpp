@@ -162,6 +162,9 @@ std::vector<std::pair<std::string, std::string>> AllFixtureFiles()
     files.emplace_back("half-size soft mask", MakeSoftMaskPdf(true).bytes);
     files.emplace_back("stencil", MakeStencilPdf().bytes);
     files.emplace_back("inline", MakeInlineImagePdf().bytes);
+    files.emplace_back("damaged inline", MakeBrokenInlineImagesPdf(8, {{2, InlineDamage::ZeroWidth}}).bytes);
+    files.emplace_back("damaged inline in a form",
+                       MakeBrokenInlineImagesPdf(8, {{5, InlineDamage::NoHeight}}, InlinePlacement::Form).bytes);
     files.emplace_back("forms", MakeFormsPdf().bytes);
     files.emplace_back("logo", MakeLogoPdf().bytes);
     files.emplace_back("dedupe", MakeDedupePdf().bytes);

@@ -95,6 +95,10 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("SoftMask", MakeSoftMaskPdf(true).bytes));
     cases.push_back(Case("Stencils", MakeStencilPdf().bytes));
     cases.push_back(Case("InlineImages", MakeInlineImagePdf().bytes));
+    cases.push_back(Case("DamagedInlineImages",
+                         MakeBrokenInlineImagesPdf(30, {{3, InlineDamage::ZeroWidth}, {17, InlineDamage::NoHeight}},
+                                                   InlinePlacement::ContentsArray)
+                             .bytes));
     cases.push_back(Case("Forms", MakeFormsPdf().bytes));
     cases.push_back(Case("PatternsAnnotationsGroups", MakeIndirectPlacementsPdf().bytes));
     cases.push_back(Case("Jpeg2000", MakeJp2Pdf(3, 80, 60).bytes));

@@ -845,6 +845,79 @@ FixturePdf MakeInlineImagePdf() {
     return f;
 }
 
+namespace {
+std::string EncryptWithMuPdf(const std::string& plain, const std::string& user_password);
+}  // namespace
+
+const char* InlineDamageName(InlineDamage damage) {
+    switch (damage) {
+    case InlineDamage::ZeroWidth: return "ZeroWidth";
+    case InlineDamage::NoHeight: return "NoHeight";
+    case InlineDamage::UnknownFilter: return "UnknownFilter";
+    case InlineDamage::BadColourSpace: return "BadColourSpace";
+    case InlineDamage::TooShortData: return "TooShortData";
+    }
+    return "?";
+}
+
+FixturePdf MakeBrokenInlineImagesPdf(int count, const std::map<int, InlineDamage>& damaged, InlinePlacement placement) {
+    const int iw = 8, ih = 6;
+    FixturePdf f;
+    f.pages = 1;
+    std::string content;
+    std::vector<size_t> data_middles;  // inside each image's data, where a content stream may be cut
+    for (int i = 0; i < count; ++i) {
+        const std::string samples = MakeSamples(iw, ih, 3, 8, 1000 + static_cast<uint32_t>(i));
+        std::string dict = "/W 8 /H 6 /CS /RGB /BPC 8 /F /AHx";
+        std::string data = Hex(samples) + ">";
+        auto it = damaged.find(i);
+        if (it == damaged.end()) {
+            f.images.push_back(Expect(1, "png", MakeImage(iw, ih, "", samples), 0, "inline " + std::to_string(i)));
+        } else {
+            switch (it->second) {
+            case InlineDamage::ZeroWidth: dict = "/W 0 /H 6 /CS /RGB /BPC 8 /F /AHx"; break;
+            case InlineDamage::NoHeight: dict = "/W 8 /CS /RGB /BPC 8 /F /AHx"; break;
+            case InlineDamage::UnknownFilter: dict = "/W 8 /H 6 /CS /RGB /BPC 8 /F /NoSuchDecode"; break;
+            case InlineDamage::BadColourSpace: dict = "/W 8 /H 6 /CS /NoSuchSpace /BPC 8 /F /AHx"; break;
+            case InlineDamage::TooShortData: data = Hex(samples.substr(0, samples.size() / 3)) + ">"; break;
+            }
+        }
+        const int x = 20 + (i % 20) * 28, y = 740 - (i / 20) * 24;
+        content += "q 24 0 0 18 " + std::to_string(x) + " " + std::to_string(y) + " cm\nBI " + dict + " ID\n";
+        data_middles.push_back(content.size() + data.size() / 2);
+        content += data + "\nEI Q\n";
+    }
+    PdfWriter w;
+    switch (placement) {
+    case InlinePlacement::Page:
+        w.AddPage("<< >>", content);
+        break;
+    case InlinePlacement::ContentsArray: {
+        const size_t cut1 = data_middles.at(data_middles.size() / 3);
+        const size_t cut2 = data_middles.at(data_middles.size() * 2 / 3);
+        const int a = w.AddStream("", content.substr(0, cut1));
+        const int b = w.AddStream("", content.substr(cut1, cut2 - cut1));
+        const int c = w.AddStream("", content.substr(cut2));
+        const int contents = w.AddObject("[" + Ref(a) + " " + Ref(b) + " " + Ref(c) + "]");
+        w.AddPageWithContents("<< >>", contents);
+        break;
+    }
+    case InlinePlacement::Form:
+    case InlinePlacement::EncryptedForm: {
+        const int form = w.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << >>", content);
+        w.AddPage(XObjectResources({{"Fm1", form}}), "q /Fm1 Do Q\n");
+        break;
+    }
+    case InlinePlacement::EncryptedPage:
+        w.AddPage("<< >>", content);
+        break;
+    }
+    f.bytes = w.Build();
+    if (placement == InlinePlacement::EncryptedPage || placement == InlinePlacement::EncryptedForm)
+        f.bytes = EncryptWithMuPdf(f.bytes, "");
+    return f;
+}
+
 FixturePdf MakeFormsPdf() {
     PdfWriter w;
     ImageObject a = FlateImage(18, 14, "/DeviceRGB", 3, 8, 21);
@@ -1437,15 +1510,10 @@ FixturePdf MakeUndecodablePdf() {
     return f;
 }
 
-FixturePdf MakeEncryptedPdf(const std::string& user_password) {
-    PdfWriter w;
-    ImageObject j = JpegImage(JpegKind::Rgb, 48, 40, 71);
-    ImageObject r = FlateImage(20, 20, "/DeviceRGB", 3, 8, 72);
-    int nj = w.AddStream(j.dict, j.stream);
-    int nr = w.AddStream(r.dict, r.stream);
-    w.AddPage(XObjectResources({{"J", nj}, {"R", nr}}), DrawXObject("J", 72, 400, 240, 200) + DrawXObject("R", 72, 100, 100, 100));
-    std::string plain = w.Build();
+namespace {
 
+// `plain` written again by MuPDF, encrypted with AES-128.
+std::string EncryptWithMuPdf(const std::string& plain, const std::string& user_password) {
     MuContext ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
     if (!ctx)
         throw std::runtime_error("MakeEncryptedPdf: no MuPDF context");
@@ -1486,7 +1554,21 @@ FixturePdf MakeEncryptedPdf(const std::string& user_password) {
         failed = true;
     }
     if (failed)
-        throw std::runtime_error("MakeEncryptedPdf: MuPDF could not write the file");
+        throw std::runtime_error("EncryptWithMuPdf: MuPDF could not write the file");
+    return result;
+}
+
+}  // namespace
+
+FixturePdf MakeEncryptedPdf(const std::string& user_password) {
+    PdfWriter w;
+    ImageObject j = JpegImage(JpegKind::Rgb, 48, 40, 71);
+    ImageObject r = FlateImage(20, 20, "/DeviceRGB", 3, 8, 72);
+    int nj = w.AddStream(j.dict, j.stream);
+    int nr = w.AddStream(r.dict, r.stream);
+    w.AddPage(XObjectResources({{"J", nj}, {"R", nr}}), DrawXObject("J", 72, 400, 240, 200) + DrawXObject("R", 72, 100, 100, 100));
+    std::string plain = w.Build();
+    const std::string result = EncryptWithMuPdf(plain, user_password);
     FixturePdf f;
     f.bytes = result;
     f.pages = 1;

@@ -242,6 +242,30 @@ FixturePdf MakeSoftMaskPdf(bool half_size_mask);
 FixturePdf MakeStencilPdf();
 // An inline image (BI/ID/EI), drawn twice with identical content, and an image XObject.
 FixturePdf MakeInlineImagePdf();
+// How MakeBrokenInlineImagesPdf damages an inline image.
+enum class InlineDamage {
+    ZeroWidth,       // /W 0
+    NoHeight,        // /H left out
+    UnknownFilter,   // a filter no reader knows
+    BadColourSpace,  // a colour space name the resources do not define
+    TooShortData,    // a third of the data the dictionary asks for (the filter's end comes early)
+};
+const char* InlineDamageName(InlineDamage damage);
+inline void PrintTo(InlineDamage damage, std::ostream* os) { *os << InlineDamageName(damage); }
+// Where MakeBrokenInlineImagesPdf puts the inline images.
+enum class InlinePlacement {
+    Page,           // one content stream
+    ContentsArray,  // the page's content cut into three streams, each cut inside an image
+    Form,           // drawn by a form XObject
+    EncryptedPage,  // Page, in a file encrypted with AES-128 (empty user password)
+    EncryptedForm,  // Form, the same
+};
+// A page of `count` different small inline images (8x6 RGB, ASCIIHex), those
+// at the 0-based positions in `damaged` broken as given; the expected images
+// are the others, in content order.
+FixturePdf MakeBrokenInlineImagesPdf(int count, const std::map<int, InlineDamage>& damaged,
+                                     InlinePlacement placement = InlinePlacement::Page);
+
 // Forms nested three deep, the innermost drawing an image; plus a form that
 // draws itself and one pair of forms drawing each other, each with an image.
 FixturePdf MakeFormsPdf();
