@@ -66,8 +66,13 @@ public:
 
     int Run(const std::string& source, const std::string& range, const std::string& folder)
     {
-        const int result = Walk(source, range, folder);
-        return result == KESTRAN_EXTRACT_OK ? Drain() : result;
+        int result = Walk(source, range, folder);
+        if (result == KESTRAN_EXTRACT_OK)
+            result = Drain();
+        // A page cut short by a stop or a failure keeps the images it wrote,
+        // numbered as far as it got.
+        const int named = NameHeldImages(0);
+        return result == KESTRAN_EXTRACT_OK ? named : result;
     }
 
     // A log line of the file, on the calling thread.
@@ -87,6 +92,7 @@ private:
         std::string line;                // Line
         int skipped = 0;                 // Line: images it reports as skipped
         long long done = 0;              // Progress
+        bool last = false;               // Progress: the file's final step
         std::unique_ptr<ImageTask> task; // Image
         int page = 0;                    // Image: page number, and the place
         long long base = 0;              // of the image among the page's new
@@ -110,6 +116,7 @@ private:
 
         source_ = EscapeForLog(source);
         stem_ = SourceStem(source);
+        page_digits_ = PageDigits(pdf_.page_count);
         doc_ = pdf_.doc.get();
         total_ = static_cast<int>(std::min<long long>(selected, 0x3fffffff));
         settings_.source = source;
@@ -143,7 +150,7 @@ private:
                     if (++repeated_in_a_row >= kMaxRepeatedPagesInARow) {
                         result = EmitLine(source_ + ": the page tree repeats page " + std::to_string(page) +
                                           " over and over, stopping");
-                        return result == KESTRAN_EXTRACT_OK ? EmitProgress(2LL * total_) : result;
+                        return result == KESTRAN_EXTRACT_OK ? EmitFinalProgress() : result;
                     }
                     // Progress for skipped pages in steps, not a call for each of a million.
                     if ((repeated_in_a_row & 1023) == 0 && (result = EmitProgress(2LL * index)) != KESTRAN_EXTRACT_OK)
@@ -159,20 +166,21 @@ private:
                 if (failed_in_a_row >= kMaxFailedPagesInARow) {
                     result = EmitLine(source_ + ": pages from " + std::to_string(page - kMaxFailedPagesInARow + 1) +
                                       " on cannot be read, stopping");
-                    return result == KESTRAN_EXTRACT_OK ? EmitProgress(2LL * total_) : result;
+                    return result == KESTRAN_EXTRACT_OK ? EmitFinalProgress() : result;
                 }
             }
         }
-        return EmitProgress(2LL * total_);
+        return EmitFinalProgress();
     }
 
     // Progress: done runs from 0 to 2 x total. Each page takes two steps: the
     // first when it has been scanned, the second spread over writing its new
     // images. Every page and every image reports at least once; done never
-    // goes back. False when the caller asked to abandon the file.
-    bool Report(long long done)
+    // goes back. False when the caller asked to abandon the file. The file's
+    // final step reports even after a stop request: its work is done.
+    bool Report(long long done, bool last = false)
     {
-        if (CancelRequested())
+        if (CancelRequested() && !last)
             return false;
         if (progress_ == nullptr)
             return true;
@@ -290,13 +298,18 @@ private:
         return Emit(std::move(step));
     }
 
-    int EmitProgress(long long done)
+    int EmitProgress(long long done, bool last = false)
     {
         Step step;
         step.kind = Step::Kind::Progress;
         step.done = done;
+        step.last = last;
         return Emit(std::move(step));
     }
+
+    // Once it is committed every image of the file is in place: a stop that
+    // comes now, or an answer of -2, no longer makes the file interrupted.
+    int EmitFinalProgress() { return EmitProgress(2LL * total_, true); }
 
     // A stop request seen here ends the walk once everything before this
     // point is committed, as a sequential run would have by then.
@@ -391,7 +404,7 @@ private:
             stats_.images_skipped += step.skipped;
             return KESTRAN_EXTRACT_OK;
         case Step::Kind::Progress:
-            return Report(step.done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+            return Report(step.done, step.last) || step.last ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
         case Step::Kind::Checkpoint:
             return CancelRequested() ? KESTRAN_EXTRACT_CANCELLED : KESTRAN_EXTRACT_OK;
         case Step::Kind::Image:
@@ -401,8 +414,9 @@ private:
         return KESTRAN_EXTRACT_OK;
     }
 
-    // Names an encoded image: its number counts the images of its page
-    // written before it.
+    // Numbers an encoded image: its number counts the images of its page
+    // written before it. Its file is named with the page's others
+    // (NameHeldImages).
     int CommitImage(Step& step)
     {
         ImageTask& task = *step.task;
@@ -426,22 +440,47 @@ private:
                 return KESTRAN_EXTRACT_WRITE_FAILED;
             if (task.written == OutputStatus::FolderUnusable)
                 return KESTRAN_EXTRACT_OUTPUT_FOLDER;
-            switch (task.file.Publish(stem_, step.page, number_ + 1, task.extension)) {
+            ++number_;
+            held_.push_back(HeldImage{std::move(task.file), step.page, number_, task.extension, task.size});
+            if (task.short_data)
+                Log(options_, PageLine(step.page, "image " + std::to_string(number_) +
+                                                      " is incomplete: its data ends early, the rest is filled in"));
+        }
+        const int named = NameHeldImages(step.count - step.index - 1);
+        if (named != KESTRAN_EXTRACT_OK)
+            return named;
+        const long long step_done =
+            step.base + 1 + static_cast<long long>(step.index + 1) / static_cast<long long>(step.count);
+        return Report(step_done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+    }
+
+    // Gives the written images of the page being committed their final
+    // names once the digits of their numbers are settled, that is once the
+    // images still to come on the page (`still_to_come`, at most; some may
+    // be skipped) cannot change the digits of the page's count. Until then
+    // they wait, complete, under their temporary names: only pages of 100
+    // images or more wait at all, and a file that is stopped, or fails, keeps
+    // those written so far, numbered as far as the page got. In order, so
+    // that a taken name gets its " (2)" just as before.
+    int NameHeldImages(size_t still_to_come)
+    {
+        const int digits = ImageDigits(number_);
+        if (held_.empty() || digits != ImageDigits(number_ + static_cast<long long>(still_to_come)))
+            return KESTRAN_EXTRACT_OK;
+        std::vector<HeldImage> held = std::move(held_);
+        held_.clear();
+        for (HeldImage& image : held) {  // on a failure the rest leave with `held`
+            switch (image.file.Publish(stem_, image.page, image.number, image.extension, nullptr,
+                                       NameWidths{page_digits_, digits})) {
             case OutputStatus::Ok: break;
             case OutputStatus::WriteFailed: return KESTRAN_EXTRACT_WRITE_FAILED;
             case OutputStatus::FolderUnusable: return KESTRAN_EXTRACT_OUTPUT_FOLDER;
             case OutputStatus::Abandoned: return KESTRAN_EXTRACT_CANCELLED;  // the process is ending
             }
-            ++number_;
-            if (task.short_data)
-                Log(options_, PageLine(step.page, "image " + std::to_string(number_) +
-                                                      " is incomplete: its data ends early, the rest is filled in"));
             ++stats_.images_written;
-            stats_.bytes_written += task.size;
+            stats_.bytes_written += image.size;
         }
-        const long long step_done =
-            step.base + 1 + static_cast<long long>(step.index + 1) / static_cast<long long>(step.count);
-        return Report(step_done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
+        return KESTRAN_EXTRACT_OK;
     }
 
     fz_context* ctx_;
@@ -458,6 +497,16 @@ private:
     long long last_done_ = 0;
     bool last_page_failed_ = false;
     int number_ = 0;  // images written so far on the page being committed
+    // Written images of that page waiting for their names (NameHeldImages).
+    struct HeldImage {
+        PendingImageFile file;
+        int page;
+        int number;
+        std::string extension;
+        uint64_t size;
+    };
+    std::vector<HeldImage> held_;
+    int page_digits_ = 3;
     std::unordered_set<std::string> seen_;
     std::unordered_set<int> pages_seen_;
     std::deque<Step> steps_;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -148,9 +149,17 @@ bool WriteAll(int fd, const uint8_t* data, size_t size)
 
 }  // namespace
 
-std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy)
+int PageDigits(long long page_count) { return std::max(3, static_cast<int>(std::to_string(page_count).size())); }
+
+int ImageDigits(long long images_on_page)
 {
-    std::string suffix = "-" + Padded(page, 3) + "-" + Padded(image, 2);
+    return std::max(2, static_cast<int>(std::to_string(images_on_page).size()));
+}
+
+std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy,
+                          NameWidths widths)
+{
+    std::string suffix = "-" + Padded(page, widths.page) + "-" + Padded(image, widths.image);
     if (copy > 1)
         suffix += " (" + std::to_string(copy) + ")";
     suffix += "." + extension;
@@ -284,13 +293,13 @@ OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProduc
 }
 
 OutputStatus PendingImageFile::Publish(const std::string& stem, int page, int image, const std::string& extension,
-                                       std::string* written_name)
+                                       std::string* written_name, NameWidths widths)
 {
     if (part_ == nullptr || part_->Fd() < 0)
         return OutputStatus::Abandoned;
     const std::string& temp_path = part_->Path();
     for (int copy = 1; copy < 100000; ++copy) {
-        std::string name = ImageFileName(stem, page, image, extension, copy);
+        std::string name = ImageFileName(stem, page, image, extension, copy, widths);
         int err = RenameNoReplace(temp_path, Join(folder_, name));
         if (err == 0) {
             part_.reset();  // renamed: nothing to remove any more

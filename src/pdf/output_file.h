@@ -10,13 +10,26 @@
 
 namespace kestran::pdf {
 
+// How many digits the page and the image number of a name take. Each is
+// padded to the digits of the largest value it has among one file's names
+// (the file's page count; the images written for the page), with a floor,
+// so that a plain sort of the folder lists the images in page and paint
+// order: report-004-099 before report-004-100.
+struct NameWidths {
+    int page = 3;
+    int image = 2;
+};
+int PageDigits(long long page_count);     // at least 3
+int ImageDigits(long long images_on_page);  // at least 2
+
 // The name of an image file: <source name without extension>-<page>-<image>.<ext>,
-// the page with at least 3 digits and the image (its number among the images
-// first seen on that page, from 1) with at least 2, for example report-007-02.png.
+// the page and the image (its number among the images first seen on that
+// page, from 1) zero-padded to `widths`, for example report-007-02.png.
 // `copy` 1 is the plain name; 2 and up give "report-007-02 (2).png" and so on,
 // used when the plain name is taken: an existing file is never overwritten.
 // A name that would exceed 255 bytes gets a shortened source name.
-std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy = 1);
+std::string ImageFileName(const std::string& stem, int page, int image, const std::string& extension, int copy = 1,
+                          NameWidths widths = {});
 
 // File name of a path without its folder and without its last extension
 // ("/a/b/report.v2.pdf" gives "report.v2"; a leading dot is part of the name).
@@ -80,10 +93,10 @@ public:
     OutputStatus Write(const std::string& folder, const ByteProducer& produce);
 
     // Renames the written file to the first free name of ImageFileName(stem,
-    // page, image, extension, 1, 2, ...), never replacing a file. On failure
-    // the temporary file is removed. Only after Write returned Ok.
+    // page, image, extension, 1, 2, ..., widths), never replacing a file. On
+    // failure the temporary file is removed. Only after Write returned Ok.
     OutputStatus Publish(const std::string& stem, int page, int image, const std::string& extension,
-                         std::string* written_name = nullptr);
+                         std::string* written_name = nullptr, NameWidths widths = {});
 
 private:
     void Remove();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "pdf/cancel_flag.h"
 #include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
 
@@ -118,6 +119,32 @@ TEST_F(ExtractResults, StopRightAtTheStartWritesNothing) {
     ExtractRun run = Run(Source(pdf.bytes), "1", [](int, int) { return -2; });
     EXPECT_EQ(run.result, KESTRAN_EXTRACT_CANCELLED);
     EXPECT_TRUE(ListFiles(out_).empty());
+}
+
+TEST_F(ExtractResults, AStopAtTheFinalProgressCallLeavesTheFileDone) {
+    // Everything is written when the last call comes: the file is done.
+    FixturePdf pdf = MakeLogoPdf(3);
+    const fs::path source = Source(pdf.bytes);
+    const size_t calls = Run(source).progress.size();
+    for (bool by_return : {false, true}) {
+        SCOPED_TRACE(by_return ? "by -2" : "by request");
+        fs::remove_all(out_);
+        fs::create_directory(out_);
+        size_t call = 0;
+        ExtractRun run = Run(source, "1-", [&](int, int) {
+            if (++call < calls)
+                return 0;
+            if (by_return)
+                return -2;
+            kestran::pdf::RequestCancel();
+            return 0;
+        });
+        kestran::pdf::ClearCancel();
+        EXPECT_EQ(run.result, KESTRAN_EXTRACT_OK);
+        EXPECT_EQ(ListFiles(out_), ExpectedNames(pdf, "doc"));
+        ASSERT_FALSE(run.progress.empty());
+        EXPECT_EQ(run.progress.back(), std::make_pair(6, 3));
+    }
 }
 
 class ExtractCancel : public ExtractResults {

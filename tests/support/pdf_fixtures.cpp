@@ -2103,9 +2103,10 @@ int MaxRgbaDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
 // ---------------------------------------------------------------------------
 // Running the PDF service
 
-std::string ImageName(const std::string& stem, int page, int index, const std::string& ext, int copy) {
+std::string ImageName(const std::string& stem, int page, int index, const std::string& ext, int copy,
+                      int page_digits, int index_digits) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "-%03d-%02d", page, index);
+    std::snprintf(buf, sizeof buf, "-%0*d-%0*d", page_digits, page, index_digits, index);
     std::string name = stem + buf;
     if (copy >= 2)
         name += " (" + std::to_string(copy) + ")";
@@ -2113,12 +2114,21 @@ std::string ImageName(const std::string& stem, int page, int index, const std::s
 }
 
 std::vector<std::string> ExpectedNames(const FixturePdf& pdf, const std::string& stem, const std::set<int>& pages) {
+    // Both numbers are padded to the digits of the largest among the file's
+    // names: the page count, and the count of images written for the page.
+    const auto digits = [](int largest, int at_least) {
+        return std::max(at_least, static_cast<int>(std::to_string(largest).size()));
+    };
+    std::map<int, int> on_page;
+    for (const auto& img : pdf.images)
+        ++on_page[img.page];
     std::map<int, int> per_page;
     std::vector<std::string> names;
     for (const auto& img : pdf.images) {
         if (!pages.empty() && pages.count(img.page) == 0)
             continue;
-        names.push_back(ImageName(stem, img.page, ++per_page[img.page], img.ext));
+        names.push_back(ImageName(stem, img.page, ++per_page[img.page], img.ext, 1, digits(pdf.pages, 3),
+                                  digits(on_page[img.page], 2)));
     }
     std::sort(names.begin(), names.end());
     return names;

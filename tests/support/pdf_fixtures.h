@@ -409,9 +409,10 @@ int MaxRgbaDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
 // ---------------------------------------------------------------------------
 // Running the PDF service
 
-// "<stem>-<page, 3 digits at least>-<index, 2 digits at least>.<ext>", plus
-// " (n)" before the extension for copy n >= 2.
-std::string ImageName(const std::string& stem, int page, int index, const std::string& ext, int copy = 1);
+// "<stem>-<page>-<index>.<ext>", the numbers zero-padded to the digits given,
+// plus " (n)" before the extension for copy n >= 2.
+std::string ImageName(const std::string& stem, int page, int index, const std::string& ext, int copy = 1,
+                      int page_digits = 3, int index_digits = 2);
 // The names a correct extraction of `pdf` writes for source stem `stem`,
 // sorted; `pages` empty = every page, else only images first drawn on them.
 std::vector<std::string> ExpectedNames(const FixturePdf& pdf, const std::string& stem,
