@@ -439,10 +439,11 @@ bool ConvertRows(fz_context* ctx, const RowsPlan& plan, uint8_t* block, size_t r
 
 // Decodes the samples (and the mask beside them when the plan has one) a
 // block of rows at a time into a streaming PNG: memory stays at one block and
-// the decoders' own state whatever the image's size.
+// the decoders' own state whatever the image's size. `pixels` receives the
+// PNG's hash when it is complete.
 bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
                       const std::function<fz_stream*()>& open_mask, const RowsPlan& plan, int level, bool pad_damage,
-                      const ByteSink& sink)
+                      const ByteSink& sink, std::optional<PixelHash>& pixels)
 {
     StreamHandle stm(ctx, open());
     StreamHandle mask_stm;
@@ -464,7 +465,8 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     const size_t pixel = bytes * static_cast<size_t>(PngChannels(plan.format.color) - 1);
     const size_t out_stride = PngRowBytes(plan.format);
     std::vector<uint8_t> out(plan.masked ? out_stride * rows_per_block : 0);
-    PngStreamEncoder encoder(plan.format, level, sink);
+    PixelHash hash;
+    PngStreamEncoder encoder(plan.format, level, sink, &hash);
     for (size_t y = 0; y < height;) {
         if (CancelRequested())
             return false;
@@ -513,7 +515,10 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     }
     if (samples.short_data() || mask.short_data())
         fz_warn(ctx, "%s", kShortDataWarning);
-    return encoder.Finish();
+    if (!encoder.Finish())
+        return false;
+    pixels = hash;
+    return true;
 }
 
 // The ICC profile of a gray or RGB image (also the base of a palette), for
@@ -666,9 +671,13 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
         return true;
     }
     PngFormat format;
-    if (!StoredRowsFormat(ctx_, img, format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
+    if (!StoredRowsFormat(ctx_, img, format))
         return false;
     format.icc_profile = PngProfileOf(ctx_, drawn);
+    PixelHash pixels;
+    if (!StoredStreamHoldsPngRows(ctx_, doc_, info, format, &pixels))
+        return false;
+    *out.pixels = pixels;
     out.extension = "png";
     out.stream = [ctx, doc, info, format](const ByteSink& sink) {
         return CopyStoredStream(ctx, doc, info, &format, sink);
@@ -679,11 +688,18 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
 bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
 {
     out.extension = "png";
-    if (icc_profile_.empty() || !format.icc_profile.empty())
-        return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
-    PngFormat with_profile = format;
-    with_profile.icc_profile = icc_profile_;
-    return EncodePng(with_profile, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+    PixelHash pixels;
+    bool encoded = false;
+    if (icc_profile_.empty() || !format.icc_profile.empty()) {
+        encoded = EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr, &pixels);
+    } else {
+        PngFormat with_profile = format;
+        with_profile.icc_profile = icc_profile_;
+        encoded = EncodePng(with_profile, rows, stride, out.bytes, png_level_, &StopRequested, nullptr, &pixels);
+    }
+    if (encoded)
+        *out.pixels = pixels;
+    return encoded;
 }
 
 bool ImageEncoder::Accept(CopyVerdict verdict)
@@ -762,12 +778,16 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     format.icc_profile = icc_profile_;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
-    if (!IsPngFilteredStream(format, data, size))
+    // The check inflates the rows anyway; undoing their filters on the way
+    // gives the hash that the same pixels stored another way get.
+    PixelHash pixels;
+    if (!IsPngFilteredStream(format, data, size, &pixels))
         return false;
     out.extension = "png";
     if (!WrapPngIdatParts(format, data, size, out.bytes, out.tail))
         return false;
     out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
+    *out.pixels = pixels;
     return true;
 }
 
@@ -874,8 +894,8 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
         }
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [ctx, open, open_mask, plan, level, pad_damage](const ByteSink& sink) {
-            return StreamNativeRows(ctx, open, open_mask, plan, level, pad_damage, sink);
+        out.stream = [ctx, open, open_mask, plan, level, pad_damage, pixels = out.pixels](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, open_mask, plan, level, pad_damage, sink, *pixels);
         };
         return true;
     }
@@ -934,8 +954,8 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
         auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep.get(), StandIn()); };
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [ctx, open, plan, level](const ByteSink& sink) {
-            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink);
+        out.stream = [ctx, open, plan, level, pixels = out.pixels](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink, *pixels);
         };
         return true;
     }
@@ -1138,8 +1158,10 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         auto alpha = std::make_shared<std::vector<uint8_t>>(std::move(mask_alpha));
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [keep, alpha, compose, format, out_stride, stride, s, w, h, level](const ByteSink& sink) {
-            PngStreamEncoder encoder(format, level, sink);
+        out.stream = [keep, alpha, compose, format, out_stride, stride, s, w, h, level,
+                      pixels = out.pixels](const ByteSink& sink) {
+            PixelHash hash;
+            PngStreamEncoder encoder(format, level, sink, &hash);
             const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / out_stride);
             std::vector<uint8_t> block(out_stride * block_rows);
             for (size_t y = 0; y < static_cast<size_t>(h);) {
@@ -1153,7 +1175,10 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                     return false;
                 y += rows;
             }
-            return encoder.Finish();
+            if (!encoder.Finish())
+                return false;
+            *pixels = hash;
+            return true;
         };
         return true;
     }
@@ -1191,8 +1216,10 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         format.bits = img->bpc;
         unsigned char* data = nullptr;
         const size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
-        if (WrapCmykTiffStrip(format, data, size, out.bytes)) {
+        PixelHash pixels;
+        if (WrapCmykTiffStrip(format, data, size, out.bytes, &pixels)) {
             out.extension = "tif";
+            *out.pixels = pixels;
             return true;
         }
         format.bits = 8;
@@ -1215,7 +1242,8 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         format.bits = 16;
         format.alpha = !mask_alpha.empty();
         out.extension = "tif";
-        return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        PixelHash pixels;
+        const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
             auto* dst = reinterpret_cast<uint16_t*>(rows);
             for (uint32_t r = 0; r < count; ++r) {
                 const uint8_t* src = samples.data() + stride * (y + r);
@@ -1230,7 +1258,10 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
                 }
             }
             return true;
-        }, out.bytes, &StopRequested, nullptr);
+        }, out.bytes, &StopRequested, nullptr, &pixels);
+        if (encoded)
+            *out.pixels = pixels;
+        return encoded;
     }
 
     // Otherwise through MuPDF's pixmap, which applies /Decode and looks up a
@@ -1260,7 +1291,8 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
     out.extension = "tif";
-    return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+    PixelHash pixels;
+    const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
         uint8_t* dst = rows;
         for (uint32_t r = 0; r < count; ++r) {
             const unsigned char* src = samples + stride * (y + r);
@@ -1276,7 +1308,10 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
             }
         }
         return true;
-    }, out.bytes, &StopRequested, nullptr);
+    }, out.bytes, &StopRequested, nullptr, &pixels);
+    if (encoded)
+        *out.pixels = pixels;
+    return encoded;
 }
 
 bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)

@@ -22,6 +22,7 @@
 #include "pdf/page_selection.h"
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
+#include "pdf/pixel_hash.h"
 
 namespace kestran::pdf {
 namespace {
@@ -418,7 +419,9 @@ private:
             Log(options_, PageLine(step.page, "out of memory"));
             return KESTRAN_EXTRACT_OUT_OF_MEMORY;
         }
-        if (task.status == EncodeStatus::Skipped) {
+        if (RepeatsPixels(task)) {
+            task.file = PendingImageFile();  // removes the temporary file
+        } else if (task.status == EncodeStatus::Skipped) {
             Log(options_, PageLine(step.page, "image skipped: " + task.why));
             ++stats_.images_skipped;
         } else {
@@ -444,6 +447,17 @@ private:
         return Report(step_done) ? KESTRAN_EXTRACT_OK : KESTRAN_EXTRACT_CANCELLED;
     }
 
+    // True when `task` shows what an image already written from this file
+    // shows, stored with other bytes (another compression or predictor): it
+    // then gets no file and no number, and counts as neither written nor
+    // skipped, like an image that repeats another's stored bytes. Decided
+    // here, in commit order, so the first of them is kept whatever the
+    // number of workers.
+    bool RepeatsPixels(const ImageTask& task)
+    {
+        return task.pixels.has_value() && !pixels_seen_.insert(*task.pixels).second;
+    }
+
     fz_context* ctx_;
     void* context_;
     PdfProgressFn progress_;
@@ -459,6 +473,7 @@ private:
     bool last_page_failed_ = false;
     int number_ = 0;  // images written so far on the page being committed
     std::unordered_set<std::string> seen_;
+    std::unordered_set<PixelHash, PixelHashOf> pixels_seen_;
     std::unordered_set<int> pages_seen_;
     std::deque<Step> steps_;
     size_t pending_images_ = 0;
