@@ -670,6 +670,10 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
         out.stream = [ctx, doc, info](const ByteSink& sink) { return CopyStoredStream(ctx, doc, info, nullptr, sink); };
         return true;
     }
+    // A stand-in for rows may hold PNG-filtered rows too, but it was chosen
+    // for a mask or /Decode that the stored rows alone would lose.
+    if (info.copy != StoredCopy::PngRows)
+        return false;
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format))
         return false;
@@ -1395,7 +1399,10 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         // decoded whole; beyond the whole-decode limit they are still written,
         // by rows, in RGB.
         const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
-        if (!own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming))
+        icc_profile_ = PngProfileOf(ctx_, drawn);  // the rows' PNG keeps the profile as the held ways do
+        const bool rows = !own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming);
+        icc_profile_.clear();
+        if (rows)
             return EncodeStatus::Ok;
         // Neither way fits after all: load the real image.
         out = EncodedImage();
