@@ -131,6 +131,10 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
             }
         }
     }
+    // Known only now: a streamed file's rows are hashed as it is written.
+    task.pixels.reset();
+    if (task.status == EncodeStatus::Ok && task.written == OutputStatus::Ok)
+        task.pixels = *encoded.pixels;
     task.drawn.image.reset();  // free the image data as soon as it is written
     encoded = EncodedImage();
     task.short_data = short_data.Seen();

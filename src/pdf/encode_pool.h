@@ -33,6 +33,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +81,7 @@ struct ImageTask {
     OutputStatus written = OutputStatus::Ok;
     uint64_t size = 0;
     bool short_data = false;              // the data ended early; the rest is filled in
+    std::optional<PixelHash> pixels;      // what the written file shows, when known (EncodedImage)
     bool for_walker = false;              // to be encoded by the calling thread after all
     std::exception_ptr failure;           // thrown while encoding; rethrown at the commit
 

@@ -483,10 +483,11 @@ bool ConvertRows(fz_context* ctx, const RowsPlan& plan, uint8_t* block, size_t r
 
 // Decodes the samples (and the mask beside them when the plan has one) a
 // block of rows at a time into a streaming PNG: memory stays at one block and
-// the decoders' own state whatever the image's size.
+// the decoders' own state whatever the image's size. `pixels` receives the
+// PNG's hash when it is complete.
 bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
                       const std::function<fz_stream*()>& open_mask, const RowsPlan& plan, int level, bool pad_damage,
-                      const ByteSink& sink)
+                      const ByteSink& sink, std::optional<PixelHash>& pixels)
 {
     StreamHandle stm(ctx, open());
     StreamHandle mask_stm;
@@ -508,7 +509,8 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     const size_t pixel = bytes * static_cast<size_t>(PngChannels(plan.format.color) - 1);
     const size_t out_stride = PngRowBytes(plan.format);
     std::vector<uint8_t> out(plan.masked ? out_stride * rows_per_block : 0);
-    PngStreamEncoder encoder(plan.format, level, sink);
+    PixelHash hash;
+    PngStreamEncoder encoder(plan.format, level, sink, &hash);
     for (size_t y = 0; y < height;) {
         if (CancelRequested())
             return false;
@@ -557,7 +559,10 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     }
     if (samples.short_data() || mask.short_data())
         fz_warn(ctx, "%s", kShortDataWarning);
-    return encoder.Finish();
+    if (!encoder.Finish())
+        return false;
+    pixels = hash;
+    return true;
 }
 
 // The ICC profile of a gray or RGB image (also the base of a palette), for
@@ -674,10 +679,18 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
         out.stream = [ctx, doc, info](const ByteSink& sink) { return CopyStoredStream(ctx, doc, info, nullptr, sink); };
         return true;
     }
+    // A stand-in for rows may hold PNG-filtered rows too, but it was chosen
+    // for a mask or /Decode that the stored rows alone would lose.
+    if (info.copy != StoredCopy::PngRows)
+        return false;
     PngFormat format;
-    if (!StoredRowsFormat(ctx_, img, format) || !StoredStreamHoldsPngRows(ctx_, doc_, info, format))
+    if (!StoredRowsFormat(ctx_, img, format))
         return false;
     format.icc_profile = PngProfileOf(ctx_, drawn);
+    PixelHash pixels;
+    if (!StoredStreamHoldsPngRows(ctx_, doc_, info, format, &pixels))
+        return false;
+    *out.pixels = pixels;
     out.extension = "png";
     out.stream = [ctx, doc, info, format](const ByteSink& sink) {
         return CopyStoredStream(ctx, doc, info, &format, sink);
@@ -688,11 +701,18 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
 bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
 {
     out.extension = "png";
-    if (icc_profile_.empty() || !format.icc_profile.empty())
-        return EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
-    PngFormat with_profile = format;
-    with_profile.icc_profile = icc_profile_;
-    return EncodePng(with_profile, rows, stride, out.bytes, png_level_, &StopRequested, nullptr);
+    PixelHash pixels;
+    bool encoded = false;
+    if (icc_profile_.empty() || !format.icc_profile.empty()) {
+        encoded = EncodePng(format, rows, stride, out.bytes, png_level_, &StopRequested, nullptr, &pixels);
+    } else {
+        PngFormat with_profile = format;
+        with_profile.icc_profile = icc_profile_;
+        encoded = EncodePng(with_profile, rows, stride, out.bytes, png_level_, &StopRequested, nullptr, &pixels);
+    }
+    if (encoded)
+        *out.pixels = pixels;
+    return encoded;
 }
 
 bool ImageEncoder::Accept(CopyVerdict verdict)
@@ -882,12 +902,16 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     format.icc_profile = icc_profile_;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
-    if (!IsPngFilteredStream(format, data, size))
+    // The check inflates the rows anyway; undoing their filters on the way
+    // gives the hash that the same pixels stored another way get.
+    PixelHash pixels;
+    if (!IsPngFilteredStream(format, data, size, &pixels))
         return false;
     out.extension = "png";
     if (!WrapPngIdatParts(format, data, size, out.bytes, out.tail))
         return false;
     out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
+    *out.pixels = pixels;
     return true;
 }
 
@@ -994,8 +1018,8 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
         }
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [ctx, open, open_mask, plan, level, pad_damage](const ByteSink& sink) {
-            return StreamNativeRows(ctx, open, open_mask, plan, level, pad_damage, sink);
+        out.stream = [ctx, open, open_mask, plan, level, pad_damage, pixels = out.pixels](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, open_mask, plan, level, pad_damage, sink, *pixels);
         };
         return true;
     }
@@ -1054,8 +1078,8 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
         auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep.get(), StandIn()); };
         const int level = png_level_;
         out.extension = "png";
-        out.stream = [ctx, open, plan, level](const ByteSink& sink) {
-            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink);
+        out.stream = [ctx, open, plan, level, pixels = out.pixels](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink, *pixels);
         };
         return true;
     }
@@ -1271,8 +1295,9 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         const int level = png_level_;
         out.extension = "png";
         out.stream = [keep, keep_plain, plain_s, plain_stride, alpha, compose, format, out_stride, stride, s, w, h,
-                      level](const ByteSink& sink) {
-            PngStreamEncoder encoder(format, level, sink);
+                      level, pixels = out.pixels](const ByteSink& sink) {
+            PixelHash hash;
+            PngStreamEncoder encoder(format, level, sink, &hash);
             const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / out_stride);
             std::vector<uint8_t> block(out_stride * block_rows);
             for (size_t y = 0; y < static_cast<size_t>(h);) {
@@ -1287,7 +1312,10 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                     return false;
                 y += rows;
             }
-            return encoder.Finish();
+            if (!encoder.Finish())
+                return false;
+            *pixels = hash;
+            return true;
         };
         return true;
     }
@@ -1326,8 +1354,10 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         format.bits = img->bpc;
         unsigned char* data = nullptr;
         const size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
-        if (WrapCmykTiffStrip(format, data, size, out.bytes)) {
+        PixelHash pixels;
+        if (WrapCmykTiffStrip(format, data, size, out.bytes, &pixels)) {
             out.extension = "tif";
+            *out.pixels = pixels;
             return true;
         }
         format.bits = 8;
@@ -1350,7 +1380,8 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         format.bits = 16;
         format.alpha = !mask_alpha.empty();
         out.extension = "tif";
-        return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        PixelHash pixels;
+        const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
             auto* dst = reinterpret_cast<uint16_t*>(rows);
             for (uint32_t r = 0; r < count; ++r) {
                 const uint8_t* src = samples.data() + stride * (y + r);
@@ -1365,7 +1396,10 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
                 }
             }
             return true;
-        }, out.bytes, &StopRequested, nullptr);
+        }, out.bytes, &StopRequested, nullptr, &pixels);
+        if (encoded)
+            *out.pixels = pixels;
+        return encoded;
     }
 
     // Otherwise through MuPDF's pixmap, which applies /Decode and looks up a
@@ -1400,7 +1434,8 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
                                      ? fz_pixmap_samples(ctx_, unkeyed) : nullptr;
     const size_t plain_stride = plain != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
     out.extension = "tif";
-    return EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+    PixelHash pixels;
+    const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
         uint8_t* dst = rows;
         for (uint32_t r = 0; r < count; ++r) {
             const unsigned char* src = samples + stride * (y + r);
@@ -1417,7 +1452,10 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
             }
         }
         return true;
-    }, out.bytes, &StopRequested, nullptr);
+    }, out.bytes, &StopRequested, nullptr, &pixels);
+    if (encoded)
+        *out.pixels = pixels;
+    return encoded;
 }
 
 bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
@@ -1504,7 +1542,10 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         // decoded whole; beyond the whole-decode limit they are still written,
         // by rows, in RGB.
         const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
-        if (!own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming))
+        icc_profile_ = PngProfileOf(ctx_, drawn);  // the rows' PNG keeps the profile as the held ways do
+        const bool rows = !own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming);
+        icc_profile_.clear();
+        if (rows)
             return EncodeStatus::Ok;
         // Neither way fits after all: load the real image.
         out = EncodedImage();

@@ -41,6 +41,8 @@
 #define KESTRAN_PDF_IMAGE_ENCODER_H
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,7 @@
 #include "pdf/large_image.h"
 #include "pdf/mu_context.h"
 #include "pdf/output_file.h"
+#include "pdf/pixel_hash.h"
 
 namespace kestran::pdf {
 
@@ -72,6 +75,10 @@ struct EncodedImage {
     std::vector<uint8_t> bytes;
     BufferHandle body;
     std::vector<uint8_t> tail;
+    // What the file shows (pixel_hash.h), when the encoder made its rows or
+    // unfiltered stored ones; empty for copied JPEG and JPEG 2000 bytes. A
+    // streamed file's is set by `stream` as it ends, hence the shared cell.
+    std::shared_ptr<std::optional<PixelHash>> pixels = std::make_shared<std::optional<PixelHash>>();
 
     // The pieces in file order, and their total size.
     std::vector<struct ByteSpan> Parts(fz_context* ctx) const;

@@ -22,6 +22,7 @@
 #include "pdf/page_selection.h"
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
+#include "pdf/pixel_hash.h"
 
 namespace kestran::pdf {
 namespace {
@@ -267,6 +268,7 @@ private:
                     return result;
                 continue;
             }
+            AddColoursToKey(drawn.colours, key);
             if (seen_.insert(key).second)
                 fresh.push_back(&drawn);
         }
@@ -432,7 +434,9 @@ private:
             Log(options_, PageLine(step.page, "out of memory"));
             return KESTRAN_EXTRACT_OUT_OF_MEMORY;
         }
-        if (task.status == EncodeStatus::Skipped) {
+        if (RepeatsPixels(task)) {
+            task.file = PendingImageFile();  // removes the temporary file
+        } else if (task.status == EncodeStatus::Skipped) {
             Log(options_, PageLine(step.page, "image skipped: " + task.why));
             ++stats_.images_skipped;
         } else {
@@ -483,6 +487,17 @@ private:
         return KESTRAN_EXTRACT_OK;
     }
 
+    // True when `task` shows what an image already written from this file
+    // shows, stored with other bytes (another compression or predictor): it
+    // then gets no file and no number, and counts as neither written nor
+    // skipped, like an image that repeats another's stored bytes. Decided
+    // here, in commit order, so the first of them is kept whatever the
+    // number of workers.
+    bool RepeatsPixels(const ImageTask& task)
+    {
+        return task.pixels.has_value() && !pixels_seen_.insert(*task.pixels).second;
+    }
+
     fz_context* ctx_;
     void* context_;
     PdfProgressFn progress_;
@@ -508,6 +523,7 @@ private:
     std::vector<HeldImage> held_;
     int page_digits_ = 3;
     std::unordered_set<std::string> seen_;
+    std::unordered_set<PixelHash, PixelHashOf> pixels_seen_;
     std::unordered_set<int> pages_seen_;
     std::deque<Step> steps_;
     size_t pending_images_ = 0;

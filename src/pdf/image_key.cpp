@@ -204,4 +204,25 @@ bool BuildImageKey(fz_context* ctx, pdf_document* doc, fz_image* img, int object
     return KeyBuilder(ctx, doc).Build(img, object_num, key);
 }
 
+void AddColoursToKey(const ImageColours& colours, std::string& key)
+{
+    if (colours.icc.empty() && !colours.lab_known)
+        return;
+    fz_md5 md5;
+    fz_md5_init(&md5);
+    const uint64_t size = colours.icc.size();
+    fz_md5_update(&md5, reinterpret_cast<const unsigned char*>(&size), sizeof size);
+    if (!colours.icc.empty())
+        fz_md5_update(&md5, colours.icc.data(), colours.icc.size());
+    if (colours.lab_known) {
+        const LabSpace& lab = colours.lab;
+        fz_md5_update(&md5, reinterpret_cast<const unsigned char*>(lab.white), sizeof lab.white);
+        fz_md5_update(&md5, reinterpret_cast<const unsigned char*>(lab.decode), sizeof lab.decode);
+        fz_md5_update(&md5, reinterpret_cast<const unsigned char*>(lab.range), sizeof lab.range);
+    }
+    unsigned char digest[16];
+    fz_md5_final(&md5, digest);
+    key.append(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
 }  // namespace kestran::pdf

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "pdf/colour_profile.h"
 #include "pdf/mu_context.h"
 
 namespace kestran::pdf {
@@ -17,6 +18,11 @@ namespace kestran::pdf {
 // /Decode, or with another soft mask, draws differently.
 // False when the image data cannot be read.
 bool BuildImageKey(fz_context* ctx, pdf_document* doc, fz_image* img, int object_num, std::string& key);
+
+// Adds to `key` what the file says the colours mean (the ICC profile, a Lab
+// space), which MuPDF's colour space does not carry: the same samples under
+// another profile are another image.
+void AddColoursToKey(const ImageColours& colours, std::string& key);
 
 }  // namespace kestran::pdf
 

@@ -439,9 +439,10 @@ bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info,
     return ok;
 }
 
-bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format)
+bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format,
+                              PixelHash* pixels)
 {
-    PngRowsCheck check(format);
+    PngRowsCheck check(format, pixels);
     const bool fed = ForEachStoredBlock(ctx, doc, info, [&](const uint8_t* data, size_t size) {
         return check.Feed(data, size);
     });

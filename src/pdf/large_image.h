@@ -77,8 +77,10 @@ struct StreamDigest {
 bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, StreamDigest& digest);
 
 // True when the stored stream inflates to exactly the filtered rows of
-// `format` with valid filter bytes.
-bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format);
+// `format` with valid filter bytes; `pixels`, when not null, then receives
+// the hash of the PNG's pixels (PngRowsCheck).
+bool StoredStreamHoldsPngRows(fz_context* ctx, pdf_document* doc, const StandIn& info, const PngFormat& format,
+                              PixelHash* pixels = nullptr);
 
 // The stored stream read from the file block by block as the caller asks for
 // it (stopping when a stop is requested). The source holds the stream open

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #ifdef KESTRAN_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -48,13 +49,22 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data
     Put32(out, Crc(0, out.data() + start, size + 4));
 }
 
-// iCCP with the profile when it describes the colour type's colours (gray
-// for gray, RGB for colour and palettes), else sRGB when asked for.
-void PutColourChunk(std::vector<uint8_t>& out, const PngFormat& format)
+// The profile a PNG's iCCP chunk holds: the format's when it describes the
+// colour type's colours (gray for gray, RGB for colour and palettes), else none.
+const std::vector<uint8_t>* WrittenProfile(const PngFormat& format)
 {
     const bool gray = format.color == PngColor::Gray || format.color == PngColor::GrayAlpha;
     const std::vector<uint8_t>& profile = format.icc_profile;
-    if (!profile.empty() && IsUsableIccProfile(profile.data(), profile.size(), gray ? 1 : 3)) {
+    if (profile.empty() || !IsUsableIccProfile(profile.data(), profile.size(), gray ? 1 : 3))
+        return nullptr;
+    return &profile;
+}
+
+// iCCP with the written profile, else sRGB when asked for.
+void PutColourChunk(std::vector<uint8_t>& out, const PngFormat& format)
+{
+    if (const std::vector<uint8_t>* written = WrittenProfile(format)) {
+        const std::vector<uint8_t>& profile = *written;
         static const char kName[] = "ICC profile";  // with its terminating zero
         std::vector<uint8_t> chunk(kName, kName + sizeof kName);
         chunk.push_back(0);  // compression method: zlib
@@ -221,6 +231,50 @@ constexpr size_t kOneShotLimit = size_t(64) << 20;
 
 }  // namespace
 
+// Hashes what a PNG shows (see EncodePng): the format first, then row after row.
+class PngPixelHasher {
+public:
+    explicit PngPixelHasher(const PngFormat& format) : row_bytes_(PngRowBytes(format))
+    {
+        static constexpr uint64_t kPngTag = 0x504e47;  // "PNG": no TIFF of the same pixels is the same file
+        hasher_.AddNumber(kPngTag);
+        hasher_.AddNumber(format.width);
+        hasher_.AddNumber(format.height);
+        hasher_.AddNumber(static_cast<uint64_t>(format.bit_depth));
+        hasher_.AddNumber(static_cast<uint64_t>(format.color));
+        if (format.color == PngColor::Palette) {
+            hasher_.AddBytes(format.palette);
+            hasher_.AddBytes(format.transparency);
+        }
+        const std::vector<uint8_t>* profile = WrittenProfile(format);
+        hasher_.AddNumber(profile != nullptr ? 1 : format.srgb ? 2 : 0);
+        if (profile != nullptr)
+            hasher_.AddBytes(*profile);
+        const size_t used = static_cast<size_t>(format.width) * static_cast<size_t>(PngChannels(format.color)) *
+                            static_cast<size_t>(format.bit_depth) % 8;
+        if (used != 0)
+            last_byte_mask_ = static_cast<uint8_t>(0xff << (8 - used));
+    }
+
+    // One unfiltered row of PngRowBytes bytes. The bits after the last pixel
+    // are whatever the source left there; readers ignore them, so does the hash.
+    void AddRow(const uint8_t* row)
+    {
+        if (row_bytes_ == 0)
+            return;
+        hasher_.Add(row, row_bytes_ - 1);
+        const uint8_t last = row[row_bytes_ - 1] & last_byte_mask_;
+        hasher_.Add(&last, 1);
+    }
+
+    PixelHash Finish() const { return hasher_.Finish(); }
+
+private:
+    PixelHasher hasher_;
+    size_t row_bytes_;
+    uint8_t last_byte_mask_ = 0xff;
+};
+
 int PngChannels(PngColor color)
 {
     switch (color) {
@@ -270,11 +324,14 @@ bool IsValidPngFormat(const PngFormat& format)
 }
 
 bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std::vector<uint8_t>& out, int level,
-               bool (*should_stop)(void*), void* stop_user)
+               bool (*should_stop)(void*), void* stop_user, PixelHash* pixels)
 {
     out.clear();
     if (!IsValidPngFormat(format) || rows == nullptr)
         return false;
+    std::optional<PngPixelHasher> hasher;
+    if (pixels != nullptr)
+        hasher.emplace(format);
     const size_t row_bytes = PngRowBytes(format);
     const size_t filtered_size = (row_bytes + 1) * format.height;
     std::vector<uint8_t> compressed;
@@ -291,6 +348,8 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
                 return false;
             const uint8_t* row = rows + stride * y;
             FilterRow(format, row, prev, row_bytes, filtered.data() + (row_bytes + 1) * y);
+            if (hasher)
+                hasher->AddRow(row);
             prev = row;
         }
         // One IDAT chunk, its data compressed straight into place.
@@ -309,6 +368,8 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
             out[length_at + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
         Put32(out, Crc(0, out.data() + length_at + 4, length + 4));
         PutChunk(out, "IEND", nullptr, 0);
+        if (hasher)
+            *pixels = hasher->Finish();
         return true;
 #endif
     } else {
@@ -325,6 +386,8 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
             for (; n < rows_per_chunk && y < format.height; ++n, ++y) {
                 const uint8_t* row = rows + stride * y;
                 FilterRow(format, row, prev, row_bytes, chunk.data() + (row_bytes + 1) * n);
+                if (hasher)
+                    hasher->AddRow(row);
                 prev = row;
             }
             if (!deflater.Add(chunk.data(), (row_bytes + 1) * n, y == format.height, compressed))
@@ -334,6 +397,8 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
     out.reserve(compressed.size() + 128 + format.palette.size() + format.transparency.size());
     PutHeader(out, format);
     PutIdatAndEnd(out, compressed.data(), compressed.size());
+    if (hasher)
+        *pixels = hasher->Finish();
     return true;
 }
 
@@ -368,12 +433,21 @@ struct PngRowsCheck::Zlib {
     z_stream zs{};
 };
 
-PngRowsCheck::PngRowsCheck(const PngFormat& format) : zlib_(std::make_unique<Zlib>())
+PngRowsCheck::PngRowsCheck(const PngFormat& format, PixelHash* pixels)
+    : zlib_(std::make_unique<Zlib>()), pixels_(pixels)
 {
     if (!IsValidPngFormat(format))
         return;
     row_bytes_ = PngRowBytes(format);
     expected_ = (row_bytes_ + 1) * format.height;
+    if (pixels_ != nullptr) {
+        hasher_ = std::make_unique<PngPixelHasher>(format);
+        // The byte distance of the filters: a whole pixel, or 1 below 8 bits.
+        pixel_bytes_ = std::max<size_t>(1, static_cast<size_t>(PngChannels(format.color)) *
+                                               static_cast<size_t>(format.bit_depth) / 8);
+        row_.assign(row_bytes_ + 1, 0);
+        prev_.assign(row_bytes_ + 1, 0);  // the row above the first is zeros
+    }
     if (inflateInit(&zlib_->zs) != Z_OK)
         return;
     ready_ = true;
@@ -405,8 +479,52 @@ void PngRowsCheck::Inflate()
         }
     }
     total_ += got;
-    if (total_ > expected_)
+    if (total_ > expected_) {
         failed_ = true;
+        return;
+    }
+    if (hasher_)
+        Unfilter(window_.data(), got);
+}
+
+void PngRowsCheck::Unfilter(const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        const size_t take = std::min(size, row_.size() - filled_);
+        std::memcpy(row_.data() + filled_, data, take);
+        filled_ += take;
+        data += take;
+        size -= take;
+        if (filled_ < row_.size())
+            return;
+        filled_ = 0;
+        uint8_t* cur = row_.data() + 1;
+        const uint8_t* up = prev_.data() + 1;
+        const size_t n = row_bytes_;
+        const size_t bpp = pixel_bytes_;
+        switch (row_[0]) {  // checked to be 0 to 4 by Inflate
+        case 1:
+            for (size_t i = bpp; i < n; ++i)
+                cur[i] = static_cast<uint8_t>(cur[i] + cur[i - bpp]);
+            break;
+        case 2:
+            for (size_t i = 0; i < n; ++i)
+                cur[i] = static_cast<uint8_t>(cur[i] + up[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < n; ++i)
+                cur[i] = static_cast<uint8_t>(cur[i] + (((i >= bpp ? cur[i - bpp] : 0) + up[i]) >> 1));
+            break;
+        case 4:
+            for (size_t i = 0; i < n; ++i)
+                cur[i] = static_cast<uint8_t>(
+                    cur[i] + (i >= bpp ? Paeth(cur[i - bpp], up[i], up[i - bpp]) : Paeth(0, up[i], 0)));
+            break;
+        default: break;
+        }
+        hasher_->AddRow(cur);
+        row_.swap(prev_);
+    }
 }
 
 bool PngRowsCheck::Feed(const uint8_t* data, size_t size)
@@ -435,14 +553,17 @@ bool PngRowsCheck::Finish()
         if (total_ == before)
             break;
     }
-    return ready_ && !failed_ && status_ == Z_STREAM_END && total_ == expected_;
+    const bool whole = ready_ && !failed_ && status_ == Z_STREAM_END && total_ == expected_;
+    if (whole && hasher_)
+        *pixels_ = hasher_->Finish();
+    return whole;
 }
 
-bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size)
+bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size, PixelHash* pixels)
 {
     if (zlib_data == nullptr || zlib_size < 2)
         return false;
-    PngRowsCheck check(format);
+    PngRowsCheck check(format, pixels);
     return check.Feed(zlib_data, zlib_size) && check.Finish();
 }
 
@@ -456,6 +577,8 @@ void PngChunkBytes(const char type[4], const uint8_t* data, size_t size, std::ve
 struct PngStreamEncoder::State {
     PngFormat format;
     PngSink sink;
+    std::optional<PngPixelHasher> hasher;
+    PixelHash* pixels = nullptr;
     z_stream zs{};
     bool zs_ready = false;
     bool header_written = false;
@@ -510,7 +633,8 @@ struct PngStreamEncoder::State {
     }
 };
 
-PngStreamEncoder::PngStreamEncoder(const PngFormat& format, int level, PngSink sink) : state_(new State())
+PngStreamEncoder::PngStreamEncoder(const PngFormat& format, int level, PngSink sink, PixelHash* pixels)
+    : state_(new State())
 {
     State& s = *state_;
     s.format = format;
@@ -518,6 +642,9 @@ PngStreamEncoder::PngStreamEncoder(const PngFormat& format, int level, PngSink s
     s.failed = !IsValidPngFormat(format);
     if (s.failed)
         return;
+    s.pixels = pixels;
+    if (pixels != nullptr)
+        s.hasher.emplace(format);
     // zlib's level 1 is its fast mode; higher levels cost much more than
     // libdeflate's at the same number. Packed rows (1-bit scans, line art)
     // repeat at long distances, where zlib's lazy matching from level 4 on
@@ -548,6 +675,8 @@ bool PngStreamEncoder::AddRows(const uint8_t* rows, size_t stride, size_t count)
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* row = rows + stride * i;
         FilterRow(s.format, row, s.rows_done == 0 ? nullptr : s.prev.data(), s.row_bytes, s.filtered.data());
+        if (s.hasher)
+            s.hasher->AddRow(row);
         s.prev.assign(row, row + s.row_bytes);
         ++s.rows_done;
         if (!s.Deflate(s.filtered.data(), s.filtered.size(), false)) {
@@ -567,7 +696,11 @@ bool PngStreamEncoder::Finish()
     }
     std::vector<uint8_t> end;
     PutChunk(end, "IEND", nullptr, 0);
-    return s.Send(end);
+    if (!s.Send(end))
+        return false;
+    if (s.hasher)
+        *s.pixels = s.hasher->Finish();
+    return true;
 }
 
 }  // namespace kestran::pdf

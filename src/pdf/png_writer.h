@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "pdf/pixel_hash.h"
+
 namespace kestran::pdf {
 
 enum class PngColor : uint8_t { Gray = 0, Rgb = 2, Palette = 3, GrayAlpha = 4, Rgba = 6 };
@@ -45,8 +47,15 @@ constexpr int kDefaultPngLevel = 2;
 // Encodes `height` rows of `PngRowBytes` bytes each, `stride` bytes apart, into
 // `out` (replaced). `should_stop` (may be null) is polled between rows; when it
 // answers true encoding ends and false is returned. False also on a bad format.
+// `pixels`, when not null, receives on success the hash of what the PNG
+// shows (pixel_hash.h): its format as the header writes it (size, depth,
+// colour type, palette, transparency, the profile or sRGB chunk actually
+// written), then its rows, the bits after a row's last pixel left out. Every
+// way a PNG is made here (EncodePng, PngStreamEncoder, a stored stream
+// passing PngRowsCheck) gives the same hash for the same picture.
 bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std::vector<uint8_t>& out,
-               int level = kDefaultPngLevel, bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr);
+               int level = kDefaultPngLevel, bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr,
+               PixelHash* pixels = nullptr);
 
 // Builds a PNG around a zlib stream whose inflated content is already the
 // filtered image data (one filter byte and PngRowBytes bytes per row).
@@ -59,13 +68,21 @@ bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t 
 
 // Checks that `zlib_data` inflates to exactly `height` filtered rows of the
 // format with valid filter bytes, so that wrapping it gives a PNG that decodes.
-bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size);
+// `pixels`, when not null, receives the hash of the rows the stream holds
+// (as EncodePng hashes them, the filters undone) when it passes.
+bool IsPngFilteredStream(const PngFormat& format, const uint8_t* zlib_data, size_t zlib_size,
+                         PixelHash* pixels = nullptr);
+
+class PngPixelHasher;
 
 // The same check over a zlib stream that arrives in blocks (a stream copied
-// from the file without holding it): Feed each block, then Finish.
+// from the file without holding it): Feed each block, then Finish. With
+// `pixels`, the rows are unfiltered as they pass, and a successful Finish
+// leaves their hash there: a copied PNG then has the hash that the same
+// pixels encoded here would have.
 class PngRowsCheck {
 public:
-    explicit PngRowsCheck(const PngFormat& format);
+    explicit PngRowsCheck(const PngFormat& format, PixelHash* pixels = nullptr);
     ~PngRowsCheck();
     PngRowsCheck(const PngRowsCheck&) = delete;
     PngRowsCheck& operator=(const PngRowsCheck&) = delete;
@@ -77,6 +94,7 @@ public:
 
 private:
     void Inflate();
+    void Unfilter(const uint8_t* data, size_t size);
 
     size_t row_bytes_ = 0;
     size_t expected_ = 0;
@@ -88,6 +106,13 @@ private:
     struct Zlib;
     std::unique_ptr<Zlib> zlib_;
     std::vector<uint8_t> window_;
+    // Unfiltering for the hash: the row being filled (filter byte first), the one before it.
+    PixelHash* pixels_ = nullptr;
+    std::unique_ptr<PngPixelHasher> hasher_;
+    size_t pixel_bytes_ = 1;
+    std::vector<uint8_t> row_;
+    std::vector<uint8_t> prev_;
+    size_t filled_ = 0;
 };
 
 // Receives the bytes of a PNG as they are produced; false stops the encoder.
@@ -103,9 +128,11 @@ void PngChunkBytes(const char type[4], const uint8_t* data, size_t size, std::ve
 // compressed data is ever held whole: the header first, then an IDAT chunk
 // each time zlib has produced a block, IEND at Finish. Used for large images,
 // where zlib's streaming beats holding everything for a one-shot deflate.
+// `pixels`, when not null, receives the hash of EncodePng at a successful
+// Finish (it must outlive the encoder's last call).
 class PngStreamEncoder {
 public:
-    PngStreamEncoder(const PngFormat& format, int level, PngSink sink);
+    PngStreamEncoder(const PngFormat& format, int level, PngSink sink, PixelHash* pixels = nullptr);
     ~PngStreamEncoder();
     PngStreamEncoder(const PngStreamEncoder&) = delete;
     PngStreamEncoder& operator=(const PngStreamEncoder&) = delete;

@@ -118,12 +118,69 @@ std::unique_ptr<TIFF, TiffCloser> OpenCmykTiff(MemoryFile& file, const TiffForma
     return tif;
 }
 
+// Starts the hash of what a TIFF shows with its format.
+PixelHasher TiffPixelHasher(const TiffFormat& format)
+{
+    static constexpr uint64_t kTiffTag = 0x54494646;  // "TIFF": no PNG of the same pixels is the same file
+    PixelHasher hasher;
+    hasher.AddNumber(kTiffTag);
+    hasher.AddNumber(format.width);
+    hasher.AddNumber(format.height);
+    hasher.AddNumber(static_cast<uint64_t>(format.bits));
+    hasher.AddNumber(format.alpha ? 1 : 0);
+    hasher.AddBytes(format.icc_profile);
+    return hasher;
+}
+
+// Hashes stored samples as EncodeCmykTiff's row source gives them: 16-bit
+// ones in the machine's byte order (the file stores them big-endian). A
+// sample may be split between two blocks.
+class StoredSampleHasher {
+public:
+    StoredSampleHasher(PixelHasher& hasher, int bits) : hasher_(hasher), wide_(bits == 16) {}
+
+    void Add(const uint8_t* data, size_t size)
+    {
+        if (!wide_) {
+            hasher_.Add(data, size);
+            return;
+        }
+        uint16_t native[512];
+        size_t count = 0;
+        if (has_high_ && size > 0) {
+            native[count++] = static_cast<uint16_t>((high_ << 8) | data[0]);
+            ++data;
+            --size;
+            has_high_ = false;
+        }
+        for (; size >= 2; data += 2, size -= 2) {
+            native[count++] = static_cast<uint16_t>((data[0] << 8) | data[1]);
+            if (count == 512) {
+                hasher_.Add(reinterpret_cast<const uint8_t*>(native), sizeof native);
+                count = 0;
+            }
+        }
+        if (size == 1) {
+            high_ = data[0];
+            has_high_ = true;
+        }
+        hasher_.Add(reinterpret_cast<const uint8_t*>(native), count * 2);
+    }
+
+private:
+    PixelHasher& hasher_;
+    bool wide_;
+    uint8_t high_ = 0;
+    bool has_high_ = false;
+};
+
 // Up to this decoded size the check inflates in one go with libdeflate, three
 // times as fast as zlib's streaming; larger streams are checked in blocks.
 constexpr uint64_t kOneGoInflateBytes = uint64_t(64) << 20;
 
-// True when a zlib stream inflates to exactly `expected` bytes.
-bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected)
+// True when a zlib stream inflates to exactly `expected` bytes, which go to
+// `hasher` when it is not null.
+bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, StoredSampleHasher* hasher)
 {
 #ifdef KESTRAN_HAVE_LIBDEFLATE
     if (expected < kOneGoInflateBytes) {
@@ -136,7 +193,11 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected)
         const libdeflate_result r = libdeflate_zlib_decompress_ex(d, data, size, scratch.data(), scratch.size(),
                                                                   &in_used, &out_size);
         libdeflate_free_decompressor(d);
-        return r == LIBDEFLATE_SUCCESS && out_size == expected;
+        if (r != LIBDEFLATE_SUCCESS || out_size != expected)
+            return false;
+        if (hasher != nullptr)
+            hasher->Add(scratch.data(), out_size);
+        return true;
     }
 #endif
     z_stream z{};
@@ -156,7 +217,10 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected)
         z.next_out = scratch.data();
         z.avail_out = static_cast<uInt>(scratch.size());
         status = inflate(&z, Z_NO_FLUSH);
-        total += scratch.size() - z.avail_out;
+        const size_t got = scratch.size() - z.avail_out;
+        total += got;
+        if (hasher != nullptr && total <= expected)
+            hasher->Add(scratch.data(), got);
         if (status == Z_BUF_ERROR && z.avail_in == 0 && size == 0)
             break;  // the data ends before the stream does
     }
@@ -166,14 +230,17 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected)
 
 }  // namespace
 
-bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& out)
+bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_t zlib_size, std::vector<uint8_t>& out,
+                       PixelHash* pixels)
 {
     out.clear();
     if (format.width == 0 || format.height == 0 || (format.bits != 8 && format.bits != 16) || format.alpha ||
         zlib_data == nullptr || zlib_size == 0 || zlib_size > 0xffffffffu)
         return false;
     const uint64_t expected = uint64_t(format.width) * format.height * 4 * (format.bits / 8);
-    if (!InflatesToExactly(zlib_data, zlib_size, expected))
+    PixelHasher hasher = TiffPixelHasher(format);
+    StoredSampleHasher samples(hasher, format.bits);
+    if (!InflatesToExactly(zlib_data, zlib_size, expected, pixels != nullptr ? &samples : nullptr))
         return false;
     SilenceLibtiff();
     MemoryFile file{out};
@@ -183,11 +250,13 @@ bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_
     tif.reset();
     if (!ok)
         out.clear();
+    else if (pixels != nullptr)
+        *pixels = hasher.Finish();
     return ok;
 }
 
 bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::vector<uint8_t>& out,
-                    bool (*should_stop)(void*), void* stop_user)
+                    bool (*should_stop)(void*), void* stop_user, PixelHash* pixels)
 {
     out.clear();
     if (format.width == 0 || format.height == 0 || (format.bits != 8 && format.bits != 16))
@@ -207,24 +276,31 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
     std::vector<uint8_t> strip;
     if (ok)
         strip.resize(row_bytes * rows_per_strip);
+    PixelHasher hasher = TiffPixelHasher(format);
     for (uint32_t y = 0, index = 0; ok && y < format.height; y += rows_per_strip, ++index) {
         if (should_stop != nullptr && should_stop(stop_user)) {
             ok = false;
             break;
         }
         const uint32_t count = std::min(rows_per_strip, format.height - y);
-        // The predictor works in place: the strip is filled anew every time.
-        ok = rows(y, count, strip.data()) &&
-             TIFFWriteEncodedStrip(t, index, strip.data(), static_cast<tmsize_t>(row_bytes * count)) >= 0;
+        // The predictor works in place: the strip is filled anew every time,
+        // and hashed before it is written.
+        ok = rows(y, count, strip.data());
+        if (ok && pixels != nullptr)
+            hasher.Add(strip.data(), row_bytes * count);
+        ok = ok && TIFFWriteEncodedStrip(t, index, strip.data(), static_cast<tmsize_t>(row_bytes * count)) >= 0;
     }
     if (ok)
         ok = TIFFWriteDirectory(t) != 0;
     tif.reset();
-    if (!ok)
+    if (!ok) {
         out.clear();
-    else
-        out.resize(file.data.size());
-    return ok;
+        return false;
+    }
+    out.resize(file.data.size());
+    if (pixels != nullptr)
+        *pixels = hasher.Finish();
+    return true;
 }
 
 }  // namespace kestran::pdf

@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "pdf/pixel_hash.h"
+
 namespace kestran::pdf {
 
 struct TiffFormat {
@@ -26,16 +28,22 @@ using TiffRowSource = std::function<bool(uint32_t y, uint32_t count, uint8_t* ro
 // about 64 KiB of samples at a time, so that only one strip is held besides
 // the compressed file) into `out`. `should_stop` (may be null) is polled
 // between strips. False on a bad format, a source failure or a stop.
+// `pixels`, when not null, receives on success the hash of what the TIFF
+// shows (pixel_hash.h): its format (size, depth, alpha, profile), then the
+// samples as the row source gave them. WrapCmykTiffStrip gives the same hash
+// for the same picture.
 bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::vector<uint8_t>& out,
-                    bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr);
+                    bool (*should_stop)(void*) = nullptr, void* stop_user = nullptr, PixelHash* pixels = nullptr);
 
 // Writes a CMYK TIFF whose one strip is `zlib_data` as it is: a PDF's Flate
 // stream without predictor already is a TIFF Deflate strip (no predictor), so
 // the image needs neither decoding nor compressing again. The file is
 // big-endian, as PDF's 16-bit samples are. False unless the stream inflates
 // to exactly the image's samples (checked in blocks, nothing kept).
+// `pixels`, when not null, receives the hash of EncodeCmykTiff, taken from
+// the samples the check inflates.
 bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_t zlib_size,
-                       std::vector<uint8_t>& out);
+                       std::vector<uint8_t>& out, PixelHash* pixels = nullptr);
 
 }  // namespace kestran::pdf
 

@@ -94,6 +94,8 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("LogoOnEveryPage", MakeLogoPdf(6).bytes));
     cases.push_back(Case("LogoStreamed", MakeLogoPdf(6).bytes, "1-", all_streamed));
     cases.push_back(Case("DuplicatesAndLookalikes", MakeDedupePdf().bytes));
+    cases.push_back(Case("PixelTwins", MakePixelTwinsPdf().bytes));
+    cases.push_back(Case("PixelTwinsStreamed", MakePixelTwinsPdf().bytes, "1-", all_streamed));
     cases.push_back(Case("Undecodable", MakeUndecodablePdf().bytes));
     cases.push_back(Case("UndecodableStreamed", MakeUndecodablePdf().bytes, "1-", all_streamed));
     cases.push_back(Case("SoftMask", MakeSoftMaskPdf(true).bytes));

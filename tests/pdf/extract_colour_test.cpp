@@ -251,6 +251,29 @@ TEST(ExtractColourPalette, IndexedOverIccRgbIsAPaletteWithTheProfile) {
     EXPECT_TRUE(PngIccProfile(file) == kSrgb);
 }
 
+// The same stored samples under two profiles are two images: each file keeps its own profile.
+TEST(ExtractColourKey, SameBytesUnderAnotherProfileAreAnotherImage) {
+    TempDir dir;
+    PdfWriter w;
+    const int own = w.AddStream("/N 4", kCmyk);
+    const int other = w.AddStream("/N 4", kDefaultCmyk);
+    ImageObject a = FlateImage(kW, kH, "[/ICCBased " + Ref(own) + "]", 4, 8);
+    ImageObject b = FlateImage(kW, kH, "[/ICCBased " + Ref(other) + "]", 4, 8);
+    ASSERT_EQ(a.stream, b.stream);
+    const int na = w.AddStream(a.dict, a.stream);
+    const int nb = w.AddStream(b.dict, b.stream);
+    w.AddPage(XObjectResources({{"Im1", na}, {"Im2", nb}}),
+              DrawXObject("Im1", 72, 400, 200, 150) + DrawXObject("Im2", 72, 100, 200, 150));
+    WriteFile(dir / "doc.pdf", w.Build());
+    fs::create_directory(dir / "out");
+    ASSERT_EQ(RunExtract((dir / "doc.pdf").string(), "1", (dir / "out").string()).result, KESTRAN_EXTRACT_OK);
+    TiffImage first, second;
+    ASSERT_TRUE(DecodeTiff(ReadFile(dir / "out" / "doc-001-01.tif"), &first));
+    ASSERT_TRUE(DecodeTiff(ReadFile(dir / "out" / "doc-001-02.tif"), &second));
+    EXPECT_TRUE(first.icc_profile == kCmyk);
+    EXPECT_TRUE(second.icc_profile == kDefaultCmyk);
+}
+
 // A soft mask becomes the TIFF's unassociated alpha, the inks stay as stored.
 TEST(ExtractColourMask, SoftMaskBecomesUnassociatedAlpha) {
     TempDir dir;

@@ -687,6 +687,130 @@ ImageObject StencilImage(int width, int height, uint32_t seed) {
     return MakeImage(width, height, d, Deflate(s));
 }
 
+const char* StorageName(Storage storage) {
+    switch (storage) {
+    case Storage::Flate: return "Flate";
+    case Storage::FlateFast: return "FlateFast";
+    case Storage::PngPredictors: return "PngPredictors";
+    case Storage::TiffPredictor: return "TiffPredictor";
+    case Storage::Lzw: return "Lzw";
+    case Storage::RunLength: return "RunLength";
+    case Storage::AsciiHex: return "AsciiHex";
+    case Storage::Uncompressed: return "Uncompressed";
+    }
+    return "?";
+}
+
+namespace {
+
+// LZW of literal codes only, 9 bits each, most significant bit first.
+std::string LzwLiterals(const std::string& data) {
+    std::string out;
+    uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](uint32_t code) {
+        acc = (acc << 9) | code;
+        bits += 9;
+        while (bits >= 8) {
+            out.push_back(static_cast<char>((acc >> (bits - 8)) & 0xff));
+            bits -= 8;
+        }
+    };
+    put(256);  // clear
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i > 0 && i % 250 == 0)
+            put(256);  // before the table would need 10-bit codes
+        put(static_cast<unsigned char>(data[i]));
+    }
+    put(257);  // end of data
+    if (bits > 0)
+        out.push_back(static_cast<char>((acc << (8 - bits)) & 0xff));
+    return out;
+}
+
+std::string RunLengthLiterals(const std::string& data) {
+    std::string out;
+    for (size_t i = 0; i < data.size(); i += 128) {
+        const size_t n = std::min<size_t>(128, data.size() - i);
+        out.push_back(static_cast<char>(n - 1));
+        out.append(data, i, n);
+    }
+    out.push_back(static_cast<char>(128));
+    return out;
+}
+
+// TIFF predictor 2: each sample minus the same component of the pixel before.
+std::string TiffPredict(const std::string& samples, int width, int height, int components, int bpc) {
+    if (bpc != 8 && bpc != 16)
+        throw std::runtime_error("TIFF predictor fixtures are 8 or 16 bits per component");
+    const size_t bytes = static_cast<size_t>(bpc / 8);
+    const size_t row = static_cast<size_t>(width) * components * bytes;
+    const size_t pixel = static_cast<size_t>(components) * bytes;
+    std::string out = samples;
+    for (int y = 0; y < height; ++y) {
+        const auto* src = reinterpret_cast<const uint8_t*>(samples.data()) + row * y;
+        auto* dst = reinterpret_cast<uint8_t*>(&out[row * y]);
+        for (size_t i = pixel; i < row; i += bytes) {
+            if (bytes == 1) {
+                dst[i] = static_cast<uint8_t>(src[i] - src[i - pixel]);
+            } else {
+                const unsigned v = ((src[i] << 8) | src[i + 1]) - ((src[i - pixel] << 8) | src[i - pixel + 1]);
+                dst[i] = static_cast<uint8_t>(v >> 8);
+                dst[i + 1] = static_cast<uint8_t>(v);
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+ImageObject StoredImage(int width, int height, const std::string& colorspace, int components, int bpc,
+                        const std::string& samples, Storage storage, const std::string& extra) {
+    const std::string parms = " /Colors " + std::to_string(components) + " /BitsPerComponent " +
+                              std::to_string(bpc) + " /Columns " + std::to_string(width) + " >>";
+    std::string filter;
+    std::string dict_extra;
+    std::string data;
+    switch (storage) {
+    case Storage::Flate:
+        filter = "/FlateDecode";
+        data = Deflate(samples, 6);
+        break;
+    case Storage::FlateFast:
+        filter = "/FlateDecode";
+        data = Deflate(samples, 1);
+        break;
+    case Storage::PngPredictors:
+        filter = "/FlateDecode";
+        dict_extra = " /DecodeParms << /Predictor 15" + parms;
+        data = Deflate(PngPredict(samples, width, height, components, bpc, -1));
+        break;
+    case Storage::TiffPredictor:
+        filter = "/FlateDecode";
+        dict_extra = " /DecodeParms << /Predictor 2" + parms;
+        data = Deflate(TiffPredict(samples, width, height, components, bpc));
+        break;
+    case Storage::Lzw:
+        filter = "/LZWDecode";
+        data = LzwLiterals(samples);
+        break;
+    case Storage::RunLength:
+        filter = "/RunLengthDecode";
+        data = RunLengthLiterals(samples);
+        break;
+    case Storage::AsciiHex:
+        filter = "/ASCIIHexDecode";
+        data = Hex(samples) + ">";
+        break;
+    case Storage::Uncompressed: data = samples; break;
+    }
+    std::string d = ImageDict(width, height, colorspace, bpc, filter) + dict_extra;
+    if (!extra.empty())
+        d += " " + extra;
+    return MakeImage(width, height, d, data);
+}
+
 std::string IndexedColorspace(int entries) {
     std::string pal;
     for (int i = 0; i < entries; ++i) {
@@ -1005,6 +1129,89 @@ FixturePdf MakeDedupePdf() {
     f.images.push_back(Expect(1, "png", r1, nr1, "RGB stream with soft mask 1"));
     f.images.push_back(Expect(1, "png", r2, nr2, "same RGB stream with soft mask 2"));
     f.images.push_back(Expect(1, "png", d, nd1, "two identical objects (one file)"));
+    return f;
+}
+
+FixturePdf MakePixelTwinsPdf() {
+    PdfWriter w;
+    FixturePdf f;
+    struct Placed {
+        std::string name;
+        int num;
+    };
+    std::vector<std::vector<Placed>> pages(3);
+    // Adds an image drawn on page `page` (1-based); `kept` lists it as a file.
+    auto add = [&](int page, const ImageObject& img, const std::string& ext, bool kept, const std::string& what) {
+        const int num = w.AddStream(img.dict, img.stream);
+        pages[page - 1].push_back({"Im" + std::to_string(num), num});
+        if (kept)
+            f.images.push_back(Expect(page, ext, img, num, what));
+    };
+    const std::string rgb = MakeSamples(24, 16, 3, 8, 61);
+    add(1, StoredImage(24, 16, "/DeviceRGB", 3, 8, rgb, Storage::Flate), "png", true, "RGB, Flate");
+    add(1, StoredImage(24, 16, "/DeviceRGB", 3, 8, rgb, Storage::PngPredictors), "png", false,
+        "the same RGB with PNG predictors");
+    add(1, StoredImage(24, 16, "/DeviceRGB", 3, 8, rgb, Storage::Lzw), "png", false, "the same RGB as LZW");
+    // 13 pixels of 1 bit: 3 bits after each row's last pixel, zero in one
+    // copy and set in the other.
+    std::string bits = MakeSamples(13, 9, 1, 1, 62);
+    add(1, StoredImage(13, 9, "/DeviceGray", 1, 1, bits, Storage::Uncompressed), "png", true, "1-bit gray");
+    for (size_t i = 1; i < bits.size(); i += 2)
+        bits[i] = static_cast<char>(bits[i] | 0x07);
+    add(1, StoredImage(13, 9, "/DeviceGray", 1, 1, bits, Storage::PngPredictors), "png", false,
+        "the same 1-bit gray with PNG predictors and junk after each row");
+    const ImageObject m1 = SoftMaskImage(24, 16, 1);
+    const ImageObject m2 = SoftMaskImage(24, 16, 6);
+    const int nm1 = w.AddStream(m1.dict, m1.stream);
+    const int nm2 = w.AddStream(m2.dict, m2.stream);
+    add(1, StoredImage(24, 16, "/DeviceRGB", 3, 8, rgb, Storage::Flate, "/SMask " + Ref(nm1)), "png", true,
+        "the RGB under soft mask 1");
+    add(1, StoredImage(24, 16, "/DeviceRGB", 3, 8, rgb, Storage::PngPredictors, "/SMask " + Ref(nm2)), "png", true,
+        "the RGB under soft mask 2");
+
+    add(2, StoredImage(24, 16, "/DeviceRGB", 3, 8, rgb, Storage::RunLength), "png", false,
+        "page 1's RGB as RunLength");
+    std::string indices = MakeSamples(20, 10, 1, 4, 63);
+    add(2, StoredImage(20, 10, IndexedColorspace(16), 1, 4, indices, Storage::Flate), "png", true,
+        "4-bit palette image");
+    add(2, StoredImage(20, 10, "[/Indexed /DeviceRGB 15 <" + std::string(96, 'c') + ">]", 1, 4, indices,
+                       Storage::PngPredictors),
+        "png", true, "the same indices into another palette");
+    const std::string cmyk = MakeSamples(18, 12, 4, 8, 64);
+    add(2, StoredImage(18, 12, "/DeviceCMYK", 4, 8, cmyk, Storage::Flate), "tif", true, "CMYK, Flate");
+    add(2, StoredImage(18, 12, "/DeviceCMYK", 4, 8, cmyk, Storage::AsciiHex), "tif", false,
+        "the same CMYK in hex");
+
+    add(3, StoredImage(12, 8, "/DeviceRGB", 3, 8, MakeSamples(12, 8, 3, 8, 65), Storage::Flate), "png", true,
+        "RGB 12 x 8");
+    add(3, StoredImage(8, 12, "/DeviceRGB", 3, 8, MakeSamples(12, 8, 3, 8, 65), Storage::Lzw), "png", true,
+        "the same samples as 8 x 12");
+    const std::string cmyk16 = MakeSamples(10, 6, 4, 16, 66);
+    add(3, StoredImage(10, 6, "/DeviceCMYK", 4, 16, cmyk16, Storage::Flate), "tif", true, "16-bit CMYK, Flate");
+    add(3, StoredImage(10, 6, "/DeviceCMYK", 4, 16, cmyk16, Storage::Uncompressed), "tif", false,
+        "the same 16-bit CMYK uncompressed");
+    const int p1 = w.AddStream("/N 4", MakeCmykProfile("Kestran twins A"));
+    const int p2 = w.AddStream("/N 4", MakeCmykProfile("Kestran twins B"));
+    // Stored unlike page 2's CMYK: the stored-bytes key tells spaces apart by
+    // name only, so the same bytes under a profile would merge there.
+    add(3, StoredImage(18, 12, "[/ICCBased " + Ref(p1) + "]", 4, 8, cmyk, Storage::RunLength), "tif", true,
+        "CMYK under profile A");
+    add(3, StoredImage(18, 12, "[/ICCBased " + Ref(p2) + "]", 4, 8, cmyk, Storage::Lzw), "tif", true,
+        "the same CMYK under profile B");
+
+    for (const std::vector<Placed>& placed : pages) {
+        std::map<std::string, int> resources;
+        std::string content;
+        double y = 700;
+        for (const Placed& p : placed) {
+            resources[p.name] = p.num;
+            content += DrawXObject(p.name, 72, y, 60, 40);
+            y -= 50;
+        }
+        w.AddPage(XObjectResources(resources), content);
+    }
+    f.bytes = w.Build();
+    f.pages = 3;
     return f;
 }
 

@@ -172,6 +172,15 @@ ImageObject FlateImage(int width, int height, const std::string& colorspace, int
 ImageObject FlateImageFromSamples(int width, int height, const std::string& colorspace, int components,
                                   int bpc, const std::string& samples, int predictor = 0,
                                   const std::string& extra = std::string());
+// Ways of storing the same samples with other bytes. Lzw writes literal codes
+// only (a clear code every 250, so codes stay 9 bits), RunLength literal
+// runs only: valid streams, simple to write. TiffPredictor is Flate with
+// /Predictor 2 (8 or 16 bits per component only); PngPredictors cycles the
+// five PNG filters row by row.
+enum class Storage { Flate, FlateFast, PngPredictors, TiffPredictor, Lzw, RunLength, AsciiHex, Uncompressed };
+const char* StorageName(Storage storage);
+ImageObject StoredImage(int width, int height, const std::string& colorspace, int components, int bpc,
+                        const std::string& samples, Storage storage, const std::string& extra = std::string());
 // An 8-bit gray soft mask (/SMask target) with a radial alpha pattern.
 ImageObject SoftMaskImage(int width, int height, uint32_t seed = 1);
 // A 1-bit /ImageMask image (stencil): a ring pattern.
@@ -275,6 +284,13 @@ FixturePdf MakeLogoPdf(int pages = 4);
 // /Decode; two RGB objects sharing a stream with different soft masks; and two
 // separate objects with identical dictionaries and streams (merged into one).
 FixturePdf MakeDedupePdf();
+// Images that show the same pixels stored with other bytes (another
+// compression or predictor, junk in the bits after a 1-bit row's last
+// pixel), on one page and across pages, each written once; beside them
+// lookalikes that are kept: the same samples under another soft mask,
+// palette or ICC profile, or in another shape. `images` lists the first of
+// each picture.
+FixturePdf MakePixelTwinsPdf();
 // An image in a tiling pattern, in an annotation appearance and in a soft-mask group.
 FixturePdf MakeIndirectPlacementsPdf();
 // `pages` pages, page i drawing one distinct small Flate image (i-th colour).
