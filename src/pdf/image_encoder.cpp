@@ -214,17 +214,16 @@ fz_pixmap* UnkeyedColours(fz_context* ctx, fz_image* img, fz_colorspace* want)
         if (want != nullptr && fz_pixmap_colorspace(ctx, pix) != want)
             converted = fz_convert_pixmap(ctx, pix, want, nullptr, nullptr, fz_default_color_params, 0);
     });
-    fz_drop_image(ctx, plain);
+    const ImageHandle plain_held(ctx, plain);
+    PixmapHandle held(ctx, pix);
     if (converted != nullptr) {
-        fz_drop_pixmap(ctx, pix);
+        held.reset(ctx, converted);
         pix = converted;
     }
     if (pix != nullptr && (fz_pixmap_alpha(ctx, pix) != 0 || fz_pixmap_width(ctx, pix) != img->w ||
-                           fz_pixmap_height(ctx, pix) != img->h)) {
-        fz_drop_pixmap(ctx, pix);
-        pix = nullptr;
-    }
-    return pix;
+                           fz_pixmap_height(ctx, pix) != img->h))
+        return nullptr;
+    return held.release();
 }
 
 // RGB palette of an Indexed colour space, 2^bpc entries (indices above the
@@ -1407,11 +1406,11 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         if (SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix)) != FZ_COLORSPACE_CMYK)
             converted = fz_convert_pixmap(ctx_, pix, fz_device_cmyk(ctx_), nullptr, nullptr, fz_default_color_params, 1);
     });
+    PixmapHandle holder(ctx_, pix);
     if (converted != nullptr) {
-        fz_drop_pixmap(ctx_, pix);
+        holder.reset(ctx_, converted);
         pix = converted;
     }
-    PixmapHandle holder(ctx_, pix);
     if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h ||
         fz_pixmap_components(ctx_, pix) - fz_pixmap_alpha(ctx_, pix) != 4)
         return false;

@@ -874,9 +874,9 @@ InlineCheck CheckInlineImage(fz_context* ctx, pdf_document* doc, pdf_obj* res, c
         img = pdf_load_inline_image(ctx, doc, res, dict, stm);
         after_load = at + static_cast<size_t>(fz_tell(ctx, stm));
     }, &check.error);
-    fz_drop_image(ctx, img);
-    pdf_drop_obj(ctx, dict);
-    fz_drop_stream(ctx, stm);
+    const StreamHandle stm_held(ctx, stm);
+    const ObjHandle dict_held(ctx, dict);
+    const ImageHandle img_held(ctx, img);
     pdf_lexbuf_fin(ctx, &lex);
     check.parsed = parsed;
     check.data = data;
