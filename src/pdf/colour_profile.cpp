@@ -166,12 +166,12 @@ std::vector<uint8_t> FindIccProfile(fz_context* ctx, const ColourSource& source,
         if (stream != nullptr && pdf_is_stream(ctx, stream))
             buf = pdf_load_stream(ctx, stream);
     });
+    const BufferHandle held(ctx, buf);
     if (buf != nullptr) {
         unsigned char* data = nullptr;
         const size_t size = fz_buffer_storage(ctx, buf, &data);
         if (IsUsableIccProfile(data, size, components))
             profile.assign(data, data + size);
-        fz_drop_buffer(ctx, buf);
     }
     return profile;
 }

@@ -214,17 +214,16 @@ fz_pixmap* UnkeyedColours(fz_context* ctx, fz_image* img, fz_colorspace* want)
         if (want != nullptr && fz_pixmap_colorspace(ctx, pix) != want)
             converted = fz_convert_pixmap(ctx, pix, want, nullptr, nullptr, fz_default_color_params, 0);
     });
-    fz_drop_image(ctx, plain);
+    const ImageHandle plain_held(ctx, plain);
+    PixmapHandle held(ctx, pix);
     if (converted != nullptr) {
-        fz_drop_pixmap(ctx, pix);
+        held.reset(ctx, converted);
         pix = converted;
     }
     if (pix != nullptr && (fz_pixmap_alpha(ctx, pix) != 0 || fz_pixmap_width(ctx, pix) != img->w ||
-                           fz_pixmap_height(ctx, pix) != img->h)) {
-        fz_drop_pixmap(ctx, pix);
-        pix = nullptr;
-    }
-    return pix;
+                           fz_pixmap_height(ctx, pix) != img->h))
+        return nullptr;
+    return held.release();
 }
 
 // RGB palette of an Indexed colour space, 2^bpc entries (indices above the
@@ -246,15 +245,15 @@ bool BuildPalette(fz_context* ctx, fz_colorspace* indexed, int bpc, std::vector<
         else
             rgb = fz_convert_pixmap(ctx, base, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, 0);
     });
+    const PixmapHandle idx_held(ctx, idx);
+    const PixmapHandle base_held(ctx, base);
+    const PixmapHandle rgb_held(ctx, rgb);
     if (ok && rgb != nullptr && fz_pixmap_components(ctx, rgb) == 3) {
         const unsigned char* s = fz_pixmap_samples(ctx, rgb);
         palette.assign(s, s + 3 * entries);
     } else {
         ok = false;
     }
-    fz_drop_pixmap(ctx, rgb);
-    fz_drop_pixmap(ctx, base);
-    fz_drop_pixmap(ctx, idx);
     return ok;
 }
 bool BuildPalette(fz_context* ctx, fz_image* img, std::vector<uint8_t>& palette)
@@ -474,11 +473,10 @@ bool ConvertRows(fz_context* ctx, const RowsPlan& plan, uint8_t* block, size_t r
             fz_decode_tile(ctx, pix, plan.decode);
         rgb = ConvertToRgb(ctx, pix, false);
     });
-    ok = ok && rgb != nullptr &&
-         encoder.AddRows(fz_pixmap_samples(ctx, rgb), static_cast<size_t>(fz_pixmap_stride(ctx, rgb)), rows);
-    fz_drop_pixmap(ctx, rgb);
-    fz_drop_pixmap(ctx, pix);
-    return ok;
+    const PixmapHandle pix_held(ctx, pix);
+    const PixmapHandle rgb_held(ctx, rgb);
+    return ok && rgb != nullptr &&
+           encoder.AddRows(fz_pixmap_samples(ctx, rgb), static_cast<size_t>(fz_pixmap_stride(ctx, rgb)), rows);
 }
 
 // Decodes the samples (and the mask beside them when the plan has one) a
@@ -756,12 +754,12 @@ bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out
         ref = pdf_new_indirect(ctx_, doc_, num, gen);
         is_jpx = pdf_is_jpx_image(ctx_, ref);
     });
+    const ObjHandle ref_held(ctx_, ref);
     const JpxLook look = is_jpx ? JpxLookOf(ctx_, ref) : JpxLook();
     fz_buffer* raw = nullptr;
     // Only the stored bytes are read: never the decoded image.
     if (look.stored_as_is && (look.faithful || force))
         MuTry(ctx_, [&] { raw = pdf_load_raw_stream(ctx_, ref); });
-    pdf_drop_obj(ctx_, ref);
     BufferHandle held(ctx_, raw);
     if (!held)
         return false;
@@ -793,7 +791,7 @@ bool ImageEncoder::TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out)
             !pdf_dict_get(ctx_, ref, PDF_NAME(Decode)))
             cs = pdf_load_colorspace(ctx_, csobj);
     });
-    pdf_drop_obj(ctx_, ref);
+    const ObjHandle ref_held(ctx_, ref);
     const ColorspaceHandle held(ctx_, cs);
     if (cs == nullptr || SpaceType(ctx_, cs) != FZ_COLORSPACE_INDEXED)
         return false;
@@ -812,7 +810,7 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
             pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0)
             raw = pdf_load_raw_stream(ctx_, ref);
     });
-    pdf_drop_obj(ctx_, ref);
+    const ObjHandle ref_held(ctx_, ref);
     const BufferHandle held(ctx_, raw);
     if (!held)
         return false;
@@ -1131,6 +1129,8 @@ bool ImageEncoder::RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha)
         else
             scaled = fz_keep_pixmap(ctx_, pix);
     });
+    const PixmapHandle pix_held(ctx_, pix);
+    const PixmapHandle scaled_held(ctx_, scaled);
     if (ok && scaled != nullptr && fz_pixmap_width(ctx_, scaled) == w && fz_pixmap_height(ctx_, scaled) == h) {
         alpha.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
         const unsigned char* s = fz_pixmap_samples(ctx_, scaled);
@@ -1147,8 +1147,6 @@ bool ImageEncoder::RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha)
     } else {
         ok = false;
     }
-    fz_drop_pixmap(ctx_, scaled);
-    fz_drop_pixmap(ctx_, pix);
     return ok;
 }
 
@@ -1157,6 +1155,7 @@ bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
     fz_image* img = drawn.image.get();
     fz_pixmap* pix = nullptr;
     bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
+    const PixmapHandle pix_held(ctx_, pix);
     bool done = false;
     if (ok && pix != nullptr) {
         // MuPDF gives the coverage: 255 where the stencil paints.
@@ -1178,7 +1177,6 @@ bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
         }
         done = Finish(format, rows.data(), row_bytes, out);
     }
-    fz_drop_pixmap(ctx_, pix);
     return done;
 }
 
@@ -1194,7 +1192,7 @@ bool ImageEncoder::JpxAlphaIgnored(const DrawnImage& drawn)
         ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
         ignored = pdf_is_jpx_image(ctx_, ref) && pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0;
     });
-    pdf_drop_obj(ctx_, ref);
+    const ObjHandle ref_held(ctx_, ref);
     return ignored;
 }
 
@@ -1204,6 +1202,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     fz_pixmap* converted = nullptr;
     std::string error;
     bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); }, &error);
+    PixmapHandle pix_held(ctx_, pix);
     if (!ok || pix == nullptr)
         return false;
     enum fz_colorspace_type type = SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix));
@@ -1212,7 +1211,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         ok = MuTry(ctx_, [&] {
             converted = ConvertToRgb(ctx_, pix, true);
         });
-        fz_drop_pixmap(ctx_, pix);
+        pix_held.reset(ctx_, converted);
         pix = converted;
         if (!ok || pix == nullptr)
             return false;
@@ -1227,18 +1226,14 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
 
     std::vector<uint8_t> mask_alpha;
-    if (img->mask != nullptr && (w != img->w || h != img->h || !RenderMaskAlpha(img, mask_alpha))) {
-        fz_drop_pixmap(ctx_, pix);
+    if (img->mask != nullptr && (w != img->w || h != img->h || !RenderMaskAlpha(img, mask_alpha)))
         return false;
-    }
     const bool keep_own_alpha = own_alpha && !drop_own_alpha;
     const bool has_alpha = keep_own_alpha || !mask_alpha.empty();
-    fz_pixmap* unkeyed = own_alpha ? UnkeyedColours(ctx_, img, fz_pixmap_colorspace(ctx_, pix)) : nullptr;
-    if (unkeyed != nullptr && fz_pixmap_components(ctx_, unkeyed) != colors) {
-        fz_drop_pixmap(ctx_, unkeyed);
-        unkeyed = nullptr;
-    }
-    const PixmapHandle unkeyed_holder(ctx_, unkeyed);
+    PixmapHandle unkeyed_holder(ctx_, own_alpha ? UnkeyedColours(ctx_, img, fz_pixmap_colorspace(ctx_, pix)) : nullptr);
+    if (unkeyed_holder && fz_pixmap_components(ctx_, unkeyed_holder.get()) != colors)
+        unkeyed_holder.reset();
+    fz_pixmap* const unkeyed = unkeyed_holder.get();
     const unsigned char* plain_s = unkeyed != nullptr ? fz_pixmap_samples(ctx_, unkeyed) : nullptr;
     const size_t plain_stride = unkeyed != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
 
@@ -1258,12 +1253,11 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         std::vector<uint8_t> packed;
         bool done = false;
         if (narrow_gray && PackGrayLevels(s, stride, w, h, img->bpc, packed)) {
-            fz_drop_pixmap(ctx_, pix);
+            pix_held.reset();
             format.bit_depth = img->bpc;
             return Finish(format, packed.data(), PngRowBytes(format), out);
         }
         done = Finish(format, s, stride, out);
-        fz_drop_pixmap(ctx_, pix);
         return done;
     }
     const size_t out_channels = static_cast<size_t>(colors) + (has_alpha ? 1 : 0);
@@ -1288,7 +1282,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         // Large: the PNG's rows are made a block at a time while the file is
         // written, not as a second whole copy of the image.
         fz_context* ctx = ctx_;
-        std::shared_ptr<fz_pixmap> keep(pix, [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
+        std::shared_ptr<fz_pixmap> keep(pix_held.release(), [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
         auto alpha = std::make_shared<std::vector<uint8_t>>(std::move(mask_alpha));
         std::shared_ptr<fz_pixmap> keep_plain(unkeyed != nullptr ? fz_keep_pixmap(ctx, unkeyed) : nullptr,
                                               [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
@@ -1325,7 +1319,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                 plain_s != nullptr ? plain_s + plain_stride * static_cast<size_t>(y) : nullptr,
                 mask_alpha.empty() ? nullptr : mask_alpha.data() + static_cast<size_t>(y) * w,
                 rows.data() + out_stride * static_cast<size_t>(y));
-    fz_drop_pixmap(ctx_, pix);
+    pix_held.reset();
 
     std::vector<uint8_t> packed;
     if (narrow_gray && PackGrayLevels(rows.data(), out_stride, w, h, img->bpc, packed)) {
@@ -1412,11 +1406,11 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         if (SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix)) != FZ_COLORSPACE_CMYK)
             converted = fz_convert_pixmap(ctx_, pix, fz_device_cmyk(ctx_), nullptr, nullptr, fz_default_color_params, 1);
     });
+    PixmapHandle holder(ctx_, pix);
     if (converted != nullptr) {
-        fz_drop_pixmap(ctx_, pix);
+        holder.reset(ctx_, converted);
         pix = converted;
     }
-    PixmapHandle holder(ctx_, pix);
     if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h ||
         fz_pixmap_components(ctx_, pix) - fz_pixmap_alpha(ctx_, pix) != 4)
         return false;
@@ -1562,9 +1556,10 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             pdf_remove_item(ctx_, fz_drop_image_imp, ref);
             loaded = pdf_load_image(ctx_, doc_, ref);
         }, &error);
-        pdf_drop_obj(ctx_, ref);
+        const ObjHandle ref_held(ctx_, ref);
+        ImageHandle loaded_held(ctx_, loaded);
         if (!ok || loaded == nullptr || IsStandIn(loaded)) {
-            fz_drop_image(ctx_, loaded);
+            loaded_held.reset();
             // A JPEG 2000 header MuPDF cannot read (openjpeg refuses a
             // misplaced box) around a codestream that is whole.
             out = EncodedImage();
@@ -1575,7 +1570,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             out = EncodedImage();
             return FailureStatus(memory, ok ? "cannot load image" : error, why);
         }
-        real.image.reset(ctx_, loaded);
+        real.image = std::move(loaded_held);
         return Encode(real, out, why, streaming);
     }
     // Whatever decodes by rows does so at any size; the other ways hold the

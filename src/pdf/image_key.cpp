@@ -172,11 +172,11 @@ private:
                 s[i] = static_cast<unsigned char>(i);
             base = fz_convert_indexed_pixmap_to_base(ctx_, idx);
         });
+        const PixmapHandle idx_held(ctx_, idx);
+        const PixmapHandle base_held(ctx_, base);
         if (ok)
             PutBytes(md5, fz_pixmap_samples(ctx_, base),
                      static_cast<size_t>(fz_pixmap_stride(ctx_, base)) * fz_pixmap_height(ctx_, base));
-        fz_drop_pixmap(ctx_, base);
-        fz_drop_pixmap(ctx_, idx);
         return ok;
     }
 
@@ -186,10 +186,10 @@ private:
             return false;
         fz_pixmap* pix = nullptr;
         bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
+        const PixmapHandle pix_held(ctx_, pix);
         if (ok && pix != nullptr)
             PutBytes(md5, fz_pixmap_samples(ctx_, pix),
                      static_cast<size_t>(fz_pixmap_stride(ctx_, pix)) * fz_pixmap_height(ctx_, pix));
-        fz_drop_pixmap(ctx_, pix);
         return ok;
     }
 

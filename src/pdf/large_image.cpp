@@ -218,6 +218,8 @@ bool ForEachStoredBlock(fz_context* ctx, pdf_document* doc, const StandIn& info,
         ref = pdf_new_indirect(ctx, doc, info.num, info.gen);
         stm = pdf_open_raw_stream(ctx, ref);
     });
+    const ObjHandle ref_held(ctx, ref);
+    const StreamHandle stm_held(ctx, stm);
     std::vector<uint8_t> block(kBlock);
     while (ok) {
         if (CancelRequested()) {
@@ -234,8 +236,6 @@ bool ForEachStoredBlock(fz_context* ctx, pdf_document* doc, const StandIn& info,
             break;
         ok = f(block.data(), n);
     }
-    fz_drop_stream(ctx, stm);
-    pdf_drop_obj(ctx, ref);
     return ok;
 }
 

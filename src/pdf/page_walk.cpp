@@ -60,11 +60,6 @@ public:
         : ctx_(ctx), doc_(doc), standin_bytes_(standin_bytes)
     {
     }
-    ~PageCollector()
-    {
-        for (JpxCandidate& candidate : jpx_candidates_)
-            pdf_drop_obj(ctx_, candidate.ref);
-    }
     PageCollector(const PageCollector&) = delete;
     PageCollector& operator=(const PageCollector&) = delete;
 
@@ -587,14 +582,16 @@ private:
         if (!pdf_is_indirect(ctx_, ref))
             return;
         JpxCandidate candidate;
+        pdf_obj* kept = nullptr;
         MuTry(ctx_, [&] {
             candidate.w = pdf_dict_get_int(ctx_, ref, PDF_NAME(Width));
             candidate.h = pdf_dict_get_int(ctx_, ref, PDF_NAME(Height));
             candidate.num = pdf_to_num(ctx_, ref);
-            candidate.ref = pdf_keep_obj(ctx_, ref);
+            kept = pdf_keep_obj(ctx_, ref);
         });
-        if (candidate.ref != nullptr)
-            jpx_candidates_.push_back(candidate);
+        candidate.ref.reset(ctx_, kept);
+        if (candidate.ref)
+            jpx_candidates_.push_back(std::move(candidate));
     }
 
     // The object of a drawn JPEG 2000 image. The image MuPDF hands to the
@@ -615,7 +612,7 @@ private:
             same_size_num = candidate.num;
             fz_image* stored = nullptr;
             MuTry(ctx_, [&] {
-                stored = static_cast<fz_image*>(pdf_find_item(ctx_, fz_drop_image_imp, candidate.ref));
+                stored = static_cast<fz_image*>(pdf_find_item(ctx_, fz_drop_image_imp, candidate.ref.get()));
             });
             fz_drop_image(ctx_, stored);
             if (stored == img)
@@ -686,7 +683,7 @@ private:
     std::unordered_set<int> tiles_;
     std::set<pdf_obj*> visited_;
     struct JpxCandidate {
-        pdf_obj* ref = nullptr;  // kept
+        ObjHandle ref;
         int num = 0;
         int w = 0;
         int h = 0;
@@ -877,9 +874,9 @@ InlineCheck CheckInlineImage(fz_context* ctx, pdf_document* doc, pdf_obj* res, c
         img = pdf_load_inline_image(ctx, doc, res, dict, stm);
         after_load = at + static_cast<size_t>(fz_tell(ctx, stm));
     }, &check.error);
-    fz_drop_image(ctx, img);
-    pdf_drop_obj(ctx, dict);
-    fz_drop_stream(ctx, stm);
+    const StreamHandle stm_held(ctx, stm);
+    const ObjHandle dict_held(ctx, dict);
+    const ImageHandle img_held(ctx, img);
     pdf_lexbuf_fin(ctx, &lex);
     check.parsed = parsed;
     check.data = data;

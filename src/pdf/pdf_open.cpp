@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "pdf/file_stream.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
@@ -149,11 +151,10 @@ OpenStatus TrySalvage(fz_context* ctx, const std::string& path, OpenedPdf& out)
     // The file cut back, read in place; the newline ends the last "endobj".
     if (!MuTry(ctx, [&] { doc = OpenThroughView(ctx, path, end, "\n", pages); }))
         return OpenStatus::CannotOpen;
-    if (pages <= 0) {
-        pdf_drop_document(ctx, doc);
+    PdfDocumentHandle held(ctx, doc);
+    if (pages <= 0)
         return pages < 0 ? OpenStatus::NeedsPassword : OpenStatus::CannotOpen;
-    }
-    out.doc.reset(ctx, doc);
+    out.doc = std::move(held);
     out.page_count = pages;
     out.repaired = true;
     out.salvaged = true;
