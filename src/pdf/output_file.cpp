@@ -64,6 +64,32 @@ struct PartFileList {
 static_assert(std::is_trivially_destructible_v<PartFileList>, "the list must outlive every writer");
 PartFileList g_part_files;
 
+// The process's umask, read once: reading it means setting it, and setting
+// it while workers create files would give their files the wrong mode.
+mode_t ProcessUmask()
+{
+    static const mode_t mask = [] {
+        const mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+// The writer's part of a temporary name (host, pid namespace, pid, start
+// time): fixed while the process runs, so each thread works it out once
+// instead of for every image (a /proc read and three system calls).
+const std::string& OwnTempFileNameStem()
+{
+    thread_local pid_t for_pid = 0;
+    thread_local std::string stem;
+    if (for_pid != getpid()) {
+        stem = TempFileNameStem(ThisTempFileWriter());
+        for_pid = getpid();
+    }
+    return stem;
+}
+
 }  // namespace
 
 // A temporary file from its creation until its writer has renamed or removed
@@ -75,7 +101,7 @@ public:
     // Creates a hidden file in `folder`; Fd() is -1 when it could not be made,
     // with the errno in Error() (ECANCELED once discarding has begun).
     explicit PartFile(const std::string& folder)
-        : path_(Join(folder, TempFileNameStem(ThisTempFileWriter()) + "XXXXXX"))
+        : path_(Join(folder, OwnTempFileNameStem() + "XXXXXX"))
     {
         std::lock_guard<std::mutex> lock(g_part_files.mutex);
         if (g_part_files.discarding) {
@@ -280,9 +306,7 @@ OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProduc
         throw;
     }
     // Image files are readable like any file the user creates (mkstemp makes 0600).
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    fchmod(fd, 0666 & ~ProcessUmask());
     if (close(fd) != 0)
         write_ok = false;
     if (!write_ok || !produced) {
