@@ -85,36 +85,6 @@ bool ReadCoefficients(const std::string& bytes)
     return ok;
 }
 
-// A progressive JPEG of 8-bit RGB samples: its check holds every coefficient.
-std::string EncodeProgressive(int w, int h, const std::string& rgb)
-{
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 92, TRUE);
-    jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(rgb.data())) +
-                       static_cast<size_t>(cinfo.next_scanline) * static_cast<size_t>(w) * 3;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    std::free(out);
-    return bytes;
-}
-
 void WriteOneImagePdf(const std::string& path, const std::string& dict, const std::string& stream)
 {
     fixtures::PdfWriter writer;
@@ -194,7 +164,7 @@ int main(int argc, char** argv)
                                   std::to_string(jh) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode";
         const std::string baseline = fixtures::EncodeJpeg(jw, jh, 3, photo, false, 97);
         WriteOneImagePdf(folder / "jpeg-baseline.pdf", jdict, baseline);
-        const std::string progressive = EncodeProgressive(jw, jh, photo);
+        const std::string progressive = fixtures::EncodeJpeg(jw, jh, 3, photo, false, 92, true);
         WriteOneImagePdf(folder / "jpeg-progressive.pdf", jdict, progressive);
         std::printf("%dx%d RGB JPEG, baseline %.1f MB, progressive %.1f MB\n", jw, jh, baseline.size() / 1e6,
                     progressive.size() / 1e6);

@@ -244,8 +244,8 @@ void OnJpxWarning(const char* message, void* user)
         "Unknown marker",  // private markers some encoders add
         "Empty SOT marker detected",
         // Colour boxes a reader ignores: they change no sample.
-        "shall ignore all Colour Specification boxes after the first",
-        "so we will ignore the entire Colour Specification box",
+        "boxes after the first, so we ignore this one",
+        "so we will ignore the entire Colour",
         "Ignoring ihdr box",
         "Alpha channel specified but unknown enumcs",
     };
@@ -269,6 +269,44 @@ struct OpjImageDeleter {
 struct CstrInfoDeleter {
     void operator()(opj_codestream_info_v2_t* info) const { opj_destroy_cstr_info(&info); }
 };
+
+// An openjpeg decoder reading `check`'s bytes, its messages noted in `check`.
+struct JpxDecoder {
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec;
+    std::unique_ptr<opj_stream_t, StreamDeleter> stream;
+    std::unique_ptr<opj_image_t, OpjImageDeleter> image;
+};
+
+// Sets up a decoder of `format` over `check` and reads the header into
+// `decoder.image`; on failure returns the reason when openjpeg gave none.
+const char* OpenJpxDecoder(OPJ_CODEC_FORMAT format, JpxCheck& check, JpxDecoder& decoder,
+                           const char* unreadable)
+{
+    decoder.codec.reset(opj_create_decompress(format));
+    decoder.stream.reset(opj_stream_create(size_t(1) << 16, OPJ_TRUE));
+    if (!decoder.codec || !decoder.stream)
+        return "out of memory";
+    opj_codec_t* codec = decoder.codec.get();
+    opj_stream_t* stream = decoder.stream.get();
+    opj_set_error_handler(codec, OnJpxError, &check);
+    opj_set_warning_handler(codec, OnJpxWarning, &check);
+    opj_set_info_handler(codec, OnJpxInfo, &check);
+    opj_stream_set_user_data(stream, &check, nullptr);
+    opj_stream_set_user_data_length(stream, check.size);
+    opj_stream_set_read_function(stream, JpxRead);
+    opj_stream_set_skip_function(stream, JpxSkip);
+    opj_stream_set_seek_function(stream, JpxSeek);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    if (!opj_setup_decoder(codec, &params))
+        return "cannot set up the JPEG 2000 decoder";
+    opj_image_t* raw_image = nullptr;
+    const bool read = opj_read_header(stream, codec, &raw_image);
+    decoder.image.reset(raw_image);
+    if (!read || !decoder.image || check.failed)
+        return unreadable;
+    return nullptr;
+}
 
 const uint8_t kJp2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 const uint8_t kCodestreamStart[4] = {0xFF, 0x4F, 0xFF, 0x51};
@@ -609,42 +647,27 @@ bool JpxDecodesWhole(const uint8_t* data, size_t size, std::string* why, bool* h
     const char* extension = JpxExtension(data, size);
     if (extension == nullptr)
         return fail("not a JPEG 2000 file or codestream");
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(
-        opj_create_decompress(std::strcmp(extension, "jp2") == 0 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
-    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(size_t(1) << 16, OPJ_TRUE));
-    if (!codec || !stream)
-        return fail("out of memory");
-    opj_set_error_handler(codec.get(), OnJpxError, &check);
-    opj_set_warning_handler(codec.get(), OnJpxWarning, &check);
-    opj_set_info_handler(codec.get(), OnJpxInfo, &check);
-    opj_stream_set_user_data(stream.get(), &check, nullptr);
-    opj_stream_set_user_data_length(stream.get(), size);
-    opj_stream_set_read_function(stream.get(), JpxRead);
-    opj_stream_set_skip_function(stream.get(), JpxSkip);
-    opj_stream_set_seek_function(stream.get(), JpxSeek);
-    opj_dparameters_t params;
-    opj_set_default_decoder_parameters(&params);
-    if (!opj_setup_decoder(codec.get(), &params))
-        return fail("cannot set up the JPEG 2000 decoder");
-    opj_image_t* raw_image = nullptr;
-    const bool header = opj_read_header(stream.get(), codec.get(), &raw_image);
-    std::unique_ptr<opj_image_t, OpjImageDeleter> image(raw_image);
-    if (!header || !image || check.failed)
-        return fail("cannot read the JPEG 2000 header");
+    JpxDecoder decoder;
+    if (const char* problem = OpenJpxDecoder(std::strcmp(extension, "jp2") == 0 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K,
+                                             check, decoder, "cannot read the JPEG 2000 header"))
+        return fail(problem);
+    opj_codec_t* codec = decoder.codec.get();
+    opj_stream_t* stream = decoder.stream.get();
+    opj_image_t* image = decoder.image.get();
     if (header_read != nullptr)
         *header_read = true;
     // Decode the lowest resolution only: the finest resolution any tile
     // component can drop is one less than the fewest it has.
-    std::unique_ptr<opj_codestream_info_v2_t, CstrInfoDeleter> info(opj_get_cstr_info(codec.get()));
+    std::unique_ptr<opj_codestream_info_v2_t, CstrInfoDeleter> info(opj_get_cstr_info(codec));
     OPJ_UINT32 levels = 0;
     if (info && info->m_default_tile_info.tccp_info != nullptr && info->nbcomps > 0) {
         levels = info->m_default_tile_info.tccp_info[0].numresolutions;
         for (OPJ_UINT32 c = 1; c < info->nbcomps; ++c)
             levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
     }
-    if (levels > 1 && !opj_set_decoded_resolution_factor(codec.get(), levels - 1))
+    if (levels > 1 && !opj_set_decoded_resolution_factor(codec, levels - 1))
         return fail("cannot reduce the JPEG 2000 resolution");
-    const bool decoded = opj_decode(codec.get(), stream.get(), image.get()) && opj_end_decompress(codec.get(), stream.get());
+    const bool decoded = opj_decode(codec, stream, image) && opj_end_decompress(codec, stream);
     if (!decoded || check.failed)
         return fail("damaged JPEG 2000 data");
     return true;
@@ -792,28 +815,14 @@ bool DecodeJpxCodestream(const uint8_t* data, size_t size, const JpxHeader& head
     };
     if (header.components <= 0)
         return fail("no JPEG 2000 codestream");
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(OPJ_CODEC_J2K));
-    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(size_t(1) << 16, OPJ_TRUE));
-    if (!codec || !stream)
-        return fail("out of memory");
-    opj_set_error_handler(codec.get(), OnJpxError, &check);
-    opj_set_warning_handler(codec.get(), OnJpxWarning, &check);
-    opj_set_info_handler(codec.get(), OnJpxInfo, &check);
-    opj_stream_set_user_data(stream.get(), &check, nullptr);
-    opj_stream_set_user_data_length(stream.get(), check.size);
-    opj_stream_set_read_function(stream.get(), JpxRead);
-    opj_stream_set_skip_function(stream.get(), JpxSkip);
-    opj_stream_set_seek_function(stream.get(), JpxSeek);
-    opj_dparameters_t params;
-    opj_set_default_decoder_parameters(&params);
-    if (!opj_setup_decoder(codec.get(), &params))
-        return fail("cannot set up the JPEG 2000 decoder");
-    opj_image_t* raw_image = nullptr;
-    const bool read = opj_read_header(stream.get(), codec.get(), &raw_image);
-    std::unique_ptr<opj_image_t, OpjImageDeleter> image(raw_image);
-    if (!read || !image || check.failed)
-        return fail("cannot read the JPEG 2000 codestream header");
-    if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()) ||
+    JpxDecoder decoder;
+    if (const char* problem =
+            OpenJpxDecoder(OPJ_CODEC_J2K, check, decoder, "cannot read the JPEG 2000 codestream header"))
+        return fail(problem);
+    opj_codec_t* codec = decoder.codec.get();
+    opj_stream_t* stream = decoder.stream.get();
+    opj_image_t* image = decoder.image.get();
+    if (!opj_decode(codec, stream, image) || !opj_end_decompress(codec, stream) ||
         check.failed)
         return fail("damaged JPEG 2000 data");
     const int n = static_cast<int>(image->numcomps);

@@ -3,12 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include <zlib.h>
-
-#ifdef KESTRAN_HAVE_LIBDEFLATE
-#include <libdeflate.h>
-#endif
-
+#include "pdf/checksums.h"
 #include "pdf/image_encoder.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_try.h"
@@ -53,38 +48,8 @@ private:
             fz_md5_update(&md5, data, size);
             return;
         }
-        Put(md5, Crc32(data, size));
-        Put(md5, Adler32(data, size));
-    }
-
-    static uint32_t Crc32(const unsigned char* data, size_t size)
-    {
-#ifdef KESTRAN_HAVE_LIBDEFLATE
-        return libdeflate_crc32(0, data, size);
-#else
-        uLong crc = crc32(0, nullptr, 0);
-        for (size_t done = 0; done < size;) {
-            uInt part = static_cast<uInt>(std::min<size_t>(size - done, 1u << 30));
-            crc = crc32(crc, data + done, part);
-            done += part;
-        }
-        return static_cast<uint32_t>(crc);
-#endif
-    }
-
-    static uint32_t Adler32(const unsigned char* data, size_t size)
-    {
-#ifdef KESTRAN_HAVE_LIBDEFLATE
-        return libdeflate_adler32(1, data, size);
-#else
-        uLong adler = adler32(0, nullptr, 0);
-        for (size_t done = 0; done < size;) {
-            uInt part = static_cast<uInt>(std::min<size_t>(size - done, 1u << 30));
-            adler = adler32(adler, data + done, part);
-            done += part;
-        }
-        return static_cast<uint32_t>(adler);
-#endif
+        Put(md5, Crc32(kCrc32Start, data, size));
+        Put(md5, Adler32(kAdler32Start, data, size));
     }
 
     bool Feed(fz_md5& md5, fz_image* img, int object_num, int depth)

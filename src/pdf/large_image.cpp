@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pdf/cancel_flag.h"
+#include "pdf/checksums.h"
 #include "pdf/image_encoder.h"
 #include "pdf/mu_try.h"
 
@@ -422,11 +423,11 @@ BlockSource StoredBlocks(fz_context* ctx, pdf_document* doc, const StandIn& info
 bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, StreamDigest& digest)
 {
     digest = StreamDigest();
-    uLong crc = crc32(0, nullptr, 0);
-    uLong adler = adler32(0, nullptr, 0);
+    uint32_t crc = kCrc32Start;
+    uint32_t adler = kAdler32Start;
     bool ok = ForEachStoredBlock(ctx, doc, info, [&](const uint8_t* data, size_t size) {
-        crc = crc32(crc, data, static_cast<uInt>(size));
-        adler = adler32(adler, data, static_cast<uInt>(size));
+        crc = Crc32(crc, data, size);
+        adler = Adler32(adler, data, size);
         if (digest.size + size <= 4096)
             digest.small.insert(digest.small.end(), data, data + size);
         digest.size += size;

@@ -1,5 +1,6 @@
 #include "pdf/png_writer.h"
 
+#include "pdf/checksums.h"
 #include "pdf/colour_profile.h"
 
 #include <zlib.h>
@@ -16,21 +17,6 @@
 namespace kestran::pdf {
 namespace {
 
-uint32_t Crc(uint32_t crc, const uint8_t* data, size_t size)
-{
-#ifdef KESTRAN_HAVE_LIBDEFLATE
-    return libdeflate_crc32(crc, data, size);
-#else
-    while (size > 0) {
-        uInt part = static_cast<uInt>(size > (1u << 30) ? (1u << 30) : size);
-        crc = static_cast<uint32_t>(crc32(crc, data, part));
-        data += part;
-        size -= part;
-    }
-    return crc;
-#endif
-}
-
 void Put32(std::vector<uint8_t>& out, uint32_t v)
 {
     out.push_back(static_cast<uint8_t>(v >> 24));
@@ -46,7 +32,7 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data
     out.insert(out.end(), type, type + 4);
     if (size > 0)
         out.insert(out.end(), data, data + size);
-    Put32(out, Crc(0, out.data() + start, size + 4));
+    Put32(out, Crc32(kCrc32Start, out.data() + start, size + 4));
 }
 
 // The profile a PNG's iCCP chunk holds: the format's when it describes the
@@ -366,7 +352,7 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
         const size_t length = out.size() - length_at - 8;
         for (int i = 0; i < 4; ++i)
             out[length_at + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
-        Put32(out, Crc(0, out.data() + length_at + 4, length + 4));
+        Put32(out, Crc32(kCrc32Start, out.data() + length_at + 4, length + 4));
         PutChunk(out, "IEND", nullptr, 0);
         if (hasher)
             *pixels = hasher->Finish();
@@ -424,7 +410,7 @@ bool WrapPngIdatParts(const PngFormat& format, const uint8_t* zlib_data, size_t 
     Put32(head, static_cast<uint32_t>(zlib_size));
     static const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
     head.insert(head.end(), kIdat, kIdat + 4);
-    Put32(tail, Crc(Crc(0, kIdat, 4), zlib_data, zlib_size));
+    Put32(tail, Crc32(Crc32(kCrc32Start, kIdat, 4), zlib_data, zlib_size));
     PutChunk(tail, "IEND", nullptr, 0);
     return true;
 }

@@ -14,6 +14,7 @@
 #include <regex>
 #include <thread>
 
+#include "support/child_wait.h"
 #include "support/pdf_fixtures.h"
 
 extern char** environ;
@@ -77,20 +78,9 @@ protected:
 
     ProcessResult Wait(pid_t pid) {
         ProcessResult r;
-        int status = 0;
         // A hung extractor fails the test instead of hanging it.
-        for (int i = 0; i < 1200; ++i) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (r.status == -1) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "kestran-extract did not finish within a minute";
-        }
+        if (const std::optional<int> status = WaitWithGuard(pid, std::chrono::seconds(60), "kestran-extract"))
+            r.status = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
         r.out = ReadFile(dir_ / "stdout.txt");
         r.err = ReadFile(dir_ / "stderr.txt");
         return r;

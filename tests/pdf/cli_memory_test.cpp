@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/bomb_fixtures.h"
+#include "support/child_wait.h"
 #include "support/pdf_fixtures.h"
 
 extern char** environ;
@@ -69,24 +70,9 @@ protected:
     // Exit status (-1 when killed), standard error in `err_`.
     int Wait(pid_t pid)
     {
-        int status = 0;
-        int result = -1;
-        const auto give_up = std::chrono::steady_clock::now() + kHangGuard;
-        for (;;) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > give_up) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "kestran-extract did not end within " << kHangGuard.count() << " s";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        const std::optional<int> status = WaitWithGuard(pid, kHangGuard, "kestran-extract");
         err_ = ReadFile(dir_ / "stderr.txt");
-        return result;
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
 
     // Waits until `ready` or the process ended; false when it ended first.

@@ -72,33 +72,7 @@ bool DecodesFully(const std::string& bytes)
 }
 
 // A progressive JPEG (several scans): what the check must read to the end.
-std::string EncodeProgressiveJpeg(int w, int h, const std::string& rgb)
-{
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(rgb.data())) + cinfo.next_scanline * w * 3;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    std::free(out);
-    return bytes;
-}
+std::string ProgressiveJpeg(int w, int h, const std::string& rgb) { return EncodeJpeg(w, h, 3, rgb, false, 90, true); }
 
 // Offset of the first byte after the first start-of-scan segment.
 size_t ScanStart(const std::string& jpeg)
@@ -274,7 +248,7 @@ std::vector<GoodCase> GoodCases()
     for (JpegKind kind : {JpegKind::Gray, JpegKind::Rgb, JpegKind::CmykAdobeInverted, JpegKind::CmykPlain})
         cases.push_back({JpegKindName(kind), JpegImage(kind, 300, 200, 4)});
     ImageObject progressive = JpegImage(JpegKind::Rgb, 300, 200, 4);
-    progressive.stream = EncodeProgressiveJpeg(300, 200, MakeSamples(300, 200, 3, 8, 4));
+    progressive.stream = ProgressiveJpeg(300, 200, MakeSamples(300, 200, 3, 8, 4));
     cases.push_back({"Progressive", progressive});
     // Padding between the last scan and the end marker is harmless.
     ImageObject padded = JpegImage(JpegKind::Rgb, 300, 200, 6);
@@ -323,7 +297,7 @@ TEST(CopyRuleCheck, ProgressiveJpegCutAfterItsFirstScansIsNotCopied)
 {
     kestran::pdf::ClearCancel();
     ImageObject image = JpegImage(JpegKind::Rgb, 300, 200, 4);
-    const std::string whole = EncodeProgressiveJpeg(300, 200, MakeSamples(300, 200, 3, 8, 4));
+    const std::string whole = ProgressiveJpeg(300, 200, MakeSamples(300, 200, 3, 8, 4));
     for (bool streamed : {false, true}) {
         SCOPED_TRACE(streamed ? "streamed" : "held");
         TempDir dir;
@@ -419,7 +393,7 @@ class JpegStructure : public ::testing::TestWithParam<StructureCase> {};
 TEST_P(JpegStructure, AgreesWithTheDecodeCheck)
 {
     const std::string samples = MakeSamples(320, 240, 3, 8, 12);
-    const std::string good = GetParam().progressive ? EncodeProgressiveJpeg(320, 240, samples)
+    const std::string good = GetParam().progressive ? ProgressiveJpeg(320, 240, samples)
                                                     : EncodeJpeg(320, 240, 3, samples, false, 90);
     const std::string bytes = GetParam().damage(good);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -444,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, JpegStructure, ::testing::ValuesIn(StructureCase
 
 TEST(CopyRuleCheck, ProgressiveJpegOverTheMemoryLimitIsNotDecidedByTheDecode)
 {
-    const std::string jpeg = EncodeProgressiveJpeg(320, 240, MakeSamples(320, 240, 3, 8, 12));
+    const std::string jpeg = ProgressiveJpeg(320, 240, MakeSamples(320, 240, 3, 8, 12));
     kestran::pdf::JpegFacts facts;
     std::string why;
     EXPECT_FALSE(kestran::pdf::JpegDecodesWhole(

@@ -27,6 +27,7 @@
 #include "pdf/mu_try.h"
 #include "pdf/pdf_service.h"
 #include "support/bomb_fixtures.h"
+#include "support/child_wait.h"
 #include "support/pdf_fixtures.h"
 
 using namespace fixtures;
@@ -61,22 +62,9 @@ ChildResult InChild(const fs::path& dir, const std::function<int()>& body)
         _exit(status);
     }
     ChildResult r;
-    const auto give_up = std::chrono::steady_clock::now() + kHangGuard;
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > give_up) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "the child did not end within " << kHangGuard.count() << " s";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const std::optional<int> status = WaitWithGuard(pid, kHangGuard, "the child");
+    if (status)
+        r.status = WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     std::ifstream in(err_path);
     r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return r;

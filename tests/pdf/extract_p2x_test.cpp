@@ -14,11 +14,6 @@ using namespace fixtures;
 
 namespace {
 
-struct MallocFree {
-    void operator()(unsigned char* p) const { std::free(p); }
-};
-using RgbBuffer = std::unique_ptr<unsigned char, MallocFree>;
-
 class P2xService : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { service_ = CreatePdf2xxService(KESTRAN_STAGE_DIR "/bin"); }

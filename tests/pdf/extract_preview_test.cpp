@@ -18,11 +18,6 @@ using namespace fixtures;
 
 namespace {
 
-struct MallocFree {
-    void operator()(unsigned char* p) const { std::free(p); }
-};
-using RgbBuffer = std::unique_ptr<unsigned char, MallocFree>;
-
 struct Rgb {
     int r, g, b;
 };

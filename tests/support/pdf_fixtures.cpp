@@ -272,7 +272,7 @@ std::string MakeScanBits(int width, int height, uint32_t seed) {
 }
 
 std::string EncodeJpeg(int width, int height, int components, const std::string& samples, bool adobe_marker,
-                       int quality) {
+                       int quality, bool progressive) {
     if (samples.size() < static_cast<size_t>(width) * height * components)
         throw std::invalid_argument("EncodeJpeg: too few samples");
     jpeg_compress_struct cinfo;
@@ -301,6 +301,8 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
     } else if (adobe_marker) {
         cinfo.write_Adobe_marker = TRUE;
     }
+    if (progressive)
+        jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     const size_t stride = static_cast<size_t>(width) * components;
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -12,15 +12,23 @@
 #define KESTRAN_TESTS_SUPPORT_PDF_FIXTURES_H
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace fixtures {
+
+// The RGB buffer RenderPage hands over, freed with free() as its caller must.
+struct MallocFree {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+using RgbBuffer = std::unique_ptr<unsigned char, MallocFree>;
 
 // ---------------------------------------------------------------------------
 // Image data and encoders
@@ -41,8 +49,9 @@ std::string MakeScanBits(int width, int height, uint32_t seed = 1);
 // `adobe_marker` writes the Adobe APP14 segment (libjpeg writes it by default for
 // CMYK; false removes it). Without the marker, CMYK samples are stored as given;
 // with it, as given too: the caller chooses what the samples mean.
+// `progressive` writes several scans instead of one.
 std::string EncodeJpeg(int width, int height, int components, const std::string& samples,
-                       bool adobe_marker = false, int quality = 90);
+                       bool adobe_marker = false, int quality = 90, bool progressive = false);
 
 // JPEG 2000 in the JP2 container (what PDF embeds for /JPXDecode) of 8-bit
 // samples with 1 (gray) or 3 (RGB) components, or 2 or 4 where the last is an
