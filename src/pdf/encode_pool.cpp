@@ -9,6 +9,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/large_image.h"
 #include "pdf/memory_budget.h"
+#include "pdf/mu_try.h"
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
 
@@ -92,6 +93,33 @@ bool FileIdentity::operator==(const FileIdentity& other) const
     return known && other.known && device == other.device && inode == other.inode && size == other.size &&
            modified_ns == other.modified_ns;
 }
+
+namespace {
+
+// Brings a worker's document to the walk's repairs; false when it knows more
+// than the walk's (it repaired itself on an earlier image).
+bool SameRepairs(fz_context* ctx, pdf_document* doc, bool walk_repaired)
+{
+    if (pdf_was_repaired(ctx, doc))
+        return walk_repaired;
+    if (walk_repaired)
+        MuTry(ctx, [&] { pdf_repair_xref(ctx, doc); });
+    return (pdf_was_repaired(ctx, doc) != 0) == walk_repaired;
+}
+
+void ResetResults(ImageTask& task)
+{
+    task.status = EncodeStatus::Skipped;
+    task.why.clear();
+    task.extension.clear();
+    task.file = PendingImageFile();  // removes what was written
+    task.written = OutputStatus::Ok;
+    task.size = 0;
+    task.short_data = false;
+    task.pixels.reset();
+}
+
+}  // namespace
 
 bool NeedsDocument(const DrawnImage& drawn)
 {
@@ -300,8 +328,23 @@ void EncodePool::Encode(fz_context* ctx, PdfDocumentHandle& doc, bool& doc_tried
                 return;
             }
             own = doc.get();
+            if (!SameRepairs(ctx, own, task.walk_repaired)) {
+                task.drawn.image.reset(ctx_, task.drawn.image.release());
+                task.for_walker = true;
+                return;
+            }
         }
+        const bool repaired_before = own != nullptr && pdf_was_repaired(ctx, own);
+        ImageHandle image(ctx, own != nullptr ? fz_keep_image(ctx, task.drawn.image.get()) : nullptr);
         EncodeImageTask(ctx, own, settings_, task);
+        if (own != nullptr && !repaired_before && !task.walk_repaired && pdf_was_repaired(ctx, own)) {
+            // This read repaired the worker's document: what it wrote may
+            // differ from what the walk's unrepaired document gives.
+            ResetResults(task);
+            task.drawn.image.reset(ctx_, image.release());
+            task.for_walker = true;
+            return;
+        }
         if (own != nullptr && task.drawn.standin.num > 0) {
             // A stand-in whose real image had to be loaded leaves this
             // document's store with it, as the walk's images leave its own.

@@ -22,6 +22,15 @@
 // the fz_image) never cause an open. When the reopen fails or the file has
 // changed on disk since the walk opened it, the task goes back to the
 // calling thread, which encodes it with its own document when it commits it.
+//
+// A document must never know less than the walk's did when it handed the
+// image on: MuPDF repairs a damaged file lazily, on the first object it
+// cannot find, and a repair also corrects stream lengths. A worker's document
+// is therefore repaired too before it reads an image the walk handed on from
+// a repaired document; and when reading an image repairs the worker's own
+// document while the walk's was not, the image goes back to the calling
+// thread, whose document then learns the same (a run on one thread would
+// have repaired it there).
 #ifndef KESTRAN_PDF_ENCODE_POOL_H
 #define KESTRAN_PDF_ENCODE_POOL_H
 
@@ -72,6 +81,7 @@ struct ImageTask {
     // Set by the page walk.
     DrawnImage drawn;
     uint64_t weight = 0;  // declared decoded bytes, for the pool's memory bound
+    bool walk_repaired = false;  // the walk's document had been repaired when it handed the image on
 
     // Set by the encoding.
     EncodeStatus status = EncodeStatus::Skipped;

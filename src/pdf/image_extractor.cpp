@@ -343,12 +343,16 @@ private:
         int result = MakeRoom(task->weight);
         if (result != KESTRAN_EXTRACT_OK)
             return result;
+        // The step owns the task: it is stored before a worker may hold the
+        // task, so a failure to store it (out of memory) frees a task that
+        // no worker has seen.
+        task->walk_repaired = pdf_was_repaired(ctx_, doc_) != 0;
+        steps_.push_back(std::move(step));
+        ++pending_images_;
         if (pool_ == nullptr || !pool_->Submit(task)) {
             EncodeImageTask(ctx_, doc_, settings_, *task);
             task->done.store(true, std::memory_order_release);
         }
-        ++pending_images_;
-        steps_.push_back(std::move(step));
         return CommitReady();
     }
 

@@ -113,6 +113,7 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("AbsurdSize", MakeAbsurdSizePdf().bytes));
     cases.push_back(Case("CutShortSalvaged", MakeTruncatedPdf().bytes, "1-", all_streamed));
     cases.push_back(Case("BrokenXrefRepaired", MakeBrokenXrefPdf().bytes, "1-", all_streamed));
+    cases.push_back(Case("RepairedWhileWalking", MakeLateRepairPdf().bytes, "1-", all_streamed));
     cases.push_back(Case("EncryptedStreamed", MakeEncryptedPdf("").bytes, "1-", all_streamed));
     cases.push_back(Case("Mixed", MixedPdf()));
     cases.push_back(Case("MixedStreamed", MixedPdf(), "1-", 4096));

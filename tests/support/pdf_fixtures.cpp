@@ -1527,6 +1527,41 @@ FixturePdf MakeBrokenXrefPdf() {
     return f;
 }
 
+FixturePdf MakeLateRepairPdf() {
+    const ImageObject photo = JpegImage(JpegKind::Rgb, 160, 120, 77);
+    const std::string content = "q 400 0 0 300 72 300 cm /Im0 Do Q";
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im0 5 0 R >> >> "
+        "/Contents 4 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>stream\r" + content + "\nendstream",
+        // The stated length cuts the JPEG short; the repair measures the stream.
+        "<< " + photo.dict + " /Length " + std::to_string(photo.stream.size() * 2 / 3) + " >>stream\r" +
+            photo.stream + "\nendstream",
+    };
+    std::string bytes = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(bytes.size());
+        bytes += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    offsets[3] += 5;  // the content's entry misses its object
+    const size_t xref = bytes.size();
+    bytes += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        bytes += entry;
+    }
+    bytes += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+             std::to_string(xref) + "\n%%EOF\n";
+    FixturePdf f;
+    f.bytes = bytes;
+    f.pages = 1;
+    return f;
+}
+
 std::vector<std::pair<std::string, std::string>> MakeHostilePdfs() {
     std::vector<std::pair<std::string, std::string>> out;
     const ImageObject good = FlateImage(8, 8, "/DeviceRGB", 3, 8, 90);

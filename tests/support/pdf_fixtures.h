@@ -327,6 +327,11 @@ FixturePdf MakeAbsurdSizePdf();
 FixturePdf MakeTruncatedPdf();
 // A file whose xref offsets all point to the wrong places (needs repair).
 FixturePdf MakeBrokenXrefPdf();
+// A file that opens without repair, but whose page content is found only by
+// a repair, which also corrects the wrong /Length of the page's large JPEG
+// (its streams start after a CR alone, as some producers write them): a
+// reader that opens the file again knows less than the one that ran the page.
+FixturePdf MakeLateRepairPdf();
 // Small files that attack the reader: a page tree containing itself, an absurd
 // page count, broken image dictionaries, an image that is its own soft mask,
 // deep nesting, missing objects. Each must end cleanly, whatever it yields.
