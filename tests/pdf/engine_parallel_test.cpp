@@ -69,6 +69,17 @@ std::string MixedPdf()
     return w.Build();
 }
 
+// One page for each kind of JPEG the fixtures know: copied or decoded.
+std::string EveryJpegKindPdf()
+{
+    PdfWriter w;
+    for (int k = static_cast<int>(JpegKind::Gray); k <= static_cast<int>(JpegKind::RgbNoTransform); ++k) {
+        const ImageObject jpeg = JpegImage(static_cast<JpegKind>(k), 48, 40, 600 + k);
+        w.AddPage(XObjectResources({{"J", w.AddStream(jpeg.dict, jpeg.stream)}}), DrawXObject("J", 10, 10, 200, 160));
+    }
+    return w.Build();
+}
+
 ParallelCase Case(const std::string& name, const std::string& pdf, const std::string& range = "1-",
                   size_t stream_bytes = kestran::pdf::kDefaultStandInBytes,
                   const std::vector<std::string>& existing = {})
@@ -113,6 +124,16 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("AbsurdSize", MakeAbsurdSizePdf().bytes));
     cases.push_back(Case("CutShortSalvaged", MakeTruncatedPdf().bytes, "1-", all_streamed));
     cases.push_back(Case("BrokenXrefRepaired", MakeBrokenXrefPdf().bytes, "1-", all_streamed));
+    cases.push_back(Case("EveryJpegKind", EveryJpegKindPdf()));
+    cases.push_back(Case("EveryJpegKindStreamed", EveryJpegKindPdf(), "1-", all_streamed));
+    bool valid = true;
+    for (int k = 0; k < 64; ++k) {
+        const FlateKind kind = AllFlateKinds(k, &valid);
+        if (!valid)
+            break;
+        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind), MakeFlatePdf(kind).bytes, "1-",
+                             all_streamed));
+    }
     cases.push_back(Case("RepairedWhileWalking", MakeLateRepairPdf().bytes, "1-", all_streamed));
     cases.push_back(Case("EncryptedStreamed", MakeEncryptedPdf("").bytes, "1-", all_streamed));
     cases.push_back(Case("Mixed", MixedPdf()));
