@@ -6,7 +6,11 @@ if(NOT EXISTS "${_KESTRAN_SUITES_EXE}")
   return()
 endif()
 
-if(NOT EXISTS "${_KESTRAN_SUITES_FILE}" OR "${_KESTRAN_SUITES_EXE}" IS_NEWER_THAN "${_KESTRAN_SUITES_FILE}")
+# Listed again after a build of the binary or a change of how tests are added.
+if(NOT EXISTS "${_KESTRAN_SUITES_FILE}"
+   OR "${_KESTRAN_SUITES_EXE}" IS_NEWER_THAN "${_KESTRAN_SUITES_FILE}"
+   OR "${_KESTRAN_SUITES_INCLUDE}" IS_NEWER_THAN "${_KESTRAN_SUITES_FILE}"
+   OR "${CMAKE_CURRENT_LIST_FILE}" IS_NEWER_THAN "${_KESTRAN_SUITES_FILE}")
   execute_process(COMMAND "${_KESTRAN_SUITES_EXE}" --gtest_list_tests
                   WORKING_DIRECTORY "${_KESTRAN_SUITES_DIR}"
                   OUTPUT_VARIABLE _output ERROR_VARIABLE _error RESULT_VARIABLE _result
