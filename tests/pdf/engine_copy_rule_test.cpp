@@ -17,6 +17,7 @@
 #include "pdf/image_extractor.h"
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
+#include "support/lazy.h"
 #include "support/pdf_fixtures.h"
 
 using namespace fixtures;
@@ -237,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DamagedJpeg, ::testing::ValuesIn(DamageParams())
 
 struct GoodCase {
     std::string name;
-    ImageObject image;
+    Lazy<ImageObject> image;  // made when a test first reads it
 };
 
 void PrintTo(const GoodCase& c, std::ostream* os) { *os << c.name; }
@@ -246,14 +247,18 @@ std::vector<GoodCase> GoodCases()
 {
     std::vector<GoodCase> cases;
     for (JpegKind kind : {JpegKind::Gray, JpegKind::Rgb, JpegKind::CmykAdobeInverted, JpegKind::CmykPlain})
-        cases.push_back({JpegKindName(kind), JpegImage(kind, 300, 200, 4)});
-    ImageObject progressive = JpegImage(JpegKind::Rgb, 300, 200, 4);
-    progressive.stream = ProgressiveJpeg(300, 200, MakeSamples(300, 200, 3, 8, 4));
-    cases.push_back({"Progressive", progressive});
+        cases.push_back({JpegKindName(kind), [kind] { return JpegImage(kind, 300, 200, 4); }});
+    cases.push_back({"Progressive", [] {
+                         ImageObject progressive = JpegImage(JpegKind::Rgb, 300, 200, 4);
+                         progressive.stream = ProgressiveJpeg(300, 200, MakeSamples(300, 200, 3, 8, 4));
+                         return progressive;
+                     }});
     // Padding between the last scan and the end marker is harmless.
-    ImageObject padded = JpegImage(JpegKind::Rgb, 300, 200, 6);
-    padded.stream.insert(padded.stream.size() - 2, std::string(7, '\0'));
-    cases.push_back({"PaddedBeforeEndMarker", padded});
+    cases.push_back({"PaddedBeforeEndMarker", [] {
+                         ImageObject padded = JpegImage(JpegKind::Rgb, 300, 200, 6);
+                         padded.stream.insert(padded.stream.size() - 2, std::string(7, '\0'));
+                         return padded;
+                     }});
     return cases;
 }
 
@@ -262,7 +267,7 @@ class GoodJpeg : public ::testing::TestWithParam<std::tuple<GoodCase, bool>> {};
 TEST_P(GoodJpeg, IsCopiedByteForByte)
 {
     kestran::pdf::ClearCancel();
-    const ImageObject& image = std::get<0>(GetParam()).image;
+    const ImageObject& image = *std::get<0>(GetParam()).image;
     ASSERT_TRUE(DecodesFully(image.stream));
     TempDir dir;
     const Extracted run = ExtractOneImage(dir, image.dict, image.stream, std::get<1>(GetParam()));

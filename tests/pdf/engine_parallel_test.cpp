@@ -14,6 +14,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/image_extractor.h"
 #include "pdf/output_file.h"
+#include "support/lazy.h"
 #include "support/pdf_fixtures.h"
 
 using namespace fixtures;
@@ -23,7 +24,7 @@ namespace {
 
 struct ParallelCase {
     std::string name;
-    std::string pdf;
+    Lazy<std::string> pdf;  // made when a test first reads it
     std::string range = "1-";
     size_t stream_bytes = kestran::pdf::kDefaultStandInBytes;
     std::vector<std::string> existing;  // final names already in the output folder
@@ -80,7 +81,7 @@ std::string EveryJpegKindPdf()
     return w.Build();
 }
 
-ParallelCase Case(const std::string& name, const std::string& pdf, const std::string& range = "1-",
+ParallelCase Case(const std::string& name, Lazy<std::string> pdf, const std::string& range = "1-",
                   size_t stream_bytes = kestran::pdf::kDefaultStandInBytes,
                   const std::vector<std::string>& existing = {})
 {
@@ -97,52 +98,54 @@ std::vector<ParallelCase> Cases()
 {
     std::vector<ParallelCase> cases;
     const size_t all_streamed = 0;
-    cases.push_back(Case("ManyImagesOnOnePage", MakeManyImagesPdf(40, 24).bytes));
+    cases.push_back(Case("ManyImagesOnOnePage", [] { return MakeManyImagesPdf(40, 24).bytes; }));
     // Named only when the count of the page's images is known: more wait
     // than the workers hold in flight.
-    cases.push_back(Case("OverAHundredOnOnePage", MakeManyImagesPdf(130, 6).bytes, "1-", kestran::pdf::kDefaultStandInBytes,
-                         {"case-001-001.png", "case-001-01.png"}));
-    cases.push_back(Case("LogoOnEveryPage", MakeLogoPdf(6).bytes));
-    cases.push_back(Case("LogoStreamed", MakeLogoPdf(6).bytes, "1-", all_streamed));
-    cases.push_back(Case("DuplicatesAndLookalikes", MakeDedupePdf().bytes));
-    cases.push_back(Case("PixelTwins", MakePixelTwinsPdf().bytes));
-    cases.push_back(Case("PixelTwinsStreamed", MakePixelTwinsPdf().bytes, "1-", all_streamed));
-    cases.push_back(Case("Undecodable", MakeUndecodablePdf().bytes));
-    cases.push_back(Case("UndecodableStreamed", MakeUndecodablePdf().bytes, "1-", all_streamed));
-    cases.push_back(Case("SoftMask", MakeSoftMaskPdf(true).bytes));
-    cases.push_back(Case("Stencils", MakeStencilPdf().bytes));
-    cases.push_back(Case("InlineImages", MakeInlineImagePdf().bytes));
-    cases.push_back(Case("DamagedInlineImages",
-                         MakeBrokenInlineImagesPdf(30, {{3, InlineDamage::ZeroWidth}, {17, InlineDamage::NoHeight}},
-                                                   InlinePlacement::ContentsArray)
-                             .bytes));
-    cases.push_back(Case("Forms", MakeFormsPdf().bytes));
-    cases.push_back(Case("PatternsAnnotationsGroups", MakeIndirectPlacementsPdf().bytes));
-    cases.push_back(Case("Jpeg2000", MakeJp2Pdf(3, 80, 60).bytes));
-    cases.push_back(Case("Jpeg2000Alpha", MakeJp2Pdf(4, 50, 40).bytes));
-    cases.push_back(Case("SomePages", MakeMultiPagePdf(10).bytes, "2,4-7,9"));
-    cases.push_back(Case("AbsurdSize", MakeAbsurdSizePdf().bytes));
-    cases.push_back(Case("CutShortSalvaged", MakeTruncatedPdf().bytes, "1-", all_streamed));
-    cases.push_back(Case("BrokenXrefRepaired", MakeBrokenXrefPdf().bytes, "1-", all_streamed));
-    cases.push_back(Case("EveryJpegKind", EveryJpegKindPdf()));
-    cases.push_back(Case("EveryJpegKindStreamed", EveryJpegKindPdf(), "1-", all_streamed));
+    cases.push_back(Case("OverAHundredOnOnePage", [] { return MakeManyImagesPdf(130, 6).bytes; }, "1-",
+                         kestran::pdf::kDefaultStandInBytes, {"case-001-001.png", "case-001-01.png"}));
+    cases.push_back(Case("LogoOnEveryPage", [] { return MakeLogoPdf(6).bytes; }));
+    cases.push_back(Case("LogoStreamed", [] { return MakeLogoPdf(6).bytes; }, "1-", all_streamed));
+    cases.push_back(Case("DuplicatesAndLookalikes", [] { return MakeDedupePdf().bytes; }));
+    cases.push_back(Case("PixelTwins", [] { return MakePixelTwinsPdf().bytes; }));
+    cases.push_back(Case("PixelTwinsStreamed", [] { return MakePixelTwinsPdf().bytes; }, "1-", all_streamed));
+    cases.push_back(Case("Undecodable", [] { return MakeUndecodablePdf().bytes; }));
+    cases.push_back(Case("UndecodableStreamed", [] { return MakeUndecodablePdf().bytes; }, "1-", all_streamed));
+    cases.push_back(Case("SoftMask", [] { return MakeSoftMaskPdf(true).bytes; }));
+    cases.push_back(Case("Stencils", [] { return MakeStencilPdf().bytes; }));
+    cases.push_back(Case("InlineImages", [] { return MakeInlineImagePdf().bytes; }));
+    cases.push_back(Case("DamagedInlineImages", [] {
+        return MakeBrokenInlineImagesPdf(30, {{3, InlineDamage::ZeroWidth}, {17, InlineDamage::NoHeight}},
+                                         InlinePlacement::ContentsArray)
+            .bytes;
+    }));
+    cases.push_back(Case("Forms", [] { return MakeFormsPdf().bytes; }));
+    cases.push_back(Case("PatternsAnnotationsGroups", [] { return MakeIndirectPlacementsPdf().bytes; }));
+    cases.push_back(Case("Jpeg2000", [] { return MakeJp2Pdf(3, 80, 60).bytes; }));
+    cases.push_back(Case("Jpeg2000Alpha", [] { return MakeJp2Pdf(4, 50, 40).bytes; }));
+    cases.push_back(Case("SomePages", [] { return MakeMultiPagePdf(10).bytes; }, "2,4-7,9"));
+    cases.push_back(Case("AbsurdSize", [] { return MakeAbsurdSizePdf().bytes; }));
+    cases.push_back(Case("CutShortSalvaged", [] { return MakeTruncatedPdf().bytes; }, "1-", all_streamed));
+    cases.push_back(Case("BrokenXrefRepaired", [] { return MakeBrokenXrefPdf().bytes; }, "1-", all_streamed));
+    cases.push_back(Case("EveryJpegKind", EveryJpegKindPdf));
+    cases.push_back(Case("EveryJpegKindStreamed", EveryJpegKindPdf, "1-", all_streamed));
     bool valid = true;
     for (int k = 0; k < 64; ++k) {
         const FlateKind kind = AllFlateKinds(k, &valid);
         if (!valid)
             break;
-        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind), MakeFlatePdf(kind).bytes, "1-",
-                             all_streamed));
+        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
+                             [kind] { return MakeFlatePdf(kind).bytes; }, "1-", all_streamed));
     }
-    cases.push_back(Case("RepairedWhileWalking", MakeLateRepairPdf().bytes, "1-", all_streamed));
-    cases.push_back(Case("EncryptedStreamed", MakeEncryptedPdf("").bytes, "1-", all_streamed));
-    cases.push_back(Case("Mixed", MixedPdf()));
-    cases.push_back(Case("MixedStreamed", MixedPdf(), "1-", 4096));
-    cases.push_back(Case("MixedNamesTaken", MixedPdf(), "1-", 4096,
+    cases.push_back(Case("RepairedWhileWalking", [] { return MakeLateRepairPdf().bytes; }, "1-", all_streamed));
+    cases.push_back(Case("EncryptedStreamed", [] { return MakeEncryptedPdf("").bytes; }, "1-", all_streamed));
+    cases.push_back(Case("Mixed", MixedPdf));
+    cases.push_back(Case("MixedStreamed", MixedPdf, "1-", 4096));
+    cases.push_back(Case("MixedNamesTaken", MixedPdf, "1-", 4096,
                           {"case-001-01.png", "case-001-02.jpg", "case-003-01.png", "case-003-03 (2).png"}));
+    // Small files, made at once: their count names the cases.
     int hostile = 0;
     for (const auto& [name, bytes] : MakeHostilePdfs())
-        cases.push_back(Case("Hostile" + std::to_string(++hostile), bytes));
+        cases.push_back(Case("Hostile" + std::to_string(++hostile), [pdf = bytes] { return pdf; }));
     return cases;
 }
 
@@ -152,7 +155,7 @@ protected:
     {
         kestran::pdf::ClearCancel();
         source_ = dir_ / "case.pdf";
-        WriteFile(source_, GetParam().pdf);
+        WriteFile(source_, *GetParam().pdf);
     }
     void TearDown() override { kestran::pdf::ClearCancel(); }
 

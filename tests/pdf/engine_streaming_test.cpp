@@ -9,6 +9,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/image_extractor.h"
+#include "support/lazy.h"
 #include "support/pdf_fixtures.h"
 
 using namespace fixtures;
@@ -18,7 +19,7 @@ namespace {
 
 struct StreamCase {
     std::string name;
-    FixturePdf pdf;
+    Lazy<FixturePdf> pdf;  // made when a test first reads it
 };
 
 void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
@@ -61,42 +62,45 @@ std::vector<StreamCase> Cases()
     for (JpegKind kind : {JpegKind::Gray, JpegKind::Rgb, JpegKind::CmykAdobe, JpegKind::CmykAdobeInverted,
                           JpegKind::CmykPlain, JpegKind::CmykPlainInverted, JpegKind::RgbInverted,
                           JpegKind::RgbNoTransform})
-        cases.push_back({std::string("Jpeg") + JpegKindName(kind), MakeJpegPdf(kind, 120, 90)});
+        cases.push_back({std::string("Jpeg") + JpegKindName(kind), [kind] { return MakeJpegPdf(kind, 120, 90); }});
     bool valid = true;
     for (int i = 0;; ++i) {
         FlateKind kind = AllFlateKinds(i, &valid);
         if (!valid)
             break;
-        cases.push_back({std::string("Flate") + FlateKindName(kind), MakeFlatePdf(kind, 301, 97)});
+        cases.push_back({std::string("Flate") + FlateKindName(kind), [kind] { return MakeFlatePdf(kind, 301, 97); }});
     }
     // PNG rows of every depth and palette, not only the 8-bit ones.
     for (int bpc : {1, 2, 4, 16}) {
-        ImageObject gray = FlateImage(203, 77, "/DeviceGray", 1, bpc, 11, 15);
-        cases.push_back({"GrayPredictor" + std::to_string(bpc), OneImagePdf(gray, "png")});
+        cases.push_back({"GrayPredictor" + std::to_string(bpc),
+                         [bpc] { return OneImagePdf(FlateImage(203, 77, "/DeviceGray", 1, bpc, 11, 15), "png"); }});
     }
-    ImageObject rgb16 = FlateImage(150, 60, "/DeviceRGB", 3, 16, 12, 15);
-    cases.push_back({"RgbPredictor16", OneImagePdf(rgb16, "png")});
-    ImageObject indexed = FlateImage(150, 60, IndexedColorspace(16), 1, 4, 13, 15);
-    cases.push_back({"IndexedPredictor4", OneImagePdf(indexed, "png")});
+    cases.push_back(
+        {"RgbPredictor16", [] { return OneImagePdf(FlateImage(150, 60, "/DeviceRGB", 3, 16, 12, 15), "png"); }});
+    cases.push_back({"IndexedPredictor4",
+                     [] { return OneImagePdf(FlateImage(150, 60, IndexedColorspace(16), 1, 4, 13, 15), "png"); }});
     // Stored rows that cannot become a PNG as they are: decoded instead.
-    const std::string samples = MakeSamples(64, 40, 1, 8, 14);
-    ImageObject bad = FlateImageFromSamples(64, 40, "/DeviceGray", 1, 8, samples);
-    bad.stream = Deflate(RowsWithBadFilter(samples, 64, 5));
-    bad.dict += " /DecodeParms << /Predictor 15 /Colors 1 /BitsPerComponent 8 /Columns 64 >>";
-    cases.push_back({"PredictorBadFilterByte", OneImagePdf(bad, "png")});
+    cases.push_back({"PredictorBadFilterByte", [] {
+                         const std::string samples = MakeSamples(64, 40, 1, 8, 14);
+                         ImageObject bad = FlateImageFromSamples(64, 40, "/DeviceGray", 1, 8, samples);
+                         bad.stream = Deflate(RowsWithBadFilter(samples, 64, 5));
+                         bad.dict += " /DecodeParms << /Predictor 15 /Colors 1 /BitsPerComponent 8 /Columns 64 >>";
+                         return OneImagePdf(bad, "png");
+                     }});
     // A cut stream: the missing rows come out as MuPDF pads them.
-    ImageObject cut = FlateImage(512, 300, "/DeviceGray", 1, 1, 15);
-    cut.stream.resize(cut.stream.size() / 2);
-    cases.push_back({"FlateCutShort", OneImagePdf(cut, "png")});
-    ImageObject big_jpeg = JpegImage(JpegKind::Rgb, 900, 700, 16);
-    cases.push_back({"LargeJpeg", OneImagePdf(big_jpeg, "jpg")});
-    cases.push_back({"Logo", MakeLogoPdf(5)});
-    cases.push_back({"Dedupe", MakeDedupePdf()});
-    cases.push_back({"SoftMask", MakeSoftMaskPdf(true)});
-    cases.push_back({"Stencil", MakeStencilPdf()});
-    cases.push_back({"Inline", MakeInlineImagePdf()});
-    cases.push_back({"Forms", MakeFormsPdf()});
-    cases.push_back({"Jp2", MakeJp2Pdf(3, 80, 60)});
+    cases.push_back({"FlateCutShort", [] {
+                         ImageObject cut = FlateImage(512, 300, "/DeviceGray", 1, 1, 15);
+                         cut.stream.resize(cut.stream.size() / 2);
+                         return OneImagePdf(cut, "png");
+                     }});
+    cases.push_back({"LargeJpeg", [] { return OneImagePdf(JpegImage(JpegKind::Rgb, 900, 700, 16), "jpg"); }});
+    cases.push_back({"Logo", [] { return MakeLogoPdf(5); }});
+    cases.push_back({"Dedupe", MakeDedupePdf});
+    cases.push_back({"SoftMask", [] { return MakeSoftMaskPdf(true); }});
+    cases.push_back({"Stencil", MakeStencilPdf});
+    cases.push_back({"Inline", MakeInlineImagePdf});
+    cases.push_back({"Forms", MakeFormsPdf});
+    cases.push_back({"Jp2", [] { return MakeJp2Pdf(3, 80, 60); }});
     return cases;
 }
 
@@ -109,7 +113,7 @@ protected:
     {
         const fs::path source = dir_ / "case.pdf";
         if (!fs::exists(source))
-            WriteFile(source, GetParam().pdf.bytes);
+            WriteFile(source, GetParam().pdf->bytes);
         fs::create_directories(dir_ / folder);
         kestran::pdf::ExtractOptions options;
         options.stream_bytes = stream_bytes;
@@ -127,7 +131,7 @@ TEST_P(EngineStreaming, StreamedFilesAreTheFilesHeldInMemory)
     const std::vector<std::string> held = ListFiles(dir_ / "held");
     const std::vector<std::string> streamed = ListFiles(dir_ / "streamed");
     ASSERT_EQ(streamed, held);
-    EXPECT_EQ(held, ExpectedNames(GetParam().pdf, "case"));
+    EXPECT_EQ(held, ExpectedNames(*GetParam().pdf, "case"));
     EXPECT_TRUE(StrayFiles(dir_ / "streamed").empty());
     for (const std::string& name : held) {
         SCOPED_TRACE(name);
@@ -150,7 +154,7 @@ TEST_P(EngineStreaming, StreamedFilesAreTheFilesHeldInMemory)
         EXPECT_TRUE(pb.samples16 == pa.samples16) << "16-bit samples differ";
     }
     // A JPEG kept as it is stays the embedded stream, byte for byte.
-    for (const ExpectedImage& image : GetParam().pdf.images) {
+    for (const ExpectedImage& image : GetParam().pdf->images) {
         if (image.ext != "jpg")
             continue;
         const std::string name = ImageName("case", image.page, 1, "jpg");
