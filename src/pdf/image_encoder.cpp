@@ -1390,20 +1390,22 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     // the CMYK alternate.
     fz_pixmap* pix = nullptr;
     bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
-    PixmapHandle holder(ctx_, pix);
-    if (ok && SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix)) != FZ_COLORSPACE_CMYK) {
-        holder = ConvertPixmap(ctx_, pix, fz_device_cmyk(ctx_), true);
-        pix = holder.get();
-    }
-    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h ||
-        fz_pixmap_components(ctx_, pix) - fz_pixmap_alpha(ctx_, pix) != 4)
+    const PixmapHandle holder(ctx_, pix);
+    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h)
         return false;
+    // Other colour spaces are converted a strip at a time, as the TIFF is
+    // written: the image is never held twice.
+    fz_colorspace* space = fz_pixmap_colorspace(ctx_, pix);
+    const bool convert = SpaceType(ctx_, space) != FZ_COLORSPACE_CMYK;
     // A colour-keyed image comes with an alpha of its own (premultiplied);
     // a JPEG 2000 file's alpha that the page ignores is left out.
     const bool own_alpha = fz_pixmap_alpha(ctx_, pix) != 0;
+    if (!convert && fz_pixmap_components(ctx_, pix) != 4 + (own_alpha ? 1 : 0))
+        return false;
+    ColourConverter to_cmyk(ctx_, space, own_alpha, fz_device_cmyk(ctx_), true);
     const bool keep_own_alpha = own_alpha && !JpxAlphaIgnored(drawn);
     format.alpha = keep_own_alpha || !mask_alpha.empty();
-    const int comps = fz_pixmap_components(ctx_, pix);
+    const int comps = 4 + (own_alpha ? 1 : 0);
     const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
     fz_pixmap* unkeyed = own_alpha ? UnkeyedColours(ctx_, img, fz_device_cmyk(ctx_)) : nullptr;
@@ -1414,9 +1416,27 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     out.extension = "tif";
     PixelHash pixels;
     const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        const unsigned char* strip = samples + stride * y;
+        size_t strip_stride = stride;
+        PixmapHandle converted;
+        if (convert) {
+            fz_pixmap* view = nullptr;
+            if (!MuTry(ctx_, [&] {
+                    view = fz_new_pixmap_with_data(ctx_, space, img->w, static_cast<int>(count), nullptr,
+                                                   own_alpha ? 1 : 0, static_cast<int>(stride),
+                                                   const_cast<unsigned char*>(strip));
+                }))
+                return false;
+            const PixmapHandle view_held(ctx_, view);
+            converted = to_cmyk.Convert(view);
+            if (!converted)
+                return false;
+            strip = fz_pixmap_samples(ctx_, converted.get());
+            strip_stride = static_cast<size_t>(fz_pixmap_stride(ctx_, converted.get()));
+        }
         uint8_t* dst = rows;
         for (uint32_t r = 0; r < count; ++r) {
-            const unsigned char* src = samples + stride * (y + r);
+            const unsigned char* src = strip + strip_stride * r;
             const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
             const unsigned char* p = plain != nullptr ? plain + plain_stride * (y + r) : nullptr;
             for (size_t x = 0; x < w; ++x, src += comps) {
