@@ -1,6 +1,7 @@
 // Writes the files bench/stop.sh measures: decoders that run away, a Flate
-// bomb, an image whose data asks for more memory than it declares, and a huge
-// damaged file (sparse).
+// bomb, a tint function that is long for every pixel, an image whose data
+// asks for more memory than it declares, small images with page-sized soft
+// masks, and a huge damaged file (sparse).
 //
 //   kestran_stop_fixtures FOLDER
 #include <cstdio>
@@ -22,6 +23,8 @@ int main(int argc, char** argv)
     WriteFile(dir / "jbig2-oversize.pdf", MakeJbig2OversizePagePdf(100, 40000).bytes);
     WriteFile(dir / "flate-gray-900m.pdf", MakeFlateBombPdf(30000, 30000, "/DeviceGray", 1).bytes);
     WriteFile(dir / "flate-cmyk-1g.pdf", MakeFlateBombPdf(16000, 16000, "/DeviceCMYK", 4).bytes);
+    WriteFile(dir / "tint-devicen-20k.pdf", MakeTintFunctionPdf(400, 20000, 4).bytes);
+    WriteFile(dir / "masks-page-sized.pdf", MakePageMaskPdf().bytes);
     WriteSparseDamagedPdf(dir / "zeros-4g.pdf", uint64_t(4) << 30);
     return 0;
 }

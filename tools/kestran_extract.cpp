@@ -460,9 +460,7 @@ int Run(const Options& options)
     CreatePdfService(&table);  // one job: clears any earlier stop
     WriteJobLog("Begin", std::string(), 0);
 
-    // Nothing else in this process caches in MuPDF's shared store.
     kestran::pdf::ExtractOptions extract_options;
-    extract_options.private_store = false;
     // N threads in all: N files side by side, each extracted by one thread,
     // which spares every file the hand-over between threads and a second open
     // of the document; when there are fewer files than N, the threads left go

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "pdf/cancel_flag.h"
+#include "pdf/colour_convert.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/png_writer.h"
@@ -45,13 +46,6 @@ enum fz_colorspace_type SpaceType(fz_context* ctx, fz_colorspace* cs)
 }
 
 bool IsIndexed(fz_context* ctx, fz_image* img) { return SpaceType(ctx, img->colorspace) == FZ_COLORSPACE_INDEXED; }
-
-// The one colour conversion of decoded pixels to RGB, whole images and row
-// blocks alike, so both ways give the same colours. May throw.
-fz_pixmap* ConvertToRgb(fz_context* ctx, fz_pixmap* pix, bool keep_alpha)
-{
-    return fz_convert_pixmap(ctx, pix, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, keep_alpha ? 1 : 0);
-}
 
 float DecodeMax(fz_context* ctx, fz_image* img)
 {
@@ -200,7 +194,6 @@ fz_pixmap* UnkeyedColours(fz_context* ctx, fz_image* img, fz_colorspace* want)
         return nullptr;
     fz_image* plain = nullptr;
     fz_pixmap* pix = nullptr;
-    fz_pixmap* converted = nullptr;
     MuTry(ctx, [&] {
         fz_compressed_buffer* copy = fz_malloc_struct(ctx, fz_compressed_buffer);
         copy->params = cbuf->params;
@@ -211,14 +204,12 @@ fz_pixmap* UnkeyedColours(fz_context* ctx, fz_image* img, fz_colorspace* want)
                                                     img->yres, img->interpolate, 0,
                                                     img->use_decode ? img->decode : nullptr, nullptr, copy, nullptr);
         pix = fz_get_unscaled_pixmap_from_image(ctx, plain);
-        if (want != nullptr && fz_pixmap_colorspace(ctx, pix) != want)
-            converted = fz_convert_pixmap(ctx, pix, want, nullptr, nullptr, fz_default_color_params, 0);
     });
     const ImageHandle plain_held(ctx, plain);
     PixmapHandle held(ctx, pix);
-    if (converted != nullptr) {
-        held.reset(ctx, converted);
-        pix = converted;
+    if (pix != nullptr && want != nullptr && fz_pixmap_colorspace(ctx, pix) != want) {
+        held = ConvertPixmap(ctx, pix, want, false);
+        pix = held.get();
     }
     if (pix != nullptr && (fz_pixmap_alpha(ctx, pix) != 0 || fz_pixmap_width(ctx, pix) != img->w ||
                            fz_pixmap_height(ctx, pix) != img->h))
@@ -233,21 +224,21 @@ bool BuildPalette(fz_context* ctx, fz_colorspace* indexed, int bpc, std::vector<
     const int entries = 1 << bpc;
     fz_pixmap* idx = nullptr;
     fz_pixmap* base = nullptr;
-    fz_pixmap* rgb = nullptr;
     bool ok = MuTry(ctx, [&] {
         idx = fz_new_pixmap(ctx, indexed, entries, 1, nullptr, 0);
         unsigned char* s = fz_pixmap_samples(ctx, idx);
         for (int i = 0; i < entries; ++i)
             s[i] = static_cast<unsigned char>(i);
         base = fz_convert_indexed_pixmap_to_base(ctx, idx);
-        if (SpaceType(ctx, fz_pixmap_colorspace(ctx, base)) == FZ_COLORSPACE_RGB && fz_pixmap_alpha(ctx, base) == 0)
-            rgb = fz_keep_pixmap(ctx, base);
-        else
-            rgb = fz_convert_pixmap(ctx, base, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, 0);
     });
     const PixmapHandle idx_held(ctx, idx);
     const PixmapHandle base_held(ctx, base);
-    const PixmapHandle rgb_held(ctx, rgb);
+    PixmapHandle rgb_held;
+    if (ok && SpaceType(ctx, fz_pixmap_colorspace(ctx, base)) == FZ_COLORSPACE_RGB && fz_pixmap_alpha(ctx, base) == 0)
+        rgb_held.reset(ctx, fz_keep_pixmap(ctx, base));
+    else if (ok)
+        rgb_held = ConvertPixmap(ctx, base, fz_device_rgb(ctx), false);
+    fz_pixmap* rgb = rgb_held.get();
     if (ok && rgb != nullptr && fz_pixmap_components(ctx, rgb) == 3) {
         const unsigned char* s = fz_pixmap_samples(ctx, rgb);
         palette.assign(s, s + 3 * entries);
@@ -455,28 +446,27 @@ void MaskAlphaRow(const uint8_t* src, size_t w, int bpc, bool invert, uint8_t* a
     }
 }
 
-// Converts `rows` rows of samples to RGB through MuPDF and adds them to
+// Converts `rows` rows of samples to RGB with `converter` and adds them to
 // `encoder`. 16-bit samples are cut to their high byte, as MuPDF's decoder
 // does before it converts.
-bool ConvertRows(fz_context* ctx, const RowsPlan& plan, uint8_t* block, size_t rows, PngStreamEncoder& encoder)
+bool ConvertRows(fz_context* ctx, const RowsPlan& plan, ColourConverter& converter, uint8_t* block, size_t rows,
+                 PngStreamEncoder& encoder)
 {
     const size_t samples = static_cast<size_t>(plan.format.width) * static_cast<size_t>(plan.components);
     if (plan.stride == 2 * samples)
         for (size_t i = 0; i < samples * rows; ++i)
             block[i] = block[2 * i];
     fz_pixmap* pix = nullptr;
-    fz_pixmap* rgb = nullptr;
     bool ok = MuTry(ctx, [&] {
         pix = fz_new_pixmap_with_data(ctx, plan.convert, static_cast<int>(plan.format.width), static_cast<int>(rows),
                                       nullptr, 0, static_cast<int>(samples), block);
         if (plan.use_decode)
             fz_decode_tile(ctx, pix, plan.decode);
-        rgb = ConvertToRgb(ctx, pix, false);
     });
     const PixmapHandle pix_held(ctx, pix);
-    const PixmapHandle rgb_held(ctx, rgb);
-    return ok && rgb != nullptr &&
-           encoder.AddRows(fz_pixmap_samples(ctx, rgb), static_cast<size_t>(fz_pixmap_stride(ctx, rgb)), rows);
+    const PixmapHandle rgb = ok ? converter.Convert(pix) : PixmapHandle();
+    return rgb && encoder.AddRows(fz_pixmap_samples(ctx, rgb.get()), static_cast<size_t>(fz_pixmap_stride(ctx, rgb.get())),
+                                  rows);
 }
 
 // Decodes the samples (and the mask beside them when the plan has one) a
@@ -509,6 +499,9 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     std::vector<uint8_t> out(plan.masked ? out_stride * rows_per_block : 0);
     PixelHash hash;
     PngStreamEncoder encoder(plan.format, level, sink, &hash);
+    // One converter for all blocks: a tint transform runs once per distinct
+    // colour of the image, not once per block.
+    ColourConverter converter(ctx, plan.convert, false, fz_device_rgb(ctx), false);
     for (size_t y = 0; y < height;) {
         if (CancelRequested())
             return false;
@@ -516,7 +509,7 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
         if (!samples.Read(block.data(), rows))
             return false;
         if (plan.convert != nullptr) {
-            if (!ConvertRows(ctx, plan, block.data(), rows, encoder))
+            if (!ConvertRows(ctx, plan, converter, block.data(), rows, encoder))
                 return false;
             y += rows;
             continue;
@@ -1199,7 +1192,6 @@ bool ImageEncoder::JpxAlphaIgnored(const DrawnImage& drawn)
 bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha, bool streaming)
 {
     fz_pixmap* pix = nullptr;
-    fz_pixmap* converted = nullptr;
     std::string error;
     bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); }, &error);
     PixmapHandle pix_held(ctx_, pix);
@@ -1208,12 +1200,9 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     enum fz_colorspace_type type = SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix));
     if (type != FZ_COLORSPACE_GRAY && type != FZ_COLORSPACE_RGB) {
         // CMYK, Lab, Separation, DeviceN, Indexed: to RGB, keeping any alpha.
-        ok = MuTry(ctx_, [&] {
-            converted = ConvertToRgb(ctx_, pix, true);
-        });
-        pix_held.reset(ctx_, converted);
-        pix = converted;
-        if (!ok || pix == nullptr)
+        pix_held = ConvertPixmap(ctx_, pix, fz_device_rgb(ctx_), true);
+        pix = pix_held.get();
+        if (pix == nullptr)
             return false;
         type = FZ_COLORSPACE_RGB;
     }
@@ -1400,26 +1389,23 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     // palette; a Separation or DeviceN image runs its tint transform into
     // the CMYK alternate.
     fz_pixmap* pix = nullptr;
-    fz_pixmap* converted = nullptr;
-    bool ok = MuTry(ctx_, [&] {
-        pix = fz_get_unscaled_pixmap_from_image(ctx_, img);
-        if (SpaceType(ctx_, fz_pixmap_colorspace(ctx_, pix)) != FZ_COLORSPACE_CMYK)
-            converted = fz_convert_pixmap(ctx_, pix, fz_device_cmyk(ctx_), nullptr, nullptr, fz_default_color_params, 1);
-    });
-    PixmapHandle holder(ctx_, pix);
-    if (converted != nullptr) {
-        holder.reset(ctx_, converted);
-        pix = converted;
-    }
-    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h ||
-        fz_pixmap_components(ctx_, pix) - fz_pixmap_alpha(ctx_, pix) != 4)
+    bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
+    const PixmapHandle holder(ctx_, pix);
+    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h)
         return false;
+    // Other colour spaces are converted a strip at a time, as the TIFF is
+    // written: the image is never held twice.
+    fz_colorspace* space = fz_pixmap_colorspace(ctx_, pix);
+    const bool convert = SpaceType(ctx_, space) != FZ_COLORSPACE_CMYK;
     // A colour-keyed image comes with an alpha of its own (premultiplied);
     // a JPEG 2000 file's alpha that the page ignores is left out.
     const bool own_alpha = fz_pixmap_alpha(ctx_, pix) != 0;
+    if (!convert && fz_pixmap_components(ctx_, pix) != 4 + (own_alpha ? 1 : 0))
+        return false;
+    ColourConverter to_cmyk(ctx_, space, own_alpha, fz_device_cmyk(ctx_), true);
     const bool keep_own_alpha = own_alpha && !JpxAlphaIgnored(drawn);
     format.alpha = keep_own_alpha || !mask_alpha.empty();
-    const int comps = fz_pixmap_components(ctx_, pix);
+    const int comps = 4 + (own_alpha ? 1 : 0);
     const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
     fz_pixmap* unkeyed = own_alpha ? UnkeyedColours(ctx_, img, fz_device_cmyk(ctx_)) : nullptr;
@@ -1430,9 +1416,27 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     out.extension = "tif";
     PixelHash pixels;
     const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        const unsigned char* strip = samples + stride * y;
+        size_t strip_stride = stride;
+        PixmapHandle converted;
+        if (convert) {
+            fz_pixmap* view = nullptr;
+            if (!MuTry(ctx_, [&] {
+                    view = fz_new_pixmap_with_data(ctx_, space, img->w, static_cast<int>(count), nullptr,
+                                                   own_alpha ? 1 : 0, static_cast<int>(stride),
+                                                   const_cast<unsigned char*>(strip));
+                }))
+                return false;
+            const PixmapHandle view_held(ctx_, view);
+            converted = to_cmyk.Convert(view);
+            if (!converted)
+                return false;
+            strip = fz_pixmap_samples(ctx_, converted.get());
+            strip_stride = static_cast<size_t>(fz_pixmap_stride(ctx_, converted.get()));
+        }
         uint8_t* dst = rows;
         for (uint32_t r = 0; r < count; ++r) {
-            const unsigned char* src = samples + stride * (y + r);
+            const unsigned char* src = strip + strip_stride * r;
             const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
             const unsigned char* p = plain != nullptr ? plain + plain_stride * (y + r) : nullptr;
             for (size_t x = 0; x < w; ++x, src += comps) {

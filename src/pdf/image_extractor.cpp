@@ -1,5 +1,9 @@
 #include "pdf/image_extractor.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +42,25 @@ constexpr int kMaxRepeatedPagesInARow = 10000;
 // every worker busy while the head of the line is still being encoded, few
 // enough that the temporary files and held images stay a handful.
 constexpr size_t kTasksPerWorker = 4;
+
+// The most a file's own store keeps for reuse. MuPDF stores every decoded
+// image (and mask) while the page that draws it is walked, up to its default
+// 256 MiB; an extraction decodes each image once, so that cache costs memory
+// without sparing work: a page of small pictures with page-sized soft masks
+// kept every mask, 8.7 MiB each.
+constexpr size_t kExtractionStoreBytes = size_t(32) << 20;
+
+// Hands the memory the C library keeps after it was freed (in every thread's
+// arena) back to the system, so that a process running file after file stays
+// near the size of its largest file rather than the sum of their leftovers.
+// Once per file: it walks every arena.
+void ReturnFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 // Log lines and progress steps waiting behind an unfinished image.
 constexpr size_t kMaxWaitingSteps = 4096;
 
@@ -548,19 +571,27 @@ int ExtractImagesFromFile(const char* source, const char* range, const char* out
     if (!ctx)
         return KESTRAN_EXTRACT_CANNOT_OPEN;
     if (options.private_store)
-        MuTry(ctx.get(), [&] { UsePrivateStore(ctx.get(), FZ_STORE_DEFAULT); });
+        MuTry(ctx.get(), [&] { UsePrivateStore(ctx.get(), kExtractionStoreBytes); });
     ExtractStats local;
+    int result = KESTRAN_EXTRACT_OUT_OF_MEMORY;
     try {
         Extraction extraction(ctx.get(), context, progress, stats != nullptr ? *stats : local, options);
         std::string folder(output_dir);
         while (folder.size() > 1 && folder.back() == '/')
             folder.pop_back();
-        return extraction.Run(source, range, folder);
+        result = extraction.Run(source, range, folder);
     } catch (const std::exception& e) {
         // Only allocation failures get here (std::bad_alloc, std::length_error).
         Extraction::Log(options, EscapeForLog(source) + ": out of memory (" + e.what() + ")");
-        return KESTRAN_EXTRACT_OUT_OF_MEMORY;
     }
+    // What the file left for reuse goes back before the next file: a private
+    // store ends with the context; the shared one keeps only what is in use
+    // (another file's images, the window's previews).
+    if (!options.private_store)
+        MuTry(ctx.get(), [&] { fz_empty_store(ctx.get()); });
+    ctx.reset();
+    ReturnFreedMemory();
+    return result;
 }
 
 }  // namespace kestran::pdf

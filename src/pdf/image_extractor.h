@@ -25,9 +25,9 @@ struct ExtractOptions {
     // Images whose stored stream or decoded samples reach this size are
     // streamed from the file to the output instead of being held in memory.
     size_t stream_bytes = kDefaultStandInBytes;
-    // A store of its own, so that emptying it never touches what a preview
-    // caches in the shared one. A process that runs nothing else (the
-    // command-line extractor) shares the store and spares its memory.
+    // A store of its own, small and dropped with the file, so that neither
+    // touches what a preview caches in the shared one. Off: the process's
+    // shared store, emptied of what is not in use when the file ends.
     bool private_store = true;
     // Pages that cannot draw an image (see PageCanDrawImages) are not run.
     // Off only to check that the result is the same.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <map>
 #include <stdexcept>
 
 namespace fixtures {
@@ -140,6 +141,58 @@ FixturePdf MakeFlateBombPdf(int width, int height, const std::string& colorspace
         dict += " " + extra;
     const int num = w.AddStream(dict, DeflateZeros(size));
     w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 72, 400, 400));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    return f;
+}
+
+FixturePdf MakeTintFunctionPdf(int side, int operators, int inks)
+{
+    // Busy work that leaves the stack as it found it (three operators a
+    // round), then the inks mapped to four CMYK values.
+    std::string program = "{";
+    for (int i = 0; i < operators / 3; ++i)
+        program += " dup 0.5 mul pop";
+    for (int i = inks; i < 4; ++i)
+        program += " 0";
+    for (int i = 4; i < inks; ++i)
+        program += " pop";
+    program += " }";
+    std::string domain;
+    std::string names;
+    for (int i = 0; i < inks; ++i) {
+        domain += " 0 1";
+        names += " /Ink" + std::to_string(i + 1);
+    }
+    PdfWriter w;
+    const int fn = w.AddStream("/FunctionType 4 /Domain [" + domain + " ] /Range [0 1 0 1 0 1 0 1]", program);
+    const std::string space = inks == 1 ? "[/Separation /Ink1 /DeviceCMYK " + Ref(fn) + "]"
+                                        : "[/DeviceN [" + names + " ] /DeviceCMYK " + Ref(fn) + "]";
+    const ImageObject img = FlateImage(side, side, space, inks, 8, 7);
+    const int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 72, 400, 400));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 1;
+    return f;
+}
+
+FixturePdf MakePageMaskPdf(int images, int side, int mask_width, int mask_height)
+{
+    PdfWriter w;
+    std::map<std::string, int> xobjects;
+    std::string content;
+    for (int i = 0; i < images; ++i) {
+        const ImageObject mask = SoftMaskImage(mask_width, mask_height, static_cast<uint32_t>(i + 1));
+        const int mask_num = w.AddStream(mask.dict, mask.stream);
+        const ImageObject img = FlateImage(side, side, "/DeviceRGB", 3, 8, static_cast<uint32_t>(i + 1), 0,
+                                           "/SMask " + Ref(mask_num));
+        const std::string name = "Im" + std::to_string(i + 1);
+        xobjects[name] = w.AddStream(img.dict, img.stream);
+        content += DrawXObject(name, 20 + 45 * (i % 12), 40 + 60 * (i / 12), 40, 56);
+    }
+    w.AddPage(XObjectResources(xobjects), content);
     FixturePdf f;
     f.bytes = w.Build();
     f.pages = 1;

@@ -36,6 +36,19 @@ FixturePdf MakeJbig2RegionBombPdf(int side = 2000, int regions = 20000);
 // data does.
 FixturePdf MakeJbig2OversizePagePdf(int declared = 100, int page_side = 40000);
 
+// One page drawing one `side` x `side` 8-bit image in a Separation (`inks`
+// 1) or DeviceN (`inks` 2 to 8) colour space with a CMYK alternate, whose
+// Type 4 (PostScript) tint transform runs about `operators` operators for
+// every colour it converts. The samples mix gradients and noise, so that
+// with 3 inks or more nearly every pixel has a colour of its own: the
+// conversion then evaluates the long function once per pixel.
+FixturePdf MakeTintFunctionPdf(int side = 400, int operators = 20000, int inks = 4);
+
+// One page of `images` small RGB images (`side` x `side`), each with a soft
+// mask of its own at `mask_width` x `mask_height`, as presentations place
+// cut-out pictures: the masks, not the images, hold the pixels.
+FixturePdf MakePageMaskPdf(int images = 12, int side = 24, int mask_width = 2480, int mask_height = 3508);
+
 // A damaged PDF of `size` bytes: a header and then zeros, written as a sparse
 // file (ftruncate), so that even gigabytes cost no disk space.
 void WriteSparseDamagedPdf(const std::filesystem::path& path, uint64_t size);
