@@ -150,6 +150,13 @@ private:
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.
     bool RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha);
     bool Finish(const struct PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out);
+    // The image's rows at its own size written on the grid of its finer mask
+    // (mask_grid.h): a PNG of `format`'s colours (streamed when large and
+    // `streaming`), or a CMYK TIFF of `format`'s depth.
+    bool FinishOnMaskGrid(fz_image* img, const struct PngFormat& format, const struct CoarseRows& coarse,
+                          EncodedImage& out, bool streaming);
+    bool TiffOnMaskGrid(fz_image* img, const struct TiffFormat& format, const struct CoarseRows& coarse,
+                        EncodedImage& out);
 
     fz_context* ctx_;
     pdf_document* doc_;
