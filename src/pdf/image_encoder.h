@@ -19,9 +19,11 @@
 //  - Everything else becomes a lossless PNG: bit depth kept (1 to 16), Indexed
 //    as a palette, gray as gray, Separation and DeviceN into gray or RGB and
 //    inline Lab converted to RGB, /Decode applied, any mask (soft mask,
-//    stencil /Mask, colour key) as the alpha channel whatever the mask's
-//    resolution; the ICC profile of a gray or RGB image (its own or the page's
-//    default) embedded as iCCP. A stencil mask image is a 1-bit two-entry
+//    stencil /Mask, colour key) as the alpha channel: a mask finer than its
+//    image at its own resolution, the image's samples repeated onto its grid
+//    (mask_grid.h), any other drawn at the image's size; the ICC profile of a
+//    gray or RGB image (its own or the page's default) embedded as iCCP,
+//    with or without alpha. A stencil mask image is a 1-bit two-entry
 //    palette: its paint colour, and a transparent entry.
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
