@@ -673,6 +673,30 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     return true;
 }
 
+// The reason given for an image none of whose data decodes.
+std::string UndecodableWhy(const std::string& damage)
+{
+    return damage == kNoImageDataDecoded ? damage : "cannot decode image (" + damage + ")";
+}
+
+// True when the image's samples are read through filters alone and their data
+// ends or fails before one whole row: MuPDF would pad the whole image, and a
+// flat rectangle is no picture. Decided from what the filters deliver, so a
+// picture that really is flat is still written.
+bool NoRowDecodes(fz_context* ctx, pdf_document* doc, const DrawnImage& drawn)
+{
+    fz_image* img = drawn.image.get();
+    StreamHandle stm(ctx, OpenSamples(ctx, doc, img, drawn.standin));
+    if (!stm)
+        return false;
+    const int n = img->imagemask ? 1 : img->n;
+    const size_t stride = (static_cast<size_t>(img->w) * static_cast<size_t>(n) * static_cast<size_t>(img->bpc) + 7) / 8;
+    std::vector<uint8_t> row(stride);
+    size_t got = 0;
+    ReadFully(ctx, stm.get(), row.data(), stride, got);
+    return got < stride;
+}
+
 // The ICC profile of a gray or RGB image (also the base of a palette), for
 // its PNG; empty for other colours.
 std::vector<uint8_t> PngProfileOf(fz_context* ctx, const DrawnImage& drawn)
@@ -1773,6 +1797,10 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "empty image";
         return EncodeStatus::Skipped;
     }
+    if (NoRowDecodes(ctx_, doc_, drawn)) {
+        why = kNoImageDataDecoded;
+        return EncodeStatus::Skipped;
+    }
     const bool too_big = DecodedSize(img) > kMaxWholeDecodeBytes;
     if (IsStandIn(img)) {
         // A JPEG 2000 copy is held in memory, never streamed.
@@ -1784,7 +1812,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, false))
             return EncodeStatus::Ok;
         if (undecodable_) {
-            why = "cannot decode image (" + damage_ + ")";
+            why = UndecodableWhy(damage_);
             return EncodeStatus::Skipped;
         }
         out = EncodedImage();
@@ -1842,7 +1870,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         return EncodeStatus::Ok;
     } else if (undecodable_) {
         // MuPDF would fill the whole picture in: nothing of it is in the file.
-        why = "cannot decode image (" + damage_ + ")";
+        why = UndecodableWhy(damage_);
         return EncodeStatus::Skipped;
     } else {
         const ColourKind kind = ImageColourKind(ctx_, img->colorspace);
