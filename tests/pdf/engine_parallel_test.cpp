@@ -104,6 +104,8 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("FineStencilMaskStreamed", MakeFineMaskPdf(FineMask::Stencil, 2, 2, 400, 300).bytes, "1-",
                          all_streamed));
     cases.push_back(Case("FourMasksOneImage", MakeFourMasksPdf().bytes));
+    cases.push_back(Case("NoImageData", MakeNoImageDataPdf().bytes));
+    cases.push_back(Case("NoImageDataStreamed", MakeNoImageDataPdf().bytes, "1-", all_streamed));
     cases.push_back(Case("InlineImages", MakeInlineImagePdf().bytes));
     cases.push_back(Case("DamagedInlineImages",
                          MakeBrokenInlineImagesPdf(30, {{3, InlineDamage::ZeroWidth}, {17, InlineDamage::NoHeight}},

@@ -1015,6 +1015,36 @@ FixturePdf MakeFourMasksPdf() {
     return f;
 }
 
+FixturePdf MakeNoImageDataPdf() {
+    PdfWriter pdf;
+    const int w = 120, h = 80;
+    ImageObject jpeg = JpegImage(JpegKind::Rgb, w, h, 41);
+    const size_t sos = jpeg.stream.find("\xFF\xDA");
+    const size_t scan = sos + 2 + ((static_cast<uint8_t>(jpeg.stream[sos + 2]) << 8) | static_cast<uint8_t>(jpeg.stream[sos + 3]));
+    jpeg.stream = jpeg.stream.substr(0, scan) + "\xFF\x99" + MakeSamples(60, 20, 1, 8, 42);
+    ImageObject empty = FlateImageFromSamples(w, h, "/DeviceRGB", 3, 8, std::string());
+    empty.stream.clear();
+    ImageObject cut = FlateImage(w, h, "/DeviceRGB", 3, 8, 43);
+    cut.stream = cut.stream.substr(0, cut.stream.size() / 2);
+    ImageObject flat = FlateImageFromSamples(w, h, "/DeviceGray", 1, 8, std::string(static_cast<size_t>(w) * h, '\x80'));
+    std::map<std::string, int> xobjects;
+    std::string content;
+    FixturePdf f;
+    int i = 0;
+    for (const ImageObject* img : {&jpeg, &empty, &cut, &flat}) {
+        const int num = pdf.AddStream(img->dict, img->stream);
+        const std::string name = "Im" + std::to_string(++i);
+        xobjects[name] = num;
+        content += DrawXObject(name, 50 + 130 * (i - 1), 400, 120, 80);
+        if (img == &cut || img == &flat)
+            f.images.push_back(Expect(1, "png", *img, num, img == &cut ? "cut halfway" : "flat"));
+    }
+    pdf.AddPage(XObjectResources(xobjects), content);
+    f.bytes = pdf.Build();
+    f.pages = 1;
+    return f;
+}
+
 FixturePdf MakeInlineImagePdf() {
     PdfWriter w;
     const int iw = 16, ih = 12;

@@ -274,6 +274,11 @@ FixturePdf MakeFineMaskPdf(FineMask kind, int w, int h, int mw, int mh);
 // Four images on one page sharing one 2 x 2 image stream, each under its own
 // 400 x 300 soft mask.
 FixturePdf MakeFourMasksPdf();
+// Damaged images on one page: a JPEG whose data after its header is garbage
+// from an invalid marker on and an empty Flate stream (neither decodes a
+// row: skipped), a Flate stream cut halfway (incomplete), and a whole flat
+// image (written). `images` lists the two written.
+FixturePdf MakeNoImageDataPdf();
 // An inline image (BI/ID/EI), drawn twice with identical content, and an image XObject.
 FixturePdf MakeInlineImagePdf();
 // How MakeBrokenInlineImagesPdf damages an inline image.
