@@ -484,6 +484,16 @@ public:
         const size_t w = static_cast<size_t>(mask_->w);
         if (MaskSampleLayout(mask_, bpc_, invert_)) {
             stm_.reset(ctx_, OpenSamples(ctx_, doc_, mask_, StandInOf(mask_)));
+            // A gray JPEG's decoded rows are its samples too (a mask has nothing to copy).
+            fz_compressed_buffer* cbuf = stm_ ? nullptr : fz_compressed_image_buffer(ctx_, mask_);
+            if (cbuf != nullptr && cbuf->buffer != nullptr && cbuf->params.type == FZ_IMAGE_JPEG && bpc_ == 8) {
+                fz_stream* stm = nullptr;
+                int l2factor = 0;
+                MuTry(ctx_, [&] { stm = fz_open_image_decomp_stream_from_buffer(ctx_, cbuf, &l2factor); });
+                stm_.reset(ctx_, stm);
+                if (l2factor != 0)
+                    stm_.reset();
+            }
             if (stm_) {
                 raw_.resize((w * static_cast<size_t>(bpc_) + 7) / 8);
                 rows_ = std::make_unique<RowBlocks>(ctx_, stm_.get(), raw_.size(), static_cast<size_t>(mask_->h), true);

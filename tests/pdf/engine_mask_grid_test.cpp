@@ -168,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FineMaskGrid,
                                            FineCase{FineMask::IccRgb, 2, 2, 400, 300},
                                            FineCase{FineMask::IccRgb, 40, 30, 40, 30},
                                            FineCase{FineMask::IccRgb, 40, 30, 20, 15},
-                                           FineCase{FineMask::Indexed, 5, 4, 400, 300}),
+                                           FineCase{FineMask::Indexed, 5, 4, 400, 300},
+                                           FineCase{FineMask::JpegSoft, 3, 3, 320, 240}),
                          CaseName);
 
 // Images that share their samples and differ in their masks are different

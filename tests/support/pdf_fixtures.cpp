@@ -952,18 +952,21 @@ FixturePdf MakeStencilPdf() {
 }
 
 const char* FineMaskName(FineMask kind) {
-    static const char* names[] = {"Soft", "Stencil", "Gray16", "Cmyk", "IccRgb", "Indexed"};
+    static const char* names[] = {"Soft", "Stencil", "Gray16", "Cmyk", "IccRgb", "Indexed", "JpegSoft"};
     return names[static_cast<int>(kind)];
 }
 
 FixturePdf MakeFineMaskPdf(FineMask kind, int w, int h, int mw, int mh) {
     PdfWriter pdf;
     const bool stencil = kind == FineMask::Stencil || kind == FineMask::Indexed;
-    ImageObject mask = stencil ? StencilImage(mw, mh, 3) : SoftMaskImage(mw, mh, 5);
+    ImageObject mask = stencil                         ? StencilImage(mw, mh, 3)
+                       : kind == FineMask::JpegSoft ? JpegImage(JpegKind::Gray, mw, mh, 6)
+                                                    : SoftMaskImage(mw, mh, 5);
     const std::string use = (stencil ? "/Mask " : "/SMask ") + Ref(pdf.AddStream(mask.dict, mask.stream));
     ImageObject img;
     switch (kind) {
     case FineMask::Soft:
+    case FineMask::JpegSoft:
     case FineMask::Stencil: img = FlateImage(w, h, "/DeviceRGB", 3, 8, 21, 0, use); break;
     case FineMask::Gray16: img = FlateImage(w, h, "/DeviceGray", 1, 16, 22, 0, use); break;
     case FineMask::Cmyk: img = FlateImage(w, h, "/DeviceCMYK", 4, 8, 23, 0, use); break;

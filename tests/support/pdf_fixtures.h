@@ -266,6 +266,7 @@ enum class FineMask {
     Cmyk,       // 8-bit DeviceCMYK under a soft mask (a TIFF)
     IccRgb,     // [/ICCBased] RGB (a real sRGB profile) under a soft mask
     Indexed,    // 4-bit Indexed under a stencil /Mask
+    JpegSoft,   // 8-bit RGB under a gray JPEG soft mask
 };
 const char* FineMaskName(FineMask kind);
 inline void PrintTo(FineMask kind, std::ostream* os) { *os << FineMaskName(kind); }
