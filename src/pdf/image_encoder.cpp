@@ -1342,13 +1342,7 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
     }
     samples = std::vector<uint8_t>();
     if (fine) {
-        CoarseRows coarse;
-        coarse.data = rows;
-        coarse.stride = out_stride;
-        coarse.width = format.width;
-        coarse.height = format.height;
-        coarse.colour_bytes = n * bytes;
-        coarse.alpha_bytes = bytes;
+        const CoarseRows coarse{rows, out_stride, format.width, format.height, n * bytes, bytes};
         return FinishOnMaskGrid(img, format, coarse, out, streaming);
     }
     return Finish(format, rows->data(), out_stride, out);
@@ -1532,12 +1526,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
                     plain_s != nullptr ? plain_s + plain_stride * static_cast<size_t>(y) : nullptr, nullptr,
                     rows->data() + out_stride * static_cast<size_t>(y));
         pix_held.reset();
-        CoarseRows coarse;
-        coarse.data = rows;
-        coarse.stride = out_stride;
-        coarse.width = format.width;
-        coarse.height = format.height;
-        coarse.colour_bytes = static_cast<size_t>(colors);
+        const CoarseRows coarse{rows, out_stride, format.width, format.height, static_cast<size_t>(colors)};
         return FinishOnMaskGrid(img, format, coarse, out, streaming);
     }
     if (streaming && !narrow_gray && out_stride * static_cast<size_t>(h) >= stream_bytes_) {
@@ -1628,17 +1617,11 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     auto encode = [&](const TiffRowSource& source, PixelHash& pixels) {
         if (!fine)
             return EncodeCmykTiff(format, source, out.bytes, &StopRequested, nullptr, &pixels);
-        const size_t pixel = 5 * static_cast<size_t>(format.bits / 8);
-        auto rows = std::make_shared<std::vector<uint8_t>>(pixel * w * static_cast<size_t>(img->h));
+        const size_t sample = static_cast<size_t>(format.bits / 8);
+        auto rows = std::make_shared<std::vector<uint8_t>>(5 * sample * w * static_cast<size_t>(img->h));
         if (!source(0, static_cast<uint32_t>(img->h), rows->data()))
             return false;
-        CoarseRows coarse;
-        coarse.data = rows;
-        coarse.stride = pixel * w;
-        coarse.width = format.width;
-        coarse.height = format.height;
-        coarse.colour_bytes = 4 * static_cast<size_t>(format.bits / 8);
-        coarse.alpha_bytes = static_cast<size_t>(format.bits / 8);
+        const CoarseRows coarse{rows, 5 * sample * w, format.width, format.height, 4 * sample, sample};
         return TiffOnMaskGrid(img, format, coarse, out);
     };
 
@@ -1784,12 +1767,7 @@ bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
     }
     samples = std::vector<uint8_t>();
     if (fine) {
-        CoarseRows coarse;
-        coarse.data = held;
-        coarse.stride = w * channels;
-        coarse.width = format.width;
-        coarse.height = format.height;
-        coarse.colour_bytes = 3;
+        const CoarseRows coarse{held, w * channels, format.width, format.height, 3};
         return FinishOnMaskGrid(img, format, coarse, out, false);
     }
     return Finish(format, rows.data(), w * channels, out);
