@@ -75,7 +75,7 @@ void PrintUsage(FILE* out)
                  "Usage: kestran-extract [options] PDF-or-folder...\n"
                  "Writes the images of PDF files: JPEG and JPEG 2000 images as they are stored\n"
                  "(when that shows them as the page does), every other image as a lossless PNG\n"
-                 "with its transparency.\n"
+                 "or, for printing inks (CMYK, spot colours), a CMYK TIFF, with its transparency.\n"
                  "\n"
                  "  -o, --output DIR        write the images into DIR, created when missing\n"
                  "                          (default: %s)\n"

@@ -24,6 +24,50 @@ constexpr size_t kMaxJpegHead = size_t(1) << 20;
 // ---------------------------------------------------------------------------
 // JPEG
 
+// Watches the entropy-coded data of a JPEG's first scan go by, to tell
+// whether it holds any coded byte before the marker (or the end of the data)
+// that ends it: without one the decoder has nothing to decode and MuPDF
+// would show padding only. Fill bytes (0xFF before a marker) are no data,
+// a stuffed 0xFF 0x00 and restart markers are.
+class FirstScanWatch {
+public:
+    // The scan's data begins with `data` (the rest of the block being read).
+    void Start(const uint8_t* data, size_t size)
+    {
+        watching_ = true;
+        Feed(data, size);
+    }
+    void Feed(const uint8_t* data, size_t size)
+    {
+        for (size_t i = 0; watching_ && i < size; ++i) {
+            const uint8_t b = data[i];
+            if (!after_ff_) {
+                if (b == 0xFF)
+                    after_ff_ = true;
+                else
+                    Coded();
+            } else if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
+                after_ff_ = false;
+                Coded();
+            } else if (b != 0xFF) {
+                watching_ = false;  // the marker that ends the scan
+            }
+        }
+    }
+    // True once the scan is known to hold a coded byte.
+    bool HasData() const { return coded_; }
+
+private:
+    void Coded()
+    {
+        coded_ = true;
+        watching_ = false;
+    }
+    bool watching_ = false;
+    bool after_ff_ = false;
+    bool coded_ = false;
+};
+
 struct JpegCheck {
     jpeg_error_mgr err;
     jpeg_source_mgr src;
@@ -32,7 +76,10 @@ struct JpegCheck {
     std::string* head = nullptr;  // null once complete or not wanted
     bool damaged = false;
     bool too_large = false;
+    bool single_scan = false;  // known once the header is read
     char message[JMSG_LENGTH_MAX] = {};
+    // The first scan's data as it passes, up to its first coded byte.
+    FirstScanWatch first_scan;
 };
 
 JpegCheck* CheckOf(j_common_ptr cinfo) { return static_cast<JpegCheck*>(cinfo->client_data); }
@@ -115,6 +162,7 @@ boolean FillInput(j_decompress_ptr cinfo)
     }
     cinfo->src->next_input_byte = data;
     cinfo->src->bytes_in_buffer = size;
+    check->first_scan.Feed(data, size);
     return TRUE;
 }
 
@@ -152,6 +200,9 @@ bool DecodeAtOneEighth(jpeg_decompress_struct* cinfo, JpegCheck* check, JpegFact
     check->src.bytes_in_buffer = 0;
     cinfo->src = &check->src;
     jpeg_read_header(cinfo, TRUE);
+    // The header is read up to the first scan's data.
+    check->first_scan.Start(cinfo->src->next_input_byte, cinfo->src->bytes_in_buffer);
+    check->single_scan = !jpeg_has_multiple_scans(cinfo);
     if (facts != nullptr) {
         facts->components = cinfo->num_components;
         facts->width = static_cast<int>(cinfo->image_width);
@@ -372,12 +423,17 @@ bool JpegDecodesWhole(const BlockSource& bytes, JpegFacts* facts, std::string* h
     const long limit = static_cast<long>(std::min<size_t>(max_memory, size_t(1) << 40));
     const bool whole = DecodeAtOneEighth(&cinfo, &check, facts, limit > 0 ? limit : 1);
     jpeg_destroy_decompress(&cinfo);
+    // A baseline file whose only scan holds no coded byte decodes to padding
+    // only (a progressive one may still show its later scans).
+    const bool nothing = !whole && check.single_scan && !check.first_scan.HasData() && !check.too_large;
     if (facts != nullptr) {
         facts->too_large = check.too_large;
         facts->leading_space = leading_space;
+        if (nothing)
+            facts->some_rows = false;
     }
     if (!whole && why != nullptr)
-        *why = check.message[0] != '\0' ? check.message : "damaged JPEG data";
+        *why = nothing ? kNoImageDataDecoded : check.message[0] != '\0' ? check.message : "damaged JPEG data";
     return whole;
 }
 

@@ -49,6 +49,10 @@ BlockSource MemoryBlocks(const uint8_t* data, size_t size);
 // What the JPEG check may hold (a progressive file's coefficients).
 constexpr size_t kJpegCheckMemory = size_t(64) << 20;
 
+// Why an image whose data ends or fails before its first row is skipped: the
+// decoder would produce padding only, a flat rectangle that is no picture.
+constexpr const char* kNoImageDataDecoded = "no image data could be decoded";
+
 enum class CopyVerdict {
     Copy,     // the bytes are the image as the page shows it
     Look,     // they decode, but the page shows them otherwise: decode and convert
@@ -135,7 +139,7 @@ struct JpegFacts {
     int components = 0;
     int width = 0;
     int height = 0;
-    bool some_rows = false;  // the header was read whole and the scan begins
+    bool some_rows = false;  // the header was read whole and some scan data decodes
     bool too_large = false;  // the check would hold more than allowed: not decided
     bool leading_space = false;  // white space before the start marker, which MuPDF skips and viewers refuse
 };

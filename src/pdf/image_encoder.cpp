@@ -7,6 +7,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/colour_convert.h"
+#include "pdf/mask_grid.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/png_writer.h"
@@ -446,6 +447,125 @@ void MaskAlphaRow(const uint8_t* src, size_t w, int bpc, bool invert, uint8_t* a
     }
 }
 
+// How a mask's stored samples become opacities read by rows: their depth,
+// and whether the opacity is 255 minus the scaled sample. False for a mask
+// whose samples need MuPDF's decoder (another depth or /Decode).
+bool MaskSampleLayout(const fz_image* mask, int& bpc, bool& invert)
+{
+    bpc = mask->bpc;
+    if (mask->n != 1 || (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16))
+        return false;
+    const bool inverted = mask->decode[0] == 1.0f && mask->decode[1] == 0.0f;
+    if (!inverted && (mask->decode[0] != 0.0f || mask->decode[1] != 1.0f))
+        return false;
+    // A stencil /Mask is opaque where it would paint: its 0 bits by default.
+    invert = mask->imagemask ? !inverted : inverted;
+    return true;
+}
+
+// The opacity of a mask one row at a time at its own size: its samples read
+// by rows when filters alone decode them (memory of one row however large
+// the mask), else MuPDF's decode of the whole mask.
+class MaskOpacityRows {
+public:
+    MaskOpacityRows(fz_context* ctx, pdf_document* doc, fz_image* mask) : ctx_(ctx), doc_(doc), mask_(mask) {}
+
+    bool Open()
+    {
+        const size_t w = static_cast<size_t>(mask_->w);
+        if (MaskSampleLayout(mask_, bpc_, invert_)) {
+            stm_.reset(ctx_, OpenSamples(ctx_, doc_, mask_, StandInOf(mask_)));
+            // A gray JPEG's decoded rows are its samples too (a mask has nothing to copy).
+            fz_compressed_buffer* cbuf = stm_ ? nullptr : fz_compressed_image_buffer(ctx_, mask_);
+            if (cbuf != nullptr && cbuf->buffer != nullptr && cbuf->params.type == FZ_IMAGE_JPEG && bpc_ == 8) {
+                fz_stream* stm = nullptr;
+                int l2factor = 0;
+                MuTry(ctx_, [&] { stm = fz_open_image_decomp_stream_from_buffer(ctx_, cbuf, &l2factor); });
+                stm_.reset(ctx_, stm);
+                if (l2factor != 0)
+                    stm_.reset();
+            }
+            if (stm_) {
+                raw_.resize((w * static_cast<size_t>(bpc_) + 7) / 8);
+                rows_ = std::make_unique<RowBlocks>(ctx_, stm_.get(), raw_.size(), static_cast<size_t>(mask_->h), true);
+                return true;
+            }
+        }
+        fz_pixmap* pix = nullptr;
+        MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, mask_); });
+        pix_.reset(ctx_, pix);
+        return pix != nullptr && fz_pixmap_width(ctx_, pix) == mask_->w && fz_pixmap_height(ctx_, pix) == mask_->h;
+    }
+
+    // The next row's opacities, one byte per pixel.
+    bool Next(uint8_t* alpha)
+    {
+        const size_t w = static_cast<size_t>(mask_->w);
+        if (rows_) {
+            if (!rows_->Read(raw_.data(), 1))
+                return false;
+            MaskAlphaRow(raw_.data(), w, bpc_, invert_, alpha);
+            return true;
+        }
+        // An alpha-only pixmap holds the opacity; a gray one its luminosity, which is the opacity too.
+        fz_pixmap* pix = pix_.get();
+        const int n = fz_pixmap_components(ctx_, pix);
+        const int channel = fz_pixmap_alpha(ctx_, pix) ? n - 1 : 0;
+        const unsigned char* src =
+            fz_pixmap_samples(ctx_, pix) + static_cast<size_t>(fz_pixmap_stride(ctx_, pix)) * y_++ + channel;
+        for (size_t x = 0; x < w; ++x, src += n)
+            alpha[x] = *src;
+        return true;
+    }
+    bool short_data() const { return rows_ && rows_->short_data(); }
+
+private:
+    fz_context* ctx_;
+    pdf_document* doc_;
+    fz_image* mask_;
+    int bpc_ = 0;
+    bool invert_ = false;
+    StreamHandle stm_;
+    std::unique_ptr<RowBlocks> rows_;
+    std::vector<uint8_t> raw_;
+    PixmapHandle pix_;
+    size_t y_ = 0;
+};
+
+// The rows of the mask's grid for an image whose mask is finer (mask_grid.h),
+// made in order a block at a time from the image's rows and the mask's.
+class FineRows {
+public:
+    FineRows(fz_context* ctx, pdf_document* doc, fz_image* img, const CoarseRows& coarse)
+        : coarse_(coarse), opacity_(ctx, doc, img->mask),
+          columns_(NearestSources(coarse.width, static_cast<uint32_t>(img->mask->w))),
+          sources_(NearestSources(coarse.height, static_cast<uint32_t>(img->mask->h))),
+          alpha_(static_cast<size_t>(img->mask->w))
+    {
+    }
+
+    bool Open() { return opacity_.Open(); }
+
+    bool Next(uint8_t* dst, size_t stride, size_t count)
+    {
+        for (size_t r = 0; r < count; ++r, ++y_) {
+            if (y_ >= sources_.size() || !opacity_.Next(alpha_.data()))
+                return false;
+            SpreadRow(coarse_, columns_, sources_[y_], alpha_.data(), dst + r * stride);
+        }
+        return true;
+    }
+    bool short_data() const { return opacity_.short_data(); }
+
+private:
+    CoarseRows coarse_;
+    MaskOpacityRows opacity_;
+    std::vector<uint32_t> columns_;
+    std::vector<uint32_t> sources_;
+    std::vector<uint8_t> alpha_;
+    size_t y_ = 0;
+};
+
 // Converts `rows` rows of samples to RGB with `converter` and adds them to
 // `encoder`. 16-bit samples are cut to their high byte, as MuPDF's decoder
 // does before it converts.
@@ -554,6 +674,30 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
         return false;
     pixels = hash;
     return true;
+}
+
+// The reason given for an image none of whose data decodes.
+std::string UndecodableWhy(const std::string& damage)
+{
+    return damage == kNoImageDataDecoded ? damage : "cannot decode image (" + damage + ")";
+}
+
+// True when the image's samples are read through filters alone and their data
+// ends or fails before one whole row: MuPDF would pad the whole image, and a
+// flat rectangle is no picture. Decided from what the filters deliver, so a
+// picture that really is flat is still written.
+bool NoRowDecodes(fz_context* ctx, pdf_document* doc, const DrawnImage& drawn)
+{
+    fz_image* img = drawn.image.get();
+    StreamHandle stm(ctx, OpenSamples(ctx, doc, img, drawn.standin));
+    if (!stm)
+        return false;
+    const int n = img->imagemask ? 1 : img->n;
+    const size_t stride = (static_cast<size_t>(img->w) * static_cast<size_t>(n) * static_cast<size_t>(img->bpc) + 7) / 8;
+    std::vector<uint8_t> row(stride);
+    size_t got = 0;
+    ReadFully(ctx, stm.get(), row.data(), stride, got);
+    return got < stride;
 }
 
 // The ICC profile of a gray or RGB image (also the base of a palette), for
@@ -704,6 +848,97 @@ bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t s
     if (encoded)
         *out.pixels = pixels;
     return encoded;
+}
+
+bool ImageEncoder::FinishOnMaskGrid(fz_image* img, const PngFormat& format, const CoarseRows& coarse,
+                                    EncodedImage& out, bool streaming)
+{
+    PngFormat fine_format = format;
+    fine_format.width = static_cast<uint32_t>(img->mask->w);
+    fine_format.height = static_cast<uint32_t>(img->mask->h);
+    if (fine_format.icc_profile.empty())
+        fine_format.icc_profile = icc_profile_;
+    if (!IsValidPngFormat(fine_format))
+        return false;
+    fz_context* ctx = ctx_;
+    pdf_document* doc = doc_;
+    // The image (and its mask) is kept for as long as the stream may run.
+    std::shared_ptr<fz_image> keep(fz_keep_image(ctx, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
+    const int level = png_level_;
+    auto write = [ctx, doc, keep, coarse, fine_format, level](const ByteSink& sink, PixelHash& hash) {
+        FineRows fine(ctx, doc, keep.get(), coarse);
+        if (!fine.Open())
+            return false;
+        PngStreamEncoder encoder(fine_format, level, sink, &hash);
+        const size_t stride = PngRowBytes(fine_format);
+        const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / stride);
+        std::vector<uint8_t> block(stride * block_rows);
+        for (size_t y = 0; y < fine_format.height;) {
+            if (CancelRequested())
+                return false;
+            const size_t rows = std::min<size_t>(block_rows, fine_format.height - y);
+            if (!fine.Next(block.data(), stride, rows) || !encoder.AddRows(block.data(), stride, rows))
+                return false;
+            y += rows;
+        }
+        if (fine.short_data())
+            fz_warn(ctx, "%s", kShortDataWarning);
+        return encoder.Finish();
+    };
+    out.extension = "png";
+    if (streaming && static_cast<uint64_t>(PngRowBytes(fine_format)) * fine_format.height >= stream_bytes_) {
+        out.stream = [write, pixels = out.pixels](const ByteSink& sink) {
+            PixelHash hash;
+            if (!write(sink, hash))
+                return false;
+            *pixels = hash;
+            return true;
+        };
+        return true;
+    }
+    // Held: only the compressed file is, the rows pass a block at a time.
+    std::vector<uint8_t>& bytes = out.bytes;
+    bytes.clear();
+    PixelHash hash;
+    bool ok = false;
+    try {
+        ok = write([&bytes](const uint8_t* data, size_t size) {
+            bytes.insert(bytes.end(), data, data + size);
+            return true;
+        }, hash);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    if (!ok) {
+        bytes = std::vector<uint8_t>();
+        return false;
+    }
+    *out.pixels = hash;
+    return true;
+}
+
+bool ImageEncoder::TiffOnMaskGrid(fz_image* img, const TiffFormat& format, const CoarseRows& coarse,
+                                  EncodedImage& out)
+{
+    TiffFormat fine_format = format;
+    fine_format.width = static_cast<uint32_t>(img->mask->w);
+    fine_format.height = static_cast<uint32_t>(img->mask->h);
+    fine_format.alpha = true;
+    FineRows fine(ctx_, doc_, img, coarse);
+    if (!fine.Open())
+        return false;
+    const size_t stride = static_cast<size_t>(fine_format.width) * 5 * static_cast<size_t>(fine_format.bits / 8);
+    PixelHash pixels;
+    out.extension = "tif";
+    const bool encoded = EncodeCmykTiff(fine_format, [&](uint32_t, uint32_t count, uint8_t* rows) {
+        return fine.Next(rows, stride, count);
+    }, out.bytes, &StopRequested, nullptr, &pixels);
+    if (!encoded)
+        return false;
+    if (fine.short_data())
+        fz_warn(ctx_, "%s", kShortDataWarning);
+    *out.pixels = pixels;
+    return true;
 }
 
 bool ImageEncoder::Accept(CopyVerdict verdict)
@@ -964,16 +1199,11 @@ bool ImageEncoder::MaskRowsPlan(fz_image* img, RowsPlan& plan)
     // Streamed beside the samples when both are read from the file and the
     // mask has the image's size; other masks are drawn to size whole.
     fz_image* mask = img->mask;
-    if (!IsStandIn(img) || !IsStandIn(mask) || mask->w != img->w || mask->h != img->h || mask->n != 1)
+    if (!IsStandIn(img) || !IsStandIn(mask) || mask->w != img->w || mask->h != img->h)
         return false;
-    const int bpc = mask->bpc;
-    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
+    int bpc = 0;
+    if (!MaskSampleLayout(mask, bpc, plan.mask_invert))
         return false;
-    const bool inverted = mask->decode[0] == 1.0f && mask->decode[1] == 0.0f;
-    if (!inverted && (mask->decode[0] != 0.0f || mask->decode[1] != 1.0f))
-        return false;
-    // A stencil /Mask is opaque where it would paint: its 0 bits by default.
-    plan.mask_invert = mask->imagemask ? !inverted : inverted;
     plan.mask_bpc = bpc;
     plan.mask_stride = (static_cast<size_t>(mask->w) * bpc + 7) / 8;
     plan.masked = true;
@@ -1053,7 +1283,9 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
     StreamHandle stm(ctx_, OpenSamples(ctx_, doc_, img, StandIn()));
     if (!stm)
         return false;
-    if (streaming && PngRowBytes(format) * format.height >= stream_bytes_) {
+    format.icc_profile = icc_profile_;
+    const bool fine = MaskIsFiner(img);
+    if (!fine && streaming && PngRowBytes(format) * format.height >= stream_bytes_) {
         // Large: only the mask is held, drawn at the image's size; the
         // samples are decoded a block of rows at a time while the file is
         // written, as the rows way does.
@@ -1080,27 +1312,33 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
     stm.reset();
 
     std::vector<uint8_t> alpha;
-    if (!RenderMaskAlpha(img, alpha))
+    if (!fine && !RenderMaskAlpha(img, alpha))
         return false;
     const size_t bytes = static_cast<size_t>(bpc / 8);
     const size_t n = static_cast<size_t>(img->n);
     const size_t out_stride = static_cast<size_t>(img->w) * (n + 1) * bytes;
-    std::vector<uint8_t> rows(out_stride * static_cast<size_t>(img->h));
+    auto rows = std::make_shared<std::vector<uint8_t>>(out_stride * static_cast<size_t>(img->h));
     for (size_t y = 0; y < static_cast<size_t>(img->h); ++y) {
         const uint8_t* src = samples.data() + y * plan.stride;
-        const uint8_t* a = alpha.data() + y * static_cast<size_t>(img->w);
-        uint8_t* dst = rows.data() + y * out_stride;
+        const uint8_t* a = fine ? nullptr : alpha.data() + y * static_cast<size_t>(img->w);
+        uint8_t* dst = rows->data() + y * out_stride;
         for (size_t x = 0; x < static_cast<size_t>(img->w); ++x) {
             std::memcpy(dst, src, n * bytes);
             dst += n * bytes;
             src += n * bytes;
-            *dst++ = a[x];
+            // On a finer mask's grid the mask comes later: opaque here.
+            const uint8_t opacity = a != nullptr ? a[x] : 255;
+            *dst++ = opacity;
             if (bytes == 2)
-                *dst++ = a[x];  // 8-bit alpha widened to 16 bits (a * 257)
+                *dst++ = opacity;  // 8-bit alpha widened to 16 bits (a * 257)
         }
     }
     samples = std::vector<uint8_t>();
-    return Finish(format, rows.data(), out_stride, out);
+    if (fine) {
+        const CoarseRows coarse{rows, out_stride, format.width, format.height, n * bytes, bytes};
+        return FinishOnMaskGrid(img, format, coarse, out, streaming);
+    }
+    return Finish(format, rows->data(), out_stride, out);
 }
 
 bool ImageEncoder::RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha)
@@ -1214,11 +1452,13 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     const unsigned char* s = fz_pixmap_samples(ctx_, pix);
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
 
+    // A finer mask is laid over the image's rows later, on its own grid.
+    const bool fine = MaskIsFiner(img);
     std::vector<uint8_t> mask_alpha;
-    if (img->mask != nullptr && (w != img->w || h != img->h || !RenderMaskAlpha(img, mask_alpha)))
+    if (img->mask != nullptr && (w != img->w || h != img->h || (!fine && !RenderMaskAlpha(img, mask_alpha))))
         return false;
     const bool keep_own_alpha = own_alpha && !drop_own_alpha;
-    const bool has_alpha = keep_own_alpha || !mask_alpha.empty();
+    const bool has_alpha = keep_own_alpha || !mask_alpha.empty() || fine;
     PixmapHandle unkeyed_holder(ctx_, own_alpha ? UnkeyedColours(ctx_, img, fz_pixmap_colorspace(ctx_, pix)) : nullptr);
     if (unkeyed_holder && fz_pixmap_components(ctx_, unkeyed_holder.get()) != colors)
         unkeyed_holder.reset();
@@ -1230,6 +1470,7 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
     format.width = static_cast<uint32_t>(w);
     format.height = static_cast<uint32_t>(h);
     format.bit_depth = 8;
+    format.icc_profile = icc_profile_;
     if (colors == 1)
         format.color = has_alpha ? PngColor::GrayAlpha : PngColor::Gray;
     else
@@ -1267,6 +1508,16 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
             src += comps;
         }
     };
+    if (fine) {
+        auto rows = std::make_shared<std::vector<uint8_t>>(out_stride * static_cast<size_t>(h));
+        for (int y = 0; y < h; ++y)
+            compose(s + stride * static_cast<size_t>(y),
+                    plain_s != nullptr ? plain_s + plain_stride * static_cast<size_t>(y) : nullptr, nullptr,
+                    rows->data() + out_stride * static_cast<size_t>(y));
+        pix_held.reset();
+        const CoarseRows coarse{rows, out_stride, format.width, format.height, static_cast<size_t>(colors)};
+        return FinishOnMaskGrid(img, format, coarse, out, streaming);
+    }
     if (streaming && !narrow_gray && out_stride * static_cast<size_t>(h) >= stream_bytes_) {
         // Large: the PNG's rows are made a block at a time while the file is
         // written, not as a second whole copy of the image.
@@ -1345,9 +1596,23 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         }
         format.bits = 8;
     }
+    // A finer mask is laid over the image's rows later, on its own grid.
+    const bool fine = MaskIsFiner(img);
     std::vector<uint8_t> mask_alpha;
-    if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
+    if (img->mask != nullptr && !fine && !RenderMaskAlpha(img, mask_alpha))
         return false;
+    // The rows at the image's size, then written as they are or spread onto
+    // the mask's grid.
+    auto encode = [&](const TiffRowSource& source, PixelHash& pixels) {
+        if (!fine)
+            return EncodeCmykTiff(format, source, out.bytes, &StopRequested, nullptr, &pixels);
+        const size_t sample = static_cast<size_t>(format.bits / 8);
+        auto rows = std::make_shared<std::vector<uint8_t>>(5 * sample * w * static_cast<size_t>(img->h));
+        if (!source(0, static_cast<uint32_t>(img->h), rows->data()))
+            return false;
+        const CoarseRows coarse{rows, 5 * sample * w, format.width, format.height, 4 * sample, sample};
+        return TiffOnMaskGrid(img, format, coarse, out);
+    };
 
     // 16-bit CMYK keeps its 16 bits, read as stored the way gray and RGB are
     // (MuPDF's pixmaps have 8).
@@ -1361,26 +1626,26 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
             return false;
         const bool invert = !DefaultDecode(ctx_, img);
         format.bits = 16;
-        format.alpha = !mask_alpha.empty();
+        format.alpha = img->mask != nullptr;
         out.extension = "tif";
         PixelHash pixels;
-        const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        const bool encoded = encode([&](uint32_t y, uint32_t count, uint8_t* rows) {
             auto* dst = reinterpret_cast<uint16_t*>(rows);
             for (uint32_t r = 0; r < count; ++r) {
                 const uint8_t* src = samples.data() + stride * (y + r);
-                const uint8_t* a = format.alpha ? mask_alpha.data() + w * (y + r) : nullptr;
+                const uint8_t* a = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
                 for (size_t x = 0; x < w; ++x) {
                     for (int c = 0; c < 4; ++c, src += 2) {
                         const uint16_t v = static_cast<uint16_t>((src[0] << 8) | src[1]);
                         *dst++ = invert ? static_cast<uint16_t>(~v) : v;
                     }
-                    if (a != nullptr)
-                        *dst++ = static_cast<uint16_t>(a[x] * 257);
+                    if (format.alpha)
+                        *dst++ = a != nullptr ? static_cast<uint16_t>(a[x] * 257) : uint16_t(0xffff);
                 }
             }
             return true;
-        }, out.bytes, &StopRequested, nullptr, &pixels);
-        if (encoded)
+        }, pixels);
+        if (encoded && !fine)
             *out.pixels = pixels;
         return encoded;
     }
@@ -1404,7 +1669,7 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         return false;
     ColourConverter to_cmyk(ctx_, space, own_alpha, fz_device_cmyk(ctx_), true);
     const bool keep_own_alpha = own_alpha && !JpxAlphaIgnored(drawn);
-    format.alpha = keep_own_alpha || !mask_alpha.empty();
+    format.alpha = keep_own_alpha || img->mask != nullptr;
     const int comps = 4 + (own_alpha ? 1 : 0);
     const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
     const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
@@ -1415,7 +1680,7 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     const size_t plain_stride = plain != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
     out.extension = "tif";
     PixelHash pixels;
-    const bool encoded = EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+    const bool encoded = encode([&](uint32_t y, uint32_t count, uint8_t* rows) {
         const unsigned char* strip = samples + stride * y;
         size_t strip_stride = stride;
         PixmapHandle converted;
@@ -1450,8 +1715,8 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
             }
         }
         return true;
-    }, out.bytes, &StopRequested, nullptr, &pixels);
-    if (encoded)
+    }, pixels);
+    if (encoded && !fine)
         *out.pixels = pixels;
     return encoded;
 }
@@ -1477,17 +1742,19 @@ bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
     LabToSrgb convert(lab, img->bpc);
     if (!convert.Ok())
         return false;
+    const bool fine = MaskIsFiner(img);
     std::vector<uint8_t> mask_alpha;
-    if (img->mask != nullptr && !RenderMaskAlpha(img, mask_alpha))
+    if (img->mask != nullptr && !fine && !RenderMaskAlpha(img, mask_alpha))
         return false;
     PngFormat format;
     format.width = static_cast<uint32_t>(w);
     format.height = static_cast<uint32_t>(h);
     format.bit_depth = 8;
-    format.color = mask_alpha.empty() ? PngColor::Rgb : PngColor::Rgba;
+    const size_t channels = img->mask != nullptr ? 4 : 3;
+    format.color = channels == 4 ? PngColor::Rgba : PngColor::Rgb;
     format.srgb = true;
-    const size_t channels = mask_alpha.empty() ? 3 : 4;
-    std::vector<uint8_t> rows(w * channels * h);
+    auto held = std::make_shared<std::vector<uint8_t>>(w * channels * h);
+    std::vector<uint8_t>& rows = *held;
     std::vector<uint8_t> rgb(w * 3);
     for (size_t y = 0; y < h; ++y) {
         convert.Convert(samples.data() + stride * y, rgb.data(), w);
@@ -1498,11 +1765,15 @@ bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)
         }
         for (size_t x = 0; x < w; ++x) {
             std::memcpy(dst, rgb.data() + 3 * x, 3);
-            dst[3] = mask_alpha[w * y + x];
+            dst[3] = fine ? 255 : mask_alpha[w * y + x];
             dst += 4;
         }
     }
     samples = std::vector<uint8_t>();
+    if (fine) {
+        const CoarseRows coarse{held, w * channels, format.width, format.height, 3};
+        return FinishOnMaskGrid(img, format, coarse, out, false);
+    }
     return Finish(format, rows.data(), w * channels, out);
 }
 
@@ -1518,6 +1789,10 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = "empty image";
         return EncodeStatus::Skipped;
     }
+    if (NoRowDecodes(ctx_, doc_, drawn)) {
+        why = kNoImageDataDecoded;
+        return EncodeStatus::Skipped;
+    }
     const bool too_big = DecodedSize(img) > kMaxWholeDecodeBytes;
     if (IsStandIn(img)) {
         // A JPEG 2000 copy is held in memory, never streamed.
@@ -1529,7 +1804,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, false))
             return EncodeStatus::Ok;
         if (undecodable_) {
-            why = "cannot decode image (" + damage_ + ")";
+            why = UndecodableWhy(damage_);
             return EncodeStatus::Skipped;
         }
         out = EncodedImage();
@@ -1587,7 +1862,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         return EncodeStatus::Ok;
     } else if (undecodable_) {
         // MuPDF would fill the whole picture in: nothing of it is in the file.
-        why = "cannot decode image (" + damage_ + ")";
+        why = UndecodableWhy(damage_);
         return EncodeStatus::Skipped;
     } else {
         const ColourKind kind = ImageColourKind(ctx_, img->colorspace);

@@ -19,9 +19,11 @@
 //  - Everything else becomes a lossless PNG: bit depth kept (1 to 16), Indexed
 //    as a palette, gray as gray, Separation and DeviceN into gray or RGB and
 //    inline Lab converted to RGB, /Decode applied, any mask (soft mask,
-//    stencil /Mask, colour key) as the alpha channel whatever the mask's
-//    resolution; the ICC profile of a gray or RGB image (its own or the page's
-//    default) embedded as iCCP. A stencil mask image is a 1-bit two-entry
+//    stencil /Mask, colour key) as the alpha channel: a mask finer than its
+//    image at its own resolution, the image's samples repeated onto its grid
+//    (mask_grid.h), any other drawn at the image's size; the ICC profile of a
+//    gray or RGB image (its own or the page's default) embedded as iCCP,
+//    with or without alpha. A stencil mask image is a 1-bit two-entry
 //    palette: its paint colour, and a transparent entry.
 //  - A Flate image whose stream already holds PNG rows (Predictor 10 to 15,
 //    Columns = width, 1 or 3 colours, no /Decode, no mask) is stored as the
@@ -150,6 +152,13 @@ private:
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.
     bool RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha);
     bool Finish(const struct PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out);
+    // The image's rows at its own size written on the grid of its finer mask
+    // (mask_grid.h): a PNG of `format`'s colours (streamed when large and
+    // `streaming`), or a CMYK TIFF of `format`'s depth.
+    bool FinishOnMaskGrid(fz_image* img, const struct PngFormat& format, const struct CoarseRows& coarse,
+                          EncodedImage& out, bool streaming);
+    bool TiffOnMaskGrid(fz_image* img, const struct TiffFormat& format, const struct CoarseRows& coarse,
+                        EncodedImage& out);
 
     fz_context* ctx_;
     pdf_document* doc_;

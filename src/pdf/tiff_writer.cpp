@@ -61,6 +61,15 @@ toff_t SeekProc(thandle_t h, toff_t off, int whence)
     return target;
 }
 
+// ImageMagick refuses a TIFF shorter than one uncompressed row ("insufficient
+// image data in file"), as a flat image of few rows compresses to: the file
+// is extended with zero bytes after its data, which every reader ignores.
+void ExtendToOneRow(std::vector<uint8_t>& file, size_t row_bytes)
+{
+    if (file.size() < row_bytes)
+        file.resize(row_bytes, 0);
+}
+
 int CloseProc(thandle_t) { return 0; }
 toff_t SizeProc(thandle_t h) { return static_cast<MemoryFile*>(h)->data.size(); }
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
@@ -234,8 +243,10 @@ bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_
                        PixelHash* pixels)
 {
     out.clear();
-    if (format.width == 0 || format.height == 0 || (format.bits != 8 && format.bits != 16) || format.alpha ||
-        zlib_data == nullptr || zlib_size == 0 || zlib_size > 0xffffffffu)
+    // 8 bits only: 16-bit PDF samples are big-endian, and Pillow reads no
+    // big-endian 16-bit CMYK; the encoder writes those little-endian.
+    if (format.width == 0 || format.height == 0 || format.bits != 8 || format.alpha || zlib_data == nullptr ||
+        zlib_size == 0 || zlib_size > 0xffffffffu)
         return false;
     const uint64_t expected = uint64_t(format.width) * format.height * 4 * (format.bits / 8);
     PixelHasher hasher = TiffPixelHasher(format);
@@ -248,11 +259,14 @@ bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_
     bool ok = tif && TIFFWriteRawStrip(tif.get(), 0, const_cast<uint8_t*>(zlib_data), static_cast<tmsize_t>(zlib_size)) >= 0 &&
               TIFFWriteDirectory(tif.get()) != 0;
     tif.reset();
-    if (!ok)
+    if (!ok) {
         out.clear();
-    else if (pixels != nullptr)
+        return false;
+    }
+    ExtendToOneRow(out, static_cast<size_t>(format.width) * 4);
+    if (pixels != nullptr)
         *pixels = hasher.Finish();
-    return ok;
+    return true;
 }
 
 bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::vector<uint8_t>& out,
@@ -298,6 +312,7 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
         return false;
     }
     out.resize(file.data.size());
+    ExtendToOneRow(out, row_bytes);
     if (pixels != nullptr)
         *pixels = hasher.Finish();
     return true;

@@ -37,8 +37,8 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
 
 // Writes a CMYK TIFF whose one strip is `zlib_data` as it is: a PDF's Flate
 // stream without predictor already is a TIFF Deflate strip (no predictor), so
-// the image needs neither decoding nor compressing again. The file is
-// big-endian, as PDF's 16-bit samples are. False unless the stream inflates
+// the image needs neither decoding nor compressing again. 8-bit samples
+// only (PDF's 16-bit ones are big-endian, which Pillow does not read). False unless the stream inflates
 // to exactly the image's samples (checked in blocks, nothing kept).
 // `pixels`, when not null, receives the hash of EncodeCmykTiff, taken from
 // the samples the check inflates.

@@ -112,6 +112,12 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("UndecodableStreamed", [] { return MakeUndecodablePdf().bytes; }, "1-", all_streamed));
     cases.push_back(Case("SoftMask", [] { return MakeSoftMaskPdf(true).bytes; }));
     cases.push_back(Case("Stencils", [] { return MakeStencilPdf().bytes; }));
+    cases.push_back(Case("FineSoftMask", [] { return MakeFineMaskPdf(FineMask::Soft, 2, 2, 400, 300).bytes; }));
+    cases.push_back(Case("FineStencilMaskStreamed",
+                         [] { return MakeFineMaskPdf(FineMask::Stencil, 2, 2, 400, 300).bytes; }, "1-", all_streamed));
+    cases.push_back(Case("FourMasksOneImage", [] { return MakeFourMasksPdf().bytes; }));
+    cases.push_back(Case("NoImageData", [] { return MakeNoImageDataPdf().bytes; }));
+    cases.push_back(Case("NoImageDataStreamed", [] { return MakeNoImageDataPdf().bytes; }, "1-", all_streamed));
     cases.push_back(Case("InlineImages", [] { return MakeInlineImagePdf().bytes; }));
     cases.push_back(Case("DamagedInlineImages", [] {
         return MakeBrokenInlineImagesPdf(30, {{3, InlineDamage::ZeroWidth}, {17, InlineDamage::NoHeight}},

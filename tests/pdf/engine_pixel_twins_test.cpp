@@ -250,8 +250,11 @@ TEST(TiffPixelHash, EncodedAndWrappedStripsHashAlike)
             const std::string strip = Deflate(samples, level);
             std::vector<uint8_t> out;
             PixelHash wrapped;
-            ASSERT_TRUE(kestran::pdf::WrapCmykTiffStrip(format, Bytes(strip), strip.size(), out, &wrapped));
-            EXPECT_EQ(wrapped, encoded) << "level " << level;
+            // 16-bit stored strips are big-endian, which not every reader takes: never wrapped.
+            ASSERT_EQ(kestran::pdf::WrapCmykTiffStrip(format, Bytes(strip), strip.size(), out, &wrapped), bits == 8);
+            if (bits == 8) {
+                EXPECT_EQ(wrapped, encoded) << "level " << level;
+            }
         }
         TiffFormat profiled = format;
         const std::string profile = MakeCmykProfile();

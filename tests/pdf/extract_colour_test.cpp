@@ -206,8 +206,8 @@ std::vector<ColourCase> Cases() {
     // The image's own profile wins over the page's default.
     add({"IccCmykOverDefault", "[/ICCBased $P]", kCmyk, 4, kDefaultCmyk, true, 4, 8, "", false, "tif", kCmyk});
     stored();
+    // 16-bit stored rows are big-endian, which Pillow does not read: written again.
     add({"Cmyk16", "[/ICCBased $P]", kCmyk, 4, "", false, 4, 16, "", false, "tif", kCmyk});
-    stored();
     // Stored rows that are not the TIFF's data: decoded and compressed again.
     add({"CmykPngPredictor", "/DeviceCMYK", "", 0, kDefaultCmyk, true, 4, 8, "", false, "tif", kDefaultCmyk, 15});
     add({"CmykInvertedDecode", "/DeviceCMYK", "", 0, "", false, 4, 8, "/Decode [1 0 1 0 1 0 1 0]", false, "tif", ""});
@@ -386,6 +386,7 @@ struct TiffWriterCase {
     uint32_t height;
     int bits;
     bool alpha;
+    bool flat = false;  // one value throughout, without a profile: a file of a few bytes
 };
 
 class TiffWriter : public ::testing::TestWithParam<TiffWriterCase> {};
@@ -397,10 +398,11 @@ TEST_P(TiffWriter, WritesEveryRowOfEveryStrip) {
     format.height = c.height;
     format.bits = c.bits;
     format.alpha = c.alpha;
-    format.icc_profile.assign(kCmyk.begin(), kCmyk.end());
+    if (!c.flat)
+        format.icc_profile.assign(kCmyk.begin(), kCmyk.end());
     const int spp = c.alpha ? 5 : 4;
     auto value = [&](uint32_t x, uint32_t y, int k) {
-        return static_cast<uint16_t>((x * 131 + y * 977 + k * 4099) & (c.bits == 16 ? 0xffff : 0xff));
+        return static_cast<uint16_t>(((c.flat ? 1 : x * 131 + y * 977) + k * 4099) & (c.bits == 16 ? 0xffff : 0xff));
     };
     std::vector<uint8_t> out;
     ASSERT_TRUE(kestran::pdf::EncodeCmykTiff(format, [&](uint32_t y, uint32_t count, uint8_t* rows) {
@@ -415,11 +417,13 @@ TEST_P(TiffWriter, WritesEveryRowOfEveryStrip) {
                 }
         return true;
     }, out));
+    // ImageMagick refuses a file shorter than one uncompressed row.
+    EXPECT_GE(out.size(), static_cast<size_t>(c.width) * spp * (c.bits / 8));
     TiffImage tiff;
     std::string error;
     ASSERT_TRUE(DecodeTiff(std::string(out.begin(), out.end()), &tiff, &error)) << error;
     EXPECT_EQ(tiff.unassociated_alpha, c.alpha);
-    EXPECT_TRUE(tiff.icc_profile == kCmyk);
+    EXPECT_TRUE(tiff.icc_profile == (c.flat ? std::string() : kCmyk));
     size_t wrong = 0;
     for (uint32_t y = 0; y < c.height; ++y)
         for (uint32_t x = 0; x < c.width; ++x)
@@ -432,7 +436,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, TiffWriter,
                          ::testing::Values(TiffWriterCase{"OnePixel", 1, 1, 8, false},
                                            TiffWriterCase{"ManyStrips8", 301, 257, 8, false},
                                            TiffWriterCase{"ManyStrips16Alpha", 97, 401, 16, true},
-                                           TiffWriterCase{"WideRowOneStripEach", 20000, 3, 8, true}),
+                                           TiffWriterCase{"WideRowOneStripEach", 20000, 3, 8, true},
+                                           TiffWriterCase{"OnePixel16Alpha", 1, 1, 16, true},
+                                           TiffWriterCase{"OneColumn8Alpha", 1, 7, 8, true},
+                                           TiffWriterCase{"Tiny16", 2, 2, 16, false},
+                                           TiffWriterCase{"FlatWideOneRow8", 500, 1, 8, false, true},
+                                           TiffWriterCase{"FlatWideFewRows16Alpha", 3000, 3, 16, true, true}),
                          [](const ::testing::TestParamInfo<TiffWriterCase>& info) { return std::string(info.param.name); });
 
 // A stored stream becomes the TIFF's strip only when it holds exactly the

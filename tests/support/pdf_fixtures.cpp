@@ -951,6 +951,103 @@ FixturePdf MakeStencilPdf() {
     return f;
 }
 
+const char* FineMaskName(FineMask kind) {
+    static const char* names[] = {"Soft", "Stencil", "Gray16", "Cmyk", "IccRgb", "Indexed", "JpegSoft"};
+    return names[static_cast<int>(kind)];
+}
+
+FixturePdf MakeFineMaskPdf(FineMask kind, int w, int h, int mw, int mh) {
+    PdfWriter pdf;
+    const bool stencil = kind == FineMask::Stencil || kind == FineMask::Indexed;
+    ImageObject mask = stencil                         ? StencilImage(mw, mh, 3)
+                       : kind == FineMask::JpegSoft ? JpegImage(JpegKind::Gray, mw, mh, 6)
+                                                    : SoftMaskImage(mw, mh, 5);
+    const std::string use = (stencil ? "/Mask " : "/SMask ") + Ref(pdf.AddStream(mask.dict, mask.stream));
+    ImageObject img;
+    switch (kind) {
+    case FineMask::Soft:
+    case FineMask::JpegSoft:
+    case FineMask::Stencil: img = FlateImage(w, h, "/DeviceRGB", 3, 8, 21, 0, use); break;
+    case FineMask::Gray16: img = FlateImage(w, h, "/DeviceGray", 1, 16, 22, 0, use); break;
+    case FineMask::Cmyk: img = FlateImage(w, h, "/DeviceCMYK", 4, 8, 23, 0, use); break;
+    case FineMask::IccRgb: {
+        const std::string profile = MakeSrgbProfile();
+        const int icc = pdf.AddStream("/N 3", profile);
+        img = FlateImage(w, h, "[/ICCBased " + Ref(icc) + "]", 3, 8, 24, 0, use);
+        break;
+    }
+    case FineMask::Indexed: img = FlateImage(w, h, IndexedColorspace(16), 1, 4, 25, 0, use); break;
+    }
+    const int num = pdf.AddStream(img.dict, img.stream);
+    pdf.AddPage(XObjectResources({{"Im1", num}}), DrawXObject("Im1", 72, 300, 400, 300));
+    FixturePdf f;
+    f.bytes = pdf.Build();
+    f.pages = 1;
+    ImageObject written = img;
+    written.width = mw;
+    written.height = mh;
+    f.images.push_back(Expect(1, kind == FineMask::Cmyk ? "tif" : "png", written, num,
+                              std::string("image under a finer mask, ") + FineMaskName(kind)));
+    return f;
+}
+
+FixturePdf MakeFourMasksPdf() {
+    PdfWriter pdf;
+    const std::string samples = MakeSamples(2, 2, 3, 8, 26);
+    std::map<std::string, int> xobjects;
+    std::string content;
+    std::vector<std::pair<ImageObject, int>> placed;
+    for (int i = 0; i < 4; ++i) {
+        ImageObject mask = SoftMaskImage(400, 300, 30 + static_cast<uint32_t>(i));
+        const int mask_num = pdf.AddStream(mask.dict, mask.stream);
+        ImageObject img = FlateImageFromSamples(2, 2, "/DeviceRGB", 3, 8, samples, 0, "/SMask " + Ref(mask_num));
+        const int num = pdf.AddStream(img.dict, img.stream);
+        const std::string name = "Im" + std::to_string(i + 1);
+        xobjects[name] = num;
+        content += DrawXObject(name, 50 + 130 * i, 400, 120, 90);
+        img.width = 400;
+        img.height = 300;
+        placed.emplace_back(img, num);
+    }
+    pdf.AddPage(XObjectResources(xobjects), content);
+    FixturePdf f;
+    f.bytes = pdf.Build();
+    f.pages = 1;
+    for (const auto& [img, num] : placed)
+        f.images.push_back(Expect(1, "png", img, num, "one image under its own mask"));
+    return f;
+}
+
+FixturePdf MakeNoImageDataPdf() {
+    PdfWriter pdf;
+    const int w = 120, h = 80;
+    ImageObject jpeg = JpegImage(JpegKind::Rgb, w, h, 41);
+    const size_t sos = jpeg.stream.find("\xFF\xDA");
+    const size_t scan = sos + 2 + ((static_cast<uint8_t>(jpeg.stream[sos + 2]) << 8) | static_cast<uint8_t>(jpeg.stream[sos + 3]));
+    jpeg.stream = jpeg.stream.substr(0, scan) + "\xFF\x99" + MakeSamples(60, 20, 1, 8, 42);
+    ImageObject empty = FlateImageFromSamples(w, h, "/DeviceRGB", 3, 8, std::string());
+    empty.stream.clear();
+    ImageObject cut = FlateImage(w, h, "/DeviceRGB", 3, 8, 43);
+    cut.stream = cut.stream.substr(0, cut.stream.size() / 2);
+    ImageObject flat = FlateImageFromSamples(w, h, "/DeviceGray", 1, 8, std::string(static_cast<size_t>(w) * h, '\x80'));
+    std::map<std::string, int> xobjects;
+    std::string content;
+    FixturePdf f;
+    int i = 0;
+    for (const ImageObject* img : {&jpeg, &empty, &cut, &flat}) {
+        const int num = pdf.AddStream(img->dict, img->stream);
+        const std::string name = "Im" + std::to_string(++i);
+        xobjects[name] = num;
+        content += DrawXObject(name, 50 + 130 * (i - 1), 400, 120, 80);
+        if (img == &cut || img == &flat)
+            f.images.push_back(Expect(1, "png", *img, num, img == &cut ? "cut halfway" : "flat"));
+    }
+    pdf.AddPage(XObjectResources(xobjects), content);
+    f.bytes = pdf.Build();
+    f.pages = 1;
+    return f;
+}
+
 FixturePdf MakeInlineImagePdf() {
     PdfWriter w;
     const int iw = 16, ih = 12;

@@ -258,6 +258,28 @@ inline void PrintTo(FlateKind kind, std::ostream* os) { *os << FlateKindName(kin
 FixturePdf MakeSoftMaskPdf(bool half_size_mask);
 // A stencil (/ImageMask) painted in red, and an RGB image with a stencil /Mask.
 FixturePdf MakeStencilPdf();
+// An image drawn through a mask finer than itself, written on the mask's grid.
+enum class FineMask {
+    Soft,       // 8-bit RGB under an 8-bit soft mask
+    Stencil,    // 8-bit RGB under a stencil /Mask
+    Gray16,     // 16-bit gray under a soft mask
+    Cmyk,       // 8-bit DeviceCMYK under a soft mask (a TIFF)
+    IccRgb,     // [/ICCBased] RGB (a real sRGB profile) under a soft mask
+    Indexed,    // 4-bit Indexed under a stencil /Mask
+    JpegSoft,   // 8-bit RGB under a gray JPEG soft mask
+};
+const char* FineMaskName(FineMask kind);
+inline void PrintTo(FineMask kind, std::ostream* os) { *os << FineMaskName(kind); }
+// A w x h image of distinct colours under a mw x mh mask of `kind`.
+FixturePdf MakeFineMaskPdf(FineMask kind, int w, int h, int mw, int mh);
+// Four images on one page sharing one 2 x 2 image stream, each under its own
+// 400 x 300 soft mask.
+FixturePdf MakeFourMasksPdf();
+// Damaged images on one page: a JPEG whose data after its header is garbage
+// from an invalid marker on and an empty Flate stream (neither decodes a
+// row: skipped), a Flate stream cut halfway (incomplete), and a whole flat
+// image (written). `images` lists the two written.
+FixturePdf MakeNoImageDataPdf();
 // An inline image (BI/ID/EI), drawn twice with identical content, and an image XObject.
 FixturePdf MakeInlineImagePdf();
 // How MakeBrokenInlineImagesPdf damages an inline image.
