@@ -156,6 +156,7 @@ public:
 
 protected:
     wxString GetInstallDir() const override { return InstallDir(); }
+    wxString GetOptionFilePath() const override { return InstallDir() + "/option.cfg"; }
     void ReportFatal(const wxString& message) override
     {
         // Nobody is at this screen: a modal box would wait for ever.
