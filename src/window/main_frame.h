@@ -32,8 +32,8 @@ public:
     virtual void OnClose(wxCloseEvent& event);
     virtual double GetCornerRadius() const { return 10.9; }
     // Files and folders from the command line or a second start, taken as a
-    // drop on the list would take them. False when the list cannot take
-    // them now (files loading, a job running): the caller tries again later.
+    // drop on the list would take them. False while a job runs (the list
+    // takes no files then): the caller tries again later.
     // This frame has no list and takes nothing.
     virtual bool OpenPaths(const wxArrayString& /*paths*/) { return true; }
     // Puts a language (a language-file identifier) into effect for every text
