@@ -70,10 +70,13 @@ protected:
 
     void ReleaseSettings();
 
-private:
     // The single-instance lock and the listener for later starts; false when
     // another window holds the lock (then the paths went to it, or could not).
-    bool ClaimInstance(const std::vector<std::string>& paths, wxString* error);
+    // Virtual for programs that run this start-up without being the user's
+    // window (the window driver), which must neither hand over nor listen.
+    virtual bool ClaimInstance(const std::vector<std::string>& paths, wxString* error);
+
+private:
     void ReceivePaths(std::vector<std::string> paths);  // on the listener's thread
     void OpenPendingPaths();
     void RaiseFrame();
