@@ -156,6 +156,10 @@ public:
 
 protected:
     wxString GetInstallDir() const override { return InstallDir(); }
+    wxString GetOptionFilePath() const override { return InstallDir() + "/option.cfg"; }
+    // Not the user's window: a kestran already open on this display must
+    // neither receive the driver's start nor be kept from its own.
+    bool ClaimInstance(const std::vector<std::string>&, wxString*) override { return true; }
     void ReportFatal(const wxString& message) override
     {
         // Nobody is at this screen: a modal box would wait for ever.
@@ -386,6 +390,9 @@ public:
                 "the frame lacks its file list, output strip or toolbar");
         grid_paints_ = std::make_unique<PaintCounter>(list_->GetGrid()->GetGridWindow());
         list_paints_ = std::make_unique<PaintCounter>(list_);
+        // The scenario starts from the event loop, which may have drawn the
+        // window already: ask for one more paint so that WaitShown sees one.
+        list_->Refresh();
     }
 
     MainFrameKESTRAN* Frame() const { return frame_; }

@@ -3,6 +3,8 @@
 #include "common/local_paths.h"
 #include "common/user_folders.h"
 
+#include <string>
+
 // The folders are shared with kestran-extract, which links no wxWidgets: the
 // rules live in user_folders.cpp and local_paths.cpp, and these are their
 // wxString faces for the window.
@@ -28,11 +30,25 @@ wxString AppUtil::GetExeDir() {
 }
 
 wxString AppUtil::GetInstallDir() {
-    return ParentDir(GetExeDir());
+    return Wide(kestran::InstalledLayout().data_dir);
 }
 
 wxString AppUtil::GetOptionFilePath() {
-    return GetInstallDir() + "/option.cfg";
+    return Wide(kestran::InstalledLayout().option_file);
+}
+
+wxArrayString AppUtil::GetAppIconPaths() {
+    // The sizes data/desktop renders; a desktop picks the nearest for each use
+    // (task switcher, title, GDK_SCALE=2).
+    static const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+    const std::string dir = kestran::InstalledLayout().icon_dir;
+    wxArrayString paths;
+    for (int size : sizes) {
+        const std::string path = dir + "/" + std::to_string(size) + "x" + std::to_string(size) + "/apps/kestran.png";
+        if (kestran::IsFile(path))
+            paths.Add(Wide(path));
+    }
+    return paths;
 }
 
 wxString AppUtil::GetDocumentsDir() {

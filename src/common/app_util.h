@@ -7,6 +7,7 @@
 #ifndef KESTRAN_COMMON_APP_UTIL_H
 #define KESTRAN_COMMON_APP_UTIL_H
 
+#include <wx/arrstr.h>
 #include <wx/string.h>
 
 class AppUtil {
@@ -17,10 +18,16 @@ public:
     // (/proc/self/exe), so a relative start or a symbolic link still finds the
     // installation.
     static wxString GetExeDir();
-    // Parent of the executable folder: holds option.cfg, Themes/, Language/.
+    // The folder that holds Themes/ and Language/: the parent of the
+    // executable folder in a staged tree (build/stage), <prefix>/share/kestran
+    // when installed (see kestran::LayoutForExeDir).
     static wxString GetInstallDir();
-    // GetInstallDir() + "/option.cfg".
+    // option.cfg: in the install folder of a staged tree, else
+    // /etc/kestran/option.cfg (prefix /usr) or <prefix>/etc/kestran/option.cfg.
     static wxString GetOptionFilePath();
+    // The application icon in every size installed, largest last:
+    // <prefix>/share/icons/hicolor/<N>x<N>/apps/kestran.png that exist.
+    static wxArrayString GetAppIconPaths();
 
     // The user's Documents folder: the XDG documents folder when
     // user-dirs.dirs names one that exists, else $HOME/Documents (which need

@@ -73,6 +73,24 @@ std::string ExeDir() {
     return ParentDir(std::string(buffer, static_cast<size_t>(n)));
 }
 
+std::string ConfigDirForPrefix(const std::string& prefix) {
+    const std::string clean = WithoutTrailingSlash(prefix);
+    return (clean == "/usr" ? std::string() : clean) + "/etc/kestran";
+}
+
+InstallLayout LayoutForExeDir(const std::string& exe_dir) {
+    const std::string prefix = ParentDir(exe_dir);
+    const std::string shared = prefix + "/share/kestran";
+    const std::string icons = prefix + "/share/icons/hicolor";
+    if (IsFolder(shared))
+        return {shared, ConfigDirForPrefix(prefix) + "/option.cfg", icons};
+    return {prefix, prefix + "/option.cfg", icons};
+}
+
+InstallLayout InstalledLayout() {
+    return LayoutForExeDir(ExeDir());
+}
+
 std::string DocumentsDir() {
     const std::string home_dir = HomeDir();
     const std::string home = WithoutTrailingSlash(home_dir);

@@ -16,6 +16,28 @@ std::string ProductName();  // "Olvarin Kestran"
 // installation. "" when it cannot be read.
 std::string ExeDir();
 
+// Where the installed data are. Two layouts are in use:
+//  - staged (build/stage): the executable's parent folder holds everything,
+//    option.cfg, Themes/ and Language/;
+//  - FHS (`cmake --install`, the Debian package): the executable is in
+//    <prefix>/bin, the theme and catalogues in <prefix>/share/kestran, and
+//    option.cfg, which whoever installs the program edits, in the
+//    configuration folder of the prefix (ConfigDirForPrefix).
+// An executable whose parent holds share/kestran is installed the FHS way.
+struct InstallLayout {
+    std::string data_dir;     // holds Themes/ and Language/
+    std::string option_file;  // the option file
+    // The hicolor icon theme with the application icon: <prefix>/share/icons/hicolor
+    // in both layouts (build/stage renders the icons there too).
+    std::string icon_dir;
+};
+InstallLayout LayoutForExeDir(const std::string& exe_dir);
+// LayoutForExeDir(ExeDir()).
+InstallLayout InstalledLayout();
+// "/etc/kestran" for the prefix /usr (as GNU and Debian put /usr's
+// configuration in /etc), else <prefix>/etc/kestran.
+std::string ConfigDirForPrefix(const std::string& prefix);
+
 // The user's Documents folder: the XDG documents folder when user-dirs.dirs
 // (in $XDG_CONFIG_HOME, else ~/.config) names one that exists and is not the
 // home folder itself, else $HOME/Documents (which need not exist). "" when

@@ -3,12 +3,20 @@
 #ifndef KESTRAN_WINDOW_MAIN_APP_H
 #define KESTRAN_WINDOW_MAIN_APP_H
 
+#include <deque>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <wx/app.h>
+#include <wx/arrstr.h>
+#include <wx/timer.h>
+
+#include "common/instance_channel.h"
 
 class DomainConfig;
 class MainFrame;
+class wxSingleInstanceChecker;
 
 class MainApp : public wxApp {
 public:
@@ -19,7 +27,9 @@ public:
 
     // Runs the start-up sequence; on a fatal configuration error shows a
     // message box naming the cause and returns false, so the process ends
-    // with a non-zero status.
+    // with a non-zero status. When a window of this user runs on this
+    // display already, hands the command line's files to it instead and
+    // returns false with HandedOver() true.
     bool OnInit() override;
     // Deletes the settings store, which saves the remembered folders.
     int OnExit() override;
@@ -34,6 +44,13 @@ public:
     // cannot build its window.
     static MainFrame* CreateMainFrame(const wxString& class_name, wxString* error);
 
+    // Files and folders for the list (command line, a second start): opened
+    // in order as soon as the list can take them.
+    void OpenPathsLater(const wxArrayString& paths);
+
+    // True once OnInit gave its files to the window already running.
+    static bool HandedOver() { return handed_over_; }
+
 protected:
     // The steps of StartUp, in order. Virtual so that tests can watch them.
     virtual void CreateSettings();
@@ -42,8 +59,10 @@ protected:
     virtual void LoadTheme();
     virtual MainFrame* MakeFrame(wxString* error);
 
-    // Where option.cfg and Themes/ are: the install folder.
+    // Where Themes/ is: the install folder.
     virtual wxString GetInstallDir() const;
+    // The option file: beside the theme in a staged tree, under /etc when installed.
+    virtual wxString GetOptionFilePath() const;
     // The run-time class name of the product frame.
     virtual wxString GetFrameClassName() const;
     // Shows a fatal start-up error.
@@ -51,9 +70,24 @@ protected:
 
     void ReleaseSettings();
 
+    // The single-instance lock and the listener for later starts; false when
+    // another window holds the lock (then the paths went to it, or could not).
+    // Virtual for programs that run this start-up without being the user's
+    // window (the window driver), which must neither hand over nor listen.
+    virtual bool ClaimInstance(const std::vector<std::string>& paths, wxString* error);
+
 private:
+    void ReceivePaths(std::vector<std::string> paths);  // on the listener's thread
+    void OpenPendingPaths();
+    void RaiseFrame();
+
     std::unique_ptr<DomainConfig> settings_;
     bool curl_ready_ = false;
+    std::unique_ptr<wxSingleInstanceChecker> instance_;
+    kestran::InstanceListener listener_;
+    std::deque<wxArrayString> pending_paths_;  // UI thread only
+    wxTimer pending_timer_;
+    static bool handed_over_;
 };
 
 wxDECLARE_APP(MainApp);

@@ -5,8 +5,10 @@
 
 #include <wx/dcmemory.h>
 #include <wx/icon.h>
+#include <wx/iconbndl.h>
 #include <wx/region.h>
 
+#include "common/app_util.h"
 #include "common/image_util.h"
 #include "domain/app_events.h"
 #include "domain/domain_config.h"
@@ -55,13 +57,26 @@ bool MainFrame::CreateFrame(wxWindowID id, std::unique_ptr<wxBitmap> background,
     // given a client size before it is shown comes up 1 x 1.
     SetShape(MakeShape(size.x, size.y, GetCornerRadius()));
 
-    const wxBitmap logo = ImageUtil::LoadBitmap("application/application.png");
-    if (logo.IsOk()) {
-        wxIcon icon;
-        icon.CopyFromBitmap(logo);
-        SetIcon(icon);
-    }
+    SetIcons(LoadAppIcons());
     return true;
+}
+
+wxIconBundle MainFrame::LoadAppIcons()
+{
+    wxIconBundle icons;
+    for (const wxString& path : AppUtil::GetAppIconPaths())
+        icons.AddIcon(path, wxBITMAP_TYPE_PNG);
+    if (icons.IsEmpty()) {
+        // Without the icon set (a tree not built by CMake) the theme's logo
+        // still marks the window.
+        const wxBitmap logo = ImageUtil::LoadBitmap("application/application.png");
+        if (logo.IsOk()) {
+            wxIcon icon;
+            icon.CopyFromBitmap(logo);
+            icons.AddIcon(icon);
+        }
+    }
+    return icons;
 }
 
 bool MainFrame::Build(wxWindowID /*id*/, const wxString& /*title*/)

@@ -7,6 +7,7 @@
 
 #include <wx/bitmap.h>
 #include <wx/frame.h>
+#include <wx/iconbndl.h>
 
 #include "domain/kel_observer.h"
 #include "domain/kel_subject.h"
@@ -30,6 +31,11 @@ public:
     // status 0 at once: nothing is vetoed, a running job ends with the process.
     virtual void OnClose(wxCloseEvent& event);
     virtual double GetCornerRadius() const { return 10.9; }
+    // Files and folders from the command line or a second start, taken as a
+    // drop on the list would take them. False while a job runs (the list
+    // takes no files then): the caller tries again later.
+    // This frame has no list and takes nothing.
+    virtual bool OpenPaths(const wxArrayString& /*paths*/) { return true; }
     // Puts a language (a language-file identifier) into effect for every text
     // fetched afterwards; the pieces then set their texts again.
     void SetLanguage(int language_id);
@@ -39,6 +45,10 @@ public:
 
     // The window shape for a width x height frame: a rounded rectangle.
     static wxRegion MakeShape(int width, int height, double radius);
+    // The application icon in all its installed sizes, so that the task
+    // switcher and a scaled desktop get a sharp one; the theme's logo when
+    // the set is missing.
+    static wxIconBundle LoadAppIcons();
 
 protected:
     // Ends the process; tests replace it to observe a close.

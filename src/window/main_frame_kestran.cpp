@@ -414,3 +414,13 @@ void MainFrameKESTRAN::OnClose(wxCloseEvent& event)
     }
     MainFrame::OnClose(event);
 }
+
+bool MainFrameKESTRAN::OpenPaths(const wxArrayString& paths)
+{
+    if (paths.empty())
+        return true;
+    if (select_ == nullptr || !select_->IsDropEnabled())
+        return false;
+    select_->AddDropped(paths);
+    return true;
+}

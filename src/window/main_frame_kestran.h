@@ -60,6 +60,7 @@ public:
     MoxToolBar* GetMoxToolBar() const { return toolbar_; }
     MoxMenuBar* GetMoxMenuBar() const { return menu_bar_; }
     SelectWindow* GetSelectWindow() const { return select_; }
+    bool OpenPaths(const wxArrayString& paths) override;
     OutputWindow* GetOutputWindow() const { return output_; }
     PreviewWindow* GetPreviewWindow() const { return preview_; }
     MoxPageRangeWindow* GetPageRangeWindow() const { return page_range_; }

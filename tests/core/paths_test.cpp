@@ -12,6 +12,7 @@
 #include "common/app_util.h"
 #include "common/file_util.h"
 #include "common/string_util.h"
+#include "common/user_folders.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -57,6 +58,30 @@ TEST(AppPaths, ExecutableFolderIsTheRealOne) {
     EXPECT_EQ(AppUtil::GetExeDir(), RealExeDir());
     EXPECT_EQ(AppUtil::GetInstallDir(), AppUtil::ParentDir(RealExeDir()));
     EXPECT_EQ(AppUtil::GetOptionFilePath(), AppUtil::ParentDir(RealExeDir()) + "/option.cfg");
+}
+
+// The staged tree (build/stage) and an FHS installation, told apart by
+// <prefix>/share/kestran; the configuration of the prefix /usr is in /etc.
+TEST_F(TempHomeTest, StagedAndInstalledLayoutsFindTheirData) {
+    const std::string root = home_.Path().utf8_string();
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/stage/bin"));
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/prefix/bin"));
+    ASSERT_TRUE(TempHome::MakeDirs(home_.Path() + "/prefix/share/kestran/Themes"));
+
+    const kestran::InstallLayout staged = kestran::LayoutForExeDir(root + "/stage/bin");
+    EXPECT_EQ(staged.data_dir, root + "/stage");
+    EXPECT_EQ(staged.option_file, root + "/stage/option.cfg");
+    const kestran::InstallLayout installed = kestran::LayoutForExeDir(root + "/prefix/bin");
+    EXPECT_EQ(installed.data_dir, root + "/prefix/share/kestran");
+    EXPECT_EQ(installed.option_file, root + "/prefix/etc/kestran/option.cfg");
+    EXPECT_EQ(staged.icon_dir, root + "/stage/share/icons/hicolor");
+    EXPECT_EQ(installed.icon_dir, root + "/prefix/share/icons/hicolor");
+
+    for (const auto& [prefix, config] : {std::pair<std::string, std::string>{"/usr", "/etc/kestran"},
+                                         {"/usr/", "/etc/kestran"},
+                                         {"/usr/local", "/usr/local/etc/kestran"},
+                                         {"/opt/usr", "/opt/usr/etc/kestran"}})
+        EXPECT_EQ(kestran::ConfigDirForPrefix(prefix), config) << prefix;
 }
 
 // Helper run as a child process (see the next test): writes GetExeDir() into

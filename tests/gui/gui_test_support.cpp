@@ -93,6 +93,11 @@ wxString GuiTestApp::GetInstallDir() const
     return install_dir_.empty() ? MainApp::GetInstallDir() : install_dir_;
 }
 
+wxString GuiTestApp::GetOptionFilePath() const
+{
+    return install_dir_.empty() ? MainApp::GetOptionFilePath() : install_dir_ + "/option.cfg";
+}
+
 wxString GuiTestApp::GetFrameClassName() const
 {
     return frame_class_.empty() ? MainApp::GetFrameClassName() : frame_class_;

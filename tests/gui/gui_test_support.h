@@ -47,6 +47,7 @@ protected:
     void LoadTheme() override;
     MainFrame* MakeFrame(wxString* error) override;
     wxString GetInstallDir() const override;
+    wxString GetOptionFilePath() const override;
     wxString GetFrameClassName() const override;
     void ReportFatal(const wxString& message) override;
 

@@ -5,6 +5,8 @@
 #include <wx/dnd.h>
 #include <wx/textctrl.h>
 
+#include "window/main_app.h"
+
 namespace {
 
 using namespace workarea;
@@ -90,6 +92,28 @@ TEST_F(WorkArea, DroppedFoldersAndFiles)
         EXPECT_EQ(prompt_.messages, c.messages);
         EXPECT_EQ(list_->GetRowCount(), c.rows);
     }
+}
+
+// Files from the command line or a second start load as a drop does, and
+// those that come while a job runs are added when it ends, not lost.
+TEST_F(WorkArea, FilesFromTheCommandLineLoadAsDroppedAndWaitForARunningJob)
+{
+    auto* app = static_cast<MainApp*>(wxTheApp);
+    const wxString slow = WritePdf("slow.pdf", fixtures::MakeManyImagesPdf(600, 96));
+    const wxString later = WritePdf("later.pdf", fixtures::MakeMultiPagePdf(1));
+    const wxString text = src_ + "/notes.txt";
+    ASSERT_TRUE(TempHome::WriteFile(text, "x"));
+
+    app->OpenPathsLater(Paths({slow, text}));
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetRowCount() == 1 && !list_->IsLoading(); }, 30000));
+    EXPECT_EQ(prompt_.messages, (std::vector<wxString>{"Fail to open file  \n " + text}));
+
+    output_->Send(StartAll);
+    ASSERT_TRUE(list_->IsConverting());
+    app->OpenPathsLater(Paths({later}));
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetRowCount() == 2 && !list_->IsLoading(); }, 30000));
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"100%", "Not Converted"})) << "added after the job";
 }
 
 TEST_F(WorkArea, BackslashIsAnOrdinaryCharacterFromAddingToTheLog)
