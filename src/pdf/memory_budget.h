@@ -85,6 +85,25 @@ constexpr uint64_t kImageBudgetReserve = uint64_t(16) << 20;
 
 // The image budget of `img` (0 for null).
 uint64_t ImageMemoryBudget(const fz_image* img);
+// The image budget of an image that declares `samples` (width x height x
+// components, its mask's included).
+uint64_t DeclaredImageBudget(uint64_t samples);
+
+// Memory a library allocates without MuPDF (openjpeg decodes with malloc),
+// taken from the process budget for the lifetime of the object so that
+// MuPDF and the other threads see it as used. `Held()` is false when the
+// process budget had not that much left: nothing is taken then.
+class UncountedMemory {
+public:
+    explicit UncountedMemory(uint64_t bytes);
+    ~UncountedMemory();
+    UncountedMemory(const UncountedMemory&) = delete;
+    UncountedMemory& operator=(const UncountedMemory&) = delete;
+    bool Held() const { return held_ != 0; }
+
+private:
+    size_t held_ = 0;
+};
 
 // Sets the calling thread's image budget while it lives: MuPDF allocations
 // made on this thread within its lifetime and still held may not exceed
