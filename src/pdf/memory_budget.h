@@ -78,7 +78,8 @@ bool StopRequestedHere();
 // source and result (CMYK 1.75x, Lab 2x, Separation 4x, DeviceN with its
 // function 4.3x). Six leaves room above the greediest. JPEG 2000 decodes
 // through the system's OpenJPEG, whose memory MuPDF does not allocate (1.6x
-// counted). Damaged data asks for far more: the JBIG2 symbol dictionaries
+// counted): what OpenJPEG needs is estimated from the header and checked
+// against the same budget before it starts (jpx_decode.h). Damaged data asks for far more: the JBIG2 symbol dictionaries
 // seen in real files asked for 150 to 250 times their page in one block.
 constexpr uint64_t kImageBudgetFactor = 6;
 constexpr uint64_t kImageBudgetReserve = uint64_t(16) << 20;
