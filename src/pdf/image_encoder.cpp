@@ -1677,6 +1677,18 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         if (jpx) {
             if (const std::optional<EncodeStatus> status = EncodeJpxStandIn(drawn, out, why, streaming, whole_jpx))
                 return *status;
+        } else if (drawn.standin.copy == StoredCopy::Refused) {
+            // Its JPEG 2000 mask, which MuPDF decodes whole with it, did not
+            // fit during the walk: loaded only if it fits now.
+            pdf_obj* ref = nullptr;
+            MuTry(ctx_, [&] { ref = pdf_new_indirect(ctx_, doc_, drawn.standin.num, drawn.standin.gen); });
+            const ObjHandle ref_held(ctx_, ref);
+            const JpxPlan mask = JpxMaskPlan(ctx_, ref);
+            whole_jpx = TakeJpxMemory(mask.Cost(JpxWay::Whole), mask.budget, jpx_refusal_);
+            if (whole_jpx == nullptr) {
+                why = jpx_refusal_;
+                return CancelRequested() ? EncodeStatus::Cancelled : EncodeStatus::Skipped;
+            }
         } else {
             if (streaming && TryStoredCopy(drawn, out))
                 return EncodeStatus::Ok;

@@ -314,6 +314,12 @@ JpxPlan PlanJpx(fz_context* ctx, pdf_obj* ref, uint64_t image_budget)
                                  : DeclaredImageBudget(Times(Times(header.width, header.height), std::max(n, 1)));
     }
     const uint64_t decoded = Times(Times(header.width, header.height), static_cast<uint64_t>(std::max(n, 1)));
+    const JpxPlan mask = JpxMaskPlan(ctx, ref);
+    if (mask.jpx) {
+        plan.mask_cost = mask.Cost(JpxWay::Whole);
+        if (image_budget == 0)
+            plan.budget = Plus(plan.budget, mask.budget);
+    }
     plan.windowed = !marked && colours >= 0 && (n == 1 || n == 3 || n == 4) && (colours == 0 || colours == n) &&
                     !header.palette && !header.component_map && !header.channel_definition && !header.subsampled &&
                     header.max_precision >= 1 && header.max_precision <= 16 && header.enumerated != 18 &&
@@ -321,14 +327,36 @@ JpxPlan PlanJpx(fz_context* ctx, pdf_obj* ref, uint64_t image_budget)
     return plan;
 }
 
+uint64_t JpxPlan::Cost(JpxWay way) const
+{
+    const uint64_t own = JpxDecodeCost(header, stored, way);
+    return way == JpxWay::Whole ? Plus(own, mask_cost) : own;
+}
+
+JpxPlan JpxMaskPlan(fz_context* ctx, pdf_obj* ref)
+{
+    pdf_obj* mask = nullptr;
+    MuTry(ctx, [&] {
+        mask = pdf_dict_get(ctx, ref, PDF_NAME(SMask));
+        if (!pdf_is_stream(ctx, mask))
+            mask = pdf_dict_get(ctx, ref, PDF_NAME(Mask));
+        if (!pdf_is_stream(ctx, mask) || !pdf_is_jpx_image(ctx, mask))
+            mask = nullptr;
+    });
+    return mask != nullptr ? PlanJpx(ctx, mask) : JpxPlan();
+}
+
+bool JpxWholeFits(const JpxPlan& plan)
+{
+    std::string why;
+    return TakeJpxMemory(plan.Cost(JpxWay::Whole), plan.budget, why) != nullptr;
+}
+
 bool MuPdfMayDecode(const JpxPlan& plan)
 {
     if (!plan.jpx)
         return true;
-    if (plan.look.faithful || plan.windowed)
-        return false;
-    std::string why;
-    return TakeJpxMemory(plan.Cost(JpxWay::Whole), plan.budget, why) != nullptr;
+    return !plan.look.faithful && !plan.windowed && JpxWholeFits(plan);
 }
 
 // ---------------------------------------------------------------------------

@@ -107,8 +107,9 @@ struct JpxPlan {
     size_t stored = 0;     // bytes of the JPEG 2000 data (its /Length when larger than what was read)
     uint64_t budget = 0;   // the image's budget from what it declares
     bool windowed = false; // when not copied, it is decoded here by windows (JpxRows)
+    uint64_t mask_cost = 0; // the whole decode of a JPEG 2000 /SMask or /Mask, which comes with the image's
 
-    uint64_t Cost(JpxWay way) const { return JpxDecodeCost(header, stored, way); }
+    uint64_t Cost(JpxWay way) const;
 };
 
 // Reads the dictionary of `ref` and the first bytes of its stream. The
@@ -116,6 +117,16 @@ struct JpxPlan {
 // declares (the header's size when the dictionary's is not believable).
 // Never throws.
 JpxPlan PlanJpx(fz_context* ctx, pdf_obj* ref, uint64_t image_budget = 0);
+
+// The plan of the image's /SMask or /Mask when that is a JPEG 2000 stream
+// (`jpx` false otherwise). MuPDF decodes such a mask whole whenever it loads
+// the image, without looking in its store: the image itself must then not
+// reach MuPDF when the mask does not fit.
+JpxPlan JpxMaskPlan(fz_context* ctx, pdf_obj* ref);
+
+// True when the whole decode (the image's and its JPEG 2000 mask's) fits
+// the budget and what is left of the process's.
+bool JpxWholeFits(const JpxPlan& plan);
 
 // True when MuPDF may decode the object while the page runs: it is neither
 // copied nor decoded here, and its whole decode fits its budget.

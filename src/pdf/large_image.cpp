@@ -280,6 +280,8 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
     const JpxPlan plan = is_jpx ? PlanJpx(ctx, ref) : JpxPlan();
     if (is_jpx && MuPdfMayDecode(plan))
         return false;
+    const JpxPlan mask_plan = is_jpx ? JpxPlan() : JpxMaskPlan(ctx, ref);
+    const bool mask_refused = mask_plan.jpx && !JpxWholeFits(mask_plan);
     fz_colorspace* cs = nullptr;
     fz_image* standin = nullptr;
     fz_image* mask = nullptr;
@@ -287,7 +289,7 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
     bool ok = MuTry(ctx, [&] {
         if (!pdf_is_stream(ctx, ref) || !pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image)))
             return;
-        if (is_jpx) {
+        if (is_jpx || mask_refused) {
             int w = pdf_dict_get_int(ctx, ref, PDF_NAME(Width));
             int h = pdf_dict_get_int(ctx, ref, PDF_NAME(Height));
             int bpc = pdf_dict_get_int(ctx, ref, PDF_NAME(BitsPerComponent));
@@ -304,8 +306,8 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
             // the stand-in gets the device space of the file's usual content.
             pdf_obj* csobj = pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace));
             cs = csobj != nullptr ? pdf_load_colorspace(ctx, csobj) : fz_keep_colorspace(ctx, fz_device_rgb(ctx));
-            found.copy = StoredCopy::Jpx;
-            found.params.type = FZ_IMAGE_JPX;
+            found.copy = is_jpx ? StoredCopy::Jpx : StoredCopy::Refused;
+            found.params.type = is_jpx ? FZ_IMAGE_JPX : FZ_IMAGE_UNKNOWN;
             found.num = pdf_to_num(ctx, ref);
             found.gen = pdf_to_gen(ctx, ref);
             standin = fz_new_image_of_size(ctx, w, h, bpc, cs, 96, 96, 0, 0, nullptr, nullptr, nullptr,

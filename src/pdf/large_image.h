@@ -32,7 +32,9 @@
 namespace kestran::pdf {
 
 // Rows: nothing is copied; the samples are decoded from the file row by row.
-enum class StoredCopy { None, Jpeg, PngRows, Jpx, Rows };
+// Refused: an image whose JPEG 2000 mask does not fit its budget, which
+// MuPDF would decode with the image (jpx_decode.h).
+enum class StoredCopy { None, Jpeg, PngRows, Jpx, Rows, Refused };
 
 // What a stand-in stands for.
 struct StandIn {

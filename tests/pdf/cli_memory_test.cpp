@@ -187,6 +187,29 @@ INSTANTIATE_TEST_SUITE_P(
                       OverBudgetCase{"DamagedWidth", 0x80000000u, 500, "/Width 500 /Height 500 /ColorSpace /DeviceRGB"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(CliMemory, ImageWithAnOverBudgetJpeg2000MaskIsSkippedBeforeItIsDecoded)
+{
+    // MuPDF decodes a JPEG 2000 soft mask whole whenever it loads the image.
+    Jp2Layout gray;
+    gray.components = 1;
+    PdfWriter w;
+    const int mask = w.AddStream("/Type /XObject /Subtype /Image /Width 16000 /Height 16000 /ColorSpace /DeviceGray "
+                                 "/BitsPerComponent 8 /Filter /JPXDecode",
+                                 WithJp2DeclaredSize(EncodeJp2Layout(64, 64, gray), 16000, 16000));
+    const ImageObject photo = FlateImage(64, 64, "/DeviceRGB", 3, 8, 3);
+    const int image = w.AddStream(photo.dict + " /SMask " + Ref(mask), photo.stream);
+    const int jpeg = w.AddStream("/Type /XObject /Subtype /Image /Width 32 /Height 24 /ColorSpace /DeviceRGB "
+                                 "/BitsPerComponent 8 /Filter /DCTDecode",
+                                 EncodeJpeg(32, 24, 3, MakeSamples(32, 24, 3, 8, 4)));
+    w.AddPage(XObjectResources({{"Im1", image}, {"Im2", jpeg}}),
+              DrawXObject("Im1", 0, 0, 300, 300) + DrawXObject("Im2", 300, 300, 32, 24));
+    const fs::path source = dir_ / "masked.pdf";
+    WriteFile(source, w.Build());
+    EXPECT_EQ(Wait(Start({"--memory", "64M", "-o", out_.string(), source.string()})), 0) << err_;
+    EXPECT_NE(err_.find("page 1: image skipped: its decoding needs more memory than the "), std::string::npos) << err_;
+    EXPECT_EQ(ListFiles(out_), std::vector<std::string>{"masked-001-01.jpg"}) << err_;
+}
+
 TEST_F(CliMemory, CtrlCStopsAJpeg2000DecodedByWindows)
 {
     // Not copied (CMYK): decoded a window of rows at a time while its TIFF is written.
