@@ -42,7 +42,7 @@ run() {
   local timer=$!
   local pid=""
   for _ in $(seq 100); do
-    pid=$(cat "/proc/$timer/task/$timer/children" 2>/dev/null | awk '{print $1}')
+    pid=$(cat "/proc/$timer/task/$timer/children" 2>/dev/null | awk '{print $1}' || true)  # the process may have ended already
     [ -n "$pid" ] && break
     kill -0 "$timer" 2>/dev/null || break
     sleep 0.01

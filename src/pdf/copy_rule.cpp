@@ -12,6 +12,7 @@
 #include <openjpeg-2.5/openjpeg.h>
 
 #include "pdf/image_encoder.h"
+#include "pdf/jpx_decode.h"
 #include "pdf/mu_try.h"
 
 namespace kestran::pdf {
@@ -230,134 +231,6 @@ bool DecodeAtOneEighth(jpeg_decompress_struct* cinfo, JpegCheck* check, JpegFact
 // ---------------------------------------------------------------------------
 // JPEG 2000
 
-struct JpxCheck {
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    size_t pos = 0;
-    bool failed = false;
-    std::string message;
-};
-
-OPJ_SIZE_T JpxRead(void* buffer, OPJ_SIZE_T count, void* user)
-{
-    auto* check = static_cast<JpxCheck*>(user);
-    if (check->pos >= check->size)
-        return static_cast<OPJ_SIZE_T>(-1);
-    const size_t n = std::min<size_t>(count, check->size - check->pos);
-    std::memcpy(buffer, check->data + check->pos, n);
-    check->pos += n;
-    return n;
-}
-
-OPJ_OFF_T JpxSkip(OPJ_OFF_T count, void* user)
-{
-    auto* check = static_cast<JpxCheck*>(user);
-    if (count < 0) {
-        const size_t back = std::min<size_t>(static_cast<size_t>(-count), check->pos);
-        check->pos -= back;
-        return -static_cast<OPJ_OFF_T>(back);
-    }
-    if (check->pos >= check->size)
-        return -1;
-    const size_t n = std::min<size_t>(static_cast<size_t>(count), check->size - check->pos);
-    check->pos += n;
-    return static_cast<OPJ_OFF_T>(n);
-}
-
-OPJ_BOOL JpxSeek(OPJ_OFF_T pos, void* user)
-{
-    auto* check = static_cast<JpxCheck*>(user);
-    if (pos < 0 || static_cast<uint64_t>(pos) > check->size)
-        return OPJ_FALSE;
-    check->pos = static_cast<size_t>(pos);
-    return OPJ_TRUE;
-}
-
-void NoteJpxFailure(JpxCheck* check, const char* message)
-{
-    if (!check->failed && message != nullptr) {
-        check->message = message;
-        while (!check->message.empty() && (check->message.back() == '\n' || check->message.back() == ' '))
-            check->message.pop_back();
-    }
-    check->failed = true;
-}
-
-void OnJpxError(const char* message, void* user) { NoteJpxFailure(static_cast<JpxCheck*>(user), message); }
-
-// openjpeg reports a cut or damaged codestream through warnings and goes on
-// with what it has; warnings about boxes it does not need say nothing about
-// the picture.
-void OnJpxWarning(const char* message, void* user)
-{
-    static const char* const kHarmless[] = {
-        "JP2 box which are after the codestream will not be read",
-        "Unknown marker",  // private markers some encoders add
-        "Empty SOT marker detected",
-        // Colour boxes a reader ignores: they change no sample.
-        "boxes after the first, so we ignore this one",
-        "so we will ignore the entire Colour",
-        "Ignoring ihdr box",
-        "Alpha channel specified but unknown enumcs",
-    };
-    for (const char* harmless : kHarmless)
-        if (message != nullptr && std::strstr(message, harmless) != nullptr)
-            return;
-    NoteJpxFailure(static_cast<JpxCheck*>(user), message);
-}
-
-void OnJpxInfo(const char*, void*) {}
-
-struct CodecDeleter {
-    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
-};
-struct StreamDeleter {
-    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
-};
-struct OpjImageDeleter {
-    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
-};
-struct CstrInfoDeleter {
-    void operator()(opj_codestream_info_v2_t* info) const { opj_destroy_cstr_info(&info); }
-};
-
-// An openjpeg decoder reading `check`'s bytes, its messages noted in `check`.
-struct JpxDecoder {
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec;
-    std::unique_ptr<opj_stream_t, StreamDeleter> stream;
-    std::unique_ptr<opj_image_t, OpjImageDeleter> image;
-};
-
-// Sets up a decoder of `format` over `check` and reads the header into
-// `decoder.image`; on failure returns the reason when openjpeg gave none.
-const char* OpenJpxDecoder(OPJ_CODEC_FORMAT format, JpxCheck& check, JpxDecoder& decoder,
-                           const char* unreadable)
-{
-    decoder.codec.reset(opj_create_decompress(format));
-    decoder.stream.reset(opj_stream_create(size_t(1) << 16, OPJ_TRUE));
-    if (!decoder.codec || !decoder.stream)
-        return "out of memory";
-    opj_codec_t* codec = decoder.codec.get();
-    opj_stream_t* stream = decoder.stream.get();
-    opj_set_error_handler(codec, OnJpxError, &check);
-    opj_set_warning_handler(codec, OnJpxWarning, &check);
-    opj_set_info_handler(codec, OnJpxInfo, &check);
-    opj_stream_set_user_data(stream, &check, nullptr);
-    opj_stream_set_user_data_length(stream, check.size);
-    opj_stream_set_read_function(stream, JpxRead);
-    opj_stream_set_skip_function(stream, JpxSkip);
-    opj_stream_set_seek_function(stream, JpxSeek);
-    opj_dparameters_t params;
-    opj_set_default_decoder_parameters(&params);
-    if (!opj_setup_decoder(codec, &params))
-        return "cannot set up the JPEG 2000 decoder";
-    opj_image_t* raw_image = nullptr;
-    const bool read = opj_read_header(stream, codec, &raw_image);
-    decoder.image.reset(raw_image);
-    if (!read || !decoder.image || check.failed)
-        return unreadable;
-    return nullptr;
-}
 
 const uint8_t kJp2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 const uint8_t kCodestreamStart[4] = {0xFF, 0x4F, 0xFF, 0x51};
@@ -738,7 +611,8 @@ JpxHeader ReadJpxHeader(const uint8_t* data, size_t size)
     };
     // Calls `each(type, body, body_size)` for the boxes in [begin, end); false
     // when a box runs past the end. The codestream box may end the file
-    // without a length (0).
+    // without a length (0), and runs past the end when only the file's first
+    // bytes are given.
     auto boxes = [&](size_t begin, size_t end, const auto& each) {
         size_t pos = begin;
         while (pos + 8 <= end) {
@@ -752,6 +626,8 @@ JpxHeader ReadJpxHeader(const uint8_t* data, size_t size)
             } else if (length == 0) {
                 length = end - pos;
             }
+            if (length > end - pos && length >= head && std::memcmp(data + pos + 4, "jp2c", 4) == 0)
+                length = end - pos;
             if (length < head || length > end - pos)
                 return false;
             if (!each(data + pos + 4, pos + head, static_cast<size_t>(length) - head))
@@ -788,6 +664,8 @@ JpxHeader ReadJpxHeader(const uint8_t* data, size_t size)
                         header.component_map = true;
                         cmap_at = at;
                         cmap_size = n;
+                    } else if (std::memcmp(sub, "cdef", 4) == 0) {
+                        header.channel_definition = true;
                     }
                     return true;
                 });
@@ -829,7 +707,40 @@ JpxHeader ReadJpxHeader(const uint8_t* data, size_t size)
     if (!found || codestream + 4 + 2 + 2 + 32 + 2 > size || std::memcmp(data + codestream, kCodestreamStart, 4) != 0)
         return header;
     header.codestream = codestream;
-    header.components = static_cast<int>(be16(data + codestream + 4 + 2 + 2 + 32));
+    const uint8_t* siz = data + codestream + 4 + 2 + 2;
+    header.components = static_cast<int>(be16(siz + 32));
+    const uint32_t xsiz = be32(siz), ysiz = be32(siz + 4), xosiz = be32(siz + 8), yosiz = be32(siz + 12);
+    const uint32_t xtsiz = be32(siz + 16), ytsiz = be32(siz + 20), xtosiz = be32(siz + 24), ytosiz = be32(siz + 28);
+    if (xsiz <= xosiz || ysiz <= yosiz || xtsiz == 0 || ytsiz == 0 || xtosiz > xosiz || ytosiz > yosiz)
+        return header;  // what a decoder refuses declares no size
+    header.width = xsiz - xosiz;
+    header.height = ysiz - yosiz;
+    header.tile_width = xtsiz;
+    header.tile_height = ytsiz;
+    header.tiles_across = static_cast<uint32_t>((uint64_t(xsiz) - xtosiz + xtsiz - 1) / xtsiz);
+    header.tiles_down = static_cast<uint32_t>((uint64_t(ysiz) - ytosiz + ytsiz - 1) / ytsiz);
+    const size_t lsiz = be16(data + codestream + 4);
+    const size_t comps_at = codestream + 4 + 2 + 2 + 32 + 2;
+    for (int c = 0; c < header.components && comps_at + 3 * size_t(c) + 3 <= size; ++c) {
+        const uint8_t* comp = data + comps_at + 3 * size_t(c);
+        header.max_precision = std::max(header.max_precision, (comp[0] & 0x7F) + 1);
+        header.signed_samples = header.signed_samples || (comp[0] & 0x80) != 0;
+        header.subsampled = header.subsampled || comp[1] != 1 || comp[2] != 1;
+    }
+    // The main header's segments up to the first tile: COD gives the
+    // decomposition levels and the code-block height.
+    for (size_t pos = codestream + 4 + lsiz; pos + 4 <= size && data[pos] == 0xFF;) {
+        const uint8_t marker = data[pos + 1];
+        const size_t length = be16(data + pos + 2);
+        if (marker == 0x90 || length < 2)  // SOT
+            break;
+        if (marker == 0x52 && length >= 12 && pos + 2 + 10 <= size) {
+            header.levels = data[pos + 2 + 7];
+            header.block_height = uint32_t(1) << std::min(10, (data[pos + 2 + 9] & 0x0F) + 2);
+            break;
+        }
+        pos += 2 + length;
+    }
     return header;
 }
 

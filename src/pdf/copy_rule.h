@@ -104,7 +104,24 @@ struct JpxHeader {
     // openjpeg, which refuses a 'cmap' before the 'pclr').
     std::vector<uint8_t> palette_entries;
     int palette_columns = 0;
+    bool channel_definition = false;  // a 'cdef' box: alpha channels or channels in another order
+    // What the codestream's SIZ marker segment declares, the sizes on the
+    // reference grid: all 0 when it cannot be found.
+    uint32_t width = 0;   // Xsiz - XOsiz
+    uint32_t height = 0;  // Ysiz - YOsiz
+    uint32_t tiles_across = 0;
+    uint32_t tiles_down = 0;
+    uint32_t tile_width = 0;   // XTsiz
+    uint32_t tile_height = 0;  // YTsiz
+    int max_precision = 0;     // bits of the deepest component
+    bool signed_samples = false;
+    bool subsampled = false;   // a component on a coarser grid (XRsiz or YRsiz above 1)
+    // From the COD marker segment, when it is in the bytes given.
+    int levels = -1;           // decomposition levels
+    uint32_t block_height = 0; // of the code-blocks
 };
+// `data` may be the file's first bytes only: the header is read as far as
+// they go (the codestream box may run past their end).
 JpxHeader ReadJpxHeader(const uint8_t* data, size_t size);
 
 // A JPEG 2000 codestream decoded by openjpeg on its own, without the JP2

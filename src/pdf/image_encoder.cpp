@@ -993,6 +993,9 @@ bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out
         return false;
     unsigned char* data = nullptr;
     const size_t size = fz_buffer_storage(ctx_, held.get(), &data);
+    std::unique_ptr<UncountedMemory> memory;
+    if (!JpxFits(ReadJpxHeader(data, size), size, JpxWay::Check, memory))
+        return false;
     std::string extension;
     if (!Accept(JpxCopyVerdict(look, data, size, force, extension, &damage_)))
         return false;
@@ -1066,6 +1069,9 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
                        (n == 4 && (header.enumerated == 12 || icc == 0x434D594Bu));    // 'CMYK'
     if (!palette && !named)
         return false;
+    std::unique_ptr<UncountedMemory> memory;
+    if (!JpxFits(header, size, JpxWay::Whole, memory))
+        return false;
     JpxSamples decoded;
     std::string why;
     if (!DecodeJpxCodestream(data, size, header, decoded, &why)) {
@@ -1110,6 +1116,154 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
         return false;
     format.color = decoded.components == 1 ? PngColor::Gray : PngColor::Rgb;
     return Finish(format, decoded.samples.data(), size_t(decoded.width) * decoded.components, out);
+}
+
+bool ImageEncoder::JpxFits(const JpxHeader& header, size_t stored, JpxWay way, std::unique_ptr<UncountedMemory>& held)
+{
+    held = TakeJpxMemory(JpxDecodeCost(header, stored, way), jpx_budget_, jpx_refusal_);
+    return held != nullptr;
+}
+
+bool ImageEncoder::TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, EncodedImage& out, bool streaming)
+{
+    // A window reaches far into the rows around it (jpx_decode.cpp): near
+    // the image's own height one window of all its rows costs less.
+    std::unique_ptr<UncountedMemory> memory;
+    auto fits = [&](const JpxHeader& header, size_t stored, uint32_t& window_rows) {
+        window_rows = 0;
+        if (JpxFits(header, stored, JpxWay::Windows, memory))
+            return true;
+        if (JpxTiled(header) || !JpxFits(header, stored, JpxWay::Whole, memory))
+            return false;
+        jpx_refusal_.clear();
+        window_rows = header.height;
+        return true;
+    };
+    uint32_t window_rows = 0;
+    if (!fits(plan.header, plan.stored, window_rows))
+        return false;
+    fz_context* ctx = ctx_;
+    pdf_obj* ref = nullptr;
+    fz_buffer* loaded = nullptr;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, drawn.standin.num, drawn.standin.gen);
+        loaded = pdf_load_stream(ctx_, ref);
+    });
+    const ObjHandle ref_held(ctx_, ref);
+    if (loaded == nullptr)
+        return false;
+    // The data and the memory stay with the rows, which a streamed file
+    // reads while it is written.
+    const std::shared_ptr<fz_buffer> data(loaded, [ctx](fz_buffer* b) { fz_drop_buffer(ctx, b); });
+    unsigned char* bytes = nullptr;
+    const size_t size = fz_buffer_storage(ctx_, loaded, &bytes);
+    const JpxHeader header = ReadJpxHeader(bytes, size);
+    // The cost again from what is really there, in case the stream is not
+    // what its dictionary said.
+    if (header.width != plan.header.width || header.height != plan.header.height || size > plan.stored) {
+        memory.reset();
+        if (!fits(header, size, window_rows))
+            return false;
+    }
+    auto rows = std::make_shared<JpxRows>(bytes, size, header, window_rows);
+    std::string why;
+    if (!rows->Open(&why))
+        return false;
+    if (rows->components() == 4) {
+        // Printing inks, as MuPDF's decode goes on to TryCmykTiff.
+        TiffFormat format;
+        format.width = rows->width();
+        format.height = rows->height();
+        format.icc_profile = drawn.colours.icc;
+        PixelHash pixels;
+        out.extension = "tif";
+        const bool encoded = EncodeCmykTiff(format, [&](uint32_t, uint32_t count, uint8_t* dst) {
+            return rows->Read(count, dst);
+        }, out.bytes, &StopRequested, nullptr, &pixels);
+        if (encoded)
+            *out.pixels = pixels;
+        return encoded;
+    }
+    PngFormat format;
+    format.width = rows->width();
+    format.height = rows->height();
+    format.bit_depth = 8;
+    format.color = rows->components() == 1 ? PngColor::Gray : PngColor::Rgb;
+    format.icc_profile = PngProfileOf(ctx_, drawn);
+    const std::shared_ptr<UncountedMemory> kept(std::move(memory));
+    auto write = [rows, data, kept, format, level = png_level_, pixels = out.pixels](const ByteSink& sink) {
+        PixelHash hash;
+        PngStreamEncoder encoder(format, level, sink, &hash);
+        const size_t stride = PngRowBytes(format);
+        const uint32_t block_rows = static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 16) / stride));
+        std::vector<uint8_t> block(stride * block_rows);
+        for (uint32_t y = 0; y < format.height;) {
+            const uint32_t count = std::min(block_rows, format.height - y);
+            if (!rows->Read(count, block.data()) || !encoder.AddRows(block.data(), stride, count))
+                return false;
+            y += count;
+        }
+        if (!encoder.Finish())
+            return false;
+        *pixels = hash;
+        return true;
+    };
+    out.extension = "png";
+    if (streaming) {
+        out.stream = write;
+        return true;
+    }
+    return write([&out](const uint8_t* d, size_t n) {
+        out.bytes.insert(out.bytes.end(), d, d + n);
+        return true;
+    });
+}
+
+std::optional<EncodeStatus> ImageEncoder::EncodeJpxStandIn(const DrawnImage& drawn, EncodedImage& out,
+                                                           std::string& why, bool streaming,
+                                                           std::unique_ptr<UncountedMemory>& whole)
+{
+    const StandIn& info = drawn.standin;
+    pdf_obj* ref = nullptr;
+    MuTry(ctx_, [&] { ref = pdf_new_indirect(ctx_, doc_, info.num, info.gen); });
+    const ObjHandle ref_held(ctx_, ref);
+    const JpxPlan plan = PlanJpx(ctx_, ref, jpx_budget_);
+    auto refused = [&]() -> std::optional<EncodeStatus> {
+        if (CancelRequested())
+            return EncodeStatus::Cancelled;
+        if (jpx_refusal_.empty())
+            return std::nullopt;
+        why = jpx_refusal_;
+        out = EncodedImage();
+        return EncodeStatus::Skipped;
+    };
+    if (plan.look.faithful) {
+        // A JPEG 2000 copy is held in memory, never streamed.
+        if (TryStoredCopy(drawn, out))
+            return EncodeStatus::Ok;
+        if (auto status = refused())
+            return status;
+        if (!undecodable_ && TryJpxOwnDecode(info.num, info.gen, nullptr, out, false))
+            return EncodeStatus::Ok;
+        if (auto status = refused())
+            return status;
+        if (undecodable_) {
+            why = "cannot decode image (" + damage_ + ")";
+            return EncodeStatus::Skipped;
+        }
+        out = EncodedImage();
+    }
+    if (plan.windowed && !damaged_) {
+        if (TryJpxWindows(drawn, plan, out, streaming))
+            return EncodeStatus::Ok;
+        if (auto status = refused())
+            return status;
+        out = EncodedImage();  // damaged, or a layout the header hid: MuPDF's way
+    }
+    whole = TakeJpxMemory(plan.Cost(JpxWay::Whole), plan.budget, jpx_refusal_);
+    if (whole == nullptr)
+        return refused();
+    return std::nullopt;
 }
 
 bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
@@ -1794,32 +1948,49 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         return EncodeStatus::Skipped;
     }
     const bool too_big = DecodedSize(img) > kMaxWholeDecodeBytes;
+    jpx_budget_ = CurrentImageBudget() != 0 ? CurrentImageBudget() : ImageMemoryBudget(img);
+    jpx_refusal_.clear();
     if (IsStandIn(img)) {
-        // A JPEG 2000 copy is held in memory, never streamed.
-        if ((streaming || drawn.standin.copy == StoredCopy::Jpx) && TryStoredCopy(drawn, out))
-            return EncodeStatus::Ok;
-        if (CancelRequested())
-            return EncodeStatus::Cancelled;
-        if (!undecodable_ && drawn.standin.copy == StoredCopy::Jpx &&
-            TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, false))
-            return EncodeStatus::Ok;
-        if (undecodable_) {
-            why = UndecodableWhy(damage_);
-            return EncodeStatus::Skipped;
+        const bool jpx = drawn.standin.copy == StoredCopy::Jpx;
+        std::unique_ptr<UncountedMemory> whole_jpx;  // held while MuPDF decodes it
+        if (jpx) {
+            if (const std::optional<EncodeStatus> status = EncodeJpxStandIn(drawn, out, why, streaming, whole_jpx))
+                return *status;
+        } else if (drawn.standin.copy == StoredCopy::Refused) {
+            // Its JPEG 2000 mask, which MuPDF decodes whole with it, did not
+            // fit during the walk: loaded only if it fits now.
+            pdf_obj* ref = nullptr;
+            MuTry(ctx_, [&] { ref = pdf_new_indirect(ctx_, doc_, drawn.standin.num, drawn.standin.gen); });
+            const ObjHandle ref_held(ctx_, ref);
+            const JpxPlan mask = JpxMaskPlan(ctx_, ref);
+            whole_jpx = TakeJpxMemory(mask.Cost(JpxWay::Whole), mask.budget, jpx_refusal_);
+            if (whole_jpx == nullptr) {
+                why = jpx_refusal_;
+                return CancelRequested() ? EncodeStatus::Cancelled : EncodeStatus::Skipped;
+            }
+        } else {
+            if (streaming && TryStoredCopy(drawn, out))
+                return EncodeStatus::Ok;
+            if (CancelRequested())
+                return EncodeStatus::Cancelled;
+            if (undecodable_) {
+                why = UndecodableWhy(damage_);
+                return EncodeStatus::Skipped;
+            }
+            out = EncodedImage();
+            // Decoded from the file by rows. Held whole only on the way back
+            // after a streamed file failed, and only within the whole-decode
+            // limit; beyond it damaged rows are padded as MuPDF pads short data.
+            // Printing inks keep their colours in a TIFF, which needs the image
+            // decoded whole; beyond the whole-decode limit they are still written,
+            // by rows, in RGB.
+            const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
+            icc_profile_ = PngProfileOf(ctx_, drawn);  // the rows' PNG keeps the profile as the held ways do
+            const bool rows = !own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming);
+            icc_profile_.clear();
+            if (rows)
+                return EncodeStatus::Ok;
         }
-        out = EncodedImage();
-        // Decoded from the file by rows. Held whole only on the way back
-        // after a streamed file failed, and only within the whole-decode
-        // limit; beyond it damaged rows are padded as MuPDF pads short data.
-        // Printing inks keep their colours in a TIFF, which needs the image
-        // decoded whole; beyond the whole-decode limit they are still written,
-        // by rows, in RGB.
-        const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
-        icc_profile_ = PngProfileOf(ctx_, drawn);  // the rows' PNG keeps the profile as the held ways do
-        const bool rows = !own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming);
-        icc_profile_.clear();
-        if (rows)
-            return EncodeStatus::Ok;
         // Neither way fits after all: load the real image.
         out = EncodedImage();
         DrawnImage real;
@@ -1842,7 +2013,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             // A JPEG 2000 header MuPDF cannot read (openjpeg refuses a
             // misplaced box) around a codestream that is whole.
             out = EncodedImage();
-            if (!ok && drawn.standin.copy == StoredCopy::Jpx &&
+            if (!ok && jpx &&
                 TryJpxOwnDecode(drawn.standin.num, drawn.standin.gen, nullptr, out, true) &&
                 memory.Refused() == MemoryRefusal::None)
                 return EncodeStatus::Ok;
@@ -1892,6 +2063,10 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         return EncodeStatus::Ok;
     }
     out = EncodedImage();
+    if (!jpx_refusal_.empty() && memory.Refused() == MemoryRefusal::None && !CancelRequested()) {
+        why = jpx_refusal_;
+        return EncodeStatus::Skipped;
+    }
     return FailureStatus(memory, damaged_ ? "cannot decode image (" + damage_ + ")" : "cannot decode image", why);
 }
 

@@ -50,6 +50,7 @@
 
 #include "pdf/colour_profile.h"
 #include "pdf/copy_rule.h"
+#include "pdf/jpx_decode.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_context.h"
 #include "pdf/output_file.h"
@@ -122,6 +123,18 @@ private:
     bool TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any);
     // The same for a decoded image drawn under an Indexed colour space.
     bool TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out);
+    // A JPEG 2000 stand-in: copied, decoded here (by windows when large), or
+    // skipped when the way it takes does not fit its budget. Empty when MuPDF
+    // is to decode it whole after all; `whole` then holds its memory.
+    std::optional<EncodeStatus> EncodeJpxStandIn(const DrawnImage& drawn, EncodedImage& out, std::string& why,
+                                                 bool streaming, std::unique_ptr<UncountedMemory>& whole);
+    // Decodes a window of rows (or a row of tiles) at a time into a PNG, or a
+    // TIFF for CMYK, the stop checked between windows (jpx_decode.h).
+    bool TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, EncodedImage& out, bool streaming);
+    // True when decoding `header`'s image `way` fits its budget; otherwise
+    // notes why in `jpx_refusal_`. `held` keeps the memory while it lives.
+    bool JpxFits(const JpxHeader& header, size_t stored, JpxWay way,
+                 std::unique_ptr<UncountedMemory>& held);
     // Notes a copy rule verdict; true for Copy.
     bool Accept(enum CopyVerdict verdict);
     bool TryPngPassthrough(fz_image* img, EncodedImage& out);
@@ -169,6 +182,10 @@ private:
     bool undecodable_ = false;  // not one row of it decodes
     std::string damage_;
     std::vector<uint8_t> icc_profile_;  // of the gray or RGB image being encoded, for its PNG
+    // Set while one image is encoded: its budget, and why a JPEG 2000 decode
+    // of it did not fit.
+    uint64_t jpx_budget_ = 0;
+    std::string jpx_refusal_;
 };
 
 // Decoded size of an image in bytes (8-bit samples for less than 8 bits, plus alpha).

@@ -10,6 +10,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/checksums.h"
 #include "pdf/image_encoder.h"
+#include "pdf/jpx_decode.h"
 #include "pdf/mu_try.h"
 
 namespace kestran::pdf {
@@ -265,6 +266,22 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
         fz_drop_image(ctx, existing);
         return standin;
     }
+    // A JPEG 2000 image that is copied, decoded by windows, or too large to
+    // decode at all must never reach MuPDF, which decodes it whole, outside
+    // the budget and the stop, as soon as it loads it (jpx_decode.h). Its
+    // dictionary and header decide here; the bytes are checked when they
+    // are copied.
+    bool is_jpx = false;
+    MuTry(ctx, [&] {
+        is_jpx = pdf_is_stream(ctx, ref) &&
+                 pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image)) &&
+                 pdf_is_jpx_image(ctx, ref);
+    });
+    const JpxPlan plan = is_jpx ? PlanJpx(ctx, ref) : JpxPlan();
+    if (is_jpx && MuPdfMayDecode(plan))
+        return false;
+    const JpxPlan mask_plan = is_jpx ? JpxPlan() : JpxMaskPlan(ctx, ref);
+    const bool mask_refused = mask_plan.jpx && !JpxWholeFits(mask_plan);
     fz_colorspace* cs = nullptr;
     fz_image* standin = nullptr;
     fz_image* mask = nullptr;
@@ -272,23 +289,25 @@ bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_b
     bool ok = MuTry(ctx, [&] {
         if (!pdf_is_stream(ctx, ref) || !pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image)))
             return;
-        if (pdf_is_jpx_image(ctx, ref)) {
-            // Only the dictionary decides here; the bytes are checked when they are copied.
-            if (!JpxLookOf(ctx, ref).faithful)
-                return;
-            const int w = pdf_dict_get_int(ctx, ref, PDF_NAME(Width));
-            const int h = pdf_dict_get_int(ctx, ref, PDF_NAME(Height));
+        if (is_jpx || mask_refused) {
+            int w = pdf_dict_get_int(ctx, ref, PDF_NAME(Width));
+            int h = pdf_dict_get_int(ctx, ref, PDF_NAME(Height));
             int bpc = pdf_dict_get_int(ctx, ref, PDF_NAME(BitsPerComponent));
-            if (w <= 0 || h <= 0 || w > (1 << 20) || h > (1 << 20))
-                return;
+            if (w <= 0 || h <= 0 || w > (1 << 20) || h > (1 << 20)) {
+                // The header's size, as MuPDF would take it, kept within reason.
+                w = static_cast<int>(std::min<uint32_t>(plan.header.width, 1 << 20));
+                h = static_cast<int>(std::min<uint32_t>(plan.header.height, 1 << 20));
+                if (w <= 0 || h <= 0)
+                    return;
+            }
             if (bpc <= 0 || bpc > 16)
                 bpc = 8;
             // An image without a colour space would be drawn as a stencil:
             // the stand-in gets the device space of the file's usual content.
             pdf_obj* csobj = pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace));
             cs = csobj != nullptr ? pdf_load_colorspace(ctx, csobj) : fz_keep_colorspace(ctx, fz_device_rgb(ctx));
-            found.copy = StoredCopy::Jpx;
-            found.params.type = FZ_IMAGE_JPX;
+            found.copy = is_jpx ? StoredCopy::Jpx : StoredCopy::Refused;
+            found.params.type = is_jpx ? FZ_IMAGE_JPX : FZ_IMAGE_UNKNOWN;
             found.num = pdf_to_num(ctx, ref);
             found.gen = pdf_to_gen(ctx, ref);
             standin = fz_new_image_of_size(ctx, w, h, bpc, cs, 96, 96, 0, 0, nullptr, nullptr, nullptr,

@@ -14,9 +14,10 @@
 // really copied is the copy rule's (copy_rule.h), and when it is not, the
 // real image is loaded after all. Everything else takes MuPDF's usual way.
 //
-// JPEG 2000 image objects that may be copied get a stand-in at any size:
-// MuPDF decodes JPEG 2000 in full as soon as it loads the image, which a copy
-// never needs.
+// JPEG 2000 image objects that may be copied, that are decoded by windows, or
+// whose whole decode does not fit their budget get a stand-in at any size:
+// MuPDF decodes JPEG 2000 in full as soon as it loads the image, outside the
+// budget and the stop (jpx_decode.h), which a copy never needs.
 #ifndef KESTRAN_PDF_LARGE_IMAGE_H
 #define KESTRAN_PDF_LARGE_IMAGE_H
 
@@ -31,7 +32,9 @@
 namespace kestran::pdf {
 
 // Rows: nothing is copied; the samples are decoded from the file row by row.
-enum class StoredCopy { None, Jpeg, PngRows, Jpx, Rows };
+// Refused: an image whose JPEG 2000 mask does not fit its budget, which
+// MuPDF would decode with the image (jpx_decode.h).
+enum class StoredCopy { None, Jpeg, PngRows, Jpx, Rows, Refused };
 
 // What a stand-in stands for.
 struct StandIn {

@@ -290,8 +290,33 @@ uint64_t ImageMemoryBudget(const fz_image* img)
         return static_cast<uint64_t>(i->w) * static_cast<uint64_t>(i->h) * static_cast<uint64_t>(std::max(1, int(i->n)));
     };
     // At most 2^40 x 2^40 x 32 components: the product below stays far from overflow.
-    const uint64_t own = declared(img) + declared(img->mask);
-    return own * kImageBudgetFactor + kImageBudgetReserve;
+    return DeclaredImageBudget(declared(img) + declared(img->mask));
+}
+
+uint64_t DeclaredImageBudget(uint64_t samples)
+{
+    const uint64_t most = (std::numeric_limits<uint64_t>::max() - kImageBudgetReserve) / kImageBudgetFactor;
+    return std::min(samples, most) * kImageBudgetFactor + kImageBudgetReserve;
+}
+
+UncountedMemory::UncountedMemory(uint64_t bytes)
+{
+    const size_t budget = Budget();
+    if (bytes == 0 || bytes > budget)
+        return;
+    const size_t want = static_cast<size_t>(bytes);
+    const size_t now = g_in_use.fetch_add(want, std::memory_order_relaxed) + want;
+    if (now > budget) {
+        g_in_use.fetch_sub(want, std::memory_order_relaxed);
+        return;
+    }
+    held_ = want;
+}
+
+UncountedMemory::~UncountedMemory()
+{
+    if (held_ != 0)
+        Unreserve(held_);
 }
 
 ImageMemoryScope::ImageMemoryScope(uint64_t budget)

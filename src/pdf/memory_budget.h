@@ -78,13 +78,33 @@ bool StopRequestedHere();
 // source and result (CMYK 1.75x, Lab 2x, Separation 4x, DeviceN with its
 // function 4.3x). Six leaves room above the greediest. JPEG 2000 decodes
 // through the system's OpenJPEG, whose memory MuPDF does not allocate (1.6x
-// counted). Damaged data asks for far more: the JBIG2 symbol dictionaries
+// counted): what OpenJPEG needs is estimated from the header and checked
+// against the same budget before it starts (jpx_decode.h). Damaged data asks for far more: the JBIG2 symbol dictionaries
 // seen in real files asked for 150 to 250 times their page in one block.
 constexpr uint64_t kImageBudgetFactor = 6;
 constexpr uint64_t kImageBudgetReserve = uint64_t(16) << 20;
 
 // The image budget of `img` (0 for null).
 uint64_t ImageMemoryBudget(const fz_image* img);
+// The image budget of an image that declares `samples` (width x height x
+// components, its mask's included).
+uint64_t DeclaredImageBudget(uint64_t samples);
+
+// Memory a library allocates without MuPDF (openjpeg decodes with malloc),
+// taken from the process budget for the lifetime of the object so that
+// MuPDF and the other threads see it as used. `Held()` is false when the
+// process budget had not that much left: nothing is taken then.
+class UncountedMemory {
+public:
+    explicit UncountedMemory(uint64_t bytes);
+    ~UncountedMemory();
+    UncountedMemory(const UncountedMemory&) = delete;
+    UncountedMemory& operator=(const UncountedMemory&) = delete;
+    bool Held() const { return held_ != 0; }
+
+private:
+    size_t held_ = 0;
+};
 
 // Sets the calling thread's image budget while it lives: MuPDF allocations
 // made on this thread within its lifetime and still held may not exceed

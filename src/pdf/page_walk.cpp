@@ -407,8 +407,8 @@ private:
                 // that may be copied, leaves its data in the file while the
                 // page runs (see large_image.h).
                 StandIn info;
-                if (mode_ == WalkMode::Collect)
-                    StoreStandIn(ctx_, doc_, x, standin_bytes_, info);
+                if (mode_ == WalkMode::Collect && StoreStandIn(ctx_, doc_, x, standin_bytes_, info))
+                    HoldStandIn(x);
             }
             if (is_jpx)
                 MapJpx(x);
@@ -577,6 +577,18 @@ private:
             image_objects_.emplace_back(pdf_to_num(ctx_, ref), pdf_to_gen(ctx_, ref));
     }
 
+    // MuPDF's store lets go of an item only while nothing else holds it: held
+    // for the page, a stand-in is what the run finds, even when the store is
+    // emptied to make room (a JPEG 2000 image loaded instead would be decoded).
+    void HoldStandIn(pdf_obj* ref)
+    {
+        fz_image* stored = nullptr;
+        MuTry(ctx_, [&] { stored = static_cast<fz_image*>(pdf_find_item(ctx_, fz_drop_image_imp, ref)); });
+        ImageHandle held(ctx_, stored);
+        if (held)
+            standins_.push_back(std::move(held));
+    }
+
     void MapJpx(pdf_obj* ref)
     {
         if (!pdf_is_indirect(ctx_, ref))
@@ -689,6 +701,7 @@ private:
         int h = 0;
     };
     std::vector<JpxCandidate> jpx_candidates_;
+    std::vector<ImageHandle> standins_;
 };
 
 PageCollector* Owner(fz_device* dev) { return reinterpret_cast<CollectDevice*>(dev)->owner; }

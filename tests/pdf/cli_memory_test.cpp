@@ -26,6 +26,8 @@ namespace {
 const fs::path kExtractor = fs::path(KESTRAN_STAGE_DIR) / "bin" / "kestran-extract";
 // Kills a process that never ends: a guard against a hang, not a measure.
 constexpr auto kHangGuard = std::chrono::seconds(60);
+// A JPEG 2000 image whose decode lasts seconds.
+constexpr int kStopJpxSide = 3000;
 
 class CliMemory : public ::testing::Test {
 protected:
@@ -151,6 +153,78 @@ TEST_F(CliMemory, SecondCtrlCEndsAtOnceWithoutPartialFiles)
     kill(pid, SIGINT);
     EXPECT_EQ(Wait(pid), 1) << err_;
     EXPECT_EQ(ListFiles(out_), std::vector<std::string>{});
+}
+
+struct OverBudgetCase {
+    const char* name;
+    uint32_t declared_width;   // in the codestream
+    uint32_t declared_height;
+    std::string dict;
+};
+
+class CliJpxBudget : public CliMemory, public ::testing::WithParamInterface<OverBudgetCase> {};
+
+TEST_P(CliJpxBudget, SkippedWithTheReasonBeforeItIsDecoded)
+{
+    const OverBudgetCase& c = GetParam();
+    const std::string jp2 = WithJp2DeclaredSize(EncodeJp2Layout(64, 64, Jp2Layout()), c.declared_width,
+                                                c.declared_height);
+    const fs::path source = dir_ / "big.pdf";
+    WriteFile(source, MakeJpxBesideJpegPdf(jp2, c.dict));
+    EXPECT_EQ(Wait(Start({"--memory", "64M", "-o", out_.string(), source.string()})), 0) << err_;
+    EXPECT_NE(err_.find("page 1: image skipped: its decoding needs more memory than the "), std::string::npos) << err_;
+    EXPECT_EQ(ListFiles(out_), std::vector<std::string>{"big-001-01.jpg"}) << err_;
+}
+
+// A declared 16000 x 16000 that the page may copy, one that MuPDF would
+// decode (a /Decode of its own), and a damaged width of 2^31 under a
+// dictionary that declares 500 x 500.
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliJpxBudget,
+    ::testing::Values(OverBudgetCase{"Copyable", 16000, 16000, "/Width 16000 /Height 16000 /ColorSpace /DeviceRGB"},
+                      OverBudgetCase{"DecodedByMuPdf", 16000, 16000,
+                                     "/Width 16000 /Height 16000 /ColorSpace /DeviceRGB /Decode [1 0 1 0 1 0]"},
+                      OverBudgetCase{"DamagedWidth", 0x80000000u, 500, "/Width 500 /Height 500 /ColorSpace /DeviceRGB"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliMemory, ImageWithAnOverBudgetJpeg2000MaskIsSkippedBeforeItIsDecoded)
+{
+    // MuPDF decodes a JPEG 2000 soft mask whole whenever it loads the image.
+    Jp2Layout gray;
+    gray.components = 1;
+    PdfWriter w;
+    const int mask = w.AddStream("/Type /XObject /Subtype /Image /Width 16000 /Height 16000 /ColorSpace /DeviceGray "
+                                 "/BitsPerComponent 8 /Filter /JPXDecode",
+                                 WithJp2DeclaredSize(EncodeJp2Layout(64, 64, gray), 16000, 16000));
+    const ImageObject photo = FlateImage(64, 64, "/DeviceRGB", 3, 8, 3);
+    const int image = w.AddStream(photo.dict + " /SMask " + Ref(mask), photo.stream);
+    const int jpeg = w.AddStream("/Type /XObject /Subtype /Image /Width 32 /Height 24 /ColorSpace /DeviceRGB "
+                                 "/BitsPerComponent 8 /Filter /DCTDecode",
+                                 EncodeJpeg(32, 24, 3, MakeSamples(32, 24, 3, 8, 4)));
+    w.AddPage(XObjectResources({{"Im1", image}, {"Im2", jpeg}}),
+              DrawXObject("Im1", 0, 0, 300, 300) + DrawXObject("Im2", 300, 300, 32, 24));
+    const fs::path source = dir_ / "masked.pdf";
+    WriteFile(source, w.Build());
+    EXPECT_EQ(Wait(Start({"--memory", "64M", "-o", out_.string(), source.string()})), 0) << err_;
+    EXPECT_NE(err_.find("page 1: image skipped: its decoding needs more memory than the "), std::string::npos) << err_;
+    EXPECT_EQ(ListFiles(out_), std::vector<std::string>{"masked-001-01.jpg"}) << err_;
+}
+
+TEST_F(CliMemory, CtrlCStopsAJpeg2000DecodedByWindows)
+{
+    // Not copied (CMYK): decoded a window of rows at a time while its TIFF is written.
+    Jp2Layout layout;
+    layout.components = 4;
+    const fs::path source = dir_ / "inks.pdf";
+    const std::string jp2 = EncodeJp2Layout(kStopJpxSide, kStopJpxSide, layout);
+    WriteFile(source, MakeJpxBesideJpegPdf(jp2, "/Width " + std::to_string(kStopJpxSide) + " /Height " +
+                                                std::to_string(kStopJpxSide) + " /ColorSpace /DeviceCMYK"));
+    const pid_t pid = Start({"-j", "1", "-o", out_.string(), source.string()});
+    // Its stream is read whole twice, for its identity and to be decoded.
+    ASSERT_TRUE(WaitFor(pid, [&] { return BytesRead(pid) > 2 * jp2.size(); })) << "ended before decoding";
+    kill(pid, SIGINT);
+    EXPECT_EQ(Wait(pid), 1) << err_;
+    EXPECT_NE(err_.find("inks.pdf: failed: interrupted"), std::string::npos) << err_;
 }
 
 }  // namespace

@@ -142,6 +142,46 @@ OPJ_BOOL OpjSeek(OPJ_OFF_T n, void* user) {
     return OPJ_TRUE;
 }
 
+// `count` components of `width` x `height` samples on the full grid.
+std::vector<opj_image_cmptparm_t> ComponentParams(int width, int height, int count, int precision, bool is_signed) {
+    std::vector<opj_image_cmptparm_t> parms(count);
+    for (auto& p : parms) {
+        std::memset(&p, 0, sizeof p);
+        p.dx = p.dy = 1;
+        p.w = width;
+        p.h = height;
+        p.prec = precision;
+        p.sgnd = is_signed ? 1 : 0;
+    }
+    return parms;
+}
+
+// Encodes `image` with `params`; `encode` (when set) writes the tiles instead
+// of opj_encode.
+std::string CompressOpj(opj_image_t* image, opj_cparameters_t& params, OPJ_CODEC_FORMAT format,
+                        const std::function<bool(opj_codec_t*, opj_stream_t*)>& encode = nullptr) {
+    std::unique_ptr<opj_codec_t, void (*)(opj_codec_t*)> codec(opj_create_compress(format), opj_destroy_codec);
+    if (!codec || !opj_setup_encoder(codec.get(), &params, image))
+        throw std::runtime_error("EncodeJp2: encoder set-up failed");
+    // Large images (the benchmark's) take seconds per core; the output does not
+    // depend on the thread count.
+    if (static_cast<long long>(image->x1) * image->y1 > (1 << 22))
+        opj_codec_set_threads(codec.get(), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    OpjMemory mem;
+    std::unique_ptr<opj_stream_t, void (*)(opj_stream_t*)> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE),
+                                                                   opj_stream_destroy);
+    opj_stream_set_user_data(stream.get(), &mem, nullptr);
+    opj_stream_set_write_function(stream.get(), OpjWrite);
+    opj_stream_set_skip_function(stream.get(), OpjSkip);
+    opj_stream_set_seek_function(stream.get(), OpjSeek);
+    if (!opj_start_compress(codec.get(), image, stream.get()) ||
+        !(encode ? encode(codec.get(), stream.get()) : opj_encode(codec.get(), stream.get())) ||
+        !opj_end_compress(codec.get(), stream.get()))
+        throw std::runtime_error("EncodeJp2: encoding failed");
+    stream.reset();
+    return mem.data;
+}
+
 struct ContextDeleter {
     void operator()(fz_context* ctx) const { fz_drop_context(ctx); }
 };
@@ -323,15 +363,7 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
     // 2 and 4 components: gray or RGB followed by an alpha channel.
     const bool alpha = (components == 2 || components == 4) && last_is_alpha;
     const bool cmyk = components == 4 && !alpha;
-    std::vector<opj_image_cmptparm_t> parms(components);
-    for (auto& p : parms) {
-        std::memset(&p, 0, sizeof p);
-        p.dx = p.dy = 1;
-        p.w = width;
-        p.h = height;
-        p.prec = 8;
-        p.sgnd = 0;
-    }
+    std::vector<opj_image_cmptparm_t> parms = ComponentParams(width, height, components, 8, false);
     opj_image_t* image = opj_image_create(components, parms.data(),
                                           cmyk ? OPJ_CLRSPC_CMYK : components <= 2 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
     if (!image)
@@ -358,26 +390,122 @@ std::string EncodeJp2(int width, int height, int components, const std::string& 
         --res;
     params.numresolution = res;
 
-    std::unique_ptr<opj_codec_t, void (*)(opj_codec_t*)> codec(opj_create_compress(OPJ_CODEC_JP2), opj_destroy_codec);
-    if (!codec || !opj_setup_encoder(codec.get(), &params, image))
-        throw std::runtime_error("EncodeJp2: encoder set-up failed");
-    // Large images (the benchmark's) take seconds per core; the output does not
-    // depend on the thread count.
-    if (static_cast<long long>(width) * height > (1 << 22))
-        opj_codec_set_threads(codec.get(), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
-    OpjMemory mem;
-    std::unique_ptr<opj_stream_t, void (*)(opj_stream_t*)> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE),
-                                                                   opj_stream_destroy);
-    opj_stream_set_user_data(stream.get(), &mem, nullptr);
-    opj_stream_set_write_function(stream.get(), OpjWrite);
-    opj_stream_set_skip_function(stream.get(), OpjSkip);
-    opj_stream_set_seek_function(stream.get(), OpjSeek);
-    if (!opj_start_compress(codec.get(), image, stream.get()) || !opj_encode(codec.get(), stream.get()) ||
-        !opj_end_compress(codec.get(), stream.get()))
-        throw std::runtime_error("EncodeJp2: encoding failed");
-    stream.reset();
-    return mem.data;
+    return CompressOpj(image, params, OPJ_CODEC_JP2);
 }
+
+namespace {
+
+// The sample of a smooth pattern (a few bit-planes per code-block, so that
+// large images encode and decode quickly) at `bits`.
+int32_t SmoothSample(int x, int y, int c, int bits, bool is_signed, uint32_t seed) {
+    const uint32_t top = (uint32_t(1) << bits) - 1;
+    const uint32_t v = (uint32_t(x) * (3 + c) + uint32_t(y) * (5 + 2 * c) + seed * 977 + (Hash(x / 64, y / 64, seed + c) & 0xFF)) & top;
+    return is_signed ? static_cast<int32_t>(v) - static_cast<int32_t>(uint32_t(1) << (bits - 1)) : static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+std::string EncodeJp2Layout(int width, int height, const Jp2Layout& layout, uint32_t seed) {
+    const int n = layout.components;
+    std::vector<opj_image_cmptparm_t> parms = ComponentParams(width, height, n, layout.precision, layout.is_signed);
+    const OPJ_COLOR_SPACE space = n == 4 ? OPJ_CLRSPC_CMYK : n == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB;
+    // Tiled images are written tile by tile: no whole image in memory.
+    const bool tiled = layout.tile > 0;
+    opj_image_t* image = tiled ? opj_image_tile_create(n, parms.data(), space) : opj_image_create(n, parms.data(), space);
+    if (!image)
+        throw std::runtime_error("EncodeJp2Layout: opj_image_create failed");
+    std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image_guard(image, opj_image_destroy);
+    image->x1 = width;
+    image->y1 = height;
+    auto sample = [&](int x, int y, int c) {
+        return layout.flat ? 0 : SmoothSample(x, y, c, layout.precision, layout.is_signed, seed);
+    };
+    for (int c = 0; c < n && !tiled; ++c)
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image->comps[c].data[size_t(y) * width + x] = sample(x, y, c);
+    opj_cparameters_t params;
+    opj_set_default_encoder_parameters(&params);
+    params.tcp_numlayers = 1;
+    params.tcp_rates[0] = layout.compression_ratio;
+    params.cp_disto_alloc = 1;
+    params.irreversible = layout.compression_ratio > 0 ? 1 : 0;
+    params.tcp_mct = n == 3 ? 1 : 0;
+    int res = 6;
+    const int side = layout.tile > 0 ? std::min(layout.tile, std::min(width, height)) : std::min(width, height);
+    while (res > 1 && (side >> (res - 1)) == 0)
+        --res;
+    params.numresolution = res;
+    if (layout.tile > 0) {
+        params.tile_size_on = OPJ_TRUE;
+        params.cp_tdx = layout.tile;
+        params.cp_tdy = layout.tile;
+    }
+    auto write_tiles = [&](opj_codec_t* codec, opj_stream_t* stream) {
+        const int across = (width + layout.tile - 1) / layout.tile;
+        const int down = (height + layout.tile - 1) / layout.tile;
+        const size_t bytes = layout.precision <= 8 ? 1 : 2;
+        std::vector<uint8_t> data;
+        for (int t = 0; t < across * down; ++t) {
+            const int x0 = (t % across) * layout.tile, y0 = (t / across) * layout.tile;
+            const int w = std::min(layout.tile, width - x0), h = std::min(layout.tile, height - y0);
+            data.assign(bytes * w * h * n, 0);
+            size_t i = 0;
+            for (int c = 0; c < n; ++c)
+                for (int y = y0; y < y0 + h; ++y)
+                    for (int x = x0; x < x0 + w; ++x, ++i) {
+                        const int32_t v = sample(x, y, c);
+                        if (bytes == 1)
+                            data[i] = static_cast<uint8_t>(v);
+                        else
+                            std::memcpy(data.data() + 2 * i, &v, 2);  // little-endian machines
+                    }
+            if (!opj_write_tile(codec, t, data.data(), static_cast<OPJ_UINT32>(data.size()), stream))
+                return false;
+        }
+        return true;
+    };
+    return CompressOpj(image, params, layout.codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2,
+                       tiled ? std::function<bool(opj_codec_t*, opj_stream_t*)>(write_tiles) : nullptr);
+}
+
+std::string MakeJpxBesideJpegPdf(const std::string& jp2, const std::string& dict) {
+    PdfWriter w;
+    const int jpx = w.AddStream("/Type /XObject /Subtype /Image /BitsPerComponent 8 /Filter /JPXDecode " + dict, jp2);
+    const int jpeg = w.AddStream("/Type /XObject /Subtype /Image /Width 32 /Height 24 /ColorSpace /DeviceRGB "
+                                 "/BitsPerComponent 8 /Filter /DCTDecode",
+                                 EncodeJpeg(32, 24, 3, MakeSamples(32, 24, 3, 8, 4)));
+    w.AddPage(XObjectResources({{"Im1", jpx}, {"Im2", jpeg}}),
+              DrawXObject("Im1", 0, 0, 300, 300) + DrawXObject("Im2", 300, 300, 32, 24));
+    return w.Build();
+}
+
+std::string WithJp2DeclaredSize(const std::string& jp2, uint32_t width, uint32_t height) {
+    const size_t soc = jp2.find(std::string("\xFF\x4F\xFF\x51", 4));
+    if (soc == std::string::npos)
+        throw std::invalid_argument("WithJp2DeclaredSize: no codestream");
+    std::string out = jp2;
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    // SIZ after SOC: marker, Lsiz, Rsiz, then Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz.
+    // The JP2 image header box says the same: height, then width.
+    const size_t ihdr = jp2.find("ihdr");
+    if (ihdr != std::string::npos && ihdr < soc) {
+        put32(ihdr + 4, height);
+        put32(ihdr + 8, width);
+    }
+    const size_t siz = soc + 4 + 2 + 2;
+    put32(siz, width);
+    put32(siz + 4, height);
+    put32(siz + 8, 0);
+    put32(siz + 12, 0);
+    put32(siz + 16, width);
+    put32(siz + 20, height);
+    return out;
+}
+
 
 std::string Deflate(const std::string& data, int level) {
     uLongf size = compressBound(data.size());

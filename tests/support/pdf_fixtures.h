@@ -61,6 +61,30 @@ std::string EncodeJpeg(int width, int height, int components, const std::string&
 std::string EncodeJp2(int width, int height, int components, const std::string& samples,
                       float compression_ratio = 0, bool last_is_alpha = true);
 
+// JPEG 2000 of `components` (1 gray, 3 RGB, 4 CMYK inks) samples of
+// `precision` bits (signed ones centred on 0), as a JP2 file or a bare
+// codestream, in square tiles of `tile` pixels when not 0. The samples are a
+// smooth pattern, so that large images encode and decode quickly.
+struct Jp2Layout {
+    int components = 3;
+    int precision = 8;
+    bool is_signed = false;
+    int tile = 0;
+    bool codestream = false;
+    float compression_ratio = 0;  // lossless when 0
+    bool flat = false;            // every sample 0: a huge image encodes in no time
+};
+std::string EncodeJp2Layout(int width, int height, const Jp2Layout& layout, uint32_t seed = 1);
+
+// The JPEG 2000 file with its SIZ marker segment (and JP2 image header)
+// declaring `width` x `height` in one tile, its data left as it was: a damaged or huge size.
+std::string WithJp2DeclaredSize(const std::string& jp2, uint32_t width, uint32_t height);
+
+// A page drawing a JPEG 2000 image (`dict`: its size, colour space and any
+// other entries) beside a small JPEG, which is written whatever becomes of
+// the first.
+std::string MakeJpxBesideJpegPdf(const std::string& jp2, const std::string& dict);
+
 // zlib stream (the bytes of a /FlateDecode stream).
 std::string Deflate(const std::string& data, int level = 6);
 std::string Inflate(const std::string& data);  // throws std::runtime_error when damaged
