@@ -109,6 +109,7 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("PatternsAnnotationsGroups", MakeIndirectPlacementsPdf().bytes));
     cases.push_back(Case("Jpeg2000", MakeJp2Pdf(3, 80, 60).bytes));
     cases.push_back(Case("Jpeg2000Alpha", MakeJp2Pdf(4, 50, 40).bytes));
+    cases.push_back(Case("Jbig2SharedGlobals", MakeSharedJbig2GlobalsPdf(6).bytes));
     cases.push_back(Case("SomePages", MakeMultiPagePdf(10).bytes, "2,4-7,9"));
     cases.push_back(Case("AbsurdSize", MakeAbsurdSizePdf().bytes));
     cases.push_back(Case("CutShortSalvaged", MakeTruncatedPdf().bytes, "1-", all_streamed));
