@@ -22,6 +22,27 @@
 // the fz_image) never cause an open. When the reopen fails or the file has
 // changed on disk since the walk opened it, the task goes back to the
 // calling thread, which encodes it with its own document when it commits it.
+//
+// What a worker may touch, and why each is safe:
+// - The task's fz_image, its mask and their compressed buffers: moved to the
+//   worker with the task; reference counts are kept under MuPDF's locks, and
+//   decoding only reads the buffers, which nobody changes after loading.
+// - JBIG2 globals: one fz_jbig2_globals is shared by every image naming the
+//   same /JBIG2Globals stream, and jbig2dec counts references on its symbols
+//   without locks. Every decode of such an image, on any thread, holds a
+//   SharedDecoderLock (decoder_lock.h), so no two run at once. The globals
+//   free themselves through the context of the thread that loaded them; a
+//   document takes its entries out of the store when it is dropped
+//   (DropPdfDocument), while that thread's context still lives.
+// - Colour spaces: reference counted under MuPDF's locks and immutable;
+//   Debian's MuPDF has no ICC engine, so there is no shared link cache. ICC
+//   profiles travel in the task as bytes the walk read; lcms2 transforms are
+//   made by the thread that uses them.
+// - The store: MuPDF's locks; any thread may evict what another stored.
+// - The worker's own document and context: its alone, dropped on its thread.
+// - Other codecs (libjpeg, openjpeg, zlib, CCITT, LZW) keep state per decode
+//   only; a JPEG 2000 is decoded whole when the walk loads it.
+// The walk's document, its pages and its objects are never touched here.
 #ifndef KESTRAN_PDF_ENCODE_POOL_H
 #define KESTRAN_PDF_ENCODE_POOL_H
 
