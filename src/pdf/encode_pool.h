@@ -31,9 +31,9 @@
 //   same /JBIG2Globals stream, and jbig2dec counts references on its symbols
 //   without locks. Every decode of such an image, on any thread, holds a
 //   SharedDecoderLock (decoder_lock.h), so no two run at once. The globals
-//   free themselves through the context of the thread that loaded them; a
-//   document takes its entries out of the store when it is dropped
-//   (DropPdfDocument), while that thread's context still lives.
+//   free themselves through the context of the thread that loaded them,
+//   which outlives them: MuPDF takes a document's entries out of the store
+//   when the document is dropped, on that thread.
 // - Colour spaces: reference counted under MuPDF's locks and immutable;
 //   Debian's MuPDF has no ICC engine, so there is no shared link cache. ICC
 //   profiles travel in the task as bytes the walk read; lcms2 transforms are

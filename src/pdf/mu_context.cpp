@@ -67,15 +67,6 @@ MuContextPtr CloneThreadContext(fz_context* ctx)
     return clone;
 }
 
-void DropPdfDocument(fz_context* ctx, pdf_document* doc)
-{
-    if (doc == nullptr)
-        return;
-    fz_try(ctx) { pdf_empty_store(ctx, doc); }
-    fz_catch(ctx) {}
-    pdf_drop_document(ctx, doc);
-}
-
 void UsePrivateStore(fz_context* ctx, size_t max_bytes)
 {
     fz_drop_store_context(ctx);  // the clone's reference to the shared store

@@ -80,12 +80,7 @@ private:
     T* ptr_ = nullptr;
 };
 
-// Also takes the document's items out of the store, on the thread that owns
-// the document while its context lives: a JBIG2 globals entry frees its
-// symbols through the context of the thread that loaded it, and a store that
-// outlives the document (the process-wide one, an extraction's shared with
-// its workers) would otherwise do so after that context is gone.
-void DropPdfDocument(fz_context* ctx, pdf_document* doc);
+inline void DropPdfDocument(fz_context* ctx, pdf_document* doc) { pdf_drop_document(ctx, doc); }
 inline void DropPage(fz_context* ctx, fz_page* page) { fz_drop_page(ctx, page); }
 inline void DropPixmap(fz_context* ctx, fz_pixmap* pix) { fz_drop_pixmap(ctx, pix); }
 inline void DropImage(fz_context* ctx, fz_image* img) { fz_drop_image(ctx, img); }

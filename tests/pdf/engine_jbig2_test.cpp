@@ -9,7 +9,6 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/image_extractor.h"
-#include "pdf/mu_context.h"
 #include "support/pdf_fixtures.h"
 
 using namespace fixtures;
@@ -25,13 +24,11 @@ const Jbig2ScanPdf& SharedGlobalsScan()
 
 // Runs an extraction of `source` into `out` with `workers`: its result and
 // each written file's MD5 by name.
-std::pair<int, std::map<std::string, std::string>> Extract(const fs::path& source, const fs::path& out, int workers,
-                                                           bool private_store = true)
+std::pair<int, std::map<std::string, std::string>> Extract(const fs::path& source, const fs::path& out, int workers)
 {
     fs::create_directories(out);
     kestran::pdf::ExtractOptions options;
     options.workers = workers;
-    options.private_store = private_store;
     options.log = [](const std::string&) {};
     const int result = kestran::pdf::ExtractImagesFromFile(source.c_str(), "1-", out.c_str(), nullptr,
                                                            [](void*, int, int) { return 0; }, nullptr, options);
@@ -93,17 +90,3 @@ TEST(EngineJbig2, SharedGlobalsOnFourWorkersWriteWhatOneWrites)
     }
 }
 
-// The command-line extractor shares the process's store. A JBIG2 globals
-// entry frees its symbols through the context that loaded it, so none may
-// stay there after its file: emptying the store later would use the finished
-// extraction's context after it was freed (AddressSanitizer reports it).
-TEST(EngineJbig2, GlobalsLeaveTheSharedStoreWithTheirFile)
-{
-    TempDir dir("kestran-jbig2");
-    const fs::path source = dir / "scan.pdf";
-    WriteFile(source, MakeSharedJbig2GlobalsPdf(3, false).bytes);
-    EXPECT_EQ(Extract(source, dir / "out", 2, false).first, KESTRAN_EXTRACT_OK);
-    const kestran::pdf::MuContextPtr ctx = kestran::pdf::NewThreadContext();
-    ASSERT_TRUE(ctx);
-    fz_empty_store(ctx.get());
-}
