@@ -26,12 +26,12 @@ namespace kestran::pdf {
 // The codec states that decoding `img` reads or changes and that other images
 // may hold too: the JBIG2 globals of the image and of its mask (and the mask's
 // mask). Empty for almost every image. The one place that decides whether a
-// decode needs the lock. Never throws.
+// decode needs the lock.
 std::vector<const void*> SharedCodecStates(fz_context* ctx, fz_image* img);
 
 // Holds, for its lifetime, the locks of every state SharedCodecStates names
 // for `img` (none when it names none). Locks are taken in one fixed order, so
-// two threads never wait for each other. A lock this thread already holds is
+// no two threads can wait for each other in a cycle. A lock this thread already holds is
 // not taken again; the one nested use (the real image loaded behind a
 // stand-in) nests inside a lock of the stand-in, which names no state, so the
 // order holds there too. `img` may be null.
