@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "pdf/cancel_flag.h"
+#include "pdf/decoder_lock.h"
 #include "pdf/large_image.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
@@ -128,6 +129,9 @@ bool NeedsDocument(const DrawnImage& drawn)
 
 void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& settings, ImageTask& task)
 {
+    // Held until the image is written and dropped: a streamed image decodes
+    // while its file is written.
+    const SharedDecoderLock shared_decoder(ctx, task.drawn.image.get());
     ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes);
     ShortDataWatch short_data(ctx);
     ImageMemoryScope image_memory(ImageMemoryBudget(task.drawn.image.get()));

@@ -23,6 +23,29 @@
 // changed on disk since the walk opened it, the task goes back to the
 // calling thread, which encodes it with its own document when it commits it.
 //
+// What a worker may touch, and why each is safe:
+// - The task's fz_image, its mask and their compressed buffers: moved to the
+//   worker with the task; reference counts are kept under MuPDF's locks, and
+//   decoding only reads the buffers, which nobody changes after loading.
+// - JBIG2 globals: one fz_jbig2_globals is shared by every image naming the
+//   same /JBIG2Globals stream, and jbig2dec counts references on its symbols
+//   without locks. Every decode of such an image, on any thread, holds a
+//   SharedDecoderLock (decoder_lock.h), so no two run at once. The globals
+//   free themselves through the context of the thread that loaded them,
+//   which outlives them: MuPDF takes a document's entries out of the store
+//   when the document is dropped, on that thread.
+// - Colour spaces: reference counted under MuPDF's locks and immutable;
+//   Debian's MuPDF has no ICC engine, so there is no shared link cache. ICC
+//   profiles travel in the task as bytes the walk read; lcms2 transforms are
+//   made by the thread that uses them.
+// - The store: MuPDF's locks; any thread may evict what another stored.
+// - The worker's own document and context: its alone, dropped on its thread;
+//   it never knows less than the walk's (see below).
+// - Other codecs (libjpeg, openjpeg, zlib, CCITT, LZW) keep state per decode
+//   only: one codec per image, whether MuPDF decodes it or our own JPEG 2000
+//   windows do (jpx_decode.h).
+// The walk's document, its pages and its objects are never touched here.
+//
 // A document must never know less than the walk's did when it handed the
 // image on: MuPDF repairs a damaged file lazily, on the first object it
 // cannot find, and a repair also corrects stream lengths. A worker's document

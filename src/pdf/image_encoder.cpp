@@ -7,6 +7,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/colour_convert.h"
+#include "pdf/decoder_lock.h"
 #include "pdf/mask_grid.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
@@ -2021,7 +2022,12 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             return FailureStatus(memory, ok ? "cannot load image" : error, why);
         }
         real.image = std::move(loaded_held);
-        return Encode(real, out, why, streaming);
+        // The real image (or its mask) may share decoder state that the
+        // stand-in did not show, which the caller's lock does not cover: such
+        // an image is decoded whole here, under a lock of its own, rather
+        // than streamed after this returns.
+        const SharedDecoderLock shared_decoder(ctx_, real.image.get());
+        return Encode(real, out, why, streaming && SharedCodecStates(ctx_, real.image.get()).empty());
     }
     // Whatever decodes by rows does so at any size; the other ways hold the
     // decoded image whole and stop at the limit.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pdf/checksums.h"
+#include "pdf/decoder_lock.h"
 #include "pdf/image_encoder.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_try.h"
@@ -150,7 +151,11 @@ private:
         if (DecodedSize(img) > kMaxWholeDecodeBytes)
             return false;
         fz_pixmap* pix = nullptr;
-        bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
+        bool ok = false;
+        {
+            const SharedDecoderLock shared_decoder(ctx_, img);  // workers may be decoding its kin
+            ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
+        }
         const PixmapHandle pix_held(ctx_, pix);
         if (ok && pix != nullptr)
             PutBytes(md5, fz_pixmap_samples(ctx_, pix),

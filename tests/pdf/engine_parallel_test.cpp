@@ -143,6 +143,7 @@ std::vector<ParallelCase> Cases()
                              [kind] { return MakeFlatePdf(kind).bytes; }, "1-", all_streamed));
     }
     cases.push_back(Case("RepairedWhileWalking", [] { return MakeLateRepairPdf().bytes; }, "1-", all_streamed));
+    cases.push_back(Case("Jbig2SharedGlobals", [] { return MakeSharedJbig2GlobalsPdf(6).bytes; }));
     cases.push_back(Case("EncryptedStreamed", [] { return MakeEncryptedPdf("").bytes; }, "1-", all_streamed));
     cases.push_back(Case("Mixed", MixedPdf));
     cases.push_back(Case("MixedStreamed", MixedPdf, "1-", 4096));

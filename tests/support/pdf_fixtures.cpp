@@ -2046,6 +2046,79 @@ FixturePdf MakeEncryptedPdf(const std::string& user_password) {
     return f;
 }
 
+namespace {
+
+// Glyph-like symbols: a frame with a deterministic pattern inside, heights
+// never decreasing as a symbol dictionary wants them. A real scan's
+// dictionary holds hundreds.
+std::vector<jbig2::Bitmap> ScanGlyphs(int count) {
+    std::vector<jbig2::Bitmap> glyphs;
+    uint32_t state = 0x2545f491u;
+    for (int i = 0; i < count; ++i) {
+        jbig2::Bitmap g(5 + i * 7 % 9, 7 + 10 * i / count);
+        for (int y = 0; y < g.height; ++y)
+            for (int x = 0; x < g.width; ++x) {
+                state = state * 1664525u + 1013904223u;
+                const bool edge = x == 0 || y == 0 || x == g.width - 1 || y == g.height - 1;
+                g.Set(x, y, (edge && (i + x + y) % 3 != 0) || (state >> 28) < 5);
+            }
+        glyphs.push_back(g);
+    }
+    return glyphs;
+}
+
+// Lines of text across a `width` x `height` page, different on every page.
+std::vector<jbig2::Placement> ScanLines(const std::vector<jbig2::Bitmap>& glyphs, int width, int height, int page) {
+    std::vector<jbig2::Placement> placed;
+    uint32_t state = 0x9e3779b9u * static_cast<uint32_t>(page + 1);
+    for (int top = 4; top + 18 <= height; top += 20) {
+        for (int x = 3 + page % 7;;) {
+            state = state * 1664525u + 1013904223u;
+            const int symbol = static_cast<int>((state >> 16) % glyphs.size());
+            const jbig2::Bitmap& g = glyphs[static_cast<size_t>(symbol)];
+            if (x + g.width > width - 2)
+                break;
+            placed.push_back({symbol, x, top + 16 - g.height});  // on a common baseline
+            x += g.width + 1 + static_cast<int>((state >> 20) % 3) + ((state >> 16) % 11 == 0 ? 6 : 0);
+        }
+    }
+    return placed;
+}
+
+}  // namespace
+
+Jbig2ScanPdf MakeSharedJbig2GlobalsPdf(int pages, bool backgrounds) {
+    const int width = 960, height = 640;
+    const std::vector<jbig2::Bitmap> glyphs = ScanGlyphs(240);
+    PdfWriter w;
+    const int globals = w.AddStream("", jbig2::EncodeGlobals(glyphs));
+    Jbig2ScanPdf f;
+    for (int p = 1; p <= pages; ++p) {
+        const std::vector<jbig2::Placement> placed = ScanLines(glyphs, width, height, p);
+        ImageObject stencil = MakeImage(width, height,
+                                        ImageDict(width, height, "", 1, "/JBIG2Decode") +
+                                            " /ImageMask true /DecodeParms << /JBIG2Globals " + Ref(globals) + " >>",
+                                        jbig2::EncodePage(glyphs, width, height, placed));
+        std::map<std::string, int> res;
+        std::string content;
+        if (backgrounds) {
+            const ImageObject paper = JpegImage(JpegKind::Gray, width / 8, height / 8, 900 + static_cast<uint32_t>(p));
+            res["Bg"] = w.AddStream(paper.dict, paper.stream);
+            content += DrawXObject("Bg", 0, 0, width * 2, height * 2);
+            f.images.push_back(Expect(p, "jpg", paper, res["Bg"], "background of page " + std::to_string(p)));
+        }
+        res["Text"] = w.AddStream(stencil.dict, stencil.stream);
+        content += "0 g\n" + DrawXObject("Text", 0, 0, width * 2, height * 2);
+        w.AddPage(XObjectResources(res), content, width * 2, height * 2);
+        f.images.push_back(Expect(p, "png", stencil, res["Text"], "text of page " + std::to_string(p)));
+        f.stencil_objects.push_back(res["Text"]);
+        f.stencils.push_back(jbig2::RenderPage(glyphs, width, height, placed));
+    }
+    f.bytes = w.Build();
+    f.pages = pages;
+    return f;
+}
+
 // ---------------------------------------------------------------------------
 // Files
 

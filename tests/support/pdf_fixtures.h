@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "support/jbig2_writer.h"
+
 namespace fixtures {
 
 // The RGB buffer RenderPage hands over, freed with free() as its caller must.
@@ -395,6 +397,15 @@ FixturePdf MakeUndecodablePdf();
 // Encrypted with AES-128 through MuPDF. With an empty `user_password` the file
 // opens without a password (owner password only) and its images are expected.
 FixturePdf MakeEncryptedPdf(const std::string& user_password);
+// A scanner's layout for text pages (MRC): `pages` pages, each a gray JPEG
+// background (when `backgrounds`) under a JBIG2 text-region stencil painted
+// black, every stencil's /JBIG2Globals naming one symbol dictionary stream.
+// `stencils` holds what each page's stencil decodes to (1 = painted).
+struct Jbig2ScanPdf : FixturePdf {
+    std::vector<jbig2::Bitmap> stencils;
+    std::vector<int> stencil_objects;
+};
+Jbig2ScanPdf MakeSharedJbig2GlobalsPdf(int pages = 48, bool backgrounds = true);
 
 // ---------------------------------------------------------------------------
 // Files
