@@ -543,7 +543,9 @@ TEST_F(WorkArea, PageCellEditsAreCheckedAndNormalised)
         bool refused;
     };
     const Case cases[] = {
-        {" 3,5", "3,5", false}, {"0", "3,5", true}, {"2-4 pages", "2-4", false}, {"5-7", "2-4", true}, {"1,,3", "1", false},
+        {" 3,5", "3,5", false}, {"0", "3,5", true}, {"2-4 pages", "2-4", false}, {"5-7", "2-4", true},
+        {"1, 3", "1,3", false}, {"2 - 3", "2-3", false}, {"1-", "1-6", false}, {"1;3", "1-6", true},
+        {"1,,3", "1,3", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
