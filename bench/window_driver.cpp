@@ -1113,7 +1113,7 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
     Require(window.WaitJobEnd(60000), "the stopped job did not end");
 
     // 4. A finished job: done rows, a file that vanished after it was added,
-    //    a stop requested in the long file and the rows after it untouched.
+    //    a stop requested in the long file and the rows after it still waiting.
     window.ClearAll();
     window.AddFolder(folder, rows, 60000);
     fs::remove(documents / ScreenDocuments()[kMissingRow].name);
@@ -1122,14 +1122,7 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
             "the second job never reached the long file");
     window.Stop();
     Require(window.WaitJobEnd(60000), "the stopped job did not end");
-    window.RepaintAndSettle(300);
-    SavePng(GrabFrame(window.Frame()), out_dir / "finished.png");
-    std::printf("  finished rows:");
-    for (int row = 0; row < list->GetRowCount(); ++row)
-        std::printf(" [%s]", static_cast<const char*>(list->GetStatusText(row).utf8_str()));
-    std::printf("\n");
-
-    // 4b. The summary that job ended with, beside the window.
+    // 4a. The summary that job ended with, over the window; then the rows.
     JobSummaryDialog* summary = list->GetJobSummary();
     Require(summary != nullptr, "the stopped job showed no summary");
     Require(pump.RunUntil([&] { return gtk_widget_get_mapped(summary->m_widget) != 0; }, 5000),
@@ -1138,6 +1131,12 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
     SavePng(GrabWindowRect(summary), out_dir / "summary.png");
     summary->Close();
     pump.RunUntil([list] { return list->GetJobSummary() == nullptr; }, 5000);
+    window.RepaintAndSettle(300);
+    SavePng(GrabFrame(window.Frame()), out_dir / "finished.png");
+    std::printf("  finished rows:");
+    for (int row = 0; row < list->GetRowCount(); ++row)
+        std::printf(" [%s]", static_cast<const char*>(list->GetStatusText(row).utf8_str()));
+    std::printf("\n");
 
     // 4c. The failed row's reason in the tooltip of its status cell.
     window.Activate();

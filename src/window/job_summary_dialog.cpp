@@ -38,6 +38,7 @@ JobSummaryDialog::JobSummaryDialog(wxWindow* parent, const Outcome& outcome)
     SetSizerAndFit(sizer);
     SetEscapeId(wxID_CLOSE);
     close->SetDefault();
+    close->SetFocus();  // not the list: no caret in a text nobody edits
 
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { AppUtil::OpenFolder(folder_); }, OpenFolderId);
     // Modeless: closing destroys it rather than ending a modal loop.

@@ -557,6 +557,27 @@ TEST_F(WorkArea, PageCellEditsAreCheckedAndNormalised)
     }
 }
 
+TEST_F(WorkArea, HeadersSortByNameSizeAndPagesAndTheStatusesMoveWithTheirRows)
+{
+    AddThroughDialog(Paths({WritePdf("b.pdf", fixtures::MakeMultiPagePdf(9)), WritePdf("C.pdf", fixtures::MakeMultiPagePdf(1)),
+                            WritePdf("a.pdf", fixtures::MakeMultiPagePdf(4))}));
+    PostConvertStatus(list_, list_->GetId(), 1, COL_STATUS, StatusFailed, 0, "why");  // C.pdf
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetStatusText(1) == "Failed"; }));
+
+    ASSERT_TRUE(list_->SortBy(COL_TOTAL_PAGES));
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"C.pdf", "a.pdf", "b.pdf"}));
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Failed", "Not Converted", "Not Converted"}));
+    EXPECT_EQ(list_->GetStatusReason(0), "why");
+    ASSERT_TRUE(list_->SortBy(COL_TOTAL_PAGES));
+    EXPECT_EQ(Column(COL_TOTAL_PAGES), (std::vector<wxString>{"9", "4", "1"})) << "again: descending";
+    ASSERT_TRUE(list_->SortBy(COL_FILE_NAME));
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"a.pdf", "b.pdf", "C.pdf"})) << "names in any case";
+    EXPECT_EQ(Column(COL_SELECTED_PAGE), (std::vector<wxString>{"1-4", "1-9", "1-1"}));
+    ASSERT_TRUE(list_->SortBy(COL_SIZE));
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"C.pdf", "a.pdf", "b.pdf"}));
+    EXPECT_FALSE(list_->SortBy(COL_STATUS));
+}
+
 // ---------------------------------------------------------------------------
 // The output panel
 
