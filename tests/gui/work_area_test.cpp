@@ -557,6 +557,34 @@ TEST_F(WorkArea, PageCellEditsAreCheckedAndNormalised)
     }
 }
 
+TEST_F(WorkArea, RightClickActsOnTheRowUnderThePointer)
+{
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf"})
+        WritePdf(name, fixtures::MakeMultiPagePdf(1));
+    AddFolderThroughDialog(src_);
+    RuvGrid* grid = list_->GetGrid();
+    const auto selected = [&] {
+        const wxArrayInt rows = list_->GetSelectedRows();
+        return std::vector<int>(rows.begin(), rows.end());
+    };
+    // Right-clicks row 2 and closes the menu it opens (the menu runs its own loop).
+    const auto right_click_row_2 = [&] {
+        const wxRect cell = CellOnScreen(2, COL_FILE_NAME);
+        Script script({Do([&] { sim_.MouseMove(cell.GetPosition() + wxPoint(8, cell.height / 2)); }),
+                       Do([&] { sim_.MouseClick(wxMOUSE_BTN_RIGHT); }),
+                       Until([&, ticks = 0]() mutable { return ++ticks > 8; }),
+                       Do([&] { sim_.Char(WXK_ESCAPE); })});
+        ASSERT_TRUE(PumpUntil([&] { return script.Done(); }, 8000)) << "stuck at step " << script.Reached();
+        Pump(100);
+    };
+    grid->SelectRow(0);
+    right_click_row_2();
+    EXPECT_EQ(selected(), std::vector<int>{2}) << "an unselected row becomes the selection";
+    grid->SelectRow(0, true);
+    right_click_row_2();
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2})) << "a selected row keeps the others with it";
+}
+
 TEST_F(WorkArea, HeadersSortByNameSizeAndPagesAndTheStatusesMoveWithTheirRows)
 {
     AddThroughDialog(Paths({WritePdf("b.pdf", fixtures::MakeMultiPagePdf(9)), WritePdf("C.pdf", fixtures::MakeMultiPagePdf(1)),
