@@ -75,6 +75,7 @@
 #include "window/setting_proxy.h"
 #include "window/output_window.h"
 #include "window/preview_window.h"
+#include "window/job_summary_dialog.h"
 #include "window/select_window.h"
 #include "window/user_prompt.h"
 
@@ -427,15 +428,31 @@ public:
         pump_.RunUntil([this] { return frame_->IsActive(); }, 3000);
     }
 
-    // A real click (through the X server) on a cell, as the user selects a row.
-    void ClickCell(int row, int column)
+    // The middle of a cell on the screen.
+    wxPoint CellCentre(int row, int column) const
     {
         RuvGrid* grid = list_->GetGrid();
         const wxRect cell = grid->CellToRect(row, column);
         int x = 0, y = 0;
         grid->CalcScrolledPosition(cell.x + cell.width / 2, cell.y + cell.height / 2, &x, &y);
+        return grid->GetGridWindow()->ClientToScreen(wxPoint(x, y));
+    }
+
+    // Rests the pointer on a cell, as a user who reads its tooltip does.
+    void HoverCell(int row, int column)
+    {
         wxUIActionSimulator mouse;
-        mouse.MouseMove(grid->GetGridWindow()->ClientToScreen(wxPoint(x, y)));
+        mouse.MouseMove(CellCentre(row, column) - wxPoint(2, 0));
+        pump_.RunUntilIdle();
+        mouse.MouseMove(CellCentre(row, column));
+        pump_.RunUntilIdle();
+    }
+
+    // A real click (through the X server) on a cell, as the user selects a row.
+    void ClickCell(int row, int column)
+    {
+        wxUIActionSimulator mouse;
+        mouse.MouseMove(CellCentre(row, column));
         pump_.RunUntilIdle();
         mouse.MouseClick();
         const auto selected = [this, row] {
@@ -1103,7 +1120,7 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
     Require(window.WaitJobEnd(60000), "the stopped job did not end");
 
     // 4. A finished job: done rows, a file that vanished after it was added,
-    //    a stop requested in the long file and the rows after it untouched.
+    //    a stop requested in the long file and the rows after it still waiting.
     window.ClearAll();
     window.AddFolder(folder, rows, 60000);
     fs::remove(documents / ScreenDocuments()[kMissingRow].name);
@@ -1112,12 +1129,28 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
             "the second job never reached the long file");
     window.Stop();
     Require(window.WaitJobEnd(60000), "the stopped job did not end");
+    // 4a. The summary that job ended with, over the window; then the rows.
+    JobSummaryDialog* summary = list->GetJobSummary();
+    Require(summary != nullptr, "the stopped job showed no summary");
+    Require(pump.RunUntil([&] { return gtk_widget_get_mapped(summary->m_widget) != 0; }, 5000),
+            "the summary was not mapped");
+    pump.RunUntil([] { return false; }, 300);
+    SavePng(GrabWindowRect(summary), out_dir / "summary.png");
+    summary->Close();
+    pump.RunUntil([list] { return list->GetJobSummary() == nullptr; }, 5000);
     window.RepaintAndSettle(300);
     SavePng(GrabFrame(window.Frame()), out_dir / "finished.png");
     std::printf("  finished rows:");
     for (int row = 0; row < list->GetRowCount(); ++row)
         std::printf(" [%s]", static_cast<const char*>(list->GetStatusText(row).utf8_str()));
     std::printf("\n");
+
+    // 4c. The failed row's reason in the tooltip of its status cell.
+    window.Activate();
+    window.HoverCell(kMissingRow, COL_STATUS);
+    pump.RunUntil([] { return false; }, 1500);  // the toolkit's tooltip delay
+    SavePng(GrabFrame(window.Frame()), out_dir / "failed-reason.png");
+    window.MovePointerAway();
     return 0;
 }
 

@@ -174,8 +174,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         return kExitUsage;
     }
     if (options.has_range) {
-        std::string typed = options.range;
-        std::string matched = kestran::MatchPageRange(typed);
+        const std::string matched = kestran::MatchPageRange(options.range);
         if (matched.empty()) {
             std::fprintf(stderr, "kestran-extract: invalid page range '%s' (for example: 1,3,4,5-10)\n",
                          Shown(options.range).c_str());
@@ -208,43 +207,11 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, in
     return files;
 }
 
-const char* ResultText(int result)
-{
-    switch (result) {
-    case KESTRAN_EXTRACT_OK: return "done";
-    case KESTRAN_EXTRACT_CANNOT_OPEN: return "cannot open it (not a PDF, damaged beyond repair, or needs a password)";
-    case KESTRAN_EXTRACT_NO_PAGE: return "the page range does not fit the pages of the file";
-    case KESTRAN_EXTRACT_OUTPUT_FOLDER: return "the output folder is missing or not writable";
-    case KESTRAN_EXTRACT_WRITE_FAILED: return "an image could not be written (disk full?)";
-    case KESTRAN_EXTRACT_CANCELLED: return "interrupted";
-    case KESTRAN_EXTRACT_BAD_ARGUMENT: return "bad argument";
-    case KESTRAN_EXTRACT_OUT_OF_MEMORY: return "out of memory";
-    default: return "failed";
-    }
-}
-
-// What the failure line says: a file that cannot be read at all says why in
-// the system's words, not that it is no PDF.
-std::string FailureText(const std::string& source, int result)
-{
-    if (result == KESTRAN_EXTRACT_CANNOT_OPEN) {
-        const std::string problem = kestran::pdf::ReadProblem(source);
-        if (!problem.empty())
-            return "cannot read it: " + problem;
-    }
-    return ResultText(result);
-}
-
 std::string FormatBytes(uint64_t bytes) { return kestran::FormatSize(bytes); }
-
-std::string JobLogLine(const std::string& text, const std::string& detail, int code)
-{
-    return text + " [" + detail + "] [" + std::to_string(code) + "]\n";
-}
 
 void WriteJobLog(const std::string& text, const std::string& detail, int code)
 {
-    kestran::WriteLog(JobLogLine(text, detail, code));
+    kestran::WriteLog(kestran::JobLogLine(text, detail, code));
 }
 
 // Ctrl+C (and a polite kill) stop the job like the window's Stop: the files in
@@ -415,7 +382,9 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
         outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(), nullptr,
                                                              nullptr, &outcome.stats, extract_options);
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    output.Write(index, OrderedOutput::Target::DailyLog, JobLogLine(file, folder, outcome.result));
+    const std::string reason =
+        outcome.result == KESTRAN_EXTRACT_OK ? std::string() : kestran::pdf::ExtractFailureReason(source, outcome.result).Line();
+    output.Write(index, OrderedOutput::Target::DailyLog, kestran::JobLogLine(file, folder, outcome.result, reason));
 
     if (outcome.result == KESTRAN_EXTRACT_OK) {
         if (!options.quiet)
@@ -429,7 +398,7 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
     } else {
         // Failures go to standard error even when quiet.
         output.Write(index, OrderedOutput::Target::Err,
-                     Format("%s: failed: %s\n", Shown(source).c_str(), FailureText(source, outcome.result).c_str()));
+                     Format("%s: failed: %s\n", Shown(source).c_str(), reason.c_str()));
     }
     return outcome;
 }

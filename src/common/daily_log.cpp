@@ -53,4 +53,9 @@ void WriteLog(const std::string& message) {
     WriteLog(message, LocalTime(std::time(nullptr)));
 }
 
+std::string JobLogLine(const std::string& text, const std::string& detail, int code, const std::string& reason)
+{
+    return text + " [" + detail + "] [" + std::to_string(code) + "]" + (reason.empty() ? "" : " " + reason) + "\n";
+}
+
 }  // namespace kestran

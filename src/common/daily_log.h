@@ -23,6 +23,12 @@ std::string LogFilePath(const std::tm& local);
 // is one line.
 std::string FormatLogEntry(const std::string& message, const std::tm& local);
 
+// The message of a job's entry: "<text> [<detail>] [<code>]", then a blank
+// and `reason` when there is one, then "\n". Jobs log a file as its source
+// path, its output folder, the result code and why it failed.
+std::string JobLogLine(const std::string& text, const std::string& detail, int code,
+                       const std::string& reason = std::string());
+
 // Appends FormatLogEntry(message, local) to the log of that day. The file is
 // opened and closed for each entry; failures are dropped silently.
 void WriteLog(const std::string& message, const std::tm& local);

@@ -29,15 +29,33 @@ private:
     std::shared_ptr<std::unique_ptr<FileRowInfoArray>> rows_;
 };
 
-}  // namespace
-
-void PostRowsLoaded(wxEvtHandler* target, int id, std::unique_ptr<FileRowInfoArray> rows) {
+std::unique_ptr<wxEvent> MakeRowsLoaded(int id, std::unique_ptr<FileRowInfoArray> rows) {
     if (rows && rows->empty())
         rows.reset();
     const bool any = rows != nullptr;
-    auto* event = new RowsLoadedEvent(id, std::move(rows));
+    auto event = std::make_unique<RowsLoadedEvent>(id, std::move(rows));
     event->SetInt(any ? 1 : 0);
-    wxQueueEvent(target, event);
+    return event;
+}
+
+std::unique_ptr<wxEvent> MakeConvertStatus(int id, int row, int column, int kind, int percent, const wxString& reason) {
+    auto event = std::make_unique<TavGridCellRenderCommandEvent>(EVT_CONVERT_STATUS, id);
+    event->SetRow(row);
+    event->SetColumn(column);
+    event->SetKind(kind);
+    event->SetPercent(percent);
+    event->SetString(reason);
+    return event;
+}
+
+}  // namespace
+
+void PostRowsLoaded(wxEvtHandler* target, int id, std::unique_ptr<FileRowInfoArray> rows) {
+    wxQueueEvent(target, MakeRowsLoaded(id, std::move(rows)).release());
+}
+
+void PostRowsLoaded(EventTargetRecord& target, std::unique_ptr<FileRowInfoArray> rows) {
+    target.Queue(MakeRowsLoaded(target.GetId(), std::move(rows)));
 }
 
 std::unique_ptr<FileRowInfoArray> TakeLoadedRows(wxCommandEvent& event) {
@@ -46,11 +64,11 @@ std::unique_ptr<FileRowInfoArray> TakeLoadedRows(wxCommandEvent& event) {
     return nullptr;
 }
 
-void PostConvertStatus(wxEvtHandler* target, int id, int row, int column, int kind, int percent) {
-    auto* event = new TavGridCellRenderCommandEvent(EVT_CONVERT_STATUS, id);
-    event->SetRow(row);
-    event->SetColumn(column);
-    event->SetKind(kind);
-    event->SetPercent(percent);
-    wxQueueEvent(target, event);
+void PostConvertStatus(wxEvtHandler* target, int id, int row, int column, int kind, int percent,
+                       const wxString& reason) {
+    wxQueueEvent(target, MakeConvertStatus(id, row, column, kind, percent, reason).release());
+}
+
+void PostConvertStatus(EventTargetRecord& target, int row, int column, int kind, int percent, const wxString& reason) {
+    target.Queue(MakeConvertStatus(target.GetId(), row, column, kind, percent, reason));
 }

@@ -4,8 +4,10 @@
 //
 //   EVT_ROWS_LOADED      wxCommandEvent: int 1 and the rows (PostRowsLoaded /
 //                        TakeLoadedRows), int 0 when a folder held no PDF
-//   EVT_CONVERT_STATUS   TavGridCellRenderCommandEvent: row, column, kind, percent
-//   EVT_CONVERT_DONE     wxCommandEvent, once at the end of a job
+//   EVT_CONVERT_STATUS   TavGridCellRenderCommandEvent: row, column, kind, percent,
+//                        string = why a row failed or stopped
+//   EVT_CONVERT_DONE     wxCommandEvent, once at the end of a job: int = rows
+//                        that succeeded, extra long = image files written
 //   EVT_UPDATE_CHECKED   wxCommandEvent: string = advertised version, empty on failure
 //   EVT_LANGUAGE_CHANGED wxCommandEvent: int = language entry chosen
 #ifndef KESTRAN_DOMAIN_APP_EVENTS_H
@@ -15,6 +17,7 @@
 
 #include <wx/event.h>
 
+#include "domain/event_target_record.h"
 #include "domain/file_row_info.h"
 
 // Status kinds of EVT_CONVERT_STATUS as the status cell draws them.
@@ -63,13 +66,20 @@ wxDECLARE_EVENT(EVT_LANGUAGE_CHANGED, wxCommandEvent);
     wx__DECLARE_EVT1(EVT_CONVERT_STATUS, id, TavGridCellRenderCommandEventHandler(func))
 
 // Hands `rows` to `target` as EVT_ROWS_LOADED (int 1, the rows as client
-// data), or int 0 without data when `rows` is null or empty. Callable from any thread.
+// data), or int 0 without data when `rows` is null or empty. Callable from
+// any thread; the record form queues nothing once its target detached.
 void PostRowsLoaded(wxEvtHandler* target, int id, std::unique_ptr<FileRowInfoArray> rows);
+void PostRowsLoaded(EventTargetRecord& target, std::unique_ptr<FileRowInfoArray> rows);
 // Takes ownership of the rows of an EVT_ROWS_LOADED event (null when it carries
 // none) and clears the event's client data, so the rows are taken once.
 std::unique_ptr<FileRowInfoArray> TakeLoadedRows(wxCommandEvent& event);
 
-// Queues one EVT_CONVERT_STATUS to `target`. Callable from any thread.
-void PostConvertStatus(wxEvtHandler* target, int id, int row, int column, int kind, int percent);
+// Queues one EVT_CONVERT_STATUS to `target`; `reason` says why a row failed
+// or stopped. Callable from any thread; the record form queues nothing once
+// its target detached.
+void PostConvertStatus(wxEvtHandler* target, int id, int row, int column, int kind, int percent,
+                       const wxString& reason = wxString());
+void PostConvertStatus(EventTargetRecord& target, int row, int column, int kind, int percent,
+                       const wxString& reason = wxString());
 
 #endif

@@ -3,14 +3,17 @@
 #include <wx/event.h>
 #include <wx/intl.h>
 
+#include "common/daily_log.h"
 #include "common/file_util.h"
 #include "common/task_thread.h"
 #include "domain/app_events.h"
 #include "domain/job_state.h"
 
 void DomainConvert::CheckRow(FileRowInfo& row) {
-    if (row.size_ == 0)
+    if (row.size_ == 0) {
         row.status_ = RowEmptyFile;
+        row.reason_ = _("the file is empty");
+    }
 }
 
 int DomainConvert::GetProgressPercent() {
@@ -21,9 +24,10 @@ int DomainConvert::Run(JobItem&) {
     return 0;
 }
 
-void DomainConvert::LoadFiles(const wxString& paths) {
-    if (owner_)
-        PostRowsLoaded(owner_, owner_id_, BuildRows(paths));
+void DomainConvert::LoadFiles(const LoadItem& item) {
+    std::unique_ptr<FileRowInfoArray> rows = BuildRows(item.text, item.options);
+    if (item.target)
+        PostRowsLoaded(*item.target, std::move(rows));
 }
 
 size_t DomainConvert::ListFolder(const wxString& folder, wxString& add_list) const {
@@ -38,24 +42,16 @@ size_t DomainConvert::ListFolder(const wxString& folder, wxString& add_list) con
     return count;
 }
 
-void DomainConvert::LoadFolder(const wxString& folder) {
+void DomainConvert::LoadFolder(const LoadItem& item) {
     wxString list;
-    const size_t count = ListFolder(folder, list);
-    if (!owner_)
-        return;
-    if (count > 0)
-        PostRowsLoaded(owner_, owner_id_, BuildRows(list));
-    else
-        PostRowsLoaded(owner_, owner_id_, nullptr);
+    const size_t count = ListFolder(item.text, list);
+    std::unique_ptr<FileRowInfoArray> rows = count > 0 ? BuildRows(list, item.options) : nullptr;
+    if (item.target)
+        PostRowsLoaded(*item.target, std::move(rows));
 }
 
 void DomainConvert::Stop() {
     g_job_state.store(JobStopRequested);
-}
-
-void DomainConvert::SetOwner(wxEvtHandler* owner, int event_id) {
-    owner_ = owner;
-    owner_id_ = event_id;
 }
 
 namespace {
@@ -73,23 +69,31 @@ bool StartWorker(std::unique_ptr<Item> item, TaskThread::Callback run) {
 
 }  // namespace
 
+DomainConvert::LoadItem DomainConvert::MakeLoadItem(const wxString& text) {
+    LoadItem item;
+    item.convert = weak_from_this().lock();
+    item.target = owner_;
+    item.text = text;
+    item.options = ConvertOptions;
+    return item;
+}
+
 bool DomainConvert::StartLoadFiles(const wxString& paths) {
-    auto item = std::make_unique<LoadItem>();
-    item->convert = this;
-    item->text = paths;
-    return StartWorker(std::move(item), &LoadFilesProcedure);
+    auto item = std::make_unique<LoadItem>(MakeLoadItem(paths));
+    return item->convert && StartWorker(std::move(item), &LoadFilesProcedure);
 }
 
 bool DomainConvert::StartLoadFolder(const wxString& folder) {
-    auto item = std::make_unique<LoadItem>();
-    item->convert = this;
-    item->text = folder;
-    return StartWorker(std::move(item), &LoadFolderProcedure);
+    auto item = std::make_unique<LoadItem>(MakeLoadItem(folder));
+    return item->convert && StartWorker(std::move(item), &LoadFolderProcedure);
 }
 
 bool DomainConvert::StartJob(RowTable rows) {
     auto item = std::make_unique<JobItem>();
-    item->convert = this;
+    item->convert = weak_from_this().lock();
+    if (!item->convert)
+        return false;
+    item->target = owner_;
     item->rows = std::move(rows);
     item->options = ConvertOptions;
     g_job_state.store(JobRunning);
@@ -101,27 +105,31 @@ bool DomainConvert::StartJob(RowTable rows) {
 
 void DomainConvert::LoadFilesProcedure(void* load_item) {
     std::unique_ptr<LoadItem> item(static_cast<LoadItem*>(load_item));
-    item->convert->LoadFiles(item->text);
+    item->convert->LoadFiles(*item);
 }
 
 void DomainConvert::LoadFolderProcedure(void* load_item) {
     std::unique_ptr<LoadItem> item(static_cast<LoadItem*>(load_item));
-    item->convert->LoadFolder(item->text);
+    item->convert->LoadFolder(*item);
 }
 
 void DomainConvert::JobProcedure(void* job_item) {
     std::unique_ptr<JobItem> item(static_cast<JobItem*>(job_item));
-    DomainConvert* convert = item->convert;
+    // Held here: the object must outlive the rows the item frees below.
+    const std::shared_ptr<DomainConvert> convert = item->convert;
+    const std::shared_ptr<EventTargetRecord> target = item->target;
     convert->WriteJobLog(_("Begin"), wxString(), 0);
     const int succeeded = convert->Run(*item);
     convert->WriteJobLog(_("Finish"), wxString(), 0);
+    const int images = item->images_written;
     item.reset();  // the rows go with the job
     convert->current_row_.store(-1);
     g_job_state.store(JobIdle);
-    if (convert->owner_) {
-        auto* done = new wxCommandEvent(EVT_CONVERT_DONE, convert->owner_id_);
+    if (target) {
+        auto done = std::make_unique<wxCommandEvent>(EVT_CONVERT_DONE, target->GetId());
         done->SetInt(succeeded);
-        wxQueueEvent(convert->owner_, done);
+        done->SetExtraLong(images);
+        target->Queue(std::move(done));
     }
 }
 
@@ -131,16 +139,26 @@ int DomainConvert::ProgressPercent(int done, int total) {
     return static_cast<int>(static_cast<long long>(done) * 100 / total);
 }
 
-void DomainConvert::ReportProgress(int done, int total, int row, int column) {
-    if (owner_)
-        PostConvertStatus(owner_, owner_id_, row, column, StatusPercent, ProgressPercent(done, total));
+void DomainConvert::ReportProgress(EventTargetRecord* target, int done, int total, int row, int column) {
+    if (target)
+        PostConvertStatus(*target, row, column, StatusPercent, ProgressPercent(done, total));
 }
 
-void DomainConvert::ReportStatus(int row, int column, int kind) {
-    if (owner_)
-        PostConvertStatus(owner_, owner_id_, row, column, kind, 0);
+void DomainConvert::ReportStatus(EventTargetRecord* target, int row, int column, int kind, const wxString& reason) {
+    if (target)
+        PostConvertStatus(*target, row, column, kind, 0, reason);
 }
 
-void DomainConvert::WriteJobLog(const wxString& text, const wxString& detail, int code) {
-    FileUtil::WriteLog(text + " [" + detail + "] [" + wxString::Format("%d", code) + "]\n");
+void DomainConvert::WriteJobLog(const wxString& text, const wxString& detail, int code,
+                                const kestran::pdf::FailureReason& reason) {
+    const std::string line = kestran::JobLogLine(text.utf8_string(), detail.utf8_string(), code,
+                                                 *reason.text != '\0' ? reason.Line() : std::string());
+    FileUtil::WriteLog(wxString::FromUTF8(line));
+}
+
+wxString DomainConvert::ShownReason(const kestran::pdf::FailureReason& reason) {
+    if (*reason.text == '\0')
+        return wxString();
+    const wxString text = wxGetTranslation(wxString::FromUTF8(reason.text));
+    return reason.detail.empty() ? text : text + ": " + wxString::FromUTF8(reason.detail);
 }

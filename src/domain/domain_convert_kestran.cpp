@@ -7,6 +7,7 @@
 #include "common/string_util.h"
 #include "domain/app_events.h"
 #include "domain/job_state.h"
+#include "pdf/read_problem.h"
 
 namespace {
 
@@ -42,12 +43,14 @@ int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
     std::unique_ptr<PdfServiceTable, PdfServiceFree> service;
     if (CreatePdfService(&table) == 0)
         service.reset(&table);
-    if (!service || !service->ExtractImages) {
+    if (!service || !service->ExtractImagesCounted) {
         // No service: every row fails, and says so.
+        const kestran::pdf::FailureReason reason =
+            kestran::pdf::ExtractFailureReason(std::string(), KESTRAN_EXTRACT_BAD_ARGUMENT);
         for (const auto& [row, cells] : item.rows) {
-            ReportStatus(row, column, StatusFailed);
+            ReportStatus(item.target.get(), row, column, StatusFailed, ShownReason(reason));
             WriteJobLog(GetSourcePath(cells), in_source_dir ? GetSourceDir(cells) : chosen_dir,
-                        KESTRAN_EXTRACT_BAD_ARGUMENT);
+                        KESTRAN_EXTRACT_BAD_ARGUMENT, reason);
         }
         return 0;
     }
@@ -61,25 +64,29 @@ int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
 
         ProgressContext context;
         context.convert = this;
-        context.owner = owner_;
+        context.target = item.target.get();
         context.row = row;
         context.column = column;
 
         const std::string utf8_dir = Utf8(output_dir);
         const std::string utf8_range = Utf8(range);
         const std::string utf8_source = Utf8(source);
-        const int result = service->ExtractImages(utf8_source.c_str(), utf8_range.c_str(), utf8_dir.c_str(),
-                                                  &context, &ProgressFunction);
+        int images = 0;
+        const int result = service->ExtractImagesCounted(utf8_source.c_str(), utf8_range.c_str(), utf8_dir.c_str(),
+                                                         &context, &ProgressFunction, &images);
+        item.images_written += images;
+        kestran::pdf::FailureReason reason;
         if (result != 0) {
-            ReportStatus(row, column, StatusFailed);
+            reason = kestran::pdf::ExtractFailureReason(utf8_source, result);
+            ReportStatus(item.target.get(), row, column, StatusFailed, ShownReason(reason));
         } else {
-            ReportProgress(100, 100, row, column);
+            ReportProgress(item.target.get(), 100, 100, row, column);
             ++successes;
         }
-        WriteJobLog(source, output_dir, result);
+        WriteJobLog(source, output_dir, result, reason);
 
         if (g_job_state.load() == JobStopRequested) {
-            ReportStatus(row, column, StatusStopped);
+            ReportStatus(item.target.get(), row, column, StatusStopped, ShownReason(reason));
             break;
         }
     }
@@ -104,7 +111,7 @@ int DomainConvertKESTRAN::OnExtractProgress(ProgressContext& context, int done, 
     // would otherwise queue thousands of identical redraws.
     if (percent != context.last_percent) {
         context.last_percent = percent;
-        ReportProgress(done, denominator, context.row, context.column);
+        ReportProgress(context.target, done, denominator, context.row, context.column);
     }
     return 0;
 }

@@ -14,7 +14,7 @@ public:
     // Handed to the service as its context, one per row, on the job worker's stack.
     struct ProgressContext {
         DomainConvertKESTRAN* convert = nullptr;
-        wxEvtHandler* owner = nullptr;
+        EventTargetRecord* target = nullptr;  // the job's record; null: nobody hears it
         int row = -1;
         int column = -1;
         int last_percent = -1;  // the last percent queued for this row

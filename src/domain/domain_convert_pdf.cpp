@@ -53,12 +53,11 @@ wxString DomainConvertPDF::SourceDirOf(const wxString& path) {
     return dir;
 }
 
-std::unique_ptr<FileRowInfoArray> DomainConvertPDF::BuildRows(const wxString& paths) {
+std::unique_ptr<FileRowInfoArray> DomainConvertPDF::BuildRows(const wxString& paths, const ConvertOptionMap& options) {
     auto rows = std::make_unique<FileRowInfoArray>();
     Pdf2xxService* service = GetP2xService();
-    // Read once, without inserting: this runs on a worker while the UI owns the table.
-    const auto type_it = ConvertOptions.find(OUTPUT_TYPE);
-    const wxString output_type = type_it == ConvertOptions.end() ? wxString() : type_it->second;
+    const auto type_it = options.find(OUTPUT_TYPE);
+    const wxString output_type = type_it == options.end() ? wxString() : type_it->second;
 
     wxStringTokenizer tokens(paths, "|", wxTOKEN_STRTOK);
     while (tokens.HasMoreTokens()) {
@@ -72,10 +71,12 @@ std::unique_ptr<FileRowInfoArray> DomainConvertPDF::BuildRows(const wxString& pa
         const wxScopedCharBuffer utf8 = path.utf8_str();
         int pages = -1;
         bool usable = false;
+        bool needs_password = false;
         if (service && utf8.length() > 0) {
             pages = service->GetPageCount(service, utf8.data(), 0);
             const P2xOpenResult open = service->CheckOpen(service, utf8.data());
             usable = open.usable != 0;
+            needs_password = open.needs_password != 0;
             if (usable && pages < 1)
                 pages = open.page_count;  // the file changed between the two calls
             usable = usable && pages >= 1;
@@ -86,6 +87,7 @@ std::unique_ptr<FileRowInfoArray> DomainConvertPDF::BuildRows(const wxString& pa
             selected_pages = wxString::Format("1-%d", pages);
         } else {
             row.status_ = RowCannotOpen;
+            row.reason_ = ShownReason(kestran::pdf::OpenFailureReason(std::string(utf8.data(), utf8.length()), needs_password));
         }
 
         row.cells_.Add(FileUtil::GetFullName(path));  // COL_FILE_NAME
@@ -108,7 +110,8 @@ std::unique_ptr<FileRowInfoArray> DomainConvertPDF::BuildRows(const wxString& pa
 }
 
 wxString DomainConvertPDF::GetFileFilter() const {
-    return "PDF files(*.pdf)|*.pdf;";
+    // The file chooser matches case-sensitively: "REPORT.PDF" is a PDF too.
+    return "PDF files(*.pdf)|*.[pP][dD][fF]|" + wxString(_("All files")) + "(*)|*";
 }
 
 wxArrayString DomainConvertPDF::GetFolderPatterns() const {

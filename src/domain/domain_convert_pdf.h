@@ -20,9 +20,9 @@ public:
     // the nine cells, then CheckRow. A file that cannot be opened (or no longer
     // exists) has status RowCannotOpen and empty page cells; an empty file has
     // RowEmptyFile. No duplicate detection.
-    std::unique_ptr<FileRowInfoArray> BuildRows(const wxString& paths) override;
+    std::unique_ptr<FileRowInfoArray> BuildRows(const wxString& paths, const ConvertOptionMap& options) override;
     wxString GetOutputExtension() const override { return wxString(); }
-    // "PDF files(*.pdf)|*.pdf;"
+    // PDF files in any case of the extension, then all files.
     wxString GetFileFilter() const override;
     // { "*.pdf" }
     wxArrayString GetFolderPatterns() const override;

@@ -53,7 +53,8 @@ inline constexpr FileColumnSpec kFileColumns[COL_COUNT] = {
 enum FileRowStatus : int {
     RowOpened = 0,
     RowEmptyFile = 1,
-    RowCannotOpen = 3
+    RowCannotOpen = 3,
+    RowAlreadyListed = 5  // set by the file list: the same file is in the list already
 };
 
 class FileRowInfo : public wxObject {
@@ -66,6 +67,7 @@ public:
     wxString source_path_;     // exactly as it came in the add list
     uint64_t size_ = 0;        // bytes
     wxArrayString cells_;      // COL_COUNT texts once built
+    wxString reason_;          // why the file cannot be added, in the user's language; "" when it can
 };
 
 using FileRowInfoArray = std::vector<FileRowInfo>;

@@ -2,14 +2,8 @@
 
 #include "domain/page_range_text.h"
 
-// The rules live in page_range_text.cpp, shared with kestran-extract; these
-// are their wxString faces for the window.
-
-wxString MatchPageRange(wxString& text) {
-    std::string utf8 = text.utf8_string();
-    const std::string match = kestran::MatchPageRange(utf8);
-    text = wxString::FromUTF8(utf8);  // without its leading blanks, as the caller expects
-    return wxString::FromUTF8(match);
+wxString MatchPageRange(const wxString& typed) {
+    return wxString::FromUTF8(kestran::MatchPageRange(typed.utf8_string()));
 }
 
 bool CheckPageRange(const wxString& text, int count) {
@@ -17,9 +11,8 @@ bool CheckPageRange(const wxString& text, int count) {
 }
 
 wxString ValidatePageRange(const wxString& typed, int count) {
-    wxString text = typed;
-    const wxString match = MatchPageRange(text);
-    if (match.empty() || !CheckPageRange(match, count))
+    const std::string match = kestran::MatchPageRange(typed.utf8_string());
+    if (match.empty() || !kestran::CheckPageRange(match, count))
         return wxString();
-    return match;
+    return wxString::FromUTF8(kestran::CloseOpenRanges(match, count));
 }

@@ -1,23 +1,23 @@
-// The page-range syntax of the "Selected Page" column: "1,3,4,5-10".
+// The page-range syntax of the "Selected Page" column: "1,3,4,5-10". The
+// rules are those of page_range_text.h, shared with kestran-extract; these
+// are their wxString faces for the window.
 #ifndef KESTRAN_DOMAIN_PAGE_RANGE_H
 #define KESTRAN_DOMAIN_PAGE_RANGE_H
 
 #include <wx/string.h>
 
-// Removes the leading white space of `text` in place, then returns the
-// longest leading part that matches the page-range pattern (leftmost-longest,
-// POSIX extended syntax), or "" when none does: "1,3-5,7,9-11" gives
-// "1,3-5,7,9", "1,,3" gives "1", "0-3" and "abc" give "".
-wxString MatchPageRange(wxString& text);
+// The range `typed` names in its stored form (no blanks, no empty items), or
+// "" when it names none or holds more page numbers than can be read: " 1, 3"
+// gives "1,3", "2-4 pages" gives "2-4", "1;3" and "abc" give "".
+wxString MatchPageRange(const wxString& typed);
 
-// True when every comma-separated piece lies within 1..count: a number must be
-// <= count; "a-b-c-d" is read as pairs (a,b),(c,d), a missing second number
-// reads as 0, and each pair needs second <= count and second >= first.
-// An empty piece fails. Numbers beyond the int range read as INT_MAX.
+// True when every comma-separated piece of a stored range lies within
+// 1..count (see kestran::CheckPageRange).
 bool CheckPageRange(const wxString& text, int count);
 
-// The check applied to a typed range for a row: the normalised range (the
-// match) when it is not empty and passes CheckPageRange with `count`, else "".
+// The check applied to a typed range for a row of `count` pages: the stored
+// range, with "N-" written out as "N-count", when it passes
+// CheckPageRange; else "".
 wxString ValidatePageRange(const wxString& typed, int count);
 
 #endif

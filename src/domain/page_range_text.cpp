@@ -1,7 +1,5 @@
 #include "domain/page_range_text.h"
 
-#include <regex.h>
-
 #include <vector>
 
 #include "common/number_text.h"
@@ -9,39 +7,88 @@
 namespace kestran {
 namespace {
 
-// glibc's POSIX matcher, because the pattern needs the leftmost-longest
-// overall match: wxRegEx (extended and advanced) and std::regex stop at the
-// first alternative that fits and turn "1,3,4,5-10" into "1,3,4,5".
-const char kPattern[] =
-    "^[1-9][0-9]*(-[1-9][0-9]*)*(,?[1-9][0-9]*)*(,?[1-9][0-9]*-[1-9][0-9]*)*(,?[1-9][0-9]*)*";
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-class CompiledPattern {
+// Reads the typed text from left to right; every step skips the blanks
+// before what it looks for.
+class RangeReader {
 public:
-    CompiledPattern() { ok_ = regcomp(&re_, kPattern, REG_EXTENDED) == 0; }
-    ~CompiledPattern() {
-        if (ok_)
-            regfree(&re_);
-    }
-    CompiledPattern(const CompiledPattern&) = delete;
-    CompiledPattern& operator=(const CompiledPattern&) = delete;
+    explicit RangeReader(const std::string& text) : text_(text) {}
 
-    // Length in bytes of the longest leading match, or 0.
-    size_t LeadingMatch(const char* text) const {
-        regmatch_t m;
-        if (!ok_ || regexec(&re_, text, 1, &m, 0) != 0 || m.rm_so != 0 || m.rm_eo <= 0)
-            return 0;
-        return static_cast<size_t>(m.rm_eo);
+    std::string Read() {
+        std::string stored;
+        for (;;) {
+            while (Skip(','))
+                ;
+            std::string item;
+            if (!ReadItem(&item))
+                break;
+            stored += (stored.empty() ? "" : ",") + item;
+            if (!Skip(','))
+                break;
+        }
+        // What is left may be a word ("pages"), never more page numbers.
+        for (size_t i = at_; i < text_.size(); ++i)
+            if (IsDigit(text_[i]))
+                return std::string();
+        return stored;
     }
 
 private:
-    regex_t re_;
-    bool ok_ = false;
-};
+    void SkipBlanks() {
+        while (at_ < text_.size() && IsBlank(text_[at_]))
+            ++at_;
+    }
+    bool Skip(char c) {
+        SkipBlanks();
+        if (at_ < text_.size() && text_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    // A number without a leading zero; on failure nothing is consumed.
+    bool ReadNumber(std::string* out) {
+        const size_t start = at_;
+        SkipBlanks();
+        if (at_ >= text_.size() || text_[at_] < '1' || text_[at_] > '9') {
+            at_ = start;
+            return false;
+        }
+        const size_t first = at_;
+        while (at_ < text_.size() && IsDigit(text_[at_]))
+            ++at_;
+        *out += text_.substr(first, at_ - first);
+        return true;
+    }
+    // number ("-" number)* or number "-" (to the last page).
+    bool ReadItem(std::string* item) {
+        if (!ReadNumber(item))
+            return false;
+        int numbers = 1;
+        for (;;) {
+            const size_t before_dash = at_;
+            if (!Skip('-'))
+                return true;
+            std::string next;
+            if (ReadNumber(&next)) {
+                *item += "-" + next;
+                ++numbers;
+                continue;
+            }
+            if (numbers == 1) {
+                *item += "-";  // "7-": to the last page
+                return true;
+            }
+            at_ = before_dash;  // a dangling dash after a chain: left for the digit check
+            return true;
+        }
+    }
 
-const CompiledPattern& Pattern() {
-    static const CompiledPattern pattern;  // thread-safe initialisation; regexec is reentrant
-    return pattern;
-}
+    const std::string& text_;
+    size_t at_ = 0;
+};
 
 // "a,,b" gives "a", "", "b"; "" gives one empty piece.
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -55,12 +102,14 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return pieces;
 }
 
+bool IsOpenRange(const std::string& piece) {
+    return piece.size() > 1 && piece.back() == '-' && piece.find('-') == piece.size() - 1;
+}
+
 }  // namespace
 
-std::string MatchPageRange(std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r\n\v\f");
-    text.erase(0, first == std::string::npos ? text.size() : first);
-    return text.substr(0, Pattern().LeadingMatch(text.c_str()));
+std::string MatchPageRange(const std::string& typed) {
+    return RangeReader(typed).Read();
 }
 
 bool CheckPageRange(const std::string& text, int count) {
@@ -69,6 +118,11 @@ bool CheckPageRange(const std::string& text, int count) {
             return false;
         if (piece.find_first_not_of("0123456789") == std::string::npos) {
             if (ToInt(piece) > count)
+                return false;
+            continue;
+        }
+        if (IsOpenRange(piece)) {
+            if (ToInt(piece.substr(0, piece.size() - 1)) > count)
                 return false;
             continue;
         }
@@ -83,6 +137,16 @@ bool CheckPageRange(const std::string& text, int count) {
         }
     }
     return true;
+}
+
+std::string CloseOpenRanges(const std::string& text, int count) {
+    std::string closed;
+    for (const std::string& piece : Split(text, ',')) {
+        if (!closed.empty())
+            closed += ",";
+        closed += IsOpenRange(piece) ? piece + std::to_string(count) : piece;
+    }
+    return closed;
 }
 
 }  // namespace kestran

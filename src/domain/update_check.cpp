@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -274,24 +275,10 @@ std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyReq
     return body;
 }
 
-void UpdateRunRecord::Detach() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    target_ = nullptr;
-}
-
-bool UpdateRunRecord::IsAttached() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return target_ != nullptr;
-}
-
 bool UpdateRunRecord::Post(const wxString& version) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!target_)
-        return false;
-    auto event = std::make_unique<wxCommandEvent>(EVT_UPDATE_CHECKED, 0);
+    auto event = std::make_unique<wxCommandEvent>(EVT_UPDATE_CHECKED, GetId());
     event->SetString(version);
-    wxQueueEvent(target_, event.release());  // the queue owns it now
-    return true;
+    return Queue(std::move(event));
 }
 
 std::unique_ptr<UpdateCheckItem> MakeUpdateCheckItem(std::shared_ptr<UpdateRunRecord> record) {

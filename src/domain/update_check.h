@@ -27,7 +27,6 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -36,6 +35,7 @@
 #include <wx/string.h>
 
 #include "domain/domain_config.h"
+#include "domain/event_target_record.h"
 
 // A proxy in the 8-bit texts libcurl takes. Any text may be absent.
 struct ProxyRequest {
@@ -130,37 +130,22 @@ UpdateCheckLimits GetUpdateCheckLimits();
 std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyRequest>& proxy,
                             long* curl_code = nullptr);
 
-// What a running check and the dialog that started it share. The dialog owns
-// it through a std::shared_ptr, the worker holds another one, so the record
-// lives until both are done with it; the target pointer inside it is only
-// used under the mutex and only while attached.
-class UpdateRunRecord {
+// What a running check and the dialog that started it share: the dialog as
+// the target of EVT_UPDATE_CHECKED (see EventTargetRecord for who owns it
+// and when the dialog detaches), and whether a check may start.
+class UpdateRunRecord : public EventTargetRecord {
 public:
     // `target` receives EVT_UPDATE_CHECKED until Detach().
-    explicit UpdateRunRecord(wxEvtHandler* target) : target_(target) {}
-    UpdateRunRecord(const UpdateRunRecord&) = delete;
-    UpdateRunRecord& operator=(const UpdateRunRecord&) = delete;
+    explicit UpdateRunRecord(wxEvtHandler* target) : EventTargetRecord(target, 0) {}
 
-    // Forgets the target; after it returns nothing is ever queued to the
-    // target again, so the target may be destroyed. Events queued before stay
-    // in the target's own queue, which wxEvtHandler's destructor discards.
-    // Idempotent; any thread (the dialog calls it in its destructor).
-    void Detach();
-    bool IsAttached() const;
-
-    // Queues EVT_UPDATE_CHECKED (id 0, string = `version`) to the target with
-    // wxQueueEvent, under the mutex. True when queued, false when detached.
-    // Any thread.
+    // Queues EVT_UPDATE_CHECKED (id 0, string = `version`) to the target.
+    // True when queued, false when detached. Any thread.
     bool Post(const wxString& version);
 
     // True while no check runs for this record: true when built, cleared by
     // StartUpdateCheck, set again by the EVT_UPDATE_CHECKED handler (the
     // worker never sets it, so a detached run leaves it clear).
     std::atomic<bool> start{true};
-
-private:
-    mutable std::mutex mutex_;
-    wxEvtHandler* target_;
 };
 
 // One check's input, handed to the worker, which deletes it.

@@ -296,8 +296,11 @@ PngFormat StencilFormat(int w, int h, const uint8_t paint[3])
 // holds. Null when they cannot be read that way (another filter, subsampling).
 fz_stream* OpenSamples(fz_context* ctx, pdf_document* doc, fz_image* img, const StandIn& standin)
 {
-    if (IsStandIn(img))
-        return standin.copy == StoredCopy::Jpeg ? nullptr : OpenStoredSamples(ctx, doc, standin);
+    if (IsStandIn(img)) {
+        // Only the rows stand-ins hold samples that filters alone decode.
+        const bool rows = standin.copy == StoredCopy::Rows || standin.copy == StoredCopy::PngRows;
+        return rows ? OpenStoredSamples(ctx, doc, standin) : nullptr;
+    }
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx, img);
     if (cbuf == nullptr || cbuf->buffer == nullptr)
         return nullptr;

@@ -76,6 +76,16 @@ int ServiceExtractImages(const char* source, const char* range, const char* outp
     return ExtractImagesFromFile(source, range, output_dir, context, progress);
 }
 
+int ServiceExtractImagesCounted(const char* source, const char* range, const char* output_dir, void* context,
+                                PdfProgressFn progress, int* images_written)
+{
+    ExtractStats stats;
+    const int result = ExtractImagesFromFile(source, range, output_dir, context, progress, &stats);
+    if (images_written != nullptr)
+        *images_written = stats.images_written;
+    return result;
+}
+
 }  // namespace
 
 namespace kestran::pdf {
@@ -122,6 +132,7 @@ extern "C" int CreatePdfService(PdfServiceTable* table)
         return -1;
     std::memset(table, 0, sizeof *table);
     table->ExtractImages = ServiceExtractImages;
+    table->ExtractImagesCounted = ServiceExtractImagesCounted;
     ClearCancel();  // a stop belongs to the job it was meant for
     return 0;
 }

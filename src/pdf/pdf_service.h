@@ -96,10 +96,17 @@ typedef int (*PdfProgressFn)(void* context, int done, int total);
 typedef int (*PdfExtractImagesFn)(const char* source, const char* range, const char* output_dir,
                                   void* context, PdfProgressFn progress);
 
-// Caller-owned table; positions counted from 1, ExtractImages at 12.
+// ExtractImages that also tells how many image files it wrote into
+// `images_written` (may be NULL), for the end-of-job summary.
+typedef int (*PdfExtractImagesCountedFn)(const char* source, const char* range, const char* output_dir,
+                                         void* context, PdfProgressFn progress, int* images_written);
+
+// Caller-owned table; positions counted from 1, ExtractImagesCounted at 11,
+// ExtractImages at 12.
 typedef struct PdfServiceTable {
-    void* reserved[11];                 // 1 to 11
-    PdfExtractImagesFn ExtractImages;   // 12
+    void* reserved[10];                             // 1 to 10
+    PdfExtractImagesCountedFn ExtractImagesCounted;  // 11
+    PdfExtractImagesFn ExtractImages;               // 12
     void* impl;                         // 13: private to the service
 } PdfServiceTable;
 

@@ -71,7 +71,7 @@ bool MainFrameKESTRAN::Build(wxWindowID id, const wxString& title)
                                wxTAB_TRAVERSAL | wxBORDER_NONE);
     BuildPieces();
 
-    conversion_ = std::make_unique<DomainConvertKESTRAN>();
+    conversion_ = std::make_shared<DomainConvertKESTRAN>();
     select_->SetConversion(conversion_.get());
     BuildFileList();
     output_->SetMergeAvailable(true);
@@ -360,6 +360,7 @@ void MainFrameKESTRAN::ApplyRange(int code, void* payload)
         UserPrompt::Message(_("No selected file!"), this);
         return;
     }
+    wxString refused;  // the rows a typed range does not fit, named in one message
     for (int row : rows) {
         const wxString pages = select_->GetCellText(row, COL_TOTAL_PAGES);
         const int count = StringUtil::ToInt(pages);
@@ -379,13 +380,15 @@ void MainFrameKESTRAN::ApplyRange(int code, void* payload)
             if (!range.empty())
                 select_->SetCellText(row, COL_SELECTED_PAGE, range);
             else
-                UserPrompt::Message(RangeRefusal() + "\n" + select_->GetCellText(row, COL_FILE_NAME));
+                refused += "\n" + select_->GetCellText(row, COL_FILE_NAME);
             break;
         }
         default:
             break;
         }
     }
+    if (!refused.empty())
+        UserPrompt::Message(RangeRefusal() + refused);
 }
 
 void MainFrameKESTRAN::OnFileLoaded(FileRowInfo* record)
@@ -395,12 +398,9 @@ void MainFrameKESTRAN::OnFileLoaded(FileRowInfo* record)
     switch (record->status_) {
     case RowOpened:
         break;
-    case RowEmptyFile:
-        record->add_ = false;
-        break;
     default:
-        // Every other status means the file cannot be used.
-        UserPrompt::Message(_("Fail to open file\n") + record->source_path_);
+        // Every other status means the file cannot be used; the file list
+        // names it with its reason when the add ends.
         record->add_ = false;
         break;
     }

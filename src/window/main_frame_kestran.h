@@ -114,7 +114,8 @@ private:
     PreviewWindow* preview_ = nullptr;
     MoxPageRangeWindow* page_range_ = nullptr;
     SelectWindow* select_ = nullptr;
-    std::unique_ptr<DomainConvertKESTRAN> conversion_;
+    // Shared with the workers it starts, which may outlive this frame.
+    std::shared_ptr<DomainConvertKESTRAN> conversion_;
     int language_ = 0;
     std::array<Piece, PieceCount> pieces_{};
     wxBitmap guide_start_;

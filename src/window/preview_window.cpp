@@ -24,9 +24,9 @@ wxIMPLEMENT_DYNAMIC_CLASS(PreviewWindow, MoxPieceWindow);
 
 namespace {
 
-constexpr int kPageBoxWidth = 40;
+constexpr int kPageBoxWidth = 40;  // the least; wide enough for five digits in any font
 constexpr int kPageBoxHeight = 20;
-constexpr int kCountLabelOffset = 41;  // from the page box's left edge
+constexpr int kCountLabelGap = 1;  // between the page box and the page count
 // The desk behind the page and the edge of the sheet.
 const wxColour kDeskColour(243, 245, 248);
 const wxColour kSheetEdge(211, 217, 224);
@@ -117,8 +117,11 @@ void PreviewWindow::LayOutControls()
     first_->Move(row_x_, row_y_);
     previous_->Move(first_->GetRect().GetRight() + 1 + gap_, row_y_);
     const int box_x = previous_->GetRect().GetRight() + 1 + gap_;
-    page_box_->SetSize(box_x, row_y_, kPageBoxWidth, kPageBoxHeight);
-    count_label_->Move(box_x + kCountLabelOffset, row_y_ + (kPageBoxHeight - count_label_->GetSize().y) / 2);
+    const int box_width =
+        std::max(kPageBoxWidth, page_box_->GetSizeFromTextSize(page_box_->GetTextExtent("99999")).x);
+    page_box_->SetSize(box_x, row_y_, box_width, kPageBoxHeight);
+    count_label_->Move(box_x + box_width + kCountLabelGap,
+                       row_y_ + (kPageBoxHeight - count_label_->GetSize().y) / 2);
     next_->Move(count_label_->GetRect().GetRight() + 1 + gap_, row_y_);
     const int skin_width = GetBackgroundBitmap() != nullptr ? GetBackgroundBitmap()->GetWidth() : GetClientSize().x;
     last_->Move(skin_width - gap_ - last_->GetSize().x, row_y_);

@@ -21,10 +21,12 @@
 #include "domain/convert_options.h"
 #include "domain/domain_config.h"
 #include "domain/domain_convert.h"
+#include "domain/event_target_record.h"
 #include "domain/notify_code.h"
 #include "window/base/mox_grid_cell_renderer.h"
 #include "window/base/ruv_grid.h"
 #include "window/dnd_file.h"
+#include "window/job_summary_dialog.h"
 #include "window/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(SelectWindow, MoxPieceWindow);
@@ -36,6 +38,8 @@ const wxColour kBarColour(252, 156, 0);
 const wxColour kLabelColour(232, 232, 232);
 // A stretch of row appending never holds the event loop longer than this.
 constexpr long kAppendSliceMs = 25;
+// An add that refuses more files than this names the first ones and counts the rest.
+constexpr size_t kRefusalsNamed = 20;
 // Characters a merged output name cannot hold.
 const char kRefusedNameChars[] = "\\/|:*?\"<>";
 
@@ -140,8 +144,10 @@ SelectWindow::SelectWindow(std::unique_ptr<wxBitmap> background, wxWindow* paren
 SelectWindow::~SelectWindow()
 {
     timer_.Stop();
-    if (conversion_ != nullptr && conversion_->GetOwner() == this)
-        conversion_->SetOwner(nullptr, 0);
+    if (record_)
+        record_->Detach();
+    if (conversion_ != nullptr && conversion_->GetOwner() == record_)
+        conversion_->SetOwner(nullptr);
 }
 
 bool SelectWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent, wxWindowID id,
@@ -150,6 +156,7 @@ bool SelectWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent
     if (!MoxPieceWindow::Create(parent, std::move(background), id, pos, size, style))
         return false;
     rows_to_convert_ = -1;
+    record_ = std::make_shared<EventTargetRecord>(this, GetId());
     grid_ = new RuvGrid(this, GridId, wxPoint(0, 0), wxSize(size.x, std::max(0, size.y - 2)), wxWANTS_CHARS);
     SetUpGrid();
 
@@ -160,6 +167,8 @@ bool SelectWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent
     Bind(wxEVT_MENU, &SelectWindow::OnMenu, this, MenuAddFile, MenuConvertSelected);
     grid_->Bind(wxEVT_GRID_CELL_CHANGING, &SelectWindow::OnCellChanging, this);
     grid_->Bind(wxEVT_GRID_COL_SIZE, &SelectWindow::OnColumnSize, this);
+    grid_->GetGridWindow()->Bind(wxEVT_MOTION, &SelectWindow::OnGridMotion, this);
+    grid_->Bind(wxEVT_GRID_LABEL_LEFT_CLICK, &SelectWindow::OnLabelClick, this);
     EnableListHandlers(true);
     EnableCellClicks(true);
     EnableDropping(true);
@@ -192,11 +201,11 @@ void SelectWindow::SetUpGrid()
 
 void SelectWindow::SetConversion(DomainConvert* conversion)
 {
-    if (conversion_ != nullptr && conversion_ != conversion && conversion_->GetOwner() == this)
-        conversion_->SetOwner(nullptr, 0);
+    if (conversion_ != nullptr && conversion_ != conversion && conversion_->GetOwner() == record_)
+        conversion_->SetOwner(nullptr);
     conversion_ = conversion;
     if (conversion_ != nullptr)
-        conversion_->SetOwner(this, GetId());
+        conversion_->SetOwner(record_);
 }
 
 void SelectWindow::AddColumn(const wxString& label, int width, ColumnKind kind, bool hidden)
@@ -245,6 +254,8 @@ void SelectWindow::FitColumns()
     };
     // What a status cell can say; each must fit without being cut.
     const wxString statuses[] = {_("Not Converted"), _("Converting..."), _("Failed"), _("Stop"), "100%"};
+    // Row numbers up to 99999 fit their header.
+    grid_->SetRowLabelSize(std::max(20, text_width(grid_->GetLabelFont(), "99999") + 8));
     std::vector<int> widths(static_cast<size_t>(columns), 0);
     int used = grid_->GetRowLabelSize();
     for (int column = 0; column < columns; ++column) {
@@ -345,6 +356,41 @@ wxString SelectWindow::GetStatusText(int row) const
     return renderer != nullptr ? renderer->GetText() : wxString();
 }
 
+wxString SelectWindow::GetStatusReason(int row) const
+{
+    const MoxGridCellRenderer* renderer = StatusRenderer(row);
+    return renderer != nullptr ? renderer->GetReason() : wxString();
+}
+
+wxString SelectWindow::GetCellToolTip(int row, int column) const
+{
+    if (row < 0 || row >= GetRowCount())
+        return wxString();
+    if (column == COL_FILE_NAME)
+        return grid_->GetCellValue(row, COL_SOURCE_PATH);
+    if (column == StringUtil::ToInt(ConvertOptions[STATUS_COLUMN])) {
+        const wxString reason = GetStatusReason(row);
+        return reason.empty() ? wxString() : GetStatusText(row) + ": " + reason;
+    }
+    return wxString();
+}
+
+void SelectWindow::OnGridMotion(wxMouseEvent& event)
+{
+    event.Skip();
+    int x = 0, y = 0;
+    grid_->CalcUnscrolledPosition(event.GetX(), event.GetY(), &x, &y);
+    const wxGridCellCoords cell = grid_->XYToCell(x, y);
+    const wxString tip = GetCellToolTip(cell.GetRow(), cell.GetCol());
+    if (tip == tooltip_)
+        return;
+    tooltip_ = tip;
+    if (tip.empty())
+        grid_->GetGridWindow()->UnsetToolTip();
+    else
+        grid_->GetGridWindow()->SetToolTip(tip);
+}
+
 int SelectWindow::GetStatusPercent(int row) const
 {
     const MoxGridCellRenderer* renderer = StatusRenderer(row);
@@ -372,6 +418,11 @@ void SelectWindow::OnConvertStatus(TavGridCellRenderCommandEvent& event)
             status->SetTextId("Converting...");
             break;
         case StatusPercent:
+            // The list follows the job from row to row.
+            if (row != followed_row_) {
+                followed_row_ = row;
+                grid_->MakeCellVisible(row, COL_FILE_NAME);
+            }
             status->SetColour(kBarColour);
             status->SetPercent(event.GetPercent());
             status->SetText(wxString::Format("%d%%", status->GetPercent()));
@@ -381,10 +432,15 @@ void SelectWindow::OnConvertStatus(TavGridCellRenderCommandEvent& event)
             status->SetColour(kBarColour);
             status->SetText(_("Stop"));
             status->SetTextId("Stop");
+            if (!event.GetString().empty())
+                status->SetReason(event.GetString());
             break;
         case StatusFailed:
+            // No bar: part of one behind the word would read as progress.
+            status->SetPercent(0);
             status->SetText(_("Failed"));
             status->SetTextId("Failed");
+            status->SetReason(event.GetString());
             break;
         default:
             break;
@@ -492,17 +548,16 @@ void SelectWindow::AddFilesFlow()
         return;
     const wxArrayString chosen = UserPrompt::ChooseFiles(_("Select One or More Files"), InputStartFolder(),
                                                          conversion_->GetFileFilter(), wxTheApp->GetTopWindow());
-    wxString add_list, failures;
+    wxString add_list;
     for (const wxString& path : chosen) {
         if (conversion_->IsSupportedExtension(LowerExtension(path)))
             add_list += path + "|";
         else
-            failures += FileUtil::GetFullName(path) + "\n";
+            RefuseAdd(path, _("not a PDF"));
     }
-    if (!failures.empty())
-        UserPrompt::Message(_("Fail to open file\n") + failures);
-    if (!add_list.empty())
-        StartLoading(add_list);
+    // Refused files wait for the files that load, to be named in one box.
+    if (add_list.empty() || !StartLoading(add_list))
+        ShowAddRefusals();
 }
 
 void SelectWindow::AddFolderFlow()
@@ -541,18 +596,21 @@ bool SelectWindow::AddDropped(const wxArrayString& names)
             count += static_cast<int>(conversion_->ListFolder(name, add_list));
             continue;
         }
-        ++count;  // a file counts as handled even when refused: it got its own message
+        ++count;  // a file counts as handled even when refused: it is named with its reason
         if (conversion_->IsSupportedExtension(LowerExtension(name)))
             add_list += name + "|";
         else
-            UserPrompt::Message(_("Fail to open file  \n ") + name);
+            RefuseAdd(name, _("not a PDF"));
     }
     if (count == 0) {
         UserPrompt::Message(_("No ") + FilterDescription() + _(" Files Added !"));
         return false;
     }
-    // Only refused files: each had its message, there is nothing to load.
-    return StartLoading(add_list);
+    if (add_list.empty() || !StartLoading(add_list)) {
+        ShowAddRefusals();  // only refused files: nothing to load
+        return false;
+    }
+    return true;
 }
 
 void SelectWindow::BeginLoad()
@@ -567,8 +625,45 @@ void SelectWindow::EndLoad()
 {
     if (loads_running_ == 0 || --loads_running_ > 0)
         return;
+    listed_paths_.clear();
     Send(ListIdle);
     EnableListHandlers(true);
+    ShowAddRefusals();
+}
+
+void SelectWindow::RefuseAdd(const wxString& path, const wxString& reason)
+{
+    add_refusals_.Add(FileUtil::GetFullName(path) + ": " + reason);
+}
+
+void SelectWindow::ShowAddRefusals()
+{
+    if (add_refusals_.empty() && add_duplicates_ == 0)
+        return;
+    wxString text;
+    if (!add_refusals_.empty()) {
+        text = _("These files were not added:") + "\n";
+        for (size_t i = 0; i < add_refusals_.size() && i < kRefusalsNamed; ++i)
+            text += add_refusals_[i] + "\n";
+        if (add_refusals_.size() > kRefusalsNamed)
+            text += wxString::Format(_("... and %d more"), static_cast<int>(add_refusals_.size() - kRefusalsNamed)) + "\n";
+    }
+    if (add_duplicates_ > 0)
+        text += (text.empty() ? "" : "\n") + wxString::Format(_("Already in the list, not added again: %d"), add_duplicates_);
+    add_refusals_.clear();
+    add_duplicates_ = 0;
+    UserPrompt::Message(text.Strip(wxString::trailing));
+}
+
+void SelectWindow::MarkIfListed(FileRowInfo& record)
+{
+    if (listed_paths_.empty())
+        for (int row = 0; row < GetRowCount(); ++row)
+            listed_paths_.insert(grid_->GetCellValue(row, COL_SOURCE_PATH));
+    if (!listed_paths_.insert(record.source_path_).second && record.status_ == RowOpened) {
+        record.status_ = RowAlreadyListed;
+        record.reason_ = _("already in the list");
+    }
 }
 
 void SelectWindow::OnRowsLoaded(wxCommandEvent& event)
@@ -601,6 +696,7 @@ void SelectWindow::AppendPendingRows()
         grid_->BeginBatch();
         while (load.next < load.rows->size() && watch.Time() < kAppendSliceMs) {
             FileRowInfo& record = (*load.rows)[load.next];
+            MarkIfListed(record);
             if (record.status_ != RowOpened) {
                 // The observer may show a message: let the grid paint first.
                 grid_->EndBatch();
@@ -611,6 +707,10 @@ void SelectWindow::AppendPendingRows()
             if (record.add_) {
                 AppendRow(record);
                 changed = true;
+            } else if (record.status_ == RowAlreadyListed) {
+                ++add_duplicates_;
+            } else if (!record.reason_.empty()) {
+                RefuseAdd(record.source_path_, record.reason_);
             }
         }
         grid_->EndBatch();
@@ -769,6 +869,26 @@ bool SelectWindow::StartJob(const wxArrayInt& rows)
         table.emplace(row, cells);
     }
 
+    // Every row of this job waits with an empty status, so no result of an
+    // earlier job reads as one of this job; the other rows keep theirs.
+    CloseJobSummary();
+    job_rows_.clear();
+    for (const auto& entry : table) {
+        job_rows_.Add(entry.first);
+        if (MoxGridCellRenderer* status = StatusRenderer(entry.first); status != nullptr) {
+            status->SetText(wxString());
+            status->SetTextId(wxString());
+            status->SetReason(wxString());
+            status->SetPercent(0);
+            status->SetColour(*wxWHITE);
+        }
+    }
+    followed_row_ = -1;
+    job_folder_ = StringUtil::ToInt(ConvertOptions[SAVE_IN_SOURCE_DIR]) != 0 && !table.empty()
+                      ? table.begin()->second[COL_SOURCE_DIR]
+                      : ConvertOptions[LAST_OUTPUT_DIR];
+    grid_->ForceRefresh();
+
     converting_ = true;
     Send(ShowStop);
     Send(LockOptions);
@@ -822,7 +942,7 @@ void SelectWindow::OnTimer(wxTimerEvent& /*event*/)
     OnConvertStatus(status);
 }
 
-void SelectWindow::OnConvertDone(wxCommandEvent& /*event*/)
+void SelectWindow::OnConvertDone(wxCommandEvent& event)
 {
     timer_.Stop();
     converting_ = false;
@@ -832,6 +952,104 @@ void SelectWindow::OnConvertDone(wxCommandEvent& /*event*/)
     EnableCellClicks(true);
     EnableDropping(true);
     grid_->EnableEditing(true);
+    ShowJobSummary(event.GetExtraLong());
+}
+
+void SelectWindow::ShowJobSummary(long images)
+{
+    JobSummaryDialog::Outcome outcome;
+    outcome.images = images;
+    outcome.folder = job_folder_;
+    for (int row : job_rows_) {
+        const MoxGridCellRenderer* status = StatusRenderer(row);
+        if (status == nullptr)
+            continue;
+        ++outcome.files;
+        const wxString& id = status->GetTextId();
+        if (id == "Failed" || id == "Stop") {
+            wxString line = grid_->GetCellValue(row, COL_FILE_NAME) + ": " + status->GetText();
+            if (!status->GetReason().empty())
+                line += ": " + status->GetReason();
+            outcome.problems.Add(line);
+        } else if (status->GetText().empty()) {
+            ++outcome.not_started;
+        } else if (status->GetPercent() == 100) {
+            ++outcome.done;
+        }
+    }
+    // A job that went through on every file says nothing more than its rows do.
+    if (outcome.problems.empty() && outcome.not_started == 0)
+        return;
+    auto* summary = new JobSummaryDialog(wxGetTopLevelParent(this), outcome);
+    summary_ = summary;
+    summary->Show();
+}
+
+void SelectWindow::CloseJobSummary()
+{
+    if (JobSummaryDialog* summary = summary_.get(); summary != nullptr) {
+        summary_.Release();
+        summary->Destroy();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Sorting
+
+void SelectWindow::OnLabelClick(wxGridEvent& event)
+{
+    if (event.GetRow() >= 0 || !SortBy(event.GetCol()))
+        event.Skip();
+}
+
+bool SelectWindow::SortBy(int column)
+{
+    if (column != COL_FILE_NAME && column != COL_SIZE && column != COL_TOTAL_PAGES)
+        return false;
+    if (converting_ || IsLoading() || grid_->IsCellEditControlEnabled())
+        return true;  // the rows stay where the work expects them
+    sort_ascending_ = column == sort_column_ ? !sort_ascending_ : true;
+    sort_column_ = column;
+    grid_->SetSortingColumn(column, sort_ascending_);
+    const int rows = GetRowCount();
+    const int columns = grid_->GetNumberCols();
+    const int status_column = StringUtil::ToInt(ConvertOptions[STATUS_COLUMN]);
+    struct Row {
+        wxArrayString cells;
+        wxGridCellRenderer* status = nullptr;  // one reference, handed back to the grid below
+        wxULongLong key = 0;                   // size in bytes or page count
+    };
+    std::vector<Row> table(static_cast<size_t>(rows));
+    for (int row = 0; row < rows; ++row) {
+        Row& r = table[static_cast<size_t>(row)];
+        for (int c = 0; c < columns; ++c)
+            r.cells.Add(grid_->GetCellValue(row, c));
+        if (status_column >= 0 && status_column < columns)
+            r.status = grid_->GetCellRenderer(row, status_column);
+        if (column == COL_SIZE) {
+            const wxULongLong size = wxFileName::GetSize(r.cells[COL_SOURCE_PATH]);
+            r.key = size == wxInvalidSize ? 0 : size;
+        } else if (column == COL_TOTAL_PAGES) {
+            r.key = static_cast<unsigned long>(std::max(0, StringUtil::ToInt(r.cells[COL_TOTAL_PAGES])));
+        }
+    }
+    std::stable_sort(table.begin(), table.end(), [&](const Row& a, const Row& b) {
+        const int order = column == COL_FILE_NAME ? a.cells[COL_FILE_NAME].CmpNoCase(b.cells[COL_FILE_NAME])
+                                                  : (a.key < b.key ? -1 : a.key > b.key ? 1 : 0);
+        return sort_ascending_ ? order < 0 : order > 0;
+    });
+    grid_->BeginBatch();
+    grid_->ClearSelection();
+    for (int row = 0; row < rows; ++row) {
+        Row& r = table[static_cast<size_t>(row)];
+        for (int c = 0; c < columns; ++c)
+            grid_->SetCellValue(row, c, r.cells[static_cast<size_t>(c)]);
+        if (r.status != nullptr)
+            grid_->SetCellRenderer(row, status_column, r.status);
+    }
+    grid_->EndBatch();
+    grid_->ForceRefresh();
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -853,6 +1071,15 @@ void SelectWindow::OnGridKeyDown(wxKeyEvent& event)
 
 void SelectWindow::OnGridRightUp(wxMouseEvent& event)
 {
+    // The menu acts on the row under the pointer: it joins the selection, or
+    // becomes it when it was not selected, as in a file manager.
+    int x = 0, y = 0;
+    grid_->CalcUnscrolledPosition(event.GetX(), event.GetY(), &x, &y);
+    const int row = grid_->YToRow(y);
+    if (row >= 0 && !grid_->IsInSelection(row, COL_FILE_NAME)) {
+        grid_->ClearSelection();
+        grid_->SelectRow(row);
+    }
     wxMenu menu;
     menu.Append(MenuAddFile, _("Add File"));
     menu.Append(MenuAddFolder, _("Add Folder"));

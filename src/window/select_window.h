@@ -8,16 +8,21 @@
 
 #include <deque>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include <wx/grid.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
+
+#include "window/job_summary_dialog.h"
 
 #include "domain/app_events.h"
 #include "domain/file_row_info.h"
 #include "window/base/mox_piece_window.h"
 
 class DomainConvert;
+class EventTargetRecord;
 class RuvGrid;
 
 // The output-type drop-down of the "Output Type" column. The cell holds the
@@ -102,6 +107,10 @@ public:
     bool StartLoading(const wxString& add_list);
     // Starts a job over the given rows; false when nothing was started.
     bool StartJob(const wxArrayInt& rows);
+    // Orders the rows by file name, size or page count, ascending, or
+    // descending when the same column was the last one sorted. True when the
+    // column is one the list sorts by (nothing moves during a load or a job).
+    bool SortBy(int column);
     // What a drop of these names does; true when a load was started.
     bool AddDropped(const wxArrayString& names);
 
@@ -112,6 +121,14 @@ public:
     bool IsConverting() const { return converting_; }
     // The status cell's text as drawn (translated).
     wxString GetStatusText(int row) const;
+    // Why the row failed or stopped (translated), "" otherwise.
+    wxString GetStatusReason(int row) const;
+    // The tooltip of a cell: the full path on a name, the reason on a failed
+    // or stopped status; "" for the others.
+    wxString GetCellToolTip(int row, int column) const;
+    // The summary of the last job that did not go through on every file,
+    // while it is open; null otherwise.
+    JobSummaryDialog* GetJobSummary() const { return summary_.get(); }
     int GetStatusPercent(int row) const;
     wxColour GetStatusColour(int row) const;
     // True while dropping files on the list starts a load.
@@ -133,6 +150,16 @@ private:
     void AppendRow(const FileRowInfo& record);
     void AppendPendingRows();
     void ShowNothingAdded();
+    // Notes a file one add refuses; the refusals of an add are shown
+    // together when it ends (ShowAddRefusals).
+    void RefuseAdd(const wxString& path, const wxString& reason);
+    void ShowAddRefusals();
+    // Marks a record whose file is in the list already (or earlier in the same add).
+    void MarkIfListed(FileRowInfo& record);
+    void ShowJobSummary(long images);
+    void CloseJobSummary();
+    void OnGridMotion(wxMouseEvent& event);
+    void OnLabelClick(wxGridEvent& event);
     bool AskMergedName();
     wxString FilterDescription() const;
     class MoxGridCellRenderer* StatusRenderer(int row) const;
@@ -148,6 +175,21 @@ private:
     void OnMenu(wxCommandEvent& event);
 
     DomainConvert* conversion_ = nullptr;  // not owned
+    // The add in progress: files refused with their reasons, files already listed.
+    wxArrayString add_refusals_;
+    int add_duplicates_ = 0;
+    std::unordered_set<wxString> listed_paths_;  // filled while rows of an add are appended
+    // The rows of the running or last job, and where their images go.
+    wxArrayInt job_rows_;
+    wxString job_folder_;
+    wxWeakRef<JobSummaryDialog> summary_;  // owned by its parent frame; null once it is gone
+    wxString tooltip_;  // the grid's tooltip now
+    int followed_row_ = -1;  // the row the list last scrolled to for the job
+    int sort_column_ = -1;
+    bool sort_ascending_ = true;
+    // This panel as the target of the conversion's workers; detached when
+    // the panel goes, so a worker still running never reaches a freed panel.
+    std::shared_ptr<EventTargetRecord> record_;
     wxTimer timer_;
     RuvGrid* grid_ = nullptr;
     int rows_to_convert_ = -1;

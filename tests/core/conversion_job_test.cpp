@@ -54,7 +54,7 @@ protected:
         ConvertOptions[SAVE_IN_SOURCE_DIR] = "0";
         ConvertOptions[STATUS_COLUMN] = "5";
         ConvertOptions[OUTPUT_TYPE] = "0";
-        convert_.SetOwner(&collector_, 77);
+        convert_->SetOwner(std::make_shared<EventTargetRecord>(&collector_, 77));
     }
     void TearDown() override { ConvertOptions.clear(); }
 
@@ -71,7 +71,7 @@ protected:
         wxString list;
         for (const wxString& p : paths)
             list += p + "|";
-        const auto built = convert_.BuildRows(list);
+        const auto built = convert_->BuildRows(list, ConvertOptions);
         RowTable rows;
         for (size_t i = 0; i < built->size(); ++i)
             rows[indexes.empty() ? static_cast<int>(i) : indexes[i]] = (*built)[i].cells_;
@@ -80,7 +80,7 @@ protected:
 
     bool RunJob(RowTable rows) {
         const size_t before = collector_.done_ints_.size();
-        if (!convert_.StartJob(std::move(rows)))
+        if (!convert_->StartJob(std::move(rows)))
             return false;
         return PumpUntil([&] { return collector_.done_ints_.size() > before; });
     }
@@ -91,7 +91,7 @@ protected:
 
     wxString in_, out_;
     Collector collector_;
-    DomainConvertKESTRAN convert_;
+    std::shared_ptr<DomainConvertKESTRAN> convert_ = std::make_shared<DomainConvertKESTRAN>();
 };
 
 // The last status of a row, and that every earlier percent stayed below 100.
@@ -147,7 +147,7 @@ TEST_F(ExtractionJob, ThreeRowsToOneFolder) {
                                 "Finish [] [0]",
                             }));
     EXPECT_EQ(g_job_state.load(), JobIdle);
-    EXPECT_EQ(convert_.GetCurrentRow(), -1);
+    EXPECT_EQ(convert_->GetCurrentRow(), -1);
 }
 
 TEST_F(ExtractionJob, EachRowToItsSourceFolder) {
@@ -177,7 +177,7 @@ TEST_F(ExtractionJob, FolderNamedWithABackslashFromScanToImages) {
     const fixtures::FixturePdf pdf = fixtures::MakeMultiPagePdf(2);
     const wxString folder = in_ + "/a\\b";
     const wxString path = Add(folder, "doc.pdf", pdf);
-    convert_.LoadFolder(folder);
+    convert_->LoadFolder(convert_->MakeLoadItem(folder));
     ASSERT_TRUE(PumpUntil([&] { return !collector_.loaded_rows_.empty(); }));
     ASSERT_EQ(collector_.loaded_rows_[0].size(), 1u);
     const FileRowInfo& row = collector_.loaded_rows_[0][0];
@@ -225,7 +225,8 @@ TEST_F(ExtractionJob, FailedRowIsReportedAndTheJobGoesOn) {
     ExpectRowEndsAt100(collector_, 1);
     const auto log = LogEntries();
     ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[1], Utf8(bad) + " [" + Utf8(out_) + "] [" + std::to_string(KESTRAN_EXTRACT_CANNOT_OPEN) + "]");
+    EXPECT_EQ(log[1], Utf8(bad) + " [" + Utf8(out_) + "] [" + std::to_string(KESTRAN_EXTRACT_CANNOT_OPEN) + "] not a PDF")
+        << "the reason follows the result code";
     EXPECT_EQ(log[2], Utf8(good) + " [" + Utf8(out_) + "] [0]");
 }
 
@@ -259,7 +260,7 @@ TEST_F(ExtractionJob, TheJobWorksOnTheOptionsItStartedWith) {
     const wxString elsewhere = home_.Path() + "/elsewhere";
     ASSERT_TRUE(TempHome::MakeDirs(elsewhere));
     RowTable rows = Rows({path});
-    ASSERT_TRUE(convert_.StartJob(std::move(rows)));
+    ASSERT_TRUE(convert_->StartJob(std::move(rows)));
     // The panels change the table while the job runs.
     ConvertOptions[LAST_OUTPUT_DIR] = elsewhere;
     ConvertOptions[SAVE_IN_SOURCE_DIR] = "1";
@@ -292,9 +293,9 @@ class StoppedJob : public ExtractionJob {
 protected:
     void SetUp() override {
         ExtractionJob::SetUp();
-        stopping_.SetOwner(&collector_, 77);
+        stopping_->SetOwner(std::make_shared<EventTargetRecord>(&collector_, 77));
     }
-    StoppingConvert stopping_;
+    std::shared_ptr<StoppingConvert> stopping_ = std::make_shared<StoppingConvert>();
 };
 
 TEST_F(StoppedJob, StopDuringTheFirstOfThreeRows) {
@@ -302,7 +303,7 @@ TEST_F(StoppedJob, StopDuringTheFirstOfThreeRows) {
                                          Add(in_, "b.pdf", fixtures::MakeMultiPagePdf(2)),
                                          Add(in_, "c.pdf", fixtures::MakeMultiPagePdf(2))};
     RowTable rows = Rows(paths);
-    ASSERT_TRUE(stopping_.StartJob(std::move(rows)));
+    ASSERT_TRUE(stopping_->StartJob(std::move(rows)));
     ASSERT_TRUE(PumpUntil([&] { return !collector_.done_ints_.empty(); }));
 
     ASSERT_EQ(collector_.done_ints_.size(), 1u);
@@ -319,7 +320,7 @@ TEST_F(StoppedJob, StopDuringTheFirstOfThreeRows) {
     const auto log = LogEntries();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0], "Begin [] [0]");
-    EXPECT_EQ(log[1], Utf8(paths[0]) + " [" + Utf8(out_) + "] [" + std::to_string(KESTRAN_EXTRACT_CANCELLED) + "]");
+    EXPECT_EQ(log[1], Utf8(paths[0]) + " [" + Utf8(out_) + "] [" + std::to_string(KESTRAN_EXTRACT_CANCELLED) + "] interrupted");
     EXPECT_EQ(log[2], "Finish [] [0]");
     EXPECT_EQ(fixtures::StrayFiles(std::filesystem::u8path(Utf8(out_))), std::vector<std::string>{});
 
@@ -335,8 +336,8 @@ TEST_F(StoppedJob, StopDuringTheFirstOfThreeRows) {
 TEST_F(ExtractionJob, StopBeforeTheWorkerReachesARowStillEndsTheJob) {
     const std::vector<wxString> paths = {Add(in_, "a.pdf", fixtures::MakeManyImagesPdf(30)),
                                          Add(in_, "b.pdf", fixtures::MakeMultiPagePdf(2))};
-    ASSERT_TRUE(convert_.StartJob(Rows(paths)));
-    convert_.Stop();  // from this (UI) thread, while the worker starts
+    ASSERT_TRUE(convert_->StartJob(Rows(paths)));
+    convert_->Stop();  // from this (UI) thread, while the worker starts
     ASSERT_TRUE(PumpUntil([&] { return !collector_.done_ints_.empty(); }));
     // However far row 0 got, the stop is seen after it: row 1 is never touched.
     const auto first = collector_.StatusesOf(0);
@@ -348,8 +349,9 @@ TEST_F(ExtractionJob, StopBeforeTheWorkerReachesARowStillEndsTheJob) {
 
 TEST_F(ExtractionJob, ProgressFormula) {
     DomainConvertKESTRAN::ProgressContext context;
-    context.convert = &convert_;
-    context.owner = &collector_;
+    context.convert = convert_.get();
+    const auto record = std::make_shared<EventTargetRecord>(&collector_, 77);
+    context.target = record.get();
     context.row = 7;
     context.column = 5;
     g_job_state.store(JobRunning);
@@ -362,11 +364,11 @@ TEST_F(ExtractionJob, ProgressFormula) {
     EXPECT_EQ(DomainConvertKESTRAN::ProgressFunction(&context, 5, 4), -2);
     g_job_state.store(JobIdle);
 
-    convert_.ReportProgress(0, 10, 1, 5);
-    convert_.ReportProgress(10, 10, 1, 5);
-    convert_.ReportProgress(3, 0, 1, 5);  // no total: 0, not a division by zero
-    convert_.ReportProgress(5, -1, 1, 5);
-    convert_.ReportStatus(2, 5, StatusFailed);
+    DomainConvert::ReportProgress(record.get(), 0, 10, 1, 5);
+    DomainConvert::ReportProgress(record.get(), 10, 10, 1, 5);
+    DomainConvert::ReportProgress(record.get(), 3, 0, 1, 5);  // no total: 0, not a division by zero
+    DomainConvert::ReportProgress(record.get(), 5, -1, 1, 5);
+    DomainConvert::ReportStatus(record.get(), 2, 5, StatusFailed);
     wxAppConsole::GetInstance()->ProcessPendingEvents();
 
     std::vector<int> percents;
@@ -384,10 +386,10 @@ TEST_F(ExtractionJob, ProgressFormula) {
 }
 
 TEST_F(ExtractionJob, JobLogEntryFormat) {
-    convert_.WriteJobLog("Begin", "", 0);
-    convert_.WriteJobLog("/a b/c.pdf", "/out", 5);
+    convert_->WriteJobLog("Begin", "", 0);
+    convert_->WriteJobLog("/a b/c.pdf", "/out", 5);
     // A line end in a path stays inside its entry.
-    convert_.WriteJobLog("/a\nb/c.pdf", "/out\tx", 1);
+    convert_->WriteJobLog("/a\nb/c.pdf", "/out\tx", 1);
     EXPECT_EQ(LogEntries(), (std::vector<std::string>{"Begin [] [0]", "/a b/c.pdf [/out] [5]",
                                                       "/a\\nb/c.pdf [/out\\tx] [1]"}));
 }

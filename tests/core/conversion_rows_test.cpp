@@ -26,7 +26,7 @@ protected:
         ConvertOptions[OUTPUT_TYPE] = "0";
         dir_ = home_.Path() + "/pdfs";
         ASSERT_TRUE(TempHome::MakeDirs(dir_));
-        convert_.SetOwner(&collector_, 4711);
+        convert_->SetOwner(std::make_shared<EventTargetRecord>(&collector_, 4711));
     }
     void TearDown() override { ConvertOptions.clear(); }
 
@@ -38,7 +38,7 @@ protected:
 
     wxString dir_;
     Collector collector_;
-    DomainConvertKESTRAN convert_;
+    std::shared_ptr<DomainConvertKESTRAN> convert_ = std::make_shared<DomainConvertKESTRAN>();
 };
 
 TEST_F(RowBuilding, ListWithTrailingBarGivesOneRowPerPathInOrder) {
@@ -47,7 +47,7 @@ TEST_F(RowBuilding, ListWithTrailingBarGivesOneRowPerPathInOrder) {
     const wxString a = Write("three pages.pdf", three.bytes);
     const wxString b = Write(wxString::FromUTF8("ein Blatt ü.pdf"), one.bytes);
 
-    const auto rows = convert_.BuildRows(a + "|" + b + "|");
+    const auto rows = convert_->BuildRows(a + "|" + b + "|", ConvertOptions);
     ASSERT_EQ(rows->size(), 2u);
 
     const FileRowInfo& r = (*rows)[0];
@@ -76,7 +76,7 @@ TEST_F(RowBuilding, ListWithTrailingBarGivesOneRowPerPathInOrder) {
 
 TEST_F(RowBuilding, EmptyFileGetsStatusOne) {
     const wxString path = Write("empty.pdf", "");
-    const auto rows = convert_.BuildRows(path);
+    const auto rows = convert_->BuildRows(path, ConvertOptions);
     ASSERT_EQ(rows->size(), 1u);
     EXPECT_EQ((*rows)[0].status_, RowEmptyFile);
     EXPECT_EQ((*rows)[0].cells_[COL_SIZE], "0.0B");
@@ -96,7 +96,7 @@ TEST_F(RowBuilding, FilesTheServiceCannotOpenStillBecomeRows) {
     };
     for (const Unopenable& c : cases) {
         const wxString path = Write(c.name, c.bytes);
-        const auto rows = convert_.BuildRows(path + "|");
+        const auto rows = convert_->BuildRows(path + "|", ConvertOptions);
         ASSERT_EQ(rows->size(), 1u) << c.name;
         const FileRowInfo& r = (*rows)[0];
         EXPECT_EQ(r.status_, RowCannotOpen) << c.name;
@@ -108,7 +108,7 @@ TEST_F(RowBuilding, FilesTheServiceCannotOpenStillBecomeRows) {
 }
 
 TEST_F(RowBuilding, VanishedFileIsReportedNotDroppedAsEmpty) {
-    const auto rows = convert_.BuildRows(dir_ + "/gone.pdf|");
+    const auto rows = convert_->BuildRows(dir_ + "/gone.pdf|", ConvertOptions);
     ASSERT_EQ(rows->size(), 1u);
     EXPECT_EQ((*rows)[0].status_, RowCannotOpen);
     EXPECT_EQ((*rows)[0].cells_[COL_FILE_NAME], "gone.pdf");
@@ -116,15 +116,15 @@ TEST_F(RowBuilding, VanishedFileIsReportedNotDroppedAsEmpty) {
 
 TEST_F(RowBuilding, SameFileTwiceGivesTwoIdenticalRows) {
     const wxString path = Write("a.pdf", fixtures::MakeMultiPagePdf(2).bytes);
-    const auto rows = convert_.BuildRows(path + "|" + path + "|");
+    const auto rows = convert_->BuildRows(path + "|" + path + "|", ConvertOptions);
     ASSERT_EQ(rows->size(), 2u);
     EXPECT_EQ((*rows)[0].cells_, (*rows)[1].cells_);
     EXPECT_EQ((*rows)[0].status_, (*rows)[1].status_);
 }
 
 TEST_F(RowBuilding, EmptyListGivesNoRows) {
-    EXPECT_TRUE(convert_.BuildRows("")->empty());
-    EXPECT_TRUE(convert_.BuildRows("|")->empty());
+    EXPECT_TRUE(convert_->BuildRows("", ConvertOptions)->empty());
+    EXPECT_TRUE(convert_->BuildRows("|", ConvertOptions)->empty());
 }
 
 TEST_F(RowBuilding, FileInTheRootFolderHasTheRootAsSourceDir) {
@@ -137,7 +137,7 @@ TEST_F(RowBuilding, FileInTheRootFolderHasTheRootAsSourceDir) {
 TEST_F(RowBuilding, LoadingOnAWorkerQueuesTheRowsOnce) {
     const wxString a = Write("a.pdf", fixtures::MakeMultiPagePdf(2).bytes);
     const wxString b = Write("b.pdf", "broken");
-    ASSERT_TRUE(convert_.StartLoadFiles(a + "|" + b + "|"));
+    ASSERT_TRUE(convert_->StartLoadFiles(a + "|" + b + "|"));
     ASSERT_TRUE(PumpUntil([&] { return !collector_.loaded_ints_.empty(); }));
     ASSERT_EQ(collector_.loaded_ints_, std::vector<int>{1});
     ASSERT_EQ(collector_.loaded_rows_[0].size(), 2u);
@@ -153,7 +153,7 @@ TEST_F(FolderScan, NoMatchQueuesExactlyOneEventWithZero) {
     Write("notes.txt", "x");
     ASSERT_TRUE(TempHome::MakeDirs(dir_ + "/sub"));
     Write("sub/deep.pdf", fixtures::MakeMultiPagePdf(1).bytes);  // sub-folders are not scanned
-    convert_.LoadFolder(dir_);  // on this thread: everything it queues is in the queue now
+    convert_->LoadFolder(convert_->MakeLoadItem(dir_));  // on this thread: everything it queues is in the queue now
     wxAppConsole::GetInstance()->ProcessPendingEvents();
     EXPECT_EQ(collector_.loaded_ints_, std::vector<int>{0});
     EXPECT_TRUE(collector_.loaded_rows_[0].empty());
@@ -166,7 +166,7 @@ TEST_F(FolderScan, UpperCaseNamesMatchAndOnlyFilesOfTheFolderCount) {
     Write("c.Pdf", pdf);
     Write("d.pdf.bak", pdf);
     ASSERT_TRUE(TempHome::MakeDirs(dir_ + "/e.pdf"));
-    ASSERT_TRUE(convert_.StartLoadFolder(dir_));
+    ASSERT_TRUE(convert_->StartLoadFolder(dir_));
     ASSERT_TRUE(PumpUntil([&] { return !collector_.loaded_ints_.empty(); }));
     ASSERT_EQ(collector_.loaded_ints_, std::vector<int>{1});
     std::vector<std::string> names;
@@ -184,7 +184,7 @@ TEST(PdfConversion, AcceptsPdfFilesOnly) {
     EXPECT_TRUE(convert.IsSupportedExtension("pdf"));
     for (const char* other : {"PDF", "pd", "df", "", ";", "pdf;", "txt"})
         EXPECT_FALSE(convert.IsSupportedExtension(other)) << other;
-    EXPECT_EQ(convert.GetFileFilter(), "PDF files(*.pdf)|*.pdf;");
+    EXPECT_EQ(convert.GetFileFilter(), "PDF files(*.pdf)|*.[pP][dD][fF]|All files(*)|*");
     EXPECT_EQ(convert.GetFolderPatterns(), wxArrayString(1, "*.pdf"));
     EXPECT_EQ(convert.GetOutputExtension(), ".jpg");
     EXPECT_FALSE(convert.IsPolling());
@@ -204,7 +204,7 @@ TEST(PdfConversion, PageServiceIsSharedAndFreedWithTheLastObject) {
     EXPECT_EQ(DomainConvertPDF::GetP2xService(), service);
     fixtures::TempDir dir;
     fixtures::WriteFile(dir / "a.pdf", fixtures::MakeMultiPagePdf(3).bytes);
-    const auto rows = first->BuildRows(wxString::FromUTF8((dir / "a.pdf").string()));
+    const auto rows = first->BuildRows(wxString::FromUTF8((dir / "a.pdf").string()), ConvertOptions);
     EXPECT_EQ((*rows)[0].cells_[COL_TOTAL_PAGES], "3");
     first.reset();
     EXPECT_EQ(DomainConvertPDF::GetP2xService(), nullptr);

@@ -39,6 +39,8 @@ public:
     wxString fatal_message;
 
     using MainApp::PrepareImages;
+    // Deletes the windows scheduled for destruction now, not at idle time.
+    using MainApp::DeletePendingObjects;
 
 protected:
     void CreateSettings() override;

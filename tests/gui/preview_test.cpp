@@ -260,7 +260,8 @@ TEST_F(PreviewAndRanges, RangePanelSetsTheSelectedRows)
     const Case cases[] = {
         {"2-4", {1, 2}, {"1-12", "1-3", "2-4"}, {refused + "three.pdf"}},
         {" 5,6 and more", {0}, {"5,6", "1-3", "2-4"}, {}},
-        {"", {0, 2}, {"5,6", "1-3", "2-4"}, {refused + "twelve.pdf", refused + "ten.pdf"}},
+        {"", {0, 2}, {"5,6", "1-3", "2-4"}, {refused + "twelve.pdf\nten.pdf"}},  // one box names every row
+        {"1;3", {0}, {"5,6", "1-3", "2-4"}, {refused + "twelve.pdf"}},
         {"1", {}, {"5,6", "1-3", "2-4"}, {"No selected file!"}},
     };
     range_->PickRange();

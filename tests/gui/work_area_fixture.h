@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -132,6 +133,9 @@ class WatchedFrame : public MainFrameKESTRAN {
 public:
     int ended_with = -1;
     bool really_end = false;  // for a child process that ends as the program does
+    // Deletes the frame instead, and the process goes on: what a close
+    // leaves running (workers) can then be watched.
+    bool destroy_at_end = false;
 
 protected:
     void EndProcess(int status) override
@@ -139,6 +143,8 @@ protected:
         ended_with = status;
         if (really_end)
             MainFrameKESTRAN::EndProcess(status);
+        else if (destroy_at_end)
+            Destroy();
     }
 };
 
@@ -167,7 +173,9 @@ protected:
     {
         sim_.MouseUp();
         // Nothing may still write into the frame being destroyed.
-        EXPECT_TRUE(PumpUntil([&] { return !list_->IsConverting() && !list_->IsLoading(); }, 60000));
+        if (list_ != nullptr) {
+            EXPECT_TRUE(PumpUntil([&] { return !list_->IsConverting() && !list_->IsLoading(); }, 60000));
+        }
         guitest::DestroyAllTopLevels();
         theme_.reset();
     }
@@ -177,6 +185,28 @@ protected:
         const wxString path = (folder.empty() ? src_ : folder) + "/" + name;
         fixtures::WriteFile(fs::path(path.utf8_string()), pdf.bytes);
         return path;
+    }
+    // Closes the window as the user does, but deletes it instead of ending
+    // the process; true once it is gone and every worker it started has
+    // finished (they hold the conversion object until then).
+    // `worker_outlived` tells whether a worker was still running when the
+    // window had gone.
+    bool CloseAndOutlive(bool* worker_outlived)
+    {
+        const std::weak_ptr<DomainConvert> conversion = frame_->GetConversion()->weak_from_this();
+        frame_->destroy_at_end = true;
+        frame_->Close(true);
+        // The frame goes now, not at the next idle time: a stopped job winds
+        // down within milliseconds, and the window must be gone before it has.
+        guitest::App().DeletePendingObjects();
+        list_ = nullptr;
+        output_ = nullptr;
+        frame_ = nullptr;
+        if (!PumpUntil([] { return wxTopLevelWindows.empty(); }, 10000))
+            return false;
+        *worker_outlived = !conversion.expired();
+        // Events the worker still sends would reach freed windows now, if any did.
+        return PumpUntil([&] { return conversion.expired() && g_job_state.load() == JobIdle; }, 60000);
     }
     bool WaitIdle(int ms = 60000)
     {

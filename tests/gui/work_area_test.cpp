@@ -25,12 +25,21 @@ TEST_F(WorkArea, AddedFilesBecomeRowsAndUnusableOnesAreReported)
     ASSERT_TRUE(TempHome::WriteFile(empty, ""));
     const wxString picture = src_ + "/photo.png";
     ASSERT_TRUE(TempHome::WriteFile(picture, "png"));
+    const wxString locked = WritePdf("locked.pdf", fixtures::MakeEncryptedPdf("secret"));
+    const wxString text = src_ + "/text.pdf";
+    ASSERT_TRUE(TempHome::WriteFile(text, "just words"));
 
-    AddThroughDialog(Paths({good, broken, empty, picture}));
+    AddThroughDialog(Paths({good, broken, empty, picture, locked, text, good}));
 
-    EXPECT_EQ(prompt_.last_wildcard, "PDF files(*.pdf)|*.pdf;");
-    // The refused extension at once, then the one file that cannot be opened; the empty file silently.
-    EXPECT_EQ(prompt_.messages, (std::vector<wxString>{"Fail to open file\nphoto.png\n", "Fail to open file\n" + broken}));
+    EXPECT_EQ(prompt_.last_wildcard, "PDF files(*.pdf)|*.[pP][dD][fF]|All files(*)|*");
+    // One box for the whole add, each refused file with its reason.
+    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"These files were not added:\n"
+                                                      "photo.png: not a PDF\n"
+                                                      "broken.pdf: damaged beyond repair\n"
+                                                      "empty.pdf: the file is empty\n"
+                                                      "locked.pdf: needs a password\n"
+                                                      "text.pdf: not a PDF\n\n"
+                                                      "Already in the list, not added again: 1"});
     ASSERT_EQ(list_->GetRowCount(), 1);
     EXPECT_TRUE(list_->GetGrid()->IsShown());
     const wxString expected[] = {"report.pdf", FileUtil::FormatSize(wxFileName::GetSize(good).GetValue()), "3", "0",
@@ -42,6 +51,11 @@ TEST_F(WorkArea, AddedFilesBecomeRowsAndUnusableOnesAreReported)
     EXPECT_TRUE(frame_->GetMoxToolBar()->GetButton(MoxToolBar::AddFileId)->IsEnabled());
     EXPECT_TRUE(output_->GetStartButton()->IsEnabled());
     EXPECT_EQ(ConvertOptions[LAST_CONVERT_DIR], src_) << "the folder of the added files is remembered";
+
+    prompt_.messages.clear();
+    AddThroughDialog(Paths({good}));
+    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"Already in the list, not added again: 1"});
+    EXPECT_EQ(list_->GetRowCount(), 1);
 }
 
 TEST_F(WorkArea, AddingAFolderTakesItsPdfFilesAndSaysWhenThereAreNone)
@@ -79,7 +93,7 @@ TEST_F(WorkArea, DroppedFoldersAndFiles)
     const Case cases[] = {
         {"a folder without PDF and a PDF", Paths({no_pdf, pdf}), true, {}, 1},
         {"only unsupported files", Paths({text, image}), false,
-         {"Fail to open file  \n " + text, "Fail to open file  \n " + image}, 1},
+         {"These files were not added:\nnotes.txt: not a PDF\nscan.tiff: not a PDF"}, 1},
         {"only a folder without PDF", Paths({no_pdf}), false, {"No PDF files(*.pdf) Files Added !"}, 1},
     };
     for (const Case& c : cases) {
@@ -106,7 +120,7 @@ TEST_F(WorkArea, FilesFromTheCommandLineLoadAsDroppedAndWaitForARunningJob)
 
     app->OpenPathsLater(Paths({slow, text}));
     ASSERT_TRUE(PumpUntil([&] { return list_->GetRowCount() == 1 && !list_->IsLoading(); }, 30000));
-    EXPECT_EQ(prompt_.messages, (std::vector<wxString>{"Fail to open file  \n " + text}));
+    EXPECT_EQ(prompt_.messages, (std::vector<wxString>{"These files were not added:\nnotes.txt: not a PDF"}));
 
     output_->Send(StartAll);
     ASSERT_TRUE(list_->IsConverting());
@@ -199,9 +213,11 @@ TEST_F(WorkArea, StatusCellPaintsAnAmberBarOfThePercentsWidth)
     EXPECT_TRUE(
         guitest::ShowsColour(frame_, frame_->ScreenToClient(cell.GetPosition() + wxPoint(bar + 4, 3)), *wxWHITE, 8));
 
-    PostConvertStatus(list_, list_->GetId(), 0, COL_STATUS, StatusFailed, 0);
+    PostConvertStatus(list_, list_->GetId(), 0, COL_STATUS, StatusFailed, 0, "why");
     ASSERT_TRUE(PumpUntil([&] { return list_->GetStatusText(0) == "Failed"; }));
-    EXPECT_EQ(list_->GetStatusColour(0), kAmber) << "a failure keeps the colour it had";
+    EXPECT_EQ(list_->GetStatusPercent(0), 0) << "no bar behind the word";
+    EXPECT_TRUE(guitest::ShowsColour(frame_, frame_->ScreenToClient(cell.GetPosition() + wxPoint(bar - 3, 3)), *wxWHITE, 8));
+    EXPECT_EQ(list_->GetCellToolTip(0, COL_STATUS), "Failed: why");
 }
 
 TEST_F(WorkArea, StopEndsTheRunningRowAndLeavesTheOthers)
@@ -221,7 +237,12 @@ TEST_F(WorkArea, StopEndsTheRunningRowAndLeavesTheOthers)
     Click(output_, stop + wxPoint(20, 20));
     EXPECT_FALSE(output_->GetStopButton()->IsEnabled()) << "disabled at once";
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Stop", "Not Converted"}));
+    // The row the job never reached waits with an empty status: it holds no result of this job.
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Stop", ""}));
+    EXPECT_EQ(list_->GetStatusReason(0), "interrupted");
+    ASSERT_NE(list_->GetJobSummary(), nullptr) << "a stopped job sums up";
+    EXPECT_NE(list_->GetJobSummary()->GetText().Find("Not started after Stop: 1"), wxNOT_FOUND);
+    EXPECT_NE(list_->GetJobSummary()->GetText().Find("slow.pdf: Stop: interrupted"), wxNOT_FOUND);
     const std::string log = TempHome::ReadFile(FileUtil::GetLogFilePath());
     EXPECT_NE(log.find((slow + " [" + out_ + "]").utf8_string()), std::string::npos);
     EXPECT_EQ(log.find(next.utf8_string()), std::string::npos) << "the next file never started";
@@ -233,8 +254,52 @@ TEST_F(WorkArea, StopEndsTheRunningRowAndLeavesTheOthers)
     list_->GetGrid()->SelectRow(1);
     wxCommandEvent convert_selected(wxEVT_MENU, SelectWindow::MenuConvertSelected);
     list_->GetEventHandler()->ProcessEvent(convert_selected);
+    EXPECT_EQ(list_->GetJobSummary(), nullptr) << "the next job closes the summary";
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Stop", ""})) << "the row outside the job keeps its status";
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Statuses(), (std::vector<wxString>{"Stop", "100%"}));
+    EXPECT_EQ(list_->GetJobSummary(), nullptr) << "nothing to sum up when every file went through";
+}
+
+TEST_F(WorkArea, ASecondJobShowsNoResultOfTheFirst)
+{
+    AddThroughDialog(Paths({WritePdf("a.pdf", fixtures::MakeMultiPagePdf(2)), WritePdf("b.pdf", fixtures::MakeMultiPagePdf(1))}));
+    StartAndWait();
+    ASSERT_EQ(Statuses(), (std::vector<wxString>{"100%", "100%"}));
+    output_->Send(StartAll);
+    // Before the first file runs, every row of the new job waits.
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"", ""}));
+    EXPECT_EQ(list_->GetStatusPercent(0), 0);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"100%", "100%"}));
+}
+
+TEST_F(WorkArea, AFailedFileSaysWhyInItsCellTheLogAndTheSummary)
+{
+    const wxString gone = WritePdf("gone.pdf", fixtures::MakeMultiPagePdf(1));
+    const wxString kept = WritePdf("kept.pdf", fixtures::MakeJpegPdf(fixtures::JpegKind::Rgb));
+    AddThroughDialog(Paths({gone, kept}));
+    ASSERT_TRUE(wxRemoveFile(gone));
+    StartAndWait();
+
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Failed", "100%"}));
+    const wxString reason = "cannot be read: No such file or directory";
+    EXPECT_EQ(list_->GetStatusReason(0), reason);
+    EXPECT_EQ(list_->GetCellToolTip(0, COL_STATUS), "Failed: " + reason);
+    EXPECT_EQ(list_->GetCellToolTip(1, COL_STATUS), "");
+    EXPECT_EQ(list_->GetCellToolTip(1, COL_FILE_NAME), kept) << "a name shows its full path";
+    const std::string log = TempHome::ReadFile(FileUtil::GetLogFilePath());
+    EXPECT_NE(log.find((gone + " [" + out_ + "] [1] " + reason).utf8_string()), std::string::npos) << log;
+
+    JobSummaryDialog* summary = list_->GetJobSummary();
+    ASSERT_NE(summary, nullptr);
+    EXPECT_TRUE(summary->IsShown());
+    EXPECT_FALSE(summary->IsModal()) << "the window stays usable";
+    EXPECT_EQ(summary->GetFolder(), out_);
+    const wxString text = summary->GetText();
+    EXPECT_NE(text.Find("Files done: 1 of 2"), wxNOT_FOUND) << text;
+    EXPECT_NE(text.Find("Images written: 1"), wxNOT_FOUND) << text;
+    EXPECT_NE(text.Find("gone.pdf: Failed: " + reason), wxNOT_FOUND) << text;
 }
 
 TEST_F(WorkArea, AJobNeedsAnExistingOutputFolder)
@@ -273,9 +338,10 @@ TEST_F(WorkArea, ClosingDuringAJobLeavesNoPartialImage)
     // process that runs this test again; the parent names the folders.
     const char* kFolders = "KESTRAN_TEST_CLOSE_FOLDERS";
     if (std::getenv(kFolders) == nullptr) {
-        const wxString big = src_ + "/large.pdf";
         // Written as a PNG row by row: its temporary file lives a while.
-        fixtures::WriteFile(fs::path(big.utf8_string()), fixtures::MakeFlatePdf(fixtures::FlateKind::Rgb, 2400, 1800).bytes);
+        const fixtures::FixturePdf big = fixtures::MakeFlatePdf(fixtures::FlateKind::Rgb, 2400, 1800);
+        for (const char* name : {"/large1.pdf", "/large2.pdf", "/large3.pdf"})
+            fixtures::WriteFile(fs::path((src_ + name).utf8_string()), big.bytes);
         setenv(kFolders, (src_ + "|" + out_).utf8_str(), 1);
     }
     const wxString folders = wxString::FromUTF8(std::getenv(kFolders));
@@ -289,7 +355,7 @@ TEST_F(WorkArea, ClosingDuringAJobLeavesNoPartialImage)
         {
             ConvertOptions[LAST_OUTPUT_DIR] = out;
             // Three rows give the child three chances to catch an image being written.
-            AddThroughDialog(Paths({src + "/large.pdf", src + "/large.pdf", src + "/large.pdf"}));
+            AddThroughDialog(Paths({src + "/large1.pdf", src + "/large2.pdf", src + "/large3.pdf"}));
             output_->Send(StartAll);
             if (!PumpUntil(has_part_file, 60000))
                 std::_Exit(3);
@@ -300,6 +366,53 @@ TEST_F(WorkArea, ClosingDuringAJobLeavesNoPartialImage)
         ::testing::ExitedWithCode(0), "");
     unsetenv(kFolders);
     EXPECT_FALSE(has_part_file()) << "the unfinished image was removed";
+}
+
+// Closing deletes the windows while a load or a job still runs on its worker:
+// what the worker sends afterwards must reach no freed window (the sanitizer
+// build of this binary sees any access), and the worker must end by itself.
+TEST_F(WorkArea, ClosingDuringALoadLeavesTheWorkerNoWindow)
+{
+    // A damaged file MuPDF scans whole to repair: counting its pages many
+    // times keeps the worker busy well after the window has gone.
+    const wxString junk = src_ + "/junk.pdf";
+    ASSERT_TRUE(TempHome::WriteFile(junk, "%PDF-1.4\n" + std::string(size_t(24) << 20, ' ')));
+    wxString add_list;
+    for (int i = 0; i < 16; ++i)
+        add_list += junk + "|";
+    ASSERT_TRUE(list_->StartLoading(add_list));
+    bool outlived = false;
+    ASSERT_TRUE(CloseAndOutlive(&outlived));
+    EXPECT_TRUE(outlived) << "the load ended before the window went: nothing was checked";
+}
+
+TEST_F(WorkArea, ClosingDuringAJobLeavesTheWorkerNoWindow)
+{
+    // A close during a job also stops every later image file of the process
+    // for good, so it runs in a child process.
+    const char* kFolders = "KESTRAN_TEST_CLOSE_JOB_FOLDERS";
+    if (std::getenv(kFolders) == nullptr) {
+        WritePdf("slow.pdf", fixtures::MakeManyImagesPdf(1500, 96));
+        WritePdf("next.pdf", fixtures::MakeMultiPagePdf(2));
+        setenv(kFolders, (src_ + "|" + out_).utf8_str(), 1);
+    }
+    const wxString folders = wxString::FromUTF8(std::getenv(kFolders));
+    const wxString src = folders.BeforeFirst('|'), out = folders.AfterFirst('|');
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ConvertOptions[LAST_OUTPUT_DIR] = out;
+            AddThroughDialog(Paths({src + "/slow.pdf", src + "/next.pdf"}));
+            output_->Send(StartAll);
+            if (!PumpUntil([&] { return list_->GetStatusPercent(0) > 0; }, 60000))
+                std::_Exit(3);
+            bool outlived = false;
+            if (!CloseAndOutlive(&outlived))
+                std::_Exit(4);
+            std::_Exit(outlived ? 0 : 5);
+        },
+        ::testing::ExitedWithCode(0), "");
+    unsetenv(kFolders);
 }
 
 // ---------------------------------------------------------------------------
@@ -423,11 +536,12 @@ TEST_F(WorkArea, InvertSelectAllAndTheContextMenu)
     EXPECT_EQ(list_->GetRowCount(), 4);
     prompt_.folders.push_back(src_);
     command(SelectWindow::MenuAddFolder);
-    EXPECT_EQ(list_->GetRowCount(), 7);
+    EXPECT_EQ(list_->GetRowCount(), 4) << "the folder's files are in the list already";
+    EXPECT_EQ(LastMessage(), "Already in the list, not added again: 3");
     grid->ClearSelection();
     grid->SelectRow(0);
     command(SelectWindow::MenuDelete);
-    EXPECT_EQ(list_->GetRowCount(), 6);
+    EXPECT_EQ(list_->GetRowCount(), 3);
     command(SelectWindow::MenuConvertSelected);  // nothing selected after the delete
     EXPECT_EQ(LastMessage(), "Are you sure you want to remove the selected items from the list?");
     command(SelectWindow::MenuClearAll);
@@ -456,7 +570,9 @@ TEST_F(WorkArea, PageCellEditsAreCheckedAndNormalised)
         bool refused;
     };
     const Case cases[] = {
-        {" 3,5", "3,5", false}, {"0", "3,5", true}, {"2-4 pages", "2-4", false}, {"5-7", "2-4", true}, {"1,,3", "1", false},
+        {" 3,5", "3,5", false}, {"0", "3,5", true}, {"2-4 pages", "2-4", false}, {"5-7", "2-4", true},
+        {"1, 3", "1,3", false}, {"2 - 3", "2-3", false}, {"1-", "1-6", false}, {"1;3", "1-6", true},
+        {"1,,3", "1,3", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -466,6 +582,55 @@ TEST_F(WorkArea, PageCellEditsAreCheckedAndNormalised)
         EXPECT_EQ(prompt_.messages, c.refused ? std::vector<wxString>{"Invalid format or out of range!\nfor example: 1,3,4,5-10"}
                                               : std::vector<wxString>{});
     }
+}
+
+TEST_F(WorkArea, RightClickActsOnTheRowUnderThePointer)
+{
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf"})
+        WritePdf(name, fixtures::MakeMultiPagePdf(1));
+    AddFolderThroughDialog(src_);
+    RuvGrid* grid = list_->GetGrid();
+    const auto selected = [&] {
+        const wxArrayInt rows = list_->GetSelectedRows();
+        return std::vector<int>(rows.begin(), rows.end());
+    };
+    // Right-clicks row 2 and closes the menu it opens (the menu runs its own loop).
+    const auto right_click_row_2 = [&] {
+        const wxRect cell = CellOnScreen(2, COL_FILE_NAME);
+        Script script({Do([&] { sim_.MouseMove(cell.GetPosition() + wxPoint(8, cell.height / 2)); }),
+                       Do([&] { sim_.MouseClick(wxMOUSE_BTN_RIGHT); }),
+                       Until([&, ticks = 0]() mutable { return ++ticks > 8; }),
+                       Do([&] { sim_.Char(WXK_ESCAPE); })});
+        ASSERT_TRUE(PumpUntil([&] { return script.Done(); }, 8000)) << "stuck at step " << script.Reached();
+        Pump(100);
+    };
+    grid->SelectRow(0);
+    right_click_row_2();
+    EXPECT_EQ(selected(), std::vector<int>{2}) << "an unselected row becomes the selection";
+    grid->SelectRow(0, true);
+    right_click_row_2();
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2})) << "a selected row keeps the others with it";
+}
+
+TEST_F(WorkArea, HeadersSortByNameSizeAndPagesAndTheStatusesMoveWithTheirRows)
+{
+    AddThroughDialog(Paths({WritePdf("b.pdf", fixtures::MakeMultiPagePdf(9)), WritePdf("C.pdf", fixtures::MakeMultiPagePdf(1)),
+                            WritePdf("a.pdf", fixtures::MakeMultiPagePdf(4))}));
+    PostConvertStatus(list_, list_->GetId(), 1, COL_STATUS, StatusFailed, 0, "why");  // C.pdf
+    ASSERT_TRUE(PumpUntil([&] { return list_->GetStatusText(1) == "Failed"; }));
+
+    ASSERT_TRUE(list_->SortBy(COL_TOTAL_PAGES));
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"C.pdf", "a.pdf", "b.pdf"}));
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"Failed", "Not Converted", "Not Converted"}));
+    EXPECT_EQ(list_->GetStatusReason(0), "why");
+    ASSERT_TRUE(list_->SortBy(COL_TOTAL_PAGES));
+    EXPECT_EQ(Column(COL_TOTAL_PAGES), (std::vector<wxString>{"9", "4", "1"})) << "again: descending";
+    ASSERT_TRUE(list_->SortBy(COL_FILE_NAME));
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"a.pdf", "b.pdf", "C.pdf"})) << "names in any case";
+    EXPECT_EQ(Column(COL_SELECTED_PAGE), (std::vector<wxString>{"1-4", "1-9", "1-1"}));
+    ASSERT_TRUE(list_->SortBy(COL_SIZE));
+    EXPECT_EQ(Column(COL_FILE_NAME), (std::vector<wxString>{"C.pdf", "a.pdf", "b.pdf"}));
+    EXPECT_FALSE(list_->SortBy(COL_STATUS));
 }
 
 // ---------------------------------------------------------------------------

@@ -263,7 +263,7 @@ TEST_F(Cli, ControlCharactersInPathsKeepEachLineOneLine) {
     WriteFile(dir_ / "in" / "tab\tbad.pdf", "this is no pdf");
     ProcessResult r = RunCli({"-o", (dir_ / "out").string(), good.string(), (dir_ / "in" / "tab\tbad.pdf").string()});
     EXPECT_EQ(LinesMentioning(r.out, "in/two\\nlines.pdf: 2 images"), 1) << r.out;
-    EXPECT_EQ(LinesMentioning(r.err, "in/tab\\tbad.pdf: failed: cannot open it"), 1) << r.err;
+    EXPECT_EQ(LinesMentioning(r.err, "in/tab\\tbad.pdf: failed: not a PDF"), 1) << r.err;
     fs::path log_dir = home_ / "Documents" / "Olvarin files" / "Olvarin Kestran" / "Log";
     std::string log = ReadFile(log_dir / ListFiles(log_dir).at(0));
     EXPECT_EQ(LinesMentioning(log, "# "), 4) << "Begin, two files, Finish: " << log;
@@ -284,7 +284,7 @@ TEST_F(Cli, UnreadableFileSaysPermissionDenied) {
     if (r.status == 126)
         GTEST_SKIP() << "this process may not change its user, so no file can be made unreadable to it";
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(LinesMentioning(r.err, "locked.pdf: failed: cannot read it: Permission denied"), 1) << r.err;
+    EXPECT_EQ(LinesMentioning(r.err, "locked.pdf: failed: cannot be read: Permission denied"), 1) << r.err;
 }
 
 // -j runs files side by side (and shares threads among a file's images when

@@ -30,6 +30,7 @@ wxGridCellRenderer* MoxGridCellRenderer::Clone() const
     copy->percent_ = percent_;
     copy->text_ = text_;
     copy->text_id_ = text_id_;
+    copy->reason_ = reason_;
     copy->colour_ = colour_;
     return copy;
 }

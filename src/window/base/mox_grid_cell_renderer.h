@@ -18,6 +18,9 @@ public:
     void SetPercent(int percent) { percent_ = percent < 0 ? 0 : (percent > 100 ? 100 : percent); }
     int GetPercent() const { return percent_; }
     const wxString& GetText() const { return text_; }
+    // Why the row failed or stopped, in the user's language; "" otherwise.
+    void SetReason(const wxString& reason) { reason_ = reason; }
+    const wxString& GetReason() const { return reason_; }
     const wxColour& GetColour() const { return colour_; }
 
     // Width of the bar for a cell `cell_width` wide (0 means no bar).
@@ -25,7 +28,7 @@ public:
 
     void Draw(wxGrid& grid, wxGridCellAttr& attr, wxDC& dc, const wxRect& rect, int row, int col,
               bool is_selected) override;
-    // A copy keeps text, colour and percent.
+    // A copy keeps text, reason, colour and percent.
     wxGridCellRenderer* Clone() const override;
 
     int percent_ = 0;  // 0 to 100; the file list sets it for progress
@@ -33,6 +36,7 @@ public:
 private:
     wxString text_;
     wxString text_id_;
+    wxString reason_;
     wxColour colour_;
 };
 
