@@ -662,6 +662,7 @@ JpxHeader ReadJpxHeader(const uint8_t* data, size_t size)
                         pclr_size = n;
                     } else if (std::memcmp(sub, "cmap", 4) == 0) {
                         header.component_map = true;
+                        header.box_order_refused = header.box_order_refused || !header.palette;
                         cmap_at = at;
                         cmap_size = n;
                     } else if (std::memcmp(sub, "cdef", 4) == 0) {

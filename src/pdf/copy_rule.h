@@ -97,6 +97,9 @@ struct JpxHeader {
     uint32_t icc_space = 0;      // 'colr' restricted ICC profile: its colour space ('GRAY', 'RGB '), 0 none
     bool palette = false;        // a 'pclr' box: the samples are indices
     bool component_map = false;  // a 'cmap' box
+    // A 'cmap' box with no 'pclr' before it: openjpeg, and so MuPDF, refuse
+    // the whole file, although its codestream may be intact.
+    bool box_order_refused = false;
     size_t codestream = 0;       // offset of the codestream (SOC)
     // The palette, when its entries are 8-bit unsigned: `palette_columns`
     // values per entry, in the order the 'cmap' box gives the channels (the

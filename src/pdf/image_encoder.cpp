@@ -63,6 +63,14 @@ bool DefaultDecode(fz_context* ctx, fz_image* img)
     return true;
 }
 
+// True when an Indexed JPEG 2000 image's /Decode (8-bit indices) leaves
+// the indices as they are: none, or [0 255] as some producers write it.
+bool IndexDecodeUnchanged(fz_context* ctx, pdf_obj* decode)
+{
+    return decode == nullptr || (pdf_array_len(ctx, decode) == 2 && pdf_to_real(ctx, pdf_array_get(ctx, decode, 0)) == 0.0f &&
+                                 pdf_to_real(ctx, pdf_array_get(ctx, decode, 1)) == 255.0f);
+}
+
 bool InvertedDecode(fz_context* ctx, fz_image* img)
 {
     if (IsIndexed(ctx, img))
@@ -1023,7 +1031,7 @@ bool ImageEncoder::TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out)
         if (pdf_is_jpx_image(ctx_, ref) && pdf_is_array(ctx_, csobj) &&
             (pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(Indexed)) ||
              pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(I))) &&
-            !pdf_dict_get(ctx_, ref, PDF_NAME(Decode)))
+            IndexDecodeUnchanged(ctx_, pdf_dict_get(ctx_, ref, PDF_NAME(Decode))))
             cs = pdf_load_colorspace(ctx_, csobj);
     });
     const ObjHandle ref_held(ctx_, ref);
@@ -1263,6 +1271,17 @@ std::optional<EncodeStatus> ImageEncoder::EncodeJpxStandIn(const DrawnImage& dra
         if (auto status = refused())
             return status;
         out = EncodedImage();  // damaged, or a layout the header hid: MuPDF's way
+    }
+    if (plan.header.box_order_refused) {
+        // MuPDF cannot read this header (MuPdfMayDecode): the codestream is
+        // all there is to decode.
+        if (TryJpxOwnDecode(info.num, info.gen, nullptr, out, true))
+            return EncodeStatus::Ok;
+        if (auto status = refused())
+            return status;
+        why = damage_.empty() ? "cannot decode image" : "cannot decode image (" + damage_ + ")";
+        out = EncodedImage();
+        return EncodeStatus::Skipped;
     }
     whole = TakeJpxMemory(plan.Cost(JpxWay::Whole), plan.budget, jpx_refusal_);
     if (whole == nullptr)

@@ -356,7 +356,9 @@ bool MuPdfMayDecode(const JpxPlan& plan)
 {
     if (!plan.jpx)
         return true;
-    return !plan.look.faithful && !plan.windowed && JpxWholeFits(plan);
+    // A header MuPDF refuses would lose the image at the page walk: its
+    // codestream is decoded here instead (TryJpxOwnDecode).
+    return !plan.look.faithful && !plan.windowed && !plan.header.box_order_refused && JpxWholeFits(plan);
 }
 
 // ---------------------------------------------------------------------------

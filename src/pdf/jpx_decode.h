@@ -129,7 +129,8 @@ JpxPlan JpxMaskPlan(fz_context* ctx, pdf_obj* ref);
 bool JpxWholeFits(const JpxPlan& plan);
 
 // True when MuPDF may decode the object while the page runs: it is neither
-// copied nor decoded here, and its whole decode fits its budget.
+// copied nor decoded here, its header is one MuPDF reads, and its whole
+// decode fits its budget.
 bool MuPdfMayDecode(const JpxPlan& plan);
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "pdf/copy_rule.h"
+#include "pdf/image_extractor.h"
+#include "pdf/large_image.h"
 #include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
 
@@ -223,6 +225,95 @@ INSTANTIATE_TEST_SUITE_P(Files, JpxOwnDecode,
                                            OwnDecodeCase{"PaletteCmapFirst", 1, true, true, false},
                                            OwnDecodeCase{"RgbStrayCmap", 3, false, false, true},
                                            OwnDecodeCase{"PdfIndexed", 1, true, false, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same files wherever they appear: beside another image, with a soft
+// mask or a /Decode of their own, held or streamed.
+struct PlacedCase {
+    const char* name;
+    bool refused_header;  // a 'cmap' before the 'pclr' (MuPDF and openjpeg refuse the header), else a PDF /Indexed
+    const char* extra;    // "smask", "decode" or ""
+    bool beside;          // a JPEG on the same page
+    bool streamed;        // stream_bytes 0
+};
+
+class JpxPlaced : public ::testing::TestWithParam<PlacedCase> {};
+
+TEST_P(JpxPlaced, KeepsTheCodestreamsColours) {
+    const PlacedCase& c = GetParam();
+    std::string samples = MakeSamples(kW, kH, 1, 8, 13);
+    for (char& v : samples)
+        v = static_cast<char>(static_cast<uint8_t>(v) % 5);
+    std::string hex;
+    char digits[3];
+    for (const auto& entry : kPalette)
+        for (uint8_t v : entry) {
+            std::snprintf(digits, sizeof digits, "%02x", v);
+            hex += digits;
+        }
+    const std::string boxes = c.refused_header ? Ihdr(1) + Enumerated(16) + PaletteBoxes(true) : Ihdr(1) + Enumerated(17);
+    const std::string jp2 = WithHeader(EncodeJp2(kW, kH, 1, samples), boxes);
+    PdfWriter w;
+    std::string dict = JpxDict(c.refused_header ? "" : " /ColorSpace [/Indexed /DeviceRGB 4 <" + hex + ">]");
+    const std::string extra = c.extra;
+    if (extra == "smask") {
+        const ImageObject mask = SoftMaskImage(kW, kH, 2);
+        dict += " /SMask " + std::to_string(w.AddStream(mask.dict, mask.stream)) + " 0 R";
+    } else if (extra == "decode") {
+        dict += c.refused_header ? " /Decode [0 1 0 1 0 1]" : " /Decode [0 255]";
+    }
+    const int jpx = w.AddStream(dict, jp2);
+    const int jpeg = w.AddStream("/Type /XObject /Subtype /Image /Width 32 /Height 24 /ColorSpace /DeviceRGB "
+                                 "/BitsPerComponent 8 /Filter /DCTDecode",
+                                 EncodeJpeg(32, 24, 3, MakeSamples(32, 24, 3, 8, 4)));
+    w.AddPage(XObjectResources({{"Im1", jpx}, {"Im2", jpeg}}),
+              DrawXObject("Im1", 0, 0, 300, 300) + (c.beside ? DrawXObject("Im2", 300, 300, 32, 24) : ""));
+    TempDir dir;
+    WriteFile(dir.path() / "doc.pdf", w.Build());
+    fs::create_directory(dir.path() / "out");
+    kestran::pdf::ExtractOptions options;
+    options.workers = 1;
+    options.stream_bytes = c.streamed ? 0 : kestran::pdf::kDefaultStandInBytes;
+    std::vector<std::string> lines;
+    options.log = [&](const std::string& line) { lines.push_back(line); };
+    EXPECT_EQ(kestran::pdf::ExtractImagesFromFile((dir.path() / "doc.pdf").c_str(), "1-",
+                                                  (dir.path() / "out").c_str(), nullptr, nullptr, nullptr, options),
+              KESTRAN_EXTRACT_OK);
+    const std::vector<std::string> files = ListFiles(dir.path() / "out");
+    std::string all;
+    for (const auto& l : lines) all += l + "\n";
+    ASSERT_FALSE(files.empty()) << all;
+    EXPECT_EQ(files[0], "doc-001-01.png") << all;
+    PngImage png;
+    ASSERT_TRUE(DecodePng(ReadFile(dir.path() / "out" / files[0]), &png));
+    ASSERT_EQ(png.rgba.size(), size_t(kW) * kH * 4);
+    // A soft mask needs an alpha channel beside the colours, unless MuPDF
+    // cannot read the file at all: then the codestream alone is written.
+    const bool alpha = extra == "smask" && !c.refused_header;
+    EXPECT_EQ(png.color_type, alpha ? 6 : 3) << all;
+    size_t wrong = 0;
+    for (int i = 0; i < kW * kH; ++i)
+        for (int k = 0; k < 3; ++k)
+            wrong += png.rgba[4 * i + k] != kPalette[static_cast<uint8_t>(samples[i])][k];
+    EXPECT_EQ(wrong, 0u) << all;
+}
+
+std::vector<PlacedCase> PlacedCases() {
+    std::vector<PlacedCase> cases;
+    static std::vector<std::string> names;
+    names.reserve(64);
+    for (bool refused : {false, true})
+        for (const char* extra : {"", "smask", "decode"})
+            for (bool beside : {false, true})
+                for (bool streamed : {false, true}) {
+                    names.push_back(std::string(refused ? "Refused" : "Indexed") + (*extra ? extra : "plain") +
+                                    (beside ? "Beside" : "Alone") + (streamed ? "Streamed" : "Held"));
+                    cases.push_back(PlacedCase{names.back().c_str(), refused, extra, beside, streamed});
+                }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, JpxPlaced, ::testing::ValuesIn(PlacedCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // MuPDF blanks a keyed pixel (premultiplied: colour and alpha 0); the file
