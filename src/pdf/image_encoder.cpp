@@ -1043,6 +1043,39 @@ bool ImageEncoder::TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out)
 
 bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any)
 {
+    JpxSamples decoded;
+    std::vector<uint8_t> palette;
+    std::unique_ptr<UncountedMemory> memory;
+    if (!DecodeJpxOwn(num, gen, indexed, any, decoded, palette, memory))
+        return false;
+    PngFormat format;
+    format.width = static_cast<uint32_t>(decoded.width);
+    format.height = static_cast<uint32_t>(decoded.height);
+    if (!palette.empty()) {
+        format.color = PngColor::Palette;
+        format.palette = std::move(palette);
+        return Finish(format, decoded.samples.data(), size_t(decoded.width), out);
+    }
+    if (decoded.components == 4) {
+        TiffFormat tiff;
+        tiff.width = format.width;
+        tiff.height = format.height;
+        const size_t stride = size_t(decoded.width) * 4;
+        out.extension = "tif";
+        return EncodeCmykTiff(tiff, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+            std::memcpy(rows, decoded.samples.data() + stride * y, stride * count);
+            return true;
+        }, out.bytes, &StopRequested, nullptr);
+    }
+    if (decoded.components != 1 && decoded.components != 3)
+        return false;
+    format.color = decoded.components == 1 ? PngColor::Gray : PngColor::Rgb;
+    return Finish(format, decoded.samples.data(), size_t(decoded.width) * decoded.components, out);
+}
+
+bool ImageEncoder::DecodeJpxOwn(int num, int gen, fz_colorspace* indexed, bool any, JpxSamples& decoded,
+                                std::vector<uint8_t>& palette, std::unique_ptr<UncountedMemory>& memory)
+{
     if (doc_ == nullptr || num <= 0)
         return false;
     pdf_obj* ref = nullptr;
@@ -1066,10 +1099,10 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
     if (indexed != nullptr &&
         (header.components != 1 || header.palette || !BuildPalette(ctx_, indexed, 8, pdf_palette)))
         return false;
-    const bool palette = !pdf_palette.empty() ||
-                         (header.palette && header.components == 1 &&
-                          (header.palette_columns == 1 || header.palette_columns == 3));
-    if (!palette && (!any || header.palette))
+    const bool palette_file = !pdf_palette.empty() ||
+                              (header.palette && header.components == 1 &&
+                               (header.palette_columns == 1 || header.palette_columns == 3));
+    if (!palette_file && (!any || header.palette))
         return false;
     // Only colours the header names and the file holds as they are: sYCC,
     // Lab and the rarer spaces need a conversion openjpeg leaves to its
@@ -1079,55 +1112,34 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
     const bool named = (n == 1 && (header.enumerated == 17 || icc == 0x47524159u)) ||  // 'GRAY'
                        (n == 3 && (header.enumerated == 16 || icc == 0x52474220u)) ||  // 'RGB '
                        (n == 4 && (header.enumerated == 12 || icc == 0x434D594Bu));    // 'CMYK'
-    if (!palette && !named)
+    if (!palette_file && !named)
         return false;
-    std::unique_ptr<UncountedMemory> memory;
     if (!JpxFits(header, size, JpxWay::Whole, memory))
         return false;
-    JpxSamples decoded;
     std::string why;
     if (!DecodeJpxCodestream(data, size, header, decoded, &why)) {
         if (any)
             damage_ = why;
         return false;
     }
-    PngFormat format;
-    format.width = static_cast<uint32_t>(decoded.width);
-    format.height = static_cast<uint32_t>(decoded.height);
-    if (palette) {
-        format.color = PngColor::Palette;
-        if (!pdf_palette.empty()) {
-            format.palette = std::move(pdf_palette);
-        } else {
-            const size_t entries = header.palette_entries.size() / header.palette_columns;
-            for (size_t e = 0; e < entries; ++e)
-                for (int c = 0; c < 3; ++c)
-                    format.palette.push_back(header.palette_entries[e * header.palette_columns +
-                                                                    (header.palette_columns == 3 ? c : 0)]);
-        }
-        const size_t entries = format.palette.size() / 3;
-        if (entries == 0 || entries > 256)
-            return false;
-        // An index past the palette shows as its last entry, not as a PNG error.
-        for (uint8_t& index : decoded.samples)
-            index = static_cast<uint8_t>(std::min<size_t>(index, entries - 1));
-        return Finish(format, decoded.samples.data(), size_t(decoded.width), out);
+    if (!palette_file)
+        return true;
+    if (!pdf_palette.empty()) {
+        palette = std::move(pdf_palette);
+    } else {
+        const size_t entries = header.palette_entries.size() / header.palette_columns;
+        for (size_t e = 0; e < entries; ++e)
+            for (int c = 0; c < 3; ++c)
+                palette.push_back(
+                    header.palette_entries[e * header.palette_columns + (header.palette_columns == 3 ? c : 0)]);
     }
-    if (decoded.components == 4) {
-        TiffFormat tiff;
-        tiff.width = format.width;
-        tiff.height = format.height;
-        const size_t stride = size_t(decoded.width) * 4;
-        out.extension = "tif";
-        return EncodeCmykTiff(tiff, [&](uint32_t y, uint32_t count, uint8_t* rows) {
-            std::memcpy(rows, decoded.samples.data() + stride * y, stride * count);
-            return true;
-        }, out.bytes, &StopRequested, nullptr);
-    }
-    if (decoded.components != 1 && decoded.components != 3)
+    const size_t entries = palette.size() / 3;
+    if (entries == 0 || entries > 256 || decoded.components != 1)
         return false;
-    format.color = decoded.components == 1 ? PngColor::Gray : PngColor::Rgb;
-    return Finish(format, decoded.samples.data(), size_t(decoded.width) * decoded.components, out);
+    // An index past the palette shows as its last entry, not as a PNG error.
+    for (uint8_t& index : decoded.samples)
+        index = static_cast<uint8_t>(std::min<size_t>(index, entries - 1));
+    return true;
 }
 
 bool ImageEncoder::JpxFits(const JpxHeader& header, size_t stored, JpxWay way, std::unique_ptr<UncountedMemory>& held)
@@ -1275,18 +1287,101 @@ std::optional<EncodeStatus> ImageEncoder::EncodeJpxStandIn(const DrawnImage& dra
     if (plan.header.box_order_refused) {
         // MuPDF cannot read this header (MuPdfMayDecode): the codestream is
         // all there is to decode.
-        if (TryJpxOwnDecode(info.num, info.gen, nullptr, out, true))
-            return EncodeStatus::Ok;
-        if (auto status = refused())
+        const EncodeStatus status = EncodeJpxRefusedHeader(drawn, plan.header, out, why, streaming);
+        if (status == EncodeStatus::Ok)
             return status;
-        why = damage_.empty() ? "cannot decode image" : "cannot decode image (" + damage_ + ")";
+        if (auto refusal = refused())
+            return refusal;
+        if (why.empty())
+            why = damage_.empty() ? "cannot decode image" : "cannot decode image (" + damage_ + ")";
         out = EncodedImage();
-        return EncodeStatus::Skipped;
+        return status;
     }
     whole = TakeJpxMemory(plan.Cost(JpxWay::Whole), plan.budget, jpx_refusal_);
     if (whole == nullptr)
         return refused();
     return std::nullopt;
+}
+
+EncodeStatus ImageEncoder::EncodeJpxRefusedHeader(const DrawnImage& drawn, const JpxHeader& header, EncodedImage& out,
+                                                  std::string& why, bool streaming)
+{
+    const StandIn& info = drawn.standin;
+    pdf_obj* ref = nullptr;
+    pdf_obj* smask = nullptr;
+    pdf_obj* decode = nullptr;
+    bool other_mask = false;
+    MuTry(ctx_, [&] {
+        ref = pdf_new_indirect(ctx_, doc_, info.num, info.gen);
+        smask = pdf_dict_get(ctx_, ref, PDF_NAME(SMask));
+        decode = pdf_dict_get(ctx_, ref, PDF_NAME(Decode));
+        other_mask = pdf_dict_get(ctx_, ref, PDF_NAME(Mask)) != nullptr;
+        if (!pdf_is_stream(ctx_, smask))
+            smask = nullptr;
+        // [0 1] for every colour changes nothing.
+        const int n = header.palette ? 3 : header.components;
+        bool unchanged = pdf_array_len(ctx_, decode) == 2 * n;
+        for (int i = 0; unchanged && i < 2 * n; ++i)
+            unchanged = pdf_array_get_real(ctx_, decode, i) == float(i % 2);
+        if (unchanged)
+            decode = nullptr;
+    });
+    const ObjHandle ref_held(ctx_, ref);
+    // Without anything MuPDF would add, the samples are the file; a stencil
+    // or colour-key /Mask is MuPDF's to apply, which it cannot here.
+    if ((smask == nullptr && decode == nullptr) || other_mask)
+        return TryJpxOwnDecode(info.num, info.gen, nullptr, out, true) ? EncodeStatus::Ok : EncodeStatus::Skipped;
+    JpxSamples decoded;
+    std::vector<uint8_t> palette;
+    std::unique_ptr<UncountedMemory> memory;
+    if (!DecodeJpxOwn(info.num, info.gen, nullptr, true, decoded, palette, memory))
+        return EncodeStatus::Skipped;
+    const int n = palette.empty() ? decoded.components : 3;
+    if (n != 1 && n != 3 && n != 4)
+        return EncodeStatus::Skipped;
+    // MuPDF decodes a JPEG 2000 soft mask whole when it loads it.
+    const JpxPlan mask_plan = JpxMaskPlan(ctx_, ref);
+    std::unique_ptr<UncountedMemory> mask_memory;
+    if (mask_plan.jpx &&
+        (mask_memory = TakeJpxMemory(mask_plan.Cost(JpxWay::Whole), mask_plan.budget, jpx_refusal_)) == nullptr)
+        return EncodeStatus::Skipped;
+    fz_colorspace* cs = n == 1 ? fz_device_gray(ctx_) : n == 3 ? fz_device_rgb(ctx_) : fz_device_cmyk(ctx_);
+    fz_pixmap* pix = nullptr;
+    fz_image* mask = nullptr;
+    fz_image* image = nullptr;
+    const bool made = MuTry(ctx_, [&] {
+        pix = fz_new_pixmap(ctx_, cs, decoded.width, decoded.height, nullptr, 0);
+        for (int y = 0; y < decoded.height; ++y) {
+            uint8_t* row = pix->samples + size_t(y) * pix->stride;
+            const uint8_t* in = decoded.samples.data() + size_t(y) * decoded.width * decoded.components;
+            if (palette.empty())
+                std::memcpy(row, in, size_t(decoded.width) * n);
+            else
+                for (int x = 0; x < decoded.width; ++x)
+                    std::memcpy(row + 3 * x, palette.data() + 3 * size_t(in[x]), 3);
+        }
+        // MuPDF applies a /Decode to the colours a palette file gives.
+        if (pdf_array_len(ctx_, decode) == 2 * n) {
+            float ranges[FZ_MAX_COLORS * 2];
+            for (int i = 0; i < 2 * n; ++i)
+                ranges[i] = pdf_array_get_real(ctx_, decode, i);
+            fz_decode_tile(ctx_, pix, ranges);
+        }
+        if (smask != nullptr)
+            mask = pdf_load_image(ctx_, doc_, smask);
+        image = fz_new_image_from_pixmap(ctx_, pix, mask);
+    });
+    const PixmapHandle pix_held(ctx_, pix);
+    const ImageHandle mask_held(ctx_, mask);
+    ImageHandle image_held(ctx_, image);
+    if (!made || image == nullptr)
+        return EncodeStatus::Skipped;
+    DrawnImage real;
+    real.image = std::move(image_held);
+    real.stencil = drawn.stencil;
+    std::memcpy(real.paint, drawn.paint, 3);
+    real.colours = drawn.colours;
+    return Encode(real, out, why, streaming);
 }
 
 bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)

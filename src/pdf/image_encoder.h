@@ -121,6 +121,15 @@ private:
     // (may be null) as well, and, with `any`, every file MuPDF refused whose
     // codestream is whole (gray or RGB to PNG, CMYK to TIFF).
     bool TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any);
+    // Its decode: the samples (indices under `palette`, RGB entries, when
+    // not empty), `memory` holding their budget.
+    bool DecodeJpxOwn(int num, int gen, fz_colorspace* indexed, bool any, JpxSamples& decoded,
+                      std::vector<uint8_t>& palette, std::unique_ptr<UncountedMemory>& memory);
+    // A stand-in whose header MuPDF refuses: its codestream decoded here, then
+    // given its /Decode and /SMask as MuPDF would give them and encoded as any
+    // decoded image.
+    EncodeStatus EncodeJpxRefusedHeader(const DrawnImage& drawn, const JpxHeader& header, EncodedImage& out,
+                                        std::string& why, bool streaming);
     // The same for a decoded image drawn under an Indexed colour space.
     bool TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out);
     // A JPEG 2000 stand-in: copied, decoded here (by windows when large), or

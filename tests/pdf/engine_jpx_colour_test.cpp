@@ -232,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(Files, JpxOwnDecode,
 struct PlacedCase {
     const char* name;
     bool refused_header;  // a 'cmap' before the 'pclr' (MuPDF and openjpeg refuse the header), else a PDF /Indexed
-    const char* extra;    // "smask", "decode" or ""
+    const char* extra;    // "smask", "decode" (leaving the colours), "invert" (refused header only) or ""
     bool beside;          // a JPEG on the same page
     bool streamed;        // stream_bytes 0
 };
@@ -261,6 +261,8 @@ TEST_P(JpxPlaced, KeepsTheCodestreamsColours) {
         dict += " /SMask " + std::to_string(w.AddStream(mask.dict, mask.stream)) + " 0 R";
     } else if (extra == "decode") {
         dict += c.refused_header ? " /Decode [0 1 0 1 0 1]" : " /Decode [0 255]";
+    } else if (extra == "invert") {
+        dict += " /Decode [1 0 1 0 1 0]";
     }
     const int jpx = w.AddStream(dict, jp2);
     const int jpeg = w.AddStream("/Type /XObject /Subtype /Image /Width 32 /Height 24 /ColorSpace /DeviceRGB "
@@ -287,14 +289,22 @@ TEST_P(JpxPlaced, KeepsTheCodestreamsColours) {
     PngImage png;
     ASSERT_TRUE(DecodePng(ReadFile(dir.path() / "out" / files[0]), &png));
     ASSERT_EQ(png.rgba.size(), size_t(kW) * kH * 4);
-    // A soft mask needs an alpha channel beside the colours, unless MuPDF
-    // cannot read the file at all: then the codestream alone is written.
-    const bool alpha = extra == "smask" && !c.refused_header;
-    EXPECT_EQ(png.color_type, alpha ? 6 : 3) << all;
+    // A soft mask needs an alpha channel beside the colours.
+    const bool alpha = extra == "smask";
+    const bool invert = extra == "invert";
+    EXPECT_EQ(png.color_type, alpha ? 6 : invert ? 2 : 3) << all;
+    if (alpha) {
+        const std::string mask = Inflate(SoftMaskImage(kW, kH, 2).stream);
+        size_t alpha_wrong = 0;
+        for (int i = 0; i < kW * kH; ++i)
+            alpha_wrong += png.rgba[4 * i + 3] != static_cast<uint8_t>(mask[i]);
+        EXPECT_EQ(alpha_wrong, 0u);
+    }
     size_t wrong = 0;
     for (int i = 0; i < kW * kH; ++i)
         for (int k = 0; k < 3; ++k)
-            wrong += png.rgba[4 * i + k] != kPalette[static_cast<uint8_t>(samples[i])][k];
+            wrong += png.rgba[4 * i + k] != (invert ? 255 - kPalette[static_cast<uint8_t>(samples[i])][k]
+                                                    : kPalette[static_cast<uint8_t>(samples[i])][k]);
     EXPECT_EQ(wrong, 0u) << all;
 }
 
@@ -303,9 +313,11 @@ std::vector<PlacedCase> PlacedCases() {
     static std::vector<std::string> names;
     names.reserve(64);
     for (bool refused : {false, true})
-        for (const char* extra : {"", "smask", "decode"})
+        for (const char* extra : {"", "smask", "decode", "invert"})
             for (bool beside : {false, true})
                 for (bool streamed : {false, true}) {
+                    if (!refused && std::string(extra) == "invert")
+                        continue;
                     names.push_back(std::string(refused ? "Refused" : "Indexed") + (*extra ? extra : "plain") +
                                     (beside ? "Beside" : "Alone") + (streamed ? "Streamed" : "Held"));
                     cases.push_back(PlacedCase{names.back().c_str(), refused, extra, beside, streamed});

@@ -136,13 +136,13 @@ std::vector<ParallelCase> Cases()
                                     "/Width 30 /Height 20 /Decode [0 255] /ColorSpace " + IndexedColorspace(16));
     }, "1-", all_streamed));
     cases.push_back(Case("Jpeg2000HeaderMuPdfRefuses", [] {
-        // A 'cmap' box with no palette before it, drawn with a /Decode.
+        // A 'cmap' box with no palette before it, drawn inverted by its /Decode.
         std::string jp2 = EncodeJp2(30, 20, 3, MakeSamples(30, 20, 3, 8, 6));
         const size_t jp2h = jp2.find("jp2h");
         const std::string cmap("\0\0\0\x14" "cmap" "\0\0\0\0" "\0\0\1\0" "\0\0\2\0", 20);
         jp2.insert(jp2h + 4, cmap);
         jp2[jp2h - 1] = static_cast<char>(static_cast<uint8_t>(jp2[jp2h - 1]) + 20);  // jp2h's length, below 236
-        return MakeJpxBesideJpegPdf(jp2, "/Width 30 /Height 20 /Decode [0 1 0 1 0 1]");
+        return MakeJpxBesideJpegPdf(jp2, "/Width 30 /Height 20 /Decode [1 0 1 0 1 0]");
     }));
     cases.push_back(Case("SomePages", [] { return MakeMultiPagePdf(10).bytes; }, "2,4-7,9"));
     cases.push_back(Case("AbsurdSize", [] { return MakeAbsurdSizePdf().bytes; }));
