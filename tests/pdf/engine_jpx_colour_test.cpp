@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(Files, JpxOwnDecode,
 // The same files wherever they appear: beside another image, with a soft
 // mask or a /Decode of their own, held or streamed.
 struct PlacedCase {
-    const char* name;
+    std::string name;
     bool refused_header;  // a 'cmap' before the 'pclr' (MuPDF and openjpeg refuse the header), else a PDF /Indexed
     const char* extra;    // "smask", "decode" (leaving the colours), "invert" (refused header only) or ""
     bool beside;          // a JPEG on the same page
@@ -310,23 +310,21 @@ TEST_P(JpxPlaced, KeepsTheCodestreamsColours) {
 
 std::vector<PlacedCase> PlacedCases() {
     std::vector<PlacedCase> cases;
-    static std::vector<std::string> names;
-    names.reserve(64);
     for (bool refused : {false, true})
         for (const char* extra : {"", "smask", "decode", "invert"})
             for (bool beside : {false, true})
                 for (bool streamed : {false, true}) {
                     if (!refused && std::string(extra) == "invert")
                         continue;
-                    names.push_back(std::string(refused ? "Refused" : "Indexed") + (*extra ? extra : "plain") +
-                                    (beside ? "Beside" : "Alone") + (streamed ? "Streamed" : "Held"));
-                    cases.push_back(PlacedCase{names.back().c_str(), refused, extra, beside, streamed});
+                    const std::string name = std::string(refused ? "Refused" : "Indexed") + (*extra ? extra : "plain") +
+                                             (beside ? "Beside" : "Alone") + (streamed ? "Streamed" : "Held");
+                    cases.push_back(PlacedCase{name, refused, extra, beside, streamed});
                 }
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, JpxPlaced, ::testing::ValuesIn(PlacedCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return info.param.name; });
 
 // MuPDF blanks a keyed pixel (premultiplied: colour and alpha 0); the file
 // written keeps the pixel's own colour under the zero alpha.
