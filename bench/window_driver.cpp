@@ -16,7 +16,8 @@
 //                                            preview.png, landscape.png, menu.png,
 //                                            loaded-de.png, loaded-ja.png,
 //                                            loaded-zh_CN.png, update-checking.png,
-//                                            update-newer.png, preferences.png,
+//                                            update-newer.png, update-latest.png,
+//                                            focus.png, preferences.png,
 //                                            about.png, running.png and finished.png
 //
 // It needs an X display (bench/window.sh and scripts/screenshot start a
@@ -1110,6 +1111,22 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
         SavePng(GrabWindowRect(dialog), out_dir / "update-newer.png");
         dialog->Close();
         pump.RunUntilIdle();
+        // Asked again when the server lists this version: one line and OK.
+        server.Serve("/kestran-update.xml", HttpTestServer::Ok("<?xml version=\"1.0\"?>\n<products><product "
+                                                               "name=\"Olvarin Kestran\" version=\"2.1.24\"/></products>\n"));
+        menu_bar->GetEventHandler()->ProcessEvent(check);
+        Require(pump.RunUntil([&] { return gtk_widget_get_mapped(dialog->m_widget) != 0 && !dialog->IsChecking(); }, 15000),
+                "the second update check never answered");
+        pump.RunUntil([] { return false; }, 300);
+        SavePng(GrabWindowRect(dialog), out_dir / "update-latest.png");
+        dialog->Close();
+        pump.RunUntilIdle();
+
+        // The keyboard on a skinned button: Browse with its focus ring.
+        window.Frame()->GetOutputWindow()->GetBrowseButton()->SetFocus();
+        pump.RunUntil([&] { return window.Frame()->GetOutputWindow()->GetBrowseButton()->HasFocus(); }, 3000);
+        window.RepaintAndSettle(200);
+        SavePng(GrabFrame(window.Frame()), out_dir / "focus.png");
 
         const auto find = [](auto* type) -> std::function<wxWindow*()> {
             return [] () -> wxWindow* {

@@ -218,9 +218,12 @@ UpdateCheckLimits GetUpdateCheckLimits() {
     return g_limits;
 }
 
-std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyRequest>& proxy, long* curl_code) {
+std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyRequest>& proxy, long* curl_code,
+                            long* http_status) {
     if (curl_code)
         *curl_code = -1;
+    if (http_status)
+        *http_status = 0;
     CurlHandle curl(curl_easy_init());
     if (!curl)
         return std::string();
@@ -261,14 +264,16 @@ std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyReq
     const CURLcode code = curl_easy_perform(curl.get());
     if (curl_code)
         *curl_code = static_cast<long>(code);
+    long status = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (http_status)
+        *http_status = status;
     if (code != CURLE_OK) {
         PrintCurlError(code);
         return std::string();
     }
     // FAILONERROR covers 400 and up; a 3xx left over (no Location) or a 1xx
     // is no update file either.
-    long status = 0;
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299)
         return std::string();
     return body;
@@ -284,12 +289,23 @@ bool UpdateRunRecord::IsAttached() const {
     return target_ != nullptr;
 }
 
-bool UpdateRunRecord::Post(const wxString& version) {
+UpdateCheckOutcome ClassifyUpdateFailure(long curl_code, long http_status) {
+    if (curl_code == CURLE_HTTP_RETURNED_ERROR || (curl_code == CURLE_OK && (http_status < 200 || http_status > 299)))
+        return UpdateServerError;
+    // An answer came: it was no update file (or too large to be one).
+    if (curl_code == CURLE_OK || curl_code == CURLE_FILESIZE_EXCEEDED || curl_code == CURLE_WRITE_ERROR)
+        return UpdateNotUpdateFile;
+    return UpdateNoConnection;
+}
+
+bool UpdateRunRecord::Post(const wxString& version, UpdateCheckOutcome outcome, long http_status) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!target_)
         return false;
     auto event = std::make_unique<wxCommandEvent>(EVT_UPDATE_CHECKED, 0);
     event->SetString(version);
+    event->SetInt(outcome);
+    event->SetExtraLong(http_status);
     wxQueueEvent(target_, event.release());  // the queue owns it now
     return true;
 }
@@ -307,11 +323,16 @@ void RunUpdateCheck(void* item) {
     std::unique_ptr<UpdateCheckItem> check(static_cast<UpdateCheckItem*>(item));
     if (!check)
         return;
-    const std::string body = FetchUpdateFile(check->url, check->proxy);
+    long curl_code = -1, http_status = 0;
+    const std::string body = FetchUpdateFile(check->url, check->proxy, &curl_code, &http_status);
     const wxString version =
         body.empty() ? wxString() : FindVersion(body.data(), body.size(), AppUtil::GetProductName());
+    const UpdateCheckOutcome outcome =
+        !version.empty() ? UpdateChecked
+        : !body.empty()  ? UpdateNotUpdateFile
+                         : ClassifyUpdateFailure(curl_code, http_status);
     if (check->record)
-        check->record->Post(version);
+        check->record->Post(version, outcome, http_status);
 }
 
 bool StartUpdateCheck(std::shared_ptr<UpdateRunRecord> record) {
