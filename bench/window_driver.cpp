@@ -69,6 +69,7 @@
 #include "window/base/pim_menu_bar.h"
 #include "window/base/pim_menu_button.h"
 #include "window/base/ruv_grid.h"
+#include "window/base/tav_word_button.h"
 #include "window/main_app.h"
 #include "window/main_frame_kestran.h"
 #include "domain/domain_option.h"
