@@ -8,11 +8,16 @@
 //                                            (default 1000) RUNS times (default 3)
 //                                            and one job over them, and reports
 //                                            the longest stalls of the event loop
+//   kestran_window_driver preview [ROUNDS]   clicks between rows whose pages hold
+//                                            600 dpi scans (default 3 rounds), and
+//                                            reports how long each page took to
+//                                            show and the longest event-loop stalls
 //   kestran_window_driver screens OUTDIR     writes empty.png, loaded.png,
 //                                            preview.png, landscape.png, menu.png,
 //                                            loaded-de.png, loaded-ja.png,
 //                                            loaded-zh_CN.png, update-checking.png,
-//                                            update-newer.png, preferences.png,
+//                                            update-newer.png, update-latest.png,
+//                                            focus.png, preferences.png,
 //                                            about.png, running.png and finished.png
 //
 // It needs an X display (bench/window.sh and scripts/screenshot start a
@@ -64,6 +69,7 @@
 #include "window/base/pim_menu_bar.h"
 #include "window/base/pim_menu_button.h"
 #include "window/base/ruv_grid.h"
+#include "window/base/tav_word_button.h"
 #include "window/main_app.h"
 #include "window/main_frame_kestran.h"
 #include "domain/domain_option.h"
@@ -923,6 +929,90 @@ int RunBench(Window& window, Pump& pump, const PrivateHome& home, int count, int
 }
 
 // ---------------------------------------------------------------------------
+// The preview benchmark
+
+// A4 at 600 dpi drawn over the whole page: what a scanner makes.
+constexpr int kScanW = 4961;
+constexpr int kScanH = 7016;
+
+std::string ScanBwDocument(uint32_t seed)
+{
+    fixtures::PdfWriter w;
+    const fixtures::ImageObject img =
+        fixtures::FlateImageFromSamples(kScanW, kScanH, "/DeviceGray", 1, 1, fixtures::MakeScanBits(kScanW, kScanH, seed));
+    const int num = w.AddStream(img.dict, img.stream);
+    w.AddPage(fixtures::XObjectResources({{"Scan", num}}), fixtures::DrawXObject("Scan", 0, 0, 595.28, 841.89), 595.28,
+              841.89);
+    return w.Build();
+}
+
+std::string ScanColourDocument(uint32_t seed)
+{
+    fixtures::PdfWriter w;
+    const std::string jpeg =
+        fixtures::EncodeJpeg(kScanW, kScanH, 3, fixtures::MakePhotoSamples(kScanW, kScanH, 3, seed), false, 85);
+    const int num = w.AddStream("/Type /XObject /Subtype /Image /Width " + std::to_string(kScanW) + " /Height " +
+                                    std::to_string(kScanH) +
+                                    " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode",
+                                jpeg);
+    w.AddPage(fixtures::XObjectResources({{"Scan", num}}), fixtures::DrawXObject("Scan", 0, 0, 595.28, 841.89), 595.28,
+              841.89);
+    return w.Build();
+}
+
+// Each round clicks every row in turn and waits for its page; the last
+// round clicks a row and, while its page is still being drawn, the next one
+// (the newer request must win). The probe runs throughout.
+int RunPreviewBench(Window& window, Pump& pump, const PrivateHome& home, int rounds)
+{
+    window.WaitShown();  // before the long generation, which holds the event loop
+    const fs::path in = home.Root() / "scans";
+    fs::create_directories(in);
+    const Clock::time_point generating = Clock::now();
+    fixtures::WriteFile(in / "scan-bw-1.pdf", ScanBwDocument(7001));
+    fixtures::WriteFile(in / "scan-colour-2.pdf", ScanColourDocument(8001));
+    fixtures::WriteFile(in / "scan-bw-3.pdf", ScanBwDocument(7003));
+    const int rows = 3;
+    std::printf("generated %d one-page 600 dpi scans (%d x %d) in %.1f s\n", rows, kScanW, kScanH,
+                MsBetween(generating, Clock::now()) / 1000.0);
+
+    window.MovePointerAway();
+    window.AddFolder(wxString::FromUTF8(in.string()), rows, 60000);
+    pump.RunUntilIdle();
+    window.Activate();
+    PreviewWindow* preview = window.Frame()->GetPreviewWindow();
+    const auto drawn = [preview] { return !preview->IsDrawing(); };
+
+    std::vector<double> shown_ms;
+    pump.StartRecording();
+    for (int round = 0; round < rounds; ++round)
+        for (int row = 0; row < rows; ++row) {
+            const Clock::time_point start = Clock::now();
+            window.ClickCell(row, COL_FILE_NAME);
+            Require(pump.RunUntil(drawn, 30000), "a page was not shown within 30 s");
+            shown_ms.push_back(MsBetween(start, Clock::now()));
+        }
+    // A click while the previous page is still being drawn.
+    window.ClickCell(1, COL_FILE_NAME);
+    const bool overtaken = preview->IsDrawing();
+    window.ClickCell(2, COL_FILE_NAME);
+    Require(pump.RunUntil(drawn, 30000), "the last page was not shown within 30 s");
+    const StallStats stalls = pump.StopRecording();
+
+    std::printf("\nmachine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), CpuModel().c_str());
+    std::printf("page shown after a click: median %.0f ms, worst %.0f ms over %zu clicks\n", Median(shown_ms),
+                *std::max_element(shown_ms.begin(), shown_ms.end()), shown_ms.size());
+    std::printf("a click during a drawing: %s; the row shown at the end: %d (expected 3)\n",
+                overtaken ? "came while the page was drawn" : "came after the page was drawn",
+                preview->GetCurrentRow() + 1);
+    std::printf("event loop: max gap %.1f ms, max stall %.1f ms, gaps over 50 ms: %d, over 100 ms: %d\n",
+                stalls.max_gap_ms, stalls.MaxStallMs(), stalls.over_50, stalls.over_100);
+    std::printf("target: no event-loop stall over %.0f ms ....... %s (worst %.1f ms)\n", kTargetStallMs,
+                stalls.MaxStallMs() <= kTargetStallMs ? "met" : "MISSED", stalls.MaxStallMs());
+    return preview->GetCurrentRow() == 2 && preview->GetPageBitmap() != nullptr ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------
 // The screenshots
 
 int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::path& out_dir)
@@ -1046,6 +1136,22 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
         SavePng(GrabWindowRect(dialog), out_dir / "update-newer.png");
         dialog->Close();
         pump.RunUntilIdle();
+        // Asked again when the server lists this version: one line and OK.
+        server.Serve("/kestran-update.xml", HttpTestServer::Ok("<?xml version=\"1.0\"?>\n<products><product "
+                                                               "name=\"Olvarin Kestran\" version=\"2.1.24\"/></products>\n"));
+        menu_bar->GetEventHandler()->ProcessEvent(check);
+        Require(pump.RunUntil([&] { return gtk_widget_get_mapped(dialog->m_widget) != 0 && !dialog->IsChecking(); }, 15000),
+                "the second update check never answered");
+        pump.RunUntil([] { return false; }, 300);
+        SavePng(GrabWindowRect(dialog), out_dir / "update-latest.png");
+        dialog->Close();
+        pump.RunUntilIdle();
+
+        // The keyboard on a skinned button: Browse with its focus ring.
+        window.Frame()->GetOutputWindow()->GetBrowseButton()->SetFocus();
+        pump.RunUntil([&] { return window.Frame()->GetOutputWindow()->GetBrowseButton()->HasFocus(); }, 3000);
+        window.RepaintAndSettle(200);
+        SavePng(GrabFrame(window.Frame()), out_dir / "focus.png");
 
         const auto find = [](auto* type) -> std::function<wxWindow*()> {
             return [] () -> wxWindow* {
@@ -1201,6 +1307,7 @@ int Usage()
 {
     std::fprintf(stderr,
                  "usage: kestran_window_driver bench [N=1000] [RUNS=3]\n"
+                 "       kestran_window_driver preview [ROUNDS=3]\n"
                  "       kestran_window_driver screens OUTDIR\n");
     return 2;
 }
@@ -1220,6 +1327,10 @@ int main(int argc, char** argv)
         if (argc > 3)
             runs = std::atoi(argv[3]);
         if (count < 1 || runs < 1 || argc > 4)
+            return Usage();
+    } else if (mode == "preview") {
+        runs = argc > 2 ? std::atoi(argv[2]) : 3;
+        if (runs < 1 || argc > 3)
             return Usage();
     } else if (mode == "screens") {
         if (argc != 3)
@@ -1255,8 +1366,9 @@ int main(int argc, char** argv)
                     int status = 1;
                     try {
                         Window window(pump, answers);
-                        status = mode == "bench" ? RunBench(window, pump, home, count, runs)
-                                                 : RunScreens(window, pump, home, out_dir);
+                        status = mode == "bench"     ? RunBench(window, pump, home, count, runs)
+                                 : mode == "preview" ? RunPreviewBench(window, pump, home, runs)
+                                                     : RunScreens(window, pump, home, out_dir);
                     } catch (const std::exception& e) {
                         std::fprintf(stderr, "kestran_window_driver: %s\n", e.what());
                     }

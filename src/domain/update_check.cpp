@@ -219,9 +219,12 @@ UpdateCheckLimits GetUpdateCheckLimits() {
     return g_limits;
 }
 
-std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyRequest>& proxy, long* curl_code) {
+std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyRequest>& proxy, long* curl_code,
+                            long* http_status) {
     if (curl_code)
         *curl_code = -1;
+    if (http_status)
+        *http_status = 0;
     CurlHandle curl(curl_easy_init());
     if (!curl)
         return std::string();
@@ -262,22 +265,35 @@ std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyReq
     const CURLcode code = curl_easy_perform(curl.get());
     if (curl_code)
         *curl_code = static_cast<long>(code);
+    long status = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (http_status)
+        *http_status = status;
     if (code != CURLE_OK) {
         PrintCurlError(code);
         return std::string();
     }
     // FAILONERROR covers 400 and up; a 3xx left over (no Location) or a 1xx
     // is no update file either.
-    long status = 0;
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299)
         return std::string();
     return body;
 }
 
-bool UpdateRunRecord::Post(const wxString& version) {
+UpdateCheckOutcome ClassifyUpdateFailure(long curl_code, long http_status) {
+    if (curl_code == CURLE_HTTP_RETURNED_ERROR || (curl_code == CURLE_OK && (http_status < 200 || http_status > 299)))
+        return UpdateServerError;
+    // An answer came: it was no update file (or too large to be one).
+    if (curl_code == CURLE_OK || curl_code == CURLE_FILESIZE_EXCEEDED || curl_code == CURLE_WRITE_ERROR)
+        return UpdateNotUpdateFile;
+    return UpdateNoConnection;
+}
+
+bool UpdateRunRecord::Post(const wxString& version, UpdateCheckOutcome outcome, long http_status) {
     auto event = std::make_unique<wxCommandEvent>(EVT_UPDATE_CHECKED, GetId());
     event->SetString(version);
+    event->SetInt(outcome);
+    event->SetExtraLong(http_status);
     return Queue(std::move(event));
 }
 
@@ -294,11 +310,16 @@ void RunUpdateCheck(void* item) {
     std::unique_ptr<UpdateCheckItem> check(static_cast<UpdateCheckItem*>(item));
     if (!check)
         return;
-    const std::string body = FetchUpdateFile(check->url, check->proxy);
+    long curl_code = -1, http_status = 0;
+    const std::string body = FetchUpdateFile(check->url, check->proxy, &curl_code, &http_status);
     const wxString version =
         body.empty() ? wxString() : FindVersion(body.data(), body.size(), AppUtil::GetProductName());
+    const UpdateCheckOutcome outcome =
+        !version.empty() ? UpdateChecked
+        : !body.empty()  ? UpdateNotUpdateFile
+                         : ClassifyUpdateFailure(curl_code, http_status);
     if (check->record)
-        check->record->Post(version);
+        check->record->Post(version, outcome, http_status);
 }
 
 bool StartUpdateCheck(std::shared_ptr<UpdateRunRecord> record) {

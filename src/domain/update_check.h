@@ -11,7 +11,8 @@
 //
 // Flow: the progress dialog owns a std::shared_ptr<UpdateRunRecord> pointing
 // back at itself, calls StartUpdateCheck and later receives EVT_UPDATE_CHECKED
-// (string = the advertised version, "" when the check failed) on the UI
+// (string = the advertised version, "" when the check failed, int = the
+// UpdateCheckOutcome) on the UI
 // thread; its destructor calls record->Detach(), after which the worker, which
 // may still be waiting for the server, posts nothing.
 //
@@ -128,7 +129,19 @@ UpdateCheckLimits GetUpdateCheckLimits();
 // no request was made. Blocks for the whole transfer (up to the total
 // time-out); meant for a worker thread, any thread may call it.
 std::string FetchUpdateFile(const std::string& url, const std::optional<ProxyRequest>& proxy,
-                            long* curl_code = nullptr);
+                            long* curl_code = nullptr, long* http_status = nullptr);
+
+// What a check came to; EVT_UPDATE_CHECKED carries it in its integer (and an
+// HTTP status in its extra long), so that the window can say what went wrong.
+enum UpdateCheckOutcome : int {
+    UpdateChecked = 0,        // an update file naming this product: the string is its version
+    UpdateNoConnection = 1,   // no answer: no network, unknown host, refused, timed out, proxy refused
+    UpdateServerError = 2,    // the server answered with an HTTP error status
+    UpdateNotUpdateFile = 3   // an answer that is no update file naming this product
+};
+// The outcome of a request that gave no version: `curl_code` and
+// `http_status` as FetchUpdateFile reports them (-1: no request was made).
+UpdateCheckOutcome ClassifyUpdateFailure(long curl_code, long http_status);
 
 // What a running check and the dialog that started it share: the dialog as
 // the target of EVT_UPDATE_CHECKED (see EventTargetRecord for who owns it
@@ -138,9 +151,10 @@ public:
     // `target` receives EVT_UPDATE_CHECKED until Detach().
     explicit UpdateRunRecord(wxEvtHandler* target) : EventTargetRecord(target, 0) {}
 
-    // Queues EVT_UPDATE_CHECKED (id 0, string = `version`) to the target.
-    // True when queued, false when detached. Any thread.
-    bool Post(const wxString& version);
+    // Queues EVT_UPDATE_CHECKED (id 0, string = `version`, int = `outcome`,
+    // extra long = `http_status`) to the target. True when queued, false
+    // when detached. Any thread.
+    bool Post(const wxString& version, UpdateCheckOutcome outcome = UpdateChecked, long http_status = 0);
 
     // True while no check runs for this record: true when built, cleared by
     // StartUpdateCheck, set again by the EVT_UPDATE_CHECKED handler (the

@@ -82,7 +82,6 @@ Pdf2xxService* CreatePdf2xxService(const char* exe_dir);
 void FreePdf2xxService(Pdf2xxService* service);
 
 // Closes the document RenderPage keeps open for previews, releasing the file.
-// The window calls it when the previewed row goes or another file is shown.
 // Safe to call any time, with nothing open, or with NULL; waits for a render
 // running on another thread. The next RenderPage opens the file again.
 void P2xClosePreview(struct Pdf2xxService* service);

@@ -186,6 +186,21 @@ bool RenderDeadline::Arm(fz_cookie* cookie, std::chrono::steady_clock::time_poin
     return true;
 }
 
+void RenderDeadline::StrikeNow()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cookie_ == nullptr)
+        return;
+    deadline_ = std::chrono::steady_clock::now();
+    wake_.notify_all();
+}
+
+void PreviewRenderer::CutShort()
+{
+    cut_.store(true);
+    deadline_.StrikeNow();
+}
+
 bool RenderDeadline::Disarm()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -327,6 +342,8 @@ unsigned char* PreviewRenderer::RenderLocked(int page, int fit_width, int fit_he
     const long long budget = std::max(0LL, budget_ms_.load());
     if (!deadline_.Arm(&cookie, std::chrono::steady_clock::now() + std::chrono::milliseconds(budget)))
         return nullptr;
+    if (cut_.load())  // cut before the watch began
+        deadline_.StrikeNow();
     // A page that fails part way (a broken image, a damaged stream) or runs
     // out of time still shows what was drawn up to there, as viewers do.
     MuTry(c, [&] { fz_run_page(c, fzpage.get(), dev.get(), fz_identity, &cookie); });

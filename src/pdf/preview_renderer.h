@@ -7,8 +7,10 @@
 // closes it. Page counting, open tests and extraction never touch this
 // document: they open their own.
 //
-// Private to src/pdf, and to the tests and benchmarks that need to look
-// inside (the time budget, the number of opens).
+// Used by the P2X service, by the preview window's render thread, which owns
+// one so that no other thread ever waits on its document, and by the tests
+// and benchmarks that need to look inside (the time budget, the number of
+// opens).
 #ifndef KESTRAN_PDF_PREVIEW_RENDERER_H
 #define KESTRAN_PDF_PREVIEW_RENDERER_H
 
@@ -46,6 +48,8 @@ public:
     // Watches `cookie` (one at a time) until Disarm. False when the watching
     // thread cannot be started; the cookie is then not watched.
     bool Arm(fz_cookie* cookie, std::chrono::steady_clock::time_point deadline);
+    // Raises the abort of the watched cookie now; nothing when none is watched.
+    void StrikeNow();
     // Stops watching; the cookie is never touched again once this returns.
     // True when the deadline had passed and the abort was raised.
     bool Disarm();
@@ -75,6 +79,12 @@ public:
     // Closes the kept document; waits for a render running on another thread.
     void Close();
 
+    // Ends the page being drawn as if its time were up, or the next one
+    // drawn when none is (its run stops at once). Any thread, without
+    // waiting; the caller that owns the renderer clears it with ClearCut
+    // between pages, so that a cut meant for one page never reaches the next.
+    void CutShort();
+    void ClearCut() { cut_.store(false); }
     // The time one page run may take; for tests that cannot wait seconds.
     void SetTimeBudget(std::chrono::milliseconds budget) { budget_ms_.store(budget.count()); }
     // How many times a document has been opened for previews.
@@ -106,6 +116,7 @@ private:
     FileStamp stamp_;
     std::atomic<long long> budget_ms_{kDefaultPreviewBudget.count()};
     std::atomic<int> opens_{0};
+    std::atomic<bool> cut_{false};
     RenderDeadline deadline_;
 };
 

@@ -75,6 +75,11 @@ AboutDialog::AboutDialog(wxWindow* parent)
         else
             event.Skip();
     });
+    // The box takes the keyboard as it opens: Enter or Space closes it.
+    Bind(wxEVT_INIT_DIALOG, [this](wxInitDialogEvent& event) {
+        close_->SetFocus();
+        event.Skip();
+    });
     Bind(wxEVT_PAINT, &AboutDialog::OnPaint, this);
     CentreOnScreen();
 }

@@ -39,6 +39,11 @@ public:
 
 private:
     void ShowChecking();
+    // The window's size to what it shows now, never below its first size.
+    void FitToContent();
+    // What the first line says when a check gave no version.
+    static wxString FailureText(int outcome, long http_status);
+    void TakeFocus();
     void OnChecked(wxCommandEvent& event);
     void OnCancel(wxCommandEvent& event);
     void OnOk(wxCommandEvent& event);

@@ -163,8 +163,13 @@ void MainApp::ReleaseSettings()
 MainFrame* MainApp::StartUp(wxString* error)
 {
     CreateSettings();
-    if (!LoadOptions(error))
-        return nullptr;
+    wxString options_error;
+    if (!LoadOptions(&options_error)) {
+        // Only the web commands need the option file; each says so when it
+        // is used. The program works on without them.
+        std::fprintf(stderr, "%s: %s\n", static_cast<const char*>(AppUtil::GetProductName().utf8_str()),
+                     static_cast<const char*>(options_error.utf8_str()));
+    }
     // Before any window: the pieces load their images while they are built.
     PrepareImages();
     LoadTheme();

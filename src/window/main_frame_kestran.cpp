@@ -23,7 +23,9 @@
 #include "window/base/mox_piece_window.h"
 #include "window/mox_page_range_window.h"
 #include "window/base/mox_tool_bar.h"
+#include "window/base/tav_button_state.h"
 #include "window/base/tav_check_box.h"
+#include "window/base/tav_word_button.h"
 #include "window/base/ruv_grid.h"
 #include "window/base/title_window.h"
 #include "window/output_window.h"
@@ -84,7 +86,24 @@ bool MainFrameKESTRAN::Build(wxWindowID id, const wxString& title)
     Centre(wxBOTH);
     PrepareGuideImages();
     select_->Bind(wxEVT_PAINT, &MainFrameKESTRAN::PaintGuide, this);
+    Bind(wxEVT_CHAR_HOOK, &MainFrameKESTRAN::OnCharHook, this);
     return true;
+}
+
+void MainFrameKESTRAN::OnCharHook(wxKeyEvent& event)
+{
+    // The window has no native menu bar to take these keys first.
+    if (menu_bar_ != nullptr && menu_bar_->HandleKey(event))
+        return;
+    const int key = event.GetKeyCode();
+    if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && event.GetModifiers() == wxMOD_CONTROL) {
+        // Start, as its button does, while the button is there to press.
+        TavWordButton* start = output_ != nullptr ? output_->GetStartButton() : nullptr;
+        if (start != nullptr && start->IsShown() && start->IsEnabled())
+            CallAfter([start] { SendTavClick(start); });
+        return;
+    }
+    event.Skip();
 }
 
 std::unique_ptr<wxBitmap> MainFrameKESTRAN::CutScreen(const wxRect& rect) const
@@ -243,7 +262,7 @@ void MainFrameKESTRAN::PaintGuide(wxPaintEvent& /*event*/)
     dc.SetFont(ImageUtil::FaceFont("/face/selectwidow/guide/content-font", wxFONTWEIGHT_NORMAL));
     const int x = at.x + kGuideIndent;
     int y = at.y + title_height + kGuideTitleGap;
-    const int line_height = dc.GetTextExtent(_("1.Click")).y;
+    const int line_height = dc.GetTextExtent(_("1. Click")).y;
 
     // A step: text, a picture at the top of the line, text after it.
     const auto step = [&](const wxString& before, const wxBitmap& picture, const wxString& after, wxRect* where) {
@@ -259,10 +278,10 @@ void MainFrameKESTRAN::PaintGuide(wxPaintEvent& /*event*/)
         dc.DrawText(after, next, y);
         y += line_height + kGuideLineGap;
     };
-    step(_("1.Click"), guide_add_file_, _("to load file(s)."), &guide_add_file_rect_);
-    dc.DrawText(_("2.Set output format, output folder and page range."), x, y);
+    step(_("1. Click"), guide_add_file_, _("to load file(s)."), &guide_add_file_rect_);
+    dc.DrawText(_("2. Set output format, output folder and page range."), x, y);
     y += line_height + kGuideLineGap;
-    step(_("3.Click"), guide_start_, _("to start conversion."), &guide_start_rect_);
+    step(_("3. Click"), guide_start_, _("to start conversion."), &guide_start_rect_);
 }
 
 void MainFrameKESTRAN::OnLanguageChanged(wxCommandEvent& event)
@@ -309,7 +328,7 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
         if (rows.empty())
             UserPrompt::Message(_("No item selected!"));
         else
-            AppUtil::OpenFolder(select_->GetCellText(rows[0], COL_SOURCE_DIR));
+            UserPrompt::OpenFolder(select_->GetCellText(rows[0], COL_SOURCE_DIR));
         break;
     }
     case FileLoaded:
@@ -344,12 +363,13 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
 
 void MainFrameKESTRAN::ShowPreferences()
 {
-    PreferenceDialog dialog(nullptr, wxID_ANY, _("Preference"));
+    PreferenceDialog dialog(this, wxID_ANY, _("Preference"));
     auto* page = new SettingProxy(dialog.GetBook(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                   wxTAB_TRAVERSAL | wxNO_BORDER);
     dialog.Attach(page);
     dialog.GetBook()->AddPage(page, _("Proxy Setting"));
-    dialog.CentreOnScreen();
+    dialog.CentreOnParent();
+    page->FocusFirstField();
     dialog.ShowModal();
 }
 

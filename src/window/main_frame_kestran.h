@@ -72,6 +72,9 @@ public:
     const wxRect& GetGuideStartRect() const { return guide_start_rect_; }
 
 private:
+    // The keyboard ways in that belong to no single piece: the menus'
+    // keys and shortcuts, and Ctrl+Return for Start.
+    void OnCharHook(wxKeyEvent& event);
     // Every piece that takes part in the notifications, by its place in the wiring.
     enum PieceSlot : int {
         SelectPiece,

@@ -262,7 +262,7 @@ void OutputWindow::OpenOutputFolder()
     }
     const wxString folder = folder_field_->GetValue();
     if (!folder.empty() && FileUtil::IsPathExists(folder))
-        AppUtil::OpenFolder(folder);
+        UserPrompt::OpenFolder(folder);
     else
         UserPrompt::Message(_("Output directory doesn't exist."));
 }

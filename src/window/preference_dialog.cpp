@@ -5,6 +5,7 @@
 #include <wx/notebook.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/stockitem.h>
 
 #include "domain/notify_code.h"
 
@@ -21,8 +22,13 @@ PreferenceDialog::PreferenceDialog(wxWindow* parent, wxWindowID id, const wxStri
     book_ = new wxNotebook(panel, wxID_ANY);
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     buttons->Add(0, 0, 1);
-    buttons->Add(new wxButton(panel, SaveId, _("Save")), 0, wxALIGN_BOTTOM | wxALL, 6);
+    auto* save = new wxButton(panel, SaveId, _("Save"));
+    buttons->Add(save, 0, wxALIGN_BOTTOM | wxALL, 6);
     buttons->Add(new wxButton(panel, ResetId, _("Reset")), 0, wxALIGN_BOTTOM | wxALL, 6);
+    // Cancel leaves, as Escape and the close box do, storing nothing; wx's
+    // own catalogue gives its label in the language in use.
+    buttons->Add(new wxButton(panel, wxID_CANCEL, wxGetStockLabel(wxID_CANCEL)), 0, wxALIGN_BOTTOM | wxALL, 6);
+    save->SetDefault();  // Enter in a field saves
     auto* column = new wxBoxSizer(wxVERTICAL);
     column->Add(book_, 1, wxEXPAND | wxALL, 0);
     column->Add(buttons, 0, wxEXPAND | wxALL, 0);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 
 #include <wx/dc.h>
 #include <wx/image.h>
@@ -13,11 +12,11 @@
 #include "common/face_table.h"
 #include "common/image_util.h"
 #include "common/string_util.h"
-#include "domain/domain_convert_pdf.h"
 #include "domain/notify_code.h"
 #include "domain/file_row_info.h"
 #include "window/base/gtk/tav_static_text.h"
 #include "window/base/tav_bitmap_button.h"
+#include "window/preview_run_record.h"
 #include "window/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(PreviewWindow, MoxPieceWindow);
@@ -44,22 +43,16 @@ bool WholeNumber(const wxString& text, long* value)
     return text.ToLong(value);
 }
 
-// `size` scaled to fit inside `box` with its proportions kept.
-wxSize ScaledToFit(const wxSize& size, const wxSize& box)
-{
-    if (size.x <= 0 || size.y <= 0 || box.x <= 0 || box.y <= 0)
-        return wxSize();
-    const double scale = std::min(static_cast<double>(box.x) / size.x, static_cast<double>(box.y) / size.y);
-    return wxSize(std::max(1, static_cast<int>(size.x * scale + 0.5)), std::max(1, static_cast<int>(size.y * scale + 0.5)));
-}
-
 }  // namespace
 
 PreviewWindow::PreviewWindow() = default;
 
 PreviewWindow::~PreviewWindow()
 {
-    ClosePreviewedFile();
+    if (record_) {
+        record_->Detach();
+        record_->Close();
+    }
 }
 
 bool PreviewWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent, wxWindowID id, const wxPoint& pos,
@@ -88,6 +81,8 @@ bool PreviewWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* paren
     count_label_->SetForegroundColour(ImageUtil::FaceColourOr("/face/preview-window/textcolour", wxColour(31, 41, 51)));
     LayOutControls();
 
+    record_ = std::make_shared<PreviewRunRecord>(this);
+    Bind(EVT_PREVIEW_RENDERED, &PreviewWindow::OnRendered, this);
     Bind(wxEVT_BUTTON, &PreviewWindow::OnButton, this);
     page_box_->Bind(wxEVT_TEXT_ENTER, &PreviewWindow::OnPageBoxEnter, this);
     EnableControls(false);
@@ -201,27 +196,30 @@ void PreviewWindow::ShowPage(int page)
     if (row_cells_.empty())
         return;
     Send(PreviewPageChanged, &page);
-    Pdf2xxService* service = DomainConvertPDF::GetP2xService();
     const wxString path = static_cast<size_t>(source_column_) < row_cells_.size() ? row_cells_[source_column_] : wxString();
-    if (service == nullptr || service->RenderPage == nullptr || path.empty())
+    if (path.empty() || !record_)
         return;
-    int width = 0, height = 0;
     ++renders_;
-    unsigned char* rgb = service->RenderPage(service, path.utf8_str(), page, image_rect_.width, image_rect_.height,
-                                             &width, &height);
-    if (rgb == nullptr)
-        return;
-    if (width <= 0 || height <= 0) {
-        std::free(rgb);
-        return;
-    }
-    wxImage image(width, height, rgb, false);  // takes the buffer, frees it with free()
-    const wxSize fitted = ScaledToFit(image.GetSize(), image_rect_.GetSize());
-    if (fitted.IsFullySpecified() && fitted != image.GetSize())
-        image.Rescale(fitted.x, fitted.y, wxIMAGE_QUALITY_HIGH);
-    page_bitmap_ = std::make_unique<wxBitmap>(image);
-    SetPageBox(page);
+    requested_ = record_->Request(path, page, image_rect_.GetSize());
+}
+
+void PreviewWindow::OnRendered(wxThreadEvent& /*event*/)
+{
+    std::optional<PreviewPicture> picture = record_->TakePicture();
+    if (!picture)
+        return;  // superseded: a newer request is on its way
+    answered_ = picture->generation;
+    if (!picture->image.IsOk())
+        return;  // not drawn: the previous picture stays
+    page_bitmap_ = std::make_unique<wxBitmap>(picture->image);
+    SetPageBox(picture->page);
     Refresh(false);
+}
+
+void PreviewWindow::SetRenderBudget(std::chrono::milliseconds budget)
+{
+    if (record_)
+        record_->SetTimeBudget(budget);
 }
 
 int PreviewWindow::TypedPage() const
@@ -312,7 +310,9 @@ void PreviewWindow::OnPageBoxEnter(wxCommandEvent& /*event*/)
 
 void PreviewWindow::Clear()
 {
-    ClosePreviewedFile();
+    // The file is released and any page still being drawn is dropped.
+    record_->Close();
+    answered_ = requested_;
     current_row_ = -1;
     row_cells_.clear();
     page_bitmap_.reset();
@@ -320,12 +320,6 @@ void PreviewWindow::Clear()
     count_label_->SetLabel("----");
     EnableControls(false);
     Refresh(false);
-}
-
-void PreviewWindow::ClosePreviewedFile()
-{
-    if (Pdf2xxService* service = DomainConvertPDF::GetP2xService(); service != nullptr)
-        P2xClosePreview(service);
 }
 
 void PreviewWindow::Update(KelSubject* subject, void* payload)
@@ -344,8 +338,6 @@ void PreviewWindow::Update(KelSubject* subject, void* payload)
         const auto* info = static_cast<const FileCellInfo*>(payload);
         if (info == nullptr || info->row_ == current_row_)
             break;
-        if (current_row_ >= 0)
-            ClosePreviewedFile();
         EnableControls(true);
         current_row_ = info->row_;
         row_cells_ = info->cells_;

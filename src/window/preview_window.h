@@ -2,17 +2,22 @@
 // theme's page rectangle with its proportions kept, with buttons for the
 // first, previous, next and last page, an editable page number and the page
 // count. It learns about rows only through notifications and reports every
-// page it shows, so the page-range panel can offer it as "Current".
+// page it shows, so the page-range panel can offer it as "Current". Pages are
+// drawn on a render thread (PreviewRunRecord); the previous picture stays
+// until the newest one arrives.
 #ifndef KESTRAN_WINDOW_PREVIEW_WINDOW_H
 #define KESTRAN_WINDOW_PREVIEW_WINDOW_H
 
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include <wx/arrstr.h>
+#include <wx/event.h>
 
 #include "window/base/mox_piece_window.h"
 
+class PreviewRunRecord;
 class TavBitmapButton;
 class TavStaticText;
 class wxTextCtrl;
@@ -29,8 +34,9 @@ public:
 
     // The row's columns that hold the file's path and its page count.
     void SetColumns(int source_path_column, int page_count_column);
-    // Shows `page` of the current row's file and reports it; a page that
-    // cannot be rendered leaves the previous picture.
+    // Reports `page` and asks the render thread for it; the picture replaces
+    // the shown one when it arrives. A page that cannot be rendered leaves the
+    // previous picture.
     virtual void ShowPage(int page);
     void EnableControls(bool enable);
     // The page box's hint in the current language.
@@ -51,8 +57,12 @@ public:
     const wxBitmap* GetPageBitmap() const { return page_bitmap_.get(); }
     // Where the page is drawn (inside the theme's page rectangle), empty without a page.
     wxRect GetPageRect() const;
-    // Pages rendered so far (each asks the PDF service once).
+    // Pages asked of the render thread so far.
     int GetRenderCount() const { return renders_; }
+    // True from a request until its picture (or its failure) has arrived.
+    bool IsDrawing() const { return answered_ != requested_; }
+    // The time one page may take to draw (tests shorten it).
+    void SetRenderBudget(std::chrono::milliseconds budget);
     wxTextCtrl* GetPageBox() const { return page_box_; }
     TavStaticText* GetCountLabel() const { return count_label_; }
     TavBitmapButton* GetButton(int id) const;
@@ -61,7 +71,7 @@ private:
     TavBitmapButton* MakeButton(int id, const wxString& stem, int x, int y);
     void LayOutControls();
     void Clear();
-    void ClosePreviewedFile();
+    void OnRendered(wxThreadEvent& event);
     int TypedPage() const;
     void SetPageBox(int page);
     void OnButton(wxCommandEvent& event);
@@ -83,6 +93,9 @@ private:
     int source_column_ = 6;
     int pages_column_ = 2;
     int renders_ = 0;
+    std::shared_ptr<PreviewRunRecord> record_;
+    unsigned requested_ = 0;  // generation of the newest request
+    unsigned answered_ = 0;   // generation of the newest answer shown
     // normal, pressed, current for each of the four buttons; the buttons draw them.
     std::array<std::array<wxBitmap, 3>, 4> images_;
     int row_x_ = 0;

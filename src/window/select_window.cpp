@@ -1066,7 +1066,67 @@ void SelectWindow::OnGridKeyDown(wxKeyEvent& event)
         DeleteFlow();
         return;
     }
-    // Every other key is swallowed: the list is not a spreadsheet.
+    const int rows = grid_->GetNumberRows();
+    const int current = grid_->GetGridCursorRow();
+    const int page = std::max(1, grid_->GetGridWindow()->GetClientSize().y / std::max(1, grid_->GetDefaultRowSize()) - 1);
+    int target = -1;
+    switch (key) {
+    case WXK_UP:
+    case WXK_NUMPAD_UP:
+        target = current - 1;
+        break;
+    case WXK_DOWN:
+    case WXK_NUMPAD_DOWN:
+        target = current + 1;
+        break;
+    case WXK_PAGEUP:
+    case WXK_NUMPAD_PAGEUP:
+        target = current - page;
+        break;
+    case WXK_PAGEDOWN:
+    case WXK_NUMPAD_PAGEDOWN:
+        target = current + page;
+        break;
+    case WXK_HOME:
+    case WXK_NUMPAD_HOME:
+        target = 0;
+        break;
+    case WXK_END:
+    case WXK_NUMPAD_END:
+        target = rows - 1;
+        break;
+    default:
+        // Every other key is swallowed: the list is not a spreadsheet.
+        return;
+    }
+    if (rows == 0)
+        return;
+    // The first move, with nothing selected, lands on the row under the cursor.
+    if (current < 0 || grid_->GetSelectedRowsAll().empty())
+        target = key == WXK_END || key == WXK_NUMPAD_END ? rows - 1 : std::max(current, 0);
+    MoveToRow(std::clamp(target, 0, rows - 1), event.ShiftDown());
+}
+
+void SelectWindow::MoveToRow(int row, bool extend)
+{
+    // As a click on the row would: selected, in view, shown in the preview.
+    const int column = std::max(0, grid_->GetGridCursorCol());
+    grid_->SetGridCursor(row, column);
+    grid_->MakeCellVisible(row, column);
+    if (!extend)
+        grid_->ClearSelection();
+    grid_->SelectRow(row, extend);
+    SendRowFocused(row, column);
+}
+
+void SelectWindow::SendRowFocused(int row, int column)
+{
+    FileCellInfo info;
+    info.row_ = row;
+    info.column_ = column;
+    for (int c = 0; c < grid_->GetNumberCols(); ++c)
+        info.cells_.Add(grid_->GetCellValue(row, c));
+    Send(RowFocused, &info);
 }
 
 void SelectWindow::OnGridRightUp(wxMouseEvent& event)
@@ -1116,12 +1176,7 @@ void SelectWindow::OnMenu(wxCommandEvent& event)
 
 void SelectWindow::OnCellLeftClick(wxGridEvent& event)
 {
-    FileCellInfo info;
-    info.row_ = event.GetRow();
-    info.column_ = event.GetCol();
-    for (int column = 0; column < grid_->GetNumberCols(); ++column)
-        info.cells_.Add(grid_->GetCellValue(info.row_, column));
-    Send(RowFocused, &info);
+    SendRowFocused(event.GetRow(), event.GetCol());
     event.Skip();  // the grid selects the row as usual
 }
 

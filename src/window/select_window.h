@@ -170,6 +170,10 @@ private:
     void OnGridKeyDown(wxKeyEvent& event);
     void OnGridRightUp(wxMouseEvent& event);
     void OnCellLeftClick(wxGridEvent& event);
+    // The arrow and page keys: the row under the cursor becomes the selected
+    // one (added to the selection with Shift) and is shown in the preview.
+    void MoveToRow(int row, bool extend);
+    void SendRowFocused(int row, int column);
     void OnCellChanging(wxGridEvent& event);
     void OnColumnSize(wxGridSizeEvent& event);
     void OnMenu(wxCommandEvent& event);

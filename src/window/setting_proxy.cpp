@@ -6,9 +6,12 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/toplevel.h>
+#include <wx/valtext.h>
 
 #include "domain/domain_config.h"
 #include "domain/notify_code.h"
+#include "window/user_prompt.h"
 
 SettingProxy::SettingProxy(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size, long style)
     : wxPanel(parent, id, pos, size, style)
@@ -22,9 +25,13 @@ SettingProxy::SettingProxy(wxWindow* parent, wxWindowID id, const wxPoint& pos, 
         g_domain_config != nullptr ? g_domain_config->GetProxy() : DomainConfig::ProxySettings();
     address_ = new wxTextCtrl(this, wxID_ANY, stored.address);
     port_ = new wxTextCtrl(this, wxID_ANY, stored.port);
-    // The name and the password are kept for this run but never shown again.
-    user_ = new wxTextCtrl(this, wxID_ANY, wxString());
-    password_ = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, wxTE_PASSWORD);
+    // Digits only; the range is checked on Save.
+    port_->SetValidator(wxTextValidator(wxFILTER_DIGITS));
+    port_->SetMaxLength(5);
+    // The stored name and password are filled in (the password masked), so
+    // that saving again keeps them.
+    user_ = new wxTextCtrl(this, wxID_ANY, stored.user);
+    password_ = new wxTextCtrl(this, wxID_ANY, stored.password, wxDefaultPosition, wxDefaultSize, wxTE_PASSWORD);
 
     wxWindow* controls[] = {type_, address_, port_, user_, password_};
     auto* grid = new wxGridBagSizer(4, 4);
@@ -43,12 +50,34 @@ SettingProxy::SettingProxy(wxWindow* parent, wxWindowID id, const wxPoint& pos, 
     SetSizer(column);
 }
 
-void SettingProxy::Update(KelSubject* subject, void* /*payload*/)
+bool SettingProxy::IsPortAcceptable(const wxString& port)
+{
+    if (port.empty())
+        return true;  // no proxy
+    unsigned long value = 0;
+    return port.size() <= 5 && port.IsNumber() && port.ToULong(&value) && value >= 1 && value <= 65535;
+}
+
+void SettingProxy::FocusFirstField()
+{
+    address_->SetFocus();
+}
+
+void SettingProxy::Update(KelSubject* subject, void* payload)
 {
     if (subject == nullptr)
         return;
     switch (subject->GetCode()) {
     case PreferencesSave:
+        if (!IsPortAcceptable(port_->GetValue())) {
+            // Refused with its reason; the dialog stays open on the field.
+            if (payload != nullptr)
+                *static_cast<int*>(payload) = 1;
+            UserPrompt::Message(_("The proxy port must be a number from 1 to 65535."), wxGetTopLevelParent(this));
+            port_->SetFocus();
+            port_->SelectAll();
+            break;
+        }
         if (g_domain_config != nullptr) {
             DomainConfig::ProxySettings proxy;
             proxy.type = wxString();  // one type only: HTTP

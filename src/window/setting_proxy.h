@@ -17,8 +17,14 @@ public:
                  const wxSize& size = wxDefaultSize, long style = wxTAB_TRAVERSAL | wxNO_BORDER);
 
     // Save stores the fields in the settings store; Reset empties them.
+    // Save stores the fields, unless the port is not acceptable: then it says
+    // so and sets the veto flag (the payload), which keeps the dialog open.
     void Update(KelSubject* subject, void* payload) override;
     using wxPanel::Update;
+    // Empty (no proxy) or a whole number from 1 to 65535.
+    static bool IsPortAcceptable(const wxString& port);
+    // The keyboard starts in the address field.
+    void FocusFirstField();
 
     wxChoice* GetTypeChoice() const { return type_; }
     wxTextCtrl* GetAddressField() const { return address_; }

@@ -2,9 +2,13 @@
 
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
+#include <wx/app.h>
+#include <wx/intl.h>
 #include <wx/log.h>
+#include <wx/process.h>
 #include <wx/utils.h>
 #include <wx/msgdlg.h>
+#include <wx/stockitem.h>
 #include <wx/textdlg.h>
 #include <wx/valtext.h>
 
@@ -32,7 +36,11 @@ void UserPrompt::Message(const wxString& text, wxWindow* parent)
         g_responder->OnMessage(text, false);
         return;
     }
-    wxMessageBox(text, AppUtil::GetProductName(), wxOK | wxICON_INFORMATION | wxCENTRE, parent);
+    wxMessageDialog dialog(parent, text, AppUtil::GetProductName(), wxOK | wxICON_INFORMATION | wxCENTRE);
+    // GTK's own button texts follow only the system locale; wx's catalogue
+    // has them in the language the user chose.
+    dialog.SetOKLabel(wxGetStockLabel(wxID_OK));
+    dialog.ShowModal();
 }
 
 bool UserPrompt::Confirm(const wxString& text, wxWindow* parent)
@@ -40,6 +48,7 @@ bool UserPrompt::Confirm(const wxString& text, wxWindow* parent)
     if (g_responder != nullptr)
         return g_responder->OnMessage(text, true);
     wxMessageDialog dialog(parent, text, AppUtil::GetProductName(), wxOK | wxCANCEL | wxICON_INFORMATION | wxCENTRE);
+    dialog.SetOKCancelLabels(wxGetStockLabel(wxID_OK), wxGetStockLabel(wxID_CANCEL));
     return dialog.ShowModal() != wxID_CANCEL;
 }
 
@@ -64,16 +73,62 @@ wxString UserPrompt::ChooseFolder(const wxString& message, const wxString& start
     return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
 }
 
-void UserPrompt::OpenAddress(const wxString& address)
+namespace {
+
+// Watches one xdg-open; it ends quickly (it hands the target over to the
+// desktop's program) and its status says whether that worked. Deletes
+// itself when the process ends.
+class LaunchWatch : public wxProcess {
+public:
+    explicit LaunchWatch(const wxString& target) : target_(target) {}
+    void OnTerminate(int /*pid*/, int status) override
+    {
+        if (status != 0)
+            ReportFailure(target_);
+        delete this;
+    }
+    static void ReportFailure(const wxString& target)
+    {
+        // After the event that started it has been handled.
+        wxTheApp->CallAfter([target] { UserPrompt::Message(wxString::Format(_("Could not open %s: the desktop has no program for it."), target)); });
+    }
+
+private:
+    wxString target_;
+};
+
+void Launch(const wxString& target)
 {
-    if (address.empty())
-        return;
     if (g_responder != nullptr) {
-        g_responder->OnOpenAddress(address);
+        g_responder->OnOpenAddress(target);
         return;
     }
-    wxLogNull quiet;
-    wxLaunchDefaultBrowser(address);
+    auto* watch = new LaunchWatch(target);
+    const wxString program = "xdg-open";
+    const wchar_t* argv[] = {program.wc_str(), target.wc_str(), nullptr};
+    wxLogNull quiet;  // a failure is told in the program's own words
+    if (wxExecute(argv, wxEXEC_ASYNC, watch) == 0) {
+        delete watch;
+        LaunchWatch::ReportFailure(target);
+    }
+}
+
+}  // namespace
+
+void UserPrompt::OpenAddress(const wxString& address)
+{
+    if (address.empty()) {
+        // The web addresses come from the option file, which may be missing.
+        Message(wxString::Format(_("This web address is missing: the file %s holds none."), "option.cfg"));
+        return;
+    }
+    Launch(address);
+}
+
+void UserPrompt::OpenFolder(const wxString& path)
+{
+    if (!path.empty())
+        Launch(path);
 }
 
 bool UserPrompt::AskText(const wxString& message, const wxString& initial, const wxString& refused_chars,

@@ -50,9 +50,12 @@ public:
     static bool AskText(const wxString& message, const wxString& initial, const wxString& refused_chars,
                         const TextCheck& check, wxString* text);
 
-    // Opens a web address in the desktop's browser. Without a browser wx
-    // would show an error box of its own; nothing is shown then.
+    // Opens a web address in the desktop's browser, or a folder in its file
+    // browser, through xdg-open, without waiting for it. When xdg-open is
+    // missing or ends with a failure, a message names what could not be
+    // opened (and an empty address says the option file lacks it).
     static void OpenAddress(const wxString& address);
+    static void OpenFolder(const wxString& path);
 
     // Installs the answers of a test (null: real dialogs again). Not owned.
     static void SetResponder(Responder* responder);

@@ -91,13 +91,16 @@ TEST_F(Dialogs, PreferencesStoreTheProxyForThisRun)
     EXPECT_EQ(proxy().user, "ann");
     EXPECT_EQ(proxy().password, "secret");
 
-    // Reopened: the address and port are shown, the name and password are not.
+    // Reopened: everything stored is shown, so saving again keeps the credentials.
+    WithPreferences([](SettingProxy*) {}, [](PreferenceDialog* dialog) { dialog->Save(); });
+    EXPECT_EQ(proxy().user, "ann");
+    EXPECT_EQ(proxy().password, "secret");
     WithPreferences(
         [](SettingProxy* page) {
             EXPECT_EQ(page->GetAddressField()->GetValue(), "proxy.example.com");
             EXPECT_EQ(page->GetPortField()->GetValue(), "3128");
-            EXPECT_EQ(page->GetUserField()->GetValue(), "");
-            EXPECT_EQ(page->GetPasswordField()->GetValue(), "");
+            EXPECT_EQ(page->GetUserField()->GetValue(), "ann");
+            EXPECT_EQ(page->GetPasswordField()->GetValue(), "secret");
         },
         [](PreferenceDialog* dialog) { dialog->Reset(); dialog->EndModal(wxID_CANCEL); });  // Reset, then the close box
     EXPECT_EQ(proxy().address, "proxy.example.com") << "closing stores nothing";

@@ -60,7 +60,7 @@ protected:
     HttpTestServer server_;
 };
 
-TEST_F(UpdateWindow, ShowsTheThreeAnswers)
+TEST_F(UpdateWindow, ShowsEachAnswerWithRoomForItsButtons)
 {
     struct Case {
         const char* what;
@@ -68,15 +68,16 @@ TEST_F(UpdateWindow, ShowsTheThreeAnswers)
         wxString first, second;
         bool ok;
     };
+    const wxString latest = "This version of Olvarin Kestran (2.1.24) is the latest version.";
     const Case cases[] = {
         {"newer", HttpTestServer::Ok(UpdateFile("2.2.0")), "A new version of Olvarin Kestran (2.2.0) is available.",
          "Click Ok to open download page.", true},
-        {"the same", HttpTestServer::Ok(UpdateFile("2.1.24")), "This version of Olvarin Kestran (2.1.24)",
-         "is the latest version.", false},
-        {"older", HttpTestServer::Ok(UpdateFile("2.1.3")), "This version of Olvarin Kestran (2.1.24)",
-         "is the latest version.", false},
-        {"no answer", HttpTestServer::Status(404, "gone"), "Update failed! Please check if the network is available.",
-         "", false},
+        {"the same", HttpTestServer::Ok(UpdateFile("2.1.24")), latest, "", false},
+        {"older", HttpTestServer::Ok(UpdateFile("2.1.3")), latest, "", false},
+        {"server error", HttpTestServer::Status(404, "gone"), "The update server answered with an error (HTTP 404).", "",
+         false},
+        {"not the update file", HttpTestServer::Ok("<html><body>Welcome</body></html>"),
+         "The update server's answer is not an update file for this program.", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,10 +86,18 @@ TEST_F(UpdateWindow, ShowsTheThreeAnswers)
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->IsShown());
         ASSERT_TRUE(WaitAnswer(dialog));
+        Pump(50);
         EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), c.first);
         EXPECT_EQ(dialog->GetSecondLine()->GetLabel(), c.second);
         EXPECT_EQ(dialog->GetOkButton()->IsShown(), c.ok);
+        EXPECT_EQ(wxControl::RemoveMnemonics(dialog->GetCancelButton()->GetLabel()), c.ok ? "Cancel" : "OK");
         EXPECT_FALSE(dialog->GetGauge()->IsShown());
+        // Everything inside the window, the buttons whole.
+        const wxRect client(dialog->GetClientSize());
+        for (wxWindow* part : {static_cast<wxWindow*>(dialog->GetFirstLine()), static_cast<wxWindow*>(dialog->GetCancelButton())})
+            EXPECT_TRUE(client.Contains(part->GetParent()->GetPosition() + part->GetRect().GetBottomRight()))
+                << part->GetRect().GetBottomRight().x << "," << part->GetRect().GetBottomRight().y << " in "
+                << client.width << " x " << client.height;
         if (c.ok) {
             wxCommandEvent ok(wxEVT_BUTTON, KelProgressDialog::OkId);
             dialog->GetEventHandler()->ProcessEvent(ok);
@@ -99,7 +108,7 @@ TEST_F(UpdateWindow, ShowsTheThreeAnswers)
         }
         EXPECT_FALSE(dialog->IsShown());
     }
-    EXPECT_EQ(server_.Connections(), 4) << "each showing asked once";
+    EXPECT_EQ(server_.Connections(), 5) << "each showing asked once";
 }
 
 TEST_F(UpdateWindow, AHiddenWindowStillGetsItsAnswerAndShowingAgainAsksAgain)
@@ -130,7 +139,7 @@ TEST_F(UpdateWindow, AHiddenWindowStillGetsItsAnswerAndShowingAgainAsksAgain)
     EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "Connecting server");
     EXPECT_FALSE(dialog->GetSecondLine()->IsShown());
     ASSERT_TRUE(WaitAnswer(dialog));
-    EXPECT_EQ(dialog->GetSecondLine()->GetLabel(), "is the latest version.");
+    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "This version of Olvarin Kestran (2.1.24) is the latest version.");
     EXPECT_EQ(server_.Connections(), 2);
 }
 

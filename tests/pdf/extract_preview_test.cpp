@@ -237,6 +237,36 @@ TEST_F(Preview, EndlessPagesComeBackWithWhatWasDrawn) {
     }
 }
 
+// A newer request cuts the page being drawn short, whether the cut comes
+// before or during its run, and a cleared cut leaves the next page whole.
+TEST_F(Preview, ACutEndsThePageBeingDrawnAndNoOther) {
+    renderer_->SetTimeBudget(std::chrono::minutes(10));  // only a cut ends it
+    const std::string endless = Source(EndlessRedPages().front().second, "endless.pdf");
+    for (const bool before : {true, false}) {
+        SCOPED_TRACE(before ? "cut before the run" : "cut during the run");
+        if (before)
+            renderer_->CutShort();
+        renderer_->Close();
+        const int opens = renderer_->DocumentOpens();
+        std::thread cutter;
+        if (!before)
+            cutter = std::thread([&] {
+                while (renderer_->DocumentOpens() == opens)  // the render has begun
+                    std::this_thread::yield();
+                renderer_->CutShort();
+            });
+        // Ends (no picture when the cut came before anything was drawn).
+        if (RgbBuffer rgb = Render(endless, 1)) {
+            EXPECT_TRUE(CentreIs(rgb, kRed)) << "what was drawn when cut";
+        }
+        if (cutter.joinable())
+            cutter.join();
+        renderer_->ClearCut();
+    }
+    renderer_->SetTimeBudget(kestran::pdf::kDefaultPreviewBudget);
+    EXPECT_TRUE(CentreIs(Render(Source(ColourPagesPdf({kBlue}), "blue.pdf"), 1), kBlue));
+}
+
 // Out of time before anything showed: no picture rather than a blank page.
 TEST_F(Preview, AnEndlessPageThatDrawsNothingGivesNoPicture) {
     PdfWriter w;

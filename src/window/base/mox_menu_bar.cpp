@@ -10,6 +10,43 @@
 #include "window/kel_progress_dialog.h"
 #include "window/base/pim_menu_bar.h"
 
+namespace {
+
+// `label` with a mnemonic: its first letter or digit that no earlier label of
+// the same menu underlines. Labels without such a character (Chinese,
+// Japanese) get the English label's letter in brackets after them, "文件(&F)",
+// as programs in those languages write it. `used` collects the letters taken.
+wxString WithMnemonic(const wxString& label, const wxString& english, wxString* used)
+{
+    if (label.Find('&') != wxNOT_FOUND)
+        return label;
+    const auto usable = [used](wxUniChar c) {
+        return c.IsAscii() && wxIsalnum(c) && used->Find(wxToupper(c)) == wxNOT_FOUND;
+    };
+    for (size_t i = 0; i < label.size(); ++i)
+        if (usable(label[i])) {
+            *used += wxToupper(label[i]);
+            return label.Left(i) + "&" + label.Mid(i);
+        }
+    for (const wxUniChar c : english)
+        if (usable(c)) {
+            *used += wxToupper(c);
+            return label + "(&" + wxString(wxToupper(c)) + ")";
+        }
+    return label;
+}
+
+// Appends an item with a mnemonic and, when given, the shortcut shown beside it.
+void AppendItem(wxMenu* menu, int id, const char* english, wxString* used, const wxString& shortcut = wxString())
+{
+    wxString label = WithMnemonic(wxGetTranslation(english), english, used);
+    if (!shortcut.empty())
+        label += "\t" + shortcut;
+    menu->Append(id, label);
+}
+
+}  // namespace
+
 MoxMenuBar::MoxMenuBar() = default;
 
 MoxMenuBar::~MoxMenuBar()
@@ -39,43 +76,48 @@ void MoxMenuBar::BuildMenus()
     titles_->Clear();
     language_menu_ = nullptr;
 
+    // Shortcuts shown here are the ones HandleKey serves.
+    wxString used;
     file_ = std::make_unique<wxMenu>();
-    file_->Append(AddFilesId, _("Add File(s)..."));
-    file_->Append(AddFolderId, _("Add Folder..."));
+    AppendItem(file_.get(), AddFilesId, wxTRANSLATE("Add File(s)..."), &used, "Ctrl+O");
+    AppendItem(file_.get(), AddFolderId, wxTRANSLATE("Add Folder..."), &used, "Ctrl+Shift+O");
     file_->AppendSeparator();
-    file_->Append(OpenLogFolderId, _("Open log file directory"));
+    AppendItem(file_.get(), OpenLogFolderId, wxTRANSLATE("Open log file directory"), &used);
     file_->AppendSeparator();
-    file_->Append(ExitId, _("Exit"));
+    AppendItem(file_.get(), ExitId, wxTRANSLATE("Exit"), &used, "Ctrl+Q");
 
+    used.clear();
     edit_ = std::make_unique<wxMenu>();
-    edit_->Append(DeleteId, _("Delete"));
-    edit_->Append(ClearAllId, _("Clear All"));
+    AppendItem(edit_.get(), DeleteId, wxTRANSLATE("Delete"), &used, "Del");
+    AppendItem(edit_.get(), ClearAllId, wxTRANSLATE("Clear All"), &used);
     edit_->AppendSeparator();
-    edit_->Append(SelectAllId, _("Select All"));
-    edit_->Append(SelectInvertId, _("Select Invert"));
+    AppendItem(edit_.get(), SelectAllId, wxTRANSLATE("Select All"), &used);
+    AppendItem(edit_.get(), SelectInvertId, wxTRANSLATE("Select Invert"), &used);
     edit_->AppendSeparator();
-    edit_->Append(PreferenceId, _("Preference"));
+    AppendItem(edit_.get(), PreferenceId, wxTRANSLATE("Preference"), &used);
 
+    used.clear();
     help_ = std::make_unique<wxMenu>();
-    help_->Append(HelpId, _("Help"));
+    AppendItem(help_.get(), HelpId, wxTRANSLATE("Help"), &used);
     language_menu_ = new wxMenu;
     for (const OfferedLanguage& language : OfferedLanguages()) {
         language_menu_->AppendCheckItem(language.id, wxString::FromUTF8(language.label));
         language_menu_->Check(language.id, language.id == GetLanguage());
     }
-    help_->AppendSubMenu(language_menu_, _("Language"));
+    help_->AppendSubMenu(language_menu_, WithMnemonic(_("Language"), "Language", &used));
     help_->AppendSeparator();
-    help_->Append(SupportId, _("Support"));
+    AppendItem(help_.get(), SupportId, wxTRANSLATE("Support"), &used);
     help_->AppendSeparator();
-    help_->Append(CheckUpdateId, _("Check for Update"));
+    AppendItem(help_.get(), CheckUpdateId, wxTRANSLATE("Check for Update"), &used);
     help_->AppendSeparator();
-    help_->Append(AboutId, _("About"));
+    AppendItem(help_.get(), AboutId, wxTRANSLATE("About"), &used);
 
     const wxColour normal = ImageUtil::FaceColour("/face/menu/text-normal-colour");
     const wxColour current = ImageUtil::FaceColour("/face/menu/text-current-colour");
-    titles_->AddMenu(FileTitleId, file_.get(), _("File"), normal, current);
-    titles_->AddMenu(EditTitleId, edit_.get(), _("Edit"), normal, current);
-    titles_->AddMenu(HelpTitleId, help_.get(), _("Help"), normal, current);
+    used.clear();
+    titles_->AddMenu(FileTitleId, file_.get(), WithMnemonic(_("File"), "File", &used), normal, current);
+    titles_->AddMenu(EditTitleId, edit_.get(), WithMnemonic(_("Edit"), "Edit", &used), normal, current);
+    titles_->AddMenu(HelpTitleId, help_.get(), WithMnemonic(_("Help"), "Help", &used), normal, current);
     EnableCommands(commands_enabled_);
 }
 
@@ -110,6 +152,35 @@ bool MoxMenuBar::IsCommandEnabled(int id) const
             return item->IsEnabled();
     }
     return false;
+}
+
+bool MoxMenuBar::HandleKey(const wxKeyEvent& event)
+{
+    const int key = event.GetKeyCode();
+    const int modifiers = event.GetModifiers();
+    int title = -1;
+    if (key == WXK_F10 && modifiers == wxMOD_NONE)
+        title = FileTitleId;
+    else if (modifiers == wxMOD_ALT)
+        title = titles_->TitleForMnemonic(key);
+    if (title >= 0) {
+        // Opened once the key has been handled: the menu runs its own loop.
+        CallAfter([this, title] { titles_->OpenMenu(title); });
+        return true;
+    }
+    int command = -1;
+    if ((key == 'O' || key == 'o') && modifiers == wxMOD_CONTROL)
+        command = AddFilesId;
+    else if ((key == 'O' || key == 'o') && modifiers == (wxMOD_CONTROL | wxMOD_SHIFT))
+        command = AddFolderId;
+    else if ((key == 'Q' || key == 'q') && modifiers == wxMOD_CONTROL)
+        command = ExitId;
+    if (command < 0)
+        return false;
+    // A shortcut does what its menu item does, and nothing while that is off.
+    if (IsCommandEnabled(command))
+        CallAfter([this, command] { RunCommand(command); });
+    return true;
 }
 
 void MoxMenuBar::Update(KelSubject* subject, void* /*payload*/)

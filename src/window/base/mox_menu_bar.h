@@ -12,6 +12,7 @@
 #include "window/base/tav_menu_bar_base.h"
 
 class PIMMenuBar;
+class wxKeyEvent;
 class wxMenu;
 
 class MoxMenuBar : public wxPanel, public TavMenuBarBase {
@@ -41,6 +42,11 @@ public:
     wxMenu* GetLanguageMenu() const { return language_menu_; }
     // Whether a command is usable now.
     bool IsCommandEnabled(int id) const;
+    // The keyboard way into the menus, for the window's key hook: F10 opens
+    // the first menu, Alt with an underlined letter its menu, and the
+    // shortcuts shown beside the items run them. True when the key was one
+    // of these (it is then used up, even when its command is off).
+    bool HandleKey(const wxKeyEvent& event);
 
 private:
     void BuildMenus();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <wx/control.h>
 #include <wx/dcbuffer.h>
 #include <wx/menu.h>
 
@@ -97,6 +98,20 @@ PimMenuButton* PIMMenuBar::GetTitle(int title_id) const
 {
     const Title* title = Find(title_id);
     return title != nullptr ? title->button : nullptr;
+}
+
+int PIMMenuBar::TitleForMnemonic(int key) const
+{
+    if (key <= 0 || key > 127 || !wxIsalnum(key))
+        return -1;
+    for (const Title& title : titles_) {
+        const wxString label = title.button->GetLabel();
+        wxString plain;
+        const int at = wxControl::FindAccelIndex(label, &plain);
+        if (at >= 0 && static_cast<size_t>(at) < plain.size() && wxToupper(plain[static_cast<size_t>(at)]) == wxToupper(key))
+            return title.button->GetId();
+    }
+    return -1;
 }
 
 int PIMMenuBar::TitleAt(const wxPoint& screen) const

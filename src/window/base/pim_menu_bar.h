@@ -35,6 +35,8 @@ public:
     PimMenuButton* GetTitle(int title_id) const;
     size_t GetTitleCount() const { return titles_.size(); }
 
+    // The title whose underlined letter is `key` (a key code, any case), -1 when none.
+    int TitleForMnemonic(int key) const;
     // The title under a screen point, -1 when none.
     int TitleAt(const wxPoint& screen) const;
     // The title before (-1) or after (+1) `title_id`, wrapping around.

@@ -19,14 +19,22 @@ bool PimMenuButton::Create(wxWindow* menu_bar, const wxString& label, const wxBi
     SetFont(font_);
     SetLabel(label);
 
-    wxCoord tw = 0, th = 0;
+    // The label may carry a mnemonic ("&File"): measured without it, drawn
+    // with that letter underlined.
+    const wxString plain = wxControl::RemoveMnemonics(label);
+    wxCoord tw = 0, th = 0, latin_h = 0;
     {
         wxMemoryDC measure;
         measure.SetFont(font_);
-        measure.GetTextExtent(label, &tw, &th);
+        measure.GetTextExtent(plain, &tw, &th);
+        measure.GetTextExtent("Ag", nullptr, &latin_h);
     }
     const wxPoint at = GetPosition();
-    const int width = tw + 16, height = th;
+    // Every title is one Latin line high, so the strip keeps its height; a
+    // taller line (Chinese and Japanese glyphs come from a fallback font with
+    // more leading) is centred on it instead of hanging below.
+    const int width = tw + 16, height = latin_h > 0 ? latin_h : th;
+    const int text_y = (height - th) / 2;
     // Both looks start from the skin under the title, so the strip stays seamless.
     auto make = [&](const wxColour& colour) {
         wxBitmap face = skin.IsOk() ? ImageUtil::CropBitmap(skin, at.x, at.y, width, height) : wxBitmap(width, height);
@@ -34,7 +42,7 @@ bool PimMenuButton::Create(wxWindow* menu_bar, const wxString& label, const wxBi
         dc.SetFont(font_);
         dc.SetTextForeground(colour);
         dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-        dc.DrawText(label, 8, 0);
+        dc.DrawLabel(label, wxRect(8, text_y, tw, th));
         dc.SelectObject(wxNullBitmap);
         return face;
     };

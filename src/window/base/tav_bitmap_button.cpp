@@ -2,6 +2,8 @@
 
 #include <wx/dcbuffer.h>
 
+#include "window/base/tav_focus.h"
+
 bool TavBitmapButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size, long style,
                              const wxValidator& validator)
 {
@@ -10,6 +12,7 @@ bool TavBitmapButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos
         return false;
     Bind(wxEVT_PAINT, &TavBitmapButton::OnPaint, this);
     BindTavButtonMouse(this, &state_);
+    BindTavFocus(this, [this] { SendTavClick(this); });
     return true;
 }
 
@@ -72,5 +75,6 @@ void TavBitmapButton::OnPaint(wxPaintEvent& /*event*/)
         dc.SetBrush(*wxTRANSPARENT_BRUSH);
         dc.DrawRectangle(0, 0, size.x, size.y);
     }
+    DrawTavFocusRing(this, dc, wxRect(size).Deflate(1), GetForegroundColour());
 }
 

@@ -39,8 +39,13 @@ void BindTavButtonMouse(wxControl* button, TavButtonStateMachine* state)
         if (!state->Release())
             return;
         Redraw(button, true);
-        wxCommandEvent click(wxEVT_BUTTON, button->GetId());
-        click.SetEventObject(button);
-        button->GetEventHandler()->ProcessEvent(click);
+        SendTavClick(button);
     });
+}
+
+void SendTavClick(wxControl* button)
+{
+    wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+    click.SetEventObject(button);
+    button->GetEventHandler()->ProcessEvent(click);
 }

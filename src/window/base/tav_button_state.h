@@ -55,5 +55,8 @@ private:
 // command event with the button's id at once. `state` must live as long as
 // the button (it is the button's member).
 void BindTavButtonMouse(wxControl* button, TavButtonStateMachine* state);
+// Processes the button-clicked command event of `button` at once, as a
+// completed click does (the keyboard presses buttons through it too).
+void SendTavClick(wxControl* button);
 
 #endif

@@ -97,7 +97,7 @@ void TavMenuBarBase::OnOpenLogFolder()
 {
     const wxString folder = AppUtil::GetUserDataDir() + "/Log";
     FileUtil::MakeDir(folder);  // shown even before the first job wrote a log
-    AppUtil::OpenFolder(folder);
+    UserPrompt::OpenFolder(folder);
 }
 
 void TavMenuBarBase::OnExit()

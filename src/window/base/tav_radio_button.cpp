@@ -6,6 +6,8 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 
+#include "window/base/tav_focus.h"
+
 wxDEFINE_EVENT(TAV_EVT_RADIOBUTTON, wxCommandEvent);
 
 void TavRadioGroup::Add(TavRadioButton* button)
@@ -57,6 +59,7 @@ bool TavRadioButton::Create(wxWindow* parent, wxWindowID id, const wxBitmap& uns
     gap_ = 6;
     Bind(wxEVT_PAINT, &TavRadioButton::OnPaint, this);
     Bind(wxEVT_LEFT_DOWN, &TavRadioButton::OnLeftDown, this);
+    BindTavFocus(this, [this] { Choose(); });
     return true;
 }
 
@@ -109,15 +112,24 @@ void TavRadioButton::OnPaint(wxPaintEvent& /*event*/)
     dc.SetTextForeground(IsEnabled() ? GetForegroundColour() : wxColour(128, 128, 128));
     wxCoord tw = 0, th = 0;
     dc.GetTextExtent(label_, &tw, &th);
+    wxRect text_rect;
     if (text_on_image_)
-        dc.DrawText(label_, std::abs(image_w - tw) / 2, text_y_);
+        text_rect = wxRect(std::abs(image_w - tw) / 2, text_y_, tw, th);
     else
-        dc.DrawText(label_, image_w + gap_, (size.y - th) / 2);
+        text_rect = wxRect(image_w + gap_, (size.y - th) / 2, tw, th);
+    dc.DrawText(label_, text_rect.GetPosition());
+    // Around the label, where native radio buttons show it.
+    DrawTavFocusRing(this, dc, text_rect.Inflate(1).Intersect(wxRect(size)), GetForegroundColour());
 }
 
 void TavRadioButton::OnLeftDown(wxMouseEvent& event)
 {
     event.Skip();
+    Choose();
+}
+
+void TavRadioButton::Choose()
+{
     if (selected_)
         return;  // clicking the selected button sends nothing
     wxCommandEvent chosen(TAV_EVT_RADIOBUTTON, GetId());

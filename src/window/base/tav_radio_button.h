@@ -69,6 +69,8 @@ private:
     void SetSelectedFlag(bool selected);
     void OnPaint(wxPaintEvent& event);
     void OnLeftDown(wxMouseEvent& event);
+    // What a click or Space does: selects this button when a handler takes the choice.
+    void Choose();
 
     TavRadioGroup* group_ = nullptr;
     int index_ = -1;

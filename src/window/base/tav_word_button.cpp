@@ -7,6 +7,7 @@
 #include <wx/dcclient.h>
 
 #include "common/image_util.h"
+#include "window/base/tav_focus.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ bool TavWordButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos)
     text_y_ = 0;
     Bind(wxEVT_PAINT, &TavWordButton::OnPaint, this);
     BindTavButtonMouse(this, &state_);
+    BindTavFocus(this, [this] { SendTavClick(this); });
     return true;
 }
 
@@ -200,5 +202,6 @@ void TavWordButton::OnPaint(wxPaintEvent& /*event*/)
     dc.SetTextForeground(text);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.DrawText(label_, text_x_, text_y_);
+    DrawTavFocusRing(this, dc, wxRect(size).Deflate(3), text);
 }
 
