@@ -20,12 +20,6 @@ wxSize ScaledToFit(const wxSize& size, const wxSize& box)
 
 }  // namespace
 
-void PreviewRunRecord::Detach()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    target_ = nullptr;
-}
-
 unsigned PreviewRunRecord::Request(const wxString& path, int page, const wxSize& box)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -43,8 +37,7 @@ unsigned PreviewRunRecord::Request(const wxString& path, int page, const wxSize&
             pending_.reset();
             // No thread: the page is drawn here, late rather than never.
             picture_ = Draw(Job{generation_, path.utf8_string(), page, box});
-            if (target_ != nullptr)
-                wxQueueEvent(target_, new wxThreadEvent(EVT_PREVIEW_RENDERED));
+            Queue(std::make_unique<wxThreadEvent>(EVT_PREVIEW_RENDERED));
         }
     }
     return generation_;
@@ -111,8 +104,7 @@ void PreviewRunRecord::Work()
         // of its own one under the mutex, before the window can take it.
         if (job.generation == generation_) {  // else superseded while it was drawn
             picture_ = picture;
-            if (target_ != nullptr)
-                wxQueueEvent(target_, new wxThreadEvent(EVT_PREVIEW_RENDERED));
+            Queue(std::make_unique<wxThreadEvent>(EVT_PREVIEW_RENDERED));
         }
         picture.image = wxImage();
     }

@@ -29,6 +29,7 @@
 #include <wx/gdicmn.h>
 #include <wx/image.h>
 
+#include "domain/event_target_record.h"
 #include "pdf/preview_renderer.h"
 
 // Queued to the window when the picture of its newest request is ready (or
@@ -43,15 +44,12 @@ struct PreviewPicture {
     wxImage image;
 };
 
-class PreviewRunRecord : public std::enable_shared_from_this<PreviewRunRecord> {
+// The target and its detaching are EventTargetRecord's, as for every worker
+// that reports to a window.
+class PreviewRunRecord : public EventTargetRecord, public std::enable_shared_from_this<PreviewRunRecord> {
 public:
     // `target` receives EVT_PREVIEW_RENDERED until Detach().
-    explicit PreviewRunRecord(wxEvtHandler* target) : target_(target) {}
-    PreviewRunRecord(const PreviewRunRecord&) = delete;
-    PreviewRunRecord& operator=(const PreviewRunRecord&) = delete;
-
-    // Forgets the target; nothing is queued to it afterwards. Any thread.
-    void Detach();
+    explicit PreviewRunRecord(wxEvtHandler* target) : EventTargetRecord(target) {}
 
     // Asks for `page` (1-based) of the PDF at `path`, fitted into `box`;
     // starts the render thread when none runs. Returns the request's
@@ -82,7 +80,6 @@ private:
 
     std::mutex mutex_;
     // Under mutex_.
-    wxEvtHandler* target_;
     std::optional<Job> pending_;
     std::optional<PreviewPicture> picture_;
     unsigned generation_ = 0;  // of the newest request
