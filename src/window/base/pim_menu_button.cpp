@@ -21,7 +21,8 @@ bool PimMenuButton::Create(wxWindow* menu_bar, const wxString& label, const wxBi
 
     // The label may carry a mnemonic ("&File"): measured without it, drawn
     // with that letter underlined.
-    const wxString plain = wxControl::RemoveMnemonics(label);
+    wxString plain;
+    const int accel = wxControl::FindAccelIndex(label, &plain);
     wxCoord tw = 0, th = 0, latin_h = 0;
     {
         wxMemoryDC measure;
@@ -42,7 +43,7 @@ bool PimMenuButton::Create(wxWindow* menu_bar, const wxString& label, const wxBi
         dc.SetFont(font_);
         dc.SetTextForeground(colour);
         dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-        dc.DrawLabel(label, wxRect(8, text_y, tw, th));
+        dc.DrawLabel(plain, wxRect(8, text_y, tw, th), wxALIGN_LEFT | wxALIGN_TOP, accel);
         dc.SelectObject(wxNullBitmap);
         return face;
     };
