@@ -242,15 +242,21 @@ void OutputWindow::SetMerge(bool merge)
 
 void OutputWindow::Browse()
 {
-    const wxString folder = UserPrompt::ChooseFolder(_("Select an output folder."), folder_field_->GetValue(), this);
-    if (folder.empty())
-        return;
-    // The same test the extraction makes before it writes anything.
-    if (kestran::pdf::IsWritableFolder(folder.utf8_string())) {
-        folder_field_->SetValue(folder);
-        ConvertOptions[LAST_OUTPUT_DIR] = folder;
-    } else {
+    // A refused folder opens the chooser again where the user was, until a
+    // folder is taken or the chooser is cancelled.
+    wxString start = folder_field_->GetValue();
+    for (;;) {
+        const wxString folder = UserPrompt::ChooseFolder(_("Select an output folder."), start, this);
+        if (folder.empty())
+            return;
+        // The same test the extraction makes before it writes anything.
+        if (kestran::pdf::IsWritableFolder(folder.utf8_string())) {
+            folder_field_->SetValue(folder);
+            ConvertOptions[LAST_OUTPUT_DIR] = folder;
+            return;
+        }
         UserPrompt::Message(_("The folder is unwritable, please choose another one!"));
+        start = folder;
     }
 }
 

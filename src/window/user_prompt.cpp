@@ -69,7 +69,8 @@ wxString UserPrompt::ChooseFolder(const wxString& message, const wxString& start
 {
     if (g_responder != nullptr)
         return g_responder->OnChooseFolder(message, start_dir);
-    wxDirDialog dialog(parent, message, start_dir, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+    // Without wxDD_DIR_MUST_EXIST the chooser offers to create a folder.
+    wxDirDialog dialog(parent, message, start_dir, wxDD_DEFAULT_STYLE);
     return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
 }
 

@@ -643,21 +643,26 @@ TEST_F(WorkArea, BrowseTakesOnlyWritableFoldersAndOpenNeedsARow)
 {
     const wxString chosen = dir_.Path() + "/chosen";
     ASSERT_TRUE(wxFileName::Mkdir(chosen));
+    const wxString other = dir_.Path() + "/other";
+    ASSERT_TRUE(wxFileName::Mkdir(other));
+    const wxString refused = "The folder is unwritable, please choose another one!";
     struct Case {
-        wxString folder;
+        std::vector<wxString> answers;  // one a time the chooser opens
         wxString stored;
         std::vector<wxString> messages;
     };
     const Case cases[] = {
-        {chosen, chosen, {}},
-        {"/proc/1", chosen, {"The folder is unwritable, please choose another one!"}},
-        {dir_.Path() + "/missing", chosen, {"The folder is unwritable, please choose another one!"}},
-        {wxString(), chosen, {}},  // Cancel
+        {{chosen}, chosen, {}},
+        {{"/proc/1"}, chosen, {refused}},  // then cancelled
+        {{dir_.Path() + "/missing"}, chosen, {refused}},
+        {{wxString()}, chosen, {}},  // Cancel
+        {{"/proc/1", other}, other, {refused}},  // the chooser opens again
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.folder.utf8_string());
+        SCOPED_TRACE(c.answers.front().utf8_string());
         prompt_.messages.clear();
-        prompt_.folders.push_back(c.folder);
+        for (const wxString& answer : c.answers)
+            prompt_.folders.push_back(answer);
         Click(output_, output_->GetBrowseButton()->GetPosition() + wxPoint(10, 10));
         EXPECT_EQ(ConvertOptions[LAST_OUTPUT_DIR], c.stored);
         EXPECT_EQ(output_->GetFolderField()->GetValue(), c.stored);
