@@ -28,15 +28,6 @@ using namespace workarea;
 using guitest::Pump;
 using guitest::PumpUntil;
 
-template <typename T>
-T* OpenTopLevel()
-{
-    for (wxWindow* top : wxTopLevelWindows)
-        if (auto* found = dynamic_cast<T*>(top); found != nullptr && found->IsShown())
-            return found;
-    return nullptr;
-}
-
 class Keyboard : public WorkArea {
 protected:
     void SetUp() override

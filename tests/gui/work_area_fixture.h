@@ -44,6 +44,17 @@
 
 namespace workarea {
 
+// The shown top-level window of type T (a dialog the test opened), or null.
+template <typename T>
+T* OpenTopLevel()
+{
+    for (wxWindow* top : wxTopLevelWindows)
+        if (auto* found = dynamic_cast<T*>(top); found != nullptr && found->IsShown())
+            return found;
+    return nullptr;
+}
+
+
 namespace fs = std::filesystem;
 using guitest::Pump;
 using guitest::PumpUntil;
