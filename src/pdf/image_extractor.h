@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pdf/large_image.h"
+#include "pdf/output_choice.h"
 #include "pdf/pdf_service.h"
 #include "pdf/png_writer.h"
 
@@ -44,6 +45,12 @@ struct ExtractOptions {
     // ended): the extraction may take them as extra workers while it runs and
     // gives them back at its end. Null: only `workers`.
     std::atomic<int>* spare_workers = nullptr;
+    // What the images become (see OutputType) and which are left out.
+    OutputType output_type = OutputType::Original;
+    ImageFilters filters;
+    // Receives the record of every image found, on the calling thread, in
+    // the order of the pages and images (the manifest's rows). May be empty.
+    std::function<void(const ImageRecord& record)> record;
     // Receives each log line (without its newline) on the calling thread, in
     // the order of the pages and images; when empty, the lines go to
     // standard error.

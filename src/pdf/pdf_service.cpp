@@ -7,6 +7,7 @@
 // document open between pages (preview_renderer.h), for its calls alone.
 #include "pdf/pdf_service.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -86,6 +87,28 @@ int ServiceExtractImagesCounted(const char* source, const char* range, const cha
     return result;
 }
 
+int ServiceExtractImagesChosen(const char* source, const char* range, const char* output_dir, void* context,
+                               PdfProgressFn progress, const KestranExtractChoices* choices, int* images_written,
+                               int* images_skipped)
+{
+    ExtractOptions options;
+    if (choices != nullptr) {
+        if (choices->output_type == int32_t(OutputType::Png))
+            options.output_type = OutputType::Png;
+        else if (choices->output_type == int32_t(OutputType::Jpeg))
+            options.output_type = OutputType::Jpeg;
+        options.filters.min_side = std::max<int32_t>(choices->min_side, 0);
+        options.filters.skip_flat = choices->skip_flat != 0;
+    }
+    ExtractStats stats;
+    const int result = ExtractImagesFromFile(source, range, output_dir, context, progress, &stats, options);
+    if (images_written != nullptr)
+        *images_written = stats.images_written;
+    if (images_skipped != nullptr)
+        *images_skipped = stats.images_skipped;
+    return result;
+}
+
 }  // namespace
 
 namespace kestran::pdf {
@@ -133,6 +156,7 @@ extern "C" int CreatePdfService(PdfServiceTable* table)
     std::memset(table, 0, sizeof *table);
     table->ExtractImages = ServiceExtractImages;
     table->ExtractImagesCounted = ServiceExtractImagesCounted;
+    table->ExtractImagesChosen = ServiceExtractImagesChosen;
     ClearCancel();  // a stop belongs to the job it was meant for
     return 0;
 }

@@ -100,10 +100,30 @@ typedef int (*PdfExtractImagesFn)(const char* source, const char* range, const c
 typedef int (*PdfExtractImagesCountedFn)(const char* source, const char* range, const char* output_dir,
                                          void* context, PdfProgressFn progress, int* images_written);
 
-// Caller-owned table; positions counted from 1, ExtractImagesCounted at 11,
-// ExtractImages at 12.
+// What the user chose for a job: the output type (0 original, 1 PNG, 2 JPEG),
+// the filters (`min_side` pixels, 0 = off; `skip_flat` non-zero: leave out
+// images of one flat colour) and a manifest file to write (CSV, or JSON Lines
+// when the name ends in ".jsonl"; NULL or empty: none). An existing manifest
+// is never overwritten: it gets " (2)" as an image would.
+typedef struct KestranExtractChoices {
+    int32_t output_type;
+    int32_t min_side;
+    int32_t skip_flat;
+    const char* manifest_path;
+} KestranExtractChoices;
+
+// ExtractImagesCounted with the user's choices (NULL: the defaults). The
+// counts go to `images_written` and `images_skipped` (either may be NULL).
+typedef int (*PdfExtractImagesChosenFn)(const char* source, const char* range, const char* output_dir,
+                                        void* context, PdfProgressFn progress,
+                                        const KestranExtractChoices* choices, int* images_written,
+                                        int* images_skipped);
+
+// Caller-owned table; positions counted from 1, ExtractImagesChosen at 10,
+// ExtractImagesCounted at 11, ExtractImages at 12.
 typedef struct PdfServiceTable {
-    void* reserved[10];                             // 1 to 10
+    void* reserved[9];                              // 1 to 9
+    PdfExtractImagesChosenFn ExtractImagesChosen;   // 10
     PdfExtractImagesCountedFn ExtractImagesCounted;  // 11
     PdfExtractImagesFn ExtractImages;               // 12
     void* impl;                         // 13: private to the service
