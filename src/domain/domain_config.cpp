@@ -116,6 +116,7 @@ void DomainConfig::Load() {
     wxXmlDocument doc;
     lastConvertDir_.clear();
     lastOutputDir_.clear();
+    values_.clear();
     if (LoadDocument(path_, doc)) {
         wxXmlNode* first = FirstElement(doc.GetRoot());
         wxXmlNode* second = NextElement(first);
@@ -123,12 +124,24 @@ void DomainConfig::Load() {
             lastConvertDir_ = first->GetNodeContent();
         if (second)
             lastOutputDir_ = second->GetNodeContent();
+        for (wxXmlNode* n = NextElement(second); n; n = NextElement(n))
+            values_[n->GetName()] = n->GetNodeContent();
     }
     if (lastOutputDir_.empty() || !FileUtil::IsPathExists(lastOutputDir_))
         lastOutputDir_ = AppUtil::GetDefaultOutputDir();
 
     ConvertOptions[LAST_CONVERT_DIR] = lastConvertDir_;
     ConvertOptions[LAST_OUTPUT_DIR] = lastOutputDir_;
+}
+
+wxString DomainConfig::GetValue(const wxString& name, const wxString& otherwise) const {
+    const auto it = values_.find(name);
+    return it == values_.end() ? otherwise : it->second;
+}
+
+long DomainConfig::GetNumber(const wxString& name, long otherwise) const {
+    long number = 0;
+    return GetValue(name).ToLong(&number) ? number : otherwise;
 }
 
 bool DomainConfig::Save() {
@@ -150,6 +163,16 @@ bool DomainConfig::SaveFields() {
         return false;
     SetText(first, lastConvertDir_);
     SetText(second, lastOutputDir_);
+    for (const auto& [name, value] : values_) {
+        wxXmlNode* element = NextElement(second);
+        while (element && element->GetName() != name)
+            element = NextElement(element);
+        if (!element) {
+            element = new wxXmlNode(wxXML_ELEMENT_NODE, name);
+            doc.GetRoot()->AddChild(element);
+        }
+        SetText(element, value);
+    }
 
     // Written next to the file and renamed over it only when complete.
     wxLogNull quiet;

@@ -3,7 +3,9 @@
 //
 // File format: UTF-8 XML, root <setting>; its first child element holds the
 // last input folder, the second the last output folder (found by position, not
-// by name; further children are kept and ignored). A missing or unusable file
+// by name). Further children are named values (GetValue/SetValue: the
+// window's position, the output choice, the filters), found by name; an
+// unknown child is kept as it is. A missing or unusable file
 // is replaced by the default document. On load the two folders go to
 // ConvertOptions[LAST_CONVERT_DIR] and [LAST_OUTPUT_DIR]; destruction (or
 // Save) writes them back. Only a folder is ever stored as the last input
@@ -13,6 +15,8 @@
 // One instance per process, reachable through g_domain_config.
 #ifndef KESTRAN_DOMAIN_DOMAIN_CONFIG_H
 #define KESTRAN_DOMAIN_DOMAIN_CONFIG_H
+
+#include <map>
 
 #include <wx/string.h>
 
@@ -45,6 +49,13 @@ public:
     ProxySettings GetProxy() const { return proxy_; }
     void SetProxy(const ProxySettings& proxy) { proxy_ = proxy; }
 
+    // A remembered value by name, or `otherwise` when the file has none. The
+    // name must be a valid XML element name other than the first two's.
+    wxString GetValue(const wxString& name, const wxString& otherwise = wxString()) const;
+    long GetNumber(const wxString& name, long otherwise) const;
+    // Kept in memory; written with the folders by Save.
+    void SetValue(const wxString& name, const wxString& value) { values_[name] = value; }
+
     // Reads the file into the fields and ConvertOptions keys 0 and 1.
     void Load();
     // Copies ConvertOptions keys 0 and 1 into the fields and writes the file.
@@ -69,6 +80,7 @@ private:
     wxString lastConvertDir_;
     wxString lastOutputDir_;
     ProxySettings proxy_;
+    std::map<wxString, wxString> values_;
 };
 
 // The process-wide settings store. Not owning: the application object owns

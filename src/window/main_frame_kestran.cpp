@@ -5,6 +5,7 @@
 
 #include <wx/dcbuffer.h>
 #include <wx/dcmemory.h>
+#include <wx/display.h>
 #include <wx/intl.h>
 #include <wx/notebook.h>
 #include <wx/settings.h>
@@ -13,6 +14,7 @@
 #include "common/face_table.h"
 #include "common/image_util.h"
 #include "common/string_util.h"
+#include "domain/domain_config.h"
 #include "domain/convert_options.h"
 #include "domain/domain_convert_kestran.h"
 #include "domain/file_row_info.h"
@@ -38,6 +40,9 @@
 wxIMPLEMENT_DYNAMIC_CLASS(MainFrameKESTRAN, MainFrame);
 
 namespace {
+
+// Where the frame was when it closed, "x,y" in screen pixels.
+const char kPositionSetting[] = "window-position";
 
 // Gaps of the empty list's guide, in pixels.
 constexpr int kGuideIndent = 10;      // steps start this far right of the title
@@ -84,6 +89,7 @@ bool MainFrameKESTRAN::Build(wxWindowID id, const wxString& title)
     // The frame already has the screen image's size; Fit would go through
     // SetClientSize, which shrinks a borderless GTK frame to 1 x 1 before it is shown.
     Centre(wxBOTH);
+    RestorePosition();
     PrepareGuideImages();
     select_->Bind(wxEVT_PAINT, &MainFrameKESTRAN::PaintGuide, this);
     Bind(wxEVT_CHAR_HOOK, &MainFrameKESTRAN::OnCharHook, this);
@@ -426,8 +432,33 @@ void MainFrameKESTRAN::OnFileLoaded(FileRowInfo* record)
     }
 }
 
+void MainFrameKESTRAN::RestorePosition()
+{
+    if (g_domain_config == nullptr)
+        return;
+    long x = 0;
+    long y = 0;
+    const wxString stored = g_domain_config->GetValue(kPositionSetting);
+    if (!stored.BeforeFirst(',').ToLong(&x) || !stored.AfterFirst(',').ToLong(&y))
+        return;
+    // Only where the title bar is reachable on a display that is there now:
+    // a monitor unplugged since must not leave the window out of sight.
+    const wxRect frame(wxPoint(int(x), int(y)), GetSize());
+    const wxPoint title_points[] = {frame.GetTopLeft() + wxPoint(40, 10), frame.GetTopRight() + wxPoint(-40, 10)};
+    for (const wxPoint& point : title_points) {
+        if (wxDisplay::GetFromPoint(point) != wxNOT_FOUND) {
+            Move(frame.GetTopLeft());
+            return;
+        }
+    }
+}
+
 void MainFrameKESTRAN::OnClose(wxCloseEvent& event)
 {
+    if (g_domain_config != nullptr && !IsIconized()) {
+        const wxPoint at = GetPosition();
+        g_domain_config->SetValue(kPositionSetting, wxString::Format("%d,%d", at.x, at.y));
+    }
     if (conversion_ != nullptr && g_job_state.load() != JobIdle) {
         conversion_->Stop();
         DomainConvertPDF::DiscardPartialOutputs();

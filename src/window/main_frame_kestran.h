@@ -45,6 +45,8 @@ public:
 
     // The empty file list's guide, painted over the list's own surface.
     virtual void PaintGuide(wxPaintEvent& event);
+    // Moves the frame where it was when it last closed, if still on a display.
+    void RestorePosition();
     // The nine column labels, translated; `output_type_label` for column 3.
     virtual void SetColumnLabels(const wxString& output_type_label);
     // The two pictures of the guide: the add-file icon and the Start button.

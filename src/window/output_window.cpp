@@ -11,6 +11,7 @@
 #include "common/file_util.h"
 #include "common/image_util.h"
 #include "domain/convert_options.h"
+#include "domain/domain_config.h"
 #include "domain/notify_code.h"
 #include "pdf/output_file.h"
 #include "window/base/tav_check_box.h"
@@ -19,6 +20,13 @@
 #include "window/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(OutputWindow, MoxPieceWindow);
+
+namespace {
+
+// "1" when the images go beside their source files, kept across runs.
+const char kSourceFolderSetting[] = "save-in-source-dir";
+
+}  // namespace
 
 OutputWindow::OutputWindow() = default;
 OutputWindow::~OutputWindow() = default;
@@ -56,9 +64,13 @@ bool OutputWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent
     radio_group_->Add(custom_choice_);
     radio_group_->InitSelection();
 
-    folder_field_ = new wxTextCtrl(this, FolderFieldId, ConvertOptions[LAST_OUTPUT_DIR], wxDefaultPosition,
-                                   wxDefaultSize, wxTE_READONLY);
+    // Typed or pasted folders are taken as they are and checked on Start,
+    // where a missing one may be created.
+    folder_field_ = new wxTextCtrl(this, FolderFieldId, ConvertOptions[LAST_OUTPUT_DIR]);
     folder_field_->SetBackgroundColour(*wxWHITE);
+    folder_field_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) {
+        ConvertOptions[LAST_OUTPUT_DIR] = folder_field_->GetValue().Strip(wxString::both);
+    });
 
     browse_ = MakeButton(BrowseId, "small");
     open_ = MakeButton(OpenId, "small");
@@ -69,6 +81,8 @@ bool OutputWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent
     Bind(wxEVT_BUTTON, &OutputWindow::OnButton, this);
     Bind(TAV_EVT_RADIOBUTTON, &OutputWindow::OnRadio, this);
     Bind(TAV_EVT_CHECKBOX, &OutputWindow::OnMergeBox, this, MergeId);
+    if (g_domain_config != nullptr && g_domain_config->GetNumber(kSourceFolderSetting, 0) != 0)
+        PickSourceFolder();
     Relabel();
     return true;
 }
@@ -208,7 +222,7 @@ void OutputWindow::Update(KelSubject* subject, void* /*payload*/)
         custom_choice_->SetValue(true);
         browse_->Enable(true);
         folder_field_->Enable(true);
-        ConvertOptions[SAVE_IN_SOURCE_DIR] = "0";
+        RememberFolderChoice(false);
         break;
     default:
         break;
@@ -220,7 +234,7 @@ void OutputWindow::PickSourceFolder()
     source_choice_->SetValue(true);
     browse_->Enable(false);
     folder_field_->Enable(false);
-    ConvertOptions[SAVE_IN_SOURCE_DIR] = "1";
+    RememberFolderChoice(true);
 }
 
 void OutputWindow::PickCustomFolder()
@@ -228,7 +242,14 @@ void OutputWindow::PickCustomFolder()
     custom_choice_->SetValue(true);
     browse_->Enable(true);
     folder_field_->Enable(true);
-    ConvertOptions[SAVE_IN_SOURCE_DIR] = "0";
+    RememberFolderChoice(false);
+}
+
+void OutputWindow::RememberFolderChoice(bool in_source)
+{
+    ConvertOptions[SAVE_IN_SOURCE_DIR] = in_source ? "1" : "0";
+    if (g_domain_config != nullptr)
+        g_domain_config->SetValue(kSourceFolderSetting, ConvertOptions[SAVE_IN_SOURCE_DIR]);
 }
 
 void OutputWindow::SetMerge(bool merge)

@@ -50,6 +50,8 @@ public:
     void OpenOutputFolder();
     void PickSourceFolder();
     void PickCustomFolder();
+    // Sets where the images go and remembers it for the next start.
+    void RememberFolderChoice(bool in_source);
     void SetMerge(bool merge);
 
     TavWordButton* GetStartButton() const { return start_; }

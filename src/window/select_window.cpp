@@ -8,6 +8,7 @@
 #include <wx/dcclient.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
 #include <wx/utils.h>
@@ -23,6 +24,7 @@
 #include "domain/domain_convert.h"
 #include "domain/event_target_record.h"
 #include "domain/notify_code.h"
+#include "pdf/output_file.h"
 #include "window/base/mox_grid_cell_renderer.h"
 #include "window/base/ruv_grid.h"
 #include "window/dnd_file.h"
@@ -172,6 +174,12 @@ bool SelectWindow::Create(std::unique_ptr<wxBitmap> background, wxWindow* parent
     EnableListHandlers(true);
     EnableCellClicks(true);
     EnableDropping(true);
+    const wxColour outline = ImageUtil::FaceColourOr("/face/selectwidow/drop-colour", wxColour(242, 153, 0));
+    for (wxWindow*& edge : drop_edges_) {
+        edge = new wxWindow(this, wxID_ANY, wxDefaultPosition, wxSize(1, 1), wxBORDER_NONE);
+        edge->SetBackgroundColour(outline);
+        edge->Hide();
+    }
     return true;
 }
 
@@ -534,6 +542,30 @@ void SelectWindow::EnableDropping(bool enable)
     grid_->SetDropTarget(enable ? new DnDFile(this) : nullptr);
 }
 
+void SelectWindow::DragCrossed(bool entered)
+{
+    drag_crossings_ = std::max(0, drag_crossings_ + (entered ? 1 : -1));
+    const wxSize size = GetClientSize();
+    constexpr int kWidth = 3;
+    const wxRect edges[4] = {{0, 0, size.x, kWidth},
+                             {0, size.y - kWidth, size.x, kWidth},
+                             {0, 0, kWidth, size.y},
+                             {size.x - kWidth, 0, kWidth, size.y}};
+    for (int i = 0; i < 4; ++i) {
+        if (drop_edges_[i] == nullptr)
+            continue;
+        drop_edges_[i]->SetSize(edges[i]);
+        drop_edges_[i]->Show(IsDropHighlighted());
+        drop_edges_[i]->Raise();
+    }
+}
+
+void SelectWindow::DragEnded()
+{
+    drag_crossings_ = 1;
+    DragCrossed(false);
+}
+
 // ---------------------------------------------------------------------------
 // Adding files
 
@@ -836,11 +868,8 @@ bool SelectWindow::StartJob(const wxArrayInt& rows)
     if (rows.empty() || conversion_ == nullptr || converting_ || IsLoading())
         return false;
     if (StringUtil::ToInt(ConvertOptions[SAVE_IN_SOURCE_DIR]) == 0) {
-        const wxString folder = ConvertOptions[LAST_OUTPUT_DIR];
-        if (folder.empty() || !FileUtil::IsPathExists(folder)) {
-            UserPrompt::Message(_("Select an output folder."));
+        if (!OutputFolderReady(ConvertOptions[LAST_OUTPUT_DIR]))
             return false;
-        }
     }
     rows_to_convert_ = static_cast<int>(rows.size());
     if (StringUtil::ToInt(ConvertOptions[MERGE_AVAILABLE]) != 0 &&
@@ -905,6 +934,29 @@ bool SelectWindow::StartJob(const wxArrayInt& rows)
     wxCommandEvent done(EVT_CONVERT_DONE, GetId());
     OnConvertDone(done);
     return false;
+}
+
+bool SelectWindow::OutputFolderReady(const wxString& folder)
+{
+    if (folder.empty()) {
+        UserPrompt::Message(_("Select an output folder."));
+        return false;
+    }
+    if (!FileUtil::IsPathExists(folder)) {
+        if (!UserPrompt::Confirm(wxString::Format(_("The folder \"%s\" does not exist. Create it?"), folder)))
+            return false;
+        wxLogNull quiet;  // a refusal is told below, in the user's language
+        if (!wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL)) {
+            UserPrompt::Message(_("The folder is unwritable, please choose another one!"));
+            return false;
+        }
+    }
+    // The same test the extraction makes before it writes anything.
+    if (!kestran::pdf::IsWritableFolder(folder.utf8_string())) {
+        UserPrompt::Message(_("The folder is unwritable, please choose another one!"));
+        return false;
+    }
+    return true;
 }
 
 bool SelectWindow::AskMergedName()

@@ -113,6 +113,14 @@ public:
     bool SortBy(int column);
     // What a drop of these names does; true when a load was started.
     bool AddDropped(const wxArrayString& names);
+    // Files dragged into (true) or out of (false) the list or its guide; the
+    // list is outlined while they are over it. The panel and the grid each
+    // have a target, and GTK may tell the new one's entry before the old
+    // one's exit, so crossings are counted.
+    void DragCrossed(bool entered);
+    // The drag ended in a drop: no outline, whatever was counted.
+    void DragEnded();
+    bool IsDropHighlighted() const { return drag_crossings_ > 0; }
 
     RuvGrid* GetGrid() const { return grid_; }
     int GetRowCount() const;
@@ -161,6 +169,9 @@ private:
     void OnGridMotion(wxMouseEvent& event);
     void OnLabelClick(wxGridEvent& event);
     bool AskMergedName();
+    // True when `folder` (the chosen output folder) can take the images: a
+    // missing one is created when the user agrees; otherwise says why not.
+    bool OutputFolderReady(const wxString& folder);
     wxString FilterDescription() const;
     class MoxGridCellRenderer* StatusRenderer(int row) const;
 
@@ -208,6 +219,8 @@ private:
     bool cell_clicks_on_ = false;
     bool converting_ = false;
     bool dropping_on_ = false;
+    int drag_crossings_ = 0;
+    wxWindow* drop_edges_[4] = {};  // the outline's four strips, over the grid
 
     wxDECLARE_DYNAMIC_CLASS(SelectWindow);
 };

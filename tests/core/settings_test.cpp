@@ -147,6 +147,22 @@ TEST_F(SettingsFile, SavingKeepsFurtherElementsAndFillsEmptyOnes) {
     EXPECT_NE(text.find("<extra>keep</extra>"), std::string::npos) << text;
 }
 
+TEST_F(SettingsFile, NamedValuesAreKeptAcrossRunsBesideUnknownElements) {
+    ASSERT_TRUE(TempHome::WriteFile(path_, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><setting><a/><b/>"
+                                           "<extra>keep</extra><min-size>32</min-size></setting>"));
+    {
+        DomainConfig config(path_);
+        EXPECT_EQ(config.GetNumber("min-size", 0), 32);
+        EXPECT_EQ(config.GetNumber("skip-flat", 7), 7);
+        config.SetValue("min-size", "64");
+        config.SetValue("window-position", "10,<20>");
+    }
+    DomainConfig again(path_);
+    EXPECT_EQ(again.GetNumber("min-size", 0), 64);
+    EXPECT_EQ(again.GetValue("window-position"), "10,<20>");
+    EXPECT_EQ(again.GetValue("extra"), "keep");
+}
+
 TEST_F(SettingsFile, MarkupInFolderNamesSurvivesTheRoundTrip) {
     const wxString odd = home_.Path() + wxString::FromUTF8("/a&b <c> \"ü\"");
     ASSERT_TRUE(TempHome::MakeDirs(odd));

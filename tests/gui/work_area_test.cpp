@@ -101,7 +101,13 @@ TEST_F(WorkArea, DroppedFoldersAndFiles)
         prompt_.messages.clear();
         wxFileDropTarget* target = dynamic_cast<wxFileDropTarget*>(list_->GetGrid()->GetGridWindow()->GetDropTarget());
         ASSERT_NE(target, nullptr);
+        // From the guide onto the grid: GTK may tell the entry before the exit.
+        list_->DragCrossed(true);
+        target->OnEnter(10, 10, wxDragCopy);
+        list_->DragCrossed(false);
+        EXPECT_TRUE(list_->IsDropHighlighted());
         EXPECT_EQ(target->OnDropFiles(10, 10, c.names), c.started);
+        EXPECT_FALSE(list_->IsDropHighlighted());
         ASSERT_TRUE(WaitIdle());
         EXPECT_EQ(prompt_.messages, c.messages);
         EXPECT_EQ(list_->GetRowCount(), c.rows);
@@ -302,15 +308,46 @@ TEST_F(WorkArea, AFailedFileSaysWhyInItsCellTheLogAndTheSummary)
     EXPECT_NE(text.Find("gone.pdf: Failed: " + reason), wxNOT_FOUND) << text;
 }
 
-TEST_F(WorkArea, AJobNeedsAnExistingOutputFolder)
+// The folder field takes typed folders; Start checks them, and creates a
+// missing one only when the user agrees.
+TEST_F(WorkArea, StartChecksTheTypedOutputFolder)
 {
     AddThroughDialog(Paths({WritePdf("a.pdf", fixtures::MakeMultiPagePdf(1))}));
-    ConvertOptions[LAST_OUTPUT_DIR] = dir_.Path() + "/gone";
-    output_->Send(StartAll);
-    EXPECT_EQ(prompt_.messages, std::vector<wxString>{"Select an output folder."});
-    EXPECT_FALSE(list_->IsConverting());
-    EXPECT_TRUE(output_->GetStartButton()->IsShown()) << "nothing was locked";
-    EXPECT_EQ(list_->GetStatusText(0), "Not Converted");
+    const wxString gone = dir_.Path() + "/gone/deeper";
+    const wxString file = dir_.Path() + "/a-file";
+    ASSERT_TRUE(TempHome::WriteFile(file, "x"));
+    struct Case {
+        const char* what;
+        wxString typed;
+        std::deque<bool> answers;
+        std::vector<wxString> messages;
+        bool started;
+    };
+    const Case cases[] = {
+        {"empty", "  ", {}, {"Select an output folder."}, false},
+        {"missing, not created", gone, {false}, {"The folder \"" + gone + "\" does not exist. Create it?"}, false},
+        {"under a file", file + "/sub", {true},
+         {"The folder \"" + file + "/sub\" does not exist. Create it?",
+          "The folder is unwritable, please choose another one!"}, false},
+        {"missing, created", gone, {true}, {"The folder \"" + gone + "\" does not exist. Create it?"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        prompt_.messages.clear();
+        prompt_.confirm_answers = c.answers;
+        auto* field = dynamic_cast<wxTextCtrl*>(output_->FindWindow(OutputWindow::FolderFieldId));
+        ASSERT_NE(field, nullptr);
+        field->SetValue(c.typed);  // as typing does: the text event sets the folder
+        output_->Send(StartAll);
+        EXPECT_EQ(prompt_.messages, c.messages);
+        EXPECT_EQ(list_->IsConverting(), c.started);
+        if (!c.started) {
+            EXPECT_EQ(list_->GetStatusText(0), "Not Converted");
+        }
+    }
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(wxDirExists(gone));
+    EXPECT_EQ(list_->GetStatusText(0), "100%");
 }
 
 TEST_F(WorkArea, MergedNameIsAskedWhenMergingAndRefusesBlanks)
