@@ -22,7 +22,10 @@ enum ConvertOptionKey : int {
     MERGE_AVAILABLE = 4,     // "1" / "0"; 3 and 4 both non-zero: ask for MERGED_FILE_NAME
     MERGED_FILE_NAME = 5,
     OUTPUT_TYPE = 6,         // index into the output-type choices, "0"
-    STATUS_COLUMN = 9        // grid column the job reports into, "5"
+    STATUS_COLUMN = 9,       // grid column the job reports into, "5"
+    MIN_IMAGE_SIDE = 10,     // pixels: images narrower or lower are left out; "0" = all (settings file)
+    SKIP_FLAT_IMAGES = 11,   // "1": images of one flat colour are left out (settings file)
+    WRITE_MANIFEST = 12      // "1": each file's list of images beside them, <name>-images.csv (settings file)
 };
 
 using ConvertOptionMap = std::unordered_map<int, wxString>;

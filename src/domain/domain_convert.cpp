@@ -122,6 +122,7 @@ void DomainConvert::JobProcedure(void* job_item) {
     const int succeeded = convert->Run(*item);
     convert->WriteJobLog(_("Finish"), wxString(), 0);
     const int images = item->images_written;
+    const int skipped = item->images_skipped;
     item.reset();  // the rows go with the job
     convert->current_row_.store(-1);
     g_job_state.store(JobIdle);
@@ -129,6 +130,7 @@ void DomainConvert::JobProcedure(void* job_item) {
         auto done = std::make_unique<wxCommandEvent>(EVT_CONVERT_DONE, target->GetId());
         done->SetInt(succeeded);
         done->SetExtraLong(images);
+        done->SetString(wxString::Format("%d", skipped));  // images left out by the filters
         target->Queue(std::move(done));
     }
 }

@@ -54,6 +54,7 @@ public:
         RowTable rows;
         ConvertOptionMap options;
         int images_written = 0;  // Run adds the image files each row wrote
+        int images_skipped = 0;  // and the images it left out
     };
 
     DomainConvert() = default;

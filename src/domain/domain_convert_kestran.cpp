@@ -4,8 +4,11 @@
 #include <climits>
 #include <string>
 
+#include <wx/filename.h>
+
 #include "common/string_util.h"
 #include "domain/app_events.h"
+#include "domain/convert_options.h"
 #include "domain/job_state.h"
 #include "pdf/read_problem.h"
 
@@ -34,6 +37,10 @@ wxString DomainConvertKESTRAN::GetOutputExtension() const {
     return ".jpg";
 }
 
+wxString DomainConvertKESTRAN::ManifestPathFor(const wxString& source, const wxString& output_dir) {
+    return output_dir + "/" + wxFileName(source).GetName() + "-images.csv";
+}
+
 int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
     const int column = StringUtil::ToInt(Option(item.options, STATUS_COLUMN));
     const bool in_source_dir = StringUtil::ToInt(Option(item.options, SAVE_IN_SOURCE_DIR)) != 0;
@@ -43,7 +50,7 @@ int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
     std::unique_ptr<PdfServiceTable, PdfServiceFree> service;
     if (CreatePdfService(&table) == 0)
         service.reset(&table);
-    if (!service || !service->ExtractImagesCounted) {
+    if (!service || !service->ExtractImagesChosen) {
         // No service: every row fails, and says so.
         const kestran::pdf::FailureReason reason =
             kestran::pdf::ExtractFailureReason(std::string(), KESTRAN_EXTRACT_BAD_ARGUMENT);
@@ -71,10 +78,23 @@ int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
         const std::string utf8_dir = Utf8(output_dir);
         const std::string utf8_range = Utf8(range);
         const std::string utf8_source = Utf8(source);
+        // The row's output type, the filters of the whole job, and the
+        // list of what was extracted beside the images when asked for.
+        KestranExtractChoices choices{};
+        choices.output_type = std::clamp(StringUtil::ToInt(GetOutputType(cells)), 0, 2);
+        choices.min_side = std::max(StringUtil::ToInt(Option(item.options, MIN_IMAGE_SIDE)), 0);
+        choices.skip_flat = StringUtil::ToInt(Option(item.options, SKIP_FLAT_IMAGES)) != 0 ? 1 : 0;
+        std::string utf8_manifest;
+        if (StringUtil::ToInt(Option(item.options, WRITE_MANIFEST)) != 0) {
+            utf8_manifest = Utf8(ManifestPathFor(source, output_dir));
+            choices.manifest_path = utf8_manifest.c_str();
+        }
         int images = 0;
-        const int result = service->ExtractImagesCounted(utf8_source.c_str(), utf8_range.c_str(), utf8_dir.c_str(),
-                                                         &context, &ProgressFunction, &images);
+        int skipped = 0;
+        const int result = service->ExtractImagesChosen(utf8_source.c_str(), utf8_range.c_str(), utf8_dir.c_str(),
+                                                        &context, &ProgressFunction, &choices, &images, &skipped);
         item.images_written += images;
+        item.images_skipped += skipped;
         kestran::pdf::FailureReason reason;
         if (result != 0) {
             reason = kestran::pdf::ExtractFailureReason(utf8_source, result);

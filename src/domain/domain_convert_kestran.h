@@ -27,7 +27,11 @@ public:
     // and after a row during which a stop was requested report "Stop" and end.
     // The output folder reaches the service and the log exactly as the option
     // or the "Source Dir" cell holds it. Returns the rows that succeeded.
+    // Each row's output type goes to the engine with the job's filters; with
+    // WRITE_MANIFEST each file's images are listed in ManifestPathFor.
     int ExtractRows(JobItem& item) override;
+    // <output folder>/<source name without extension>-images.csv
+    static wxString ManifestPathFor(const wxString& source, const wxString& output_dir);
 
     // The service's progress function: -2 (abandon the file) when a stop was
     // requested, else reports done * 100 / (2 * total + 1) for the row and

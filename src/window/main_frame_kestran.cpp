@@ -32,6 +32,7 @@
 #include "window/base/title_window.h"
 #include "window/output_window.h"
 #include "window/preference_dialog.h"
+#include "window/setting_output.h"
 #include "window/setting_proxy.h"
 #include "window/preview_window.h"
 #include "window/select_window.h"
@@ -179,9 +180,8 @@ void MainFrameKESTRAN::BuildFileList()
         select_->AddColumn(wxString(), spec.width, spec.kind, spec.width == 0);
     }
     ConvertOptions[STATUS_COLUMN] = wxString::Format("%d", static_cast<int>(COL_STATUS));
-    ConvertOptions[OUTPUT_TYPE] = "0";
+    SettingOutput::LoadStoredChoices();
     SetColumnLabels(_("Output Type"));
-    select_->AddOutputType("JPG");
 }
 
 void MainFrameKESTRAN::Wire()
@@ -209,8 +209,27 @@ void MainFrameKESTRAN::Wire()
     }
 }
 
+void MainFrameKESTRAN::ApplyOutputType(int row, int type)
+{
+    // A choice made on one of several selected rows is meant for all of them;
+    // new rows get it too.
+    const wxArrayInt selected = select_->GetSelectedRows();
+    if (selected.Index(row) != wxNOT_FOUND)
+        for (int other : selected)
+            if (other != row)
+                select_->SetCellText(other, COL_OUTPUT_TYPE, wxString::Format("%d", type));
+    SettingOutput::RememberOutputType(type);
+}
+
 void MainFrameKESTRAN::SetColumnLabels(const wxString& output_type_label)
 {
+    // What each choice of the column makes of the images; its index is what
+    // a row's cell holds and what the job passes to the engine.
+    wxArrayString types;
+    types.Add(_("Original"));
+    types.Add("PNG");
+    types.Add("JPEG");
+    select_->SetOutputTypes(types);
     const wxString labels[COL_COUNT] = {_("File Name"),   _("Size"),          _("Total Pages"),
                                         output_type_label, _("Selected Page"), _("Status"),
                                         _("Source Path"),  _("Source Dir"),    _("Output Name")};
@@ -350,6 +369,10 @@ void MainFrameKESTRAN::Update(KelSubject* subject, void* payload)
         break;
     case PageCellEdited: {
         auto* info = static_cast<FileCellInfo*>(payload);
+        if (info != nullptr && info->column_ == COL_OUTPUT_TYPE) {
+            ApplyOutputType(info->row_, StringUtil::ToInt(info->value_));
+            break;
+        }
         if (info == nullptr || info->column_ != COL_SELECTED_PAGE)
             break;
         const int pages = info->cells_.size() > COL_TOTAL_PAGES ? StringUtil::ToInt(info->cells_[COL_TOTAL_PAGES]) : 0;
@@ -372,8 +395,12 @@ void MainFrameKESTRAN::ShowPreferences()
     PreferenceDialog dialog(this, wxID_ANY, _("Preference"));
     auto* page = new SettingProxy(dialog.GetBook(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                   wxTAB_TRAVERSAL | wxNO_BORDER);
+    // The proxy page hears Save first: its veto keeps the output page from storing.
     dialog.Attach(page);
+    auto* output = new SettingOutput(dialog.GetBook());
+    dialog.Attach(output);
     dialog.GetBook()->AddPage(page, _("Proxy Setting"));
+    dialog.GetBook()->AddPage(output, _("Output"));
     dialog.CentreOnParent();
     page->FocusFirstField();
     dialog.ShowModal();

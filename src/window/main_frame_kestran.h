@@ -45,6 +45,9 @@ public:
 
     // The empty file list's guide, painted over the list's own surface.
     virtual void PaintGuide(wxPaintEvent& event);
+    // The output type chosen in `row`'s cell: also for the other selected
+    // rows when `row` is one of them, and remembered for new rows.
+    void ApplyOutputType(int row, int type);
     // Moves the frame where it was when it last closed, if still on a display.
     void RestorePosition();
     // The nine column labels, translated; `output_type_label` for column 3.

@@ -296,6 +296,15 @@ void SelectWindow::Relabel()
     grid_->ForceRefresh();
 }
 
+void SelectWindow::SetOutputTypes(const wxArrayString& texts)
+{
+    output_types_.clear();
+    for (size_t i = 0; i + 1 < texts.size(); ++i)
+        output_types_.Add(texts[i]);
+    if (!texts.empty())
+        AddOutputType(texts.back());
+}
+
 void SelectWindow::AddOutputType(const wxString& text)
 {
     output_types_.Add(text);
@@ -1004,13 +1013,14 @@ void SelectWindow::OnConvertDone(wxCommandEvent& event)
     EnableCellClicks(true);
     EnableDropping(true);
     grid_->EnableEditing(true);
-    ShowJobSummary(event.GetExtraLong());
+    ShowJobSummary(event.GetExtraLong(), StringUtil::ToInt(event.GetString()));
 }
 
-void SelectWindow::ShowJobSummary(long images)
+void SelectWindow::ShowJobSummary(long images, long skipped)
 {
     JobSummaryDialog::Outcome outcome;
     outcome.images = images;
+    outcome.skipped = skipped;
     outcome.folder = job_folder_;
     for (int row : job_rows_) {
         const MoxGridCellRenderer* status = StatusRenderer(row);

@@ -88,6 +88,8 @@ public:
     void AddColumn(const wxString& label, int width, ColumnKind kind, bool hidden);
     void SetColumnLabel(int column, const wxString& label);
     void AddOutputType(const wxString& text);
+    // Replaces the choices (in another language); the rows keep their index.
+    void SetOutputTypes(const wxArrayString& texts);
     // Widens the columns whose labels or texts would be cut in the current
     // language and gives the room left to the file names; the widths given
     // to AddColumn are the least each visible column gets.
@@ -164,7 +166,7 @@ private:
     void ShowAddRefusals();
     // Marks a record whose file is in the list already (or earlier in the same add).
     void MarkIfListed(FileRowInfo& record);
-    void ShowJobSummary(long images);
+    void ShowJobSummary(long images, long skipped);
     void CloseJobSummary();
     void OnGridMotion(wxMouseEvent& event);
     void OnLabelClick(wxGridEvent& event);

@@ -2,8 +2,10 @@
 // operated from inside their modal loops.
 #include "work_area_fixture.h"
 
+#include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/notebook.h>
+#include <wx/spinctrl.h>
 
 #include "common/app_util.h"
 #include "common/string_util.h"
@@ -14,6 +16,7 @@
 #include "window/base/gtk/tav_hyperlink_ctrl.h"
 #include "window/base/mox_menu_bar.h"
 #include "window/preference_dialog.h"
+#include "window/setting_output.h"
 #include "window/setting_proxy.h"
 
 namespace {
@@ -102,6 +105,58 @@ TEST_F(Dialogs, PreferencesStoreTheProxyForThisRun)
     });
     EXPECT_EQ(proxy().address, "");
     EXPECT_EQ(proxy().port, "") << "Reset then Save: no proxy";
+}
+
+// The output page: what it saves is used by later jobs and kept in the
+// settings file; a save the proxy page refuses stores nothing of it.
+TEST_F(Dialogs, PreferencesKeepTheOutputFilters)
+{
+    struct Case {
+        const char* what;
+        int size_choice;  // Off, 16, 32, 64, Custom
+        int custom;
+        bool flat, manifest;
+        const char* port;
+        const char* side;  // stored, or nullptr: the save was refused
+    };
+    const Case cases[] = {
+        {"32 pixels, flat, list", 2, 0, true, true, "", "32"},
+        {"custom, refused by the proxy page", 4, 500, false, false, "99999", nullptr},
+        {"custom", 4, 500, false, false, "", "500"},
+        {"off", 0, 0, false, false, "", "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const wxString before = ConvertOptions[MIN_IMAGE_SIDE];
+        PreferenceDialog* dialog = nullptr;
+        RunWithDialog(TavMenuBarBase::PreferenceId,
+                      {Until([&] { return (dialog = OpenTopLevel<PreferenceDialog>()) != nullptr; }), Do([&] {
+                           auto* proxy = dynamic_cast<SettingProxy*>(dialog->GetBook()->GetPage(0));
+                           auto* page = dynamic_cast<SettingOutput*>(dialog->GetBook()->GetPage(1));
+                           ASSERT_TRUE(proxy != nullptr && page != nullptr);
+                           proxy->GetPortField()->ChangeValue(c.port);
+                           page->GetSizeChoice()->SetSelection(c.size_choice);
+                           if (c.custom > 0)
+                               page->GetCustomSize()->SetValue(c.custom);
+                           page->GetFlatBox()->SetValue(c.flat);
+                           page->GetManifestBox()->SetValue(c.manifest);
+                           dialog->Save();
+                           if (c.side == nullptr)
+                               dialog->EndModal(wxID_CANCEL);
+                       })});
+        EXPECT_TRUE(PumpUntil([] { return OpenTopLevel<PreferenceDialog>() == nullptr; }));
+        prompt_.messages.clear();
+        if (c.side == nullptr) {
+            EXPECT_EQ(ConvertOptions[MIN_IMAGE_SIDE], before);
+            continue;
+        }
+        EXPECT_EQ(ConvertOptions[MIN_IMAGE_SIDE], c.side);
+        EXPECT_EQ(ConvertOptions[SKIP_FLAT_IMAGES], c.flat ? "1" : "0");
+        EXPECT_EQ(ConvertOptions[WRITE_MANIFEST], c.manifest ? "1" : "0");
+        ASSERT_TRUE(g_domain_config->Save());
+        DomainConfig again(g_domain_config->GetPath());
+        EXPECT_EQ(again.GetValue("min-image-side"), c.side);
+    }
 }
 
 TEST_F(Dialogs, PreferenceLabelsFollowTheLanguage)
