@@ -46,6 +46,9 @@
 
 #include <unistd.h>
 
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/image.h>
@@ -75,6 +78,7 @@
 #include "domain/domain_option.h"
 #include "support/http_test_server.h"
 #include "window/about_dialog.h"
+#include "window/setting_output.h"
 #include "window/kel_progress_dialog.h"
 #include "window/mox_page_range_window.h"
 #include "window/preference_dialog.h"
@@ -1049,6 +1053,21 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
     window.RepaintAndSettle(300);
     SavePng(GrabFrame(window.Frame()), out_dir / "loaded.png");
 
+    // 2a. The Output Type drop-down of a row, open.
+    {
+        RuvGrid* grid = window.Frame()->GetSelectWindow()->GetGrid();
+        grid->SetGridCursor(kMissingRow, COL_OUTPUT_TYPE);
+        grid->EnableCellEditControl();
+        pump.RunUntil([] { return false; }, 600);  // the list drops down
+        SavePng(GrabFrame(window.Frame()), out_dir / "output-types.png");
+        wxGridCellEditor* editor = grid->GetCellEditor(kMissingRow, COL_OUTPUT_TYPE);
+        if (auto* combo = dynamic_cast<wxComboBox*>(editor->GetControl()))
+            combo->Dismiss();
+        editor->DecRef();
+        grid->DisableCellEditControl();
+        pump.RunUntilIdle();
+    }
+
     // 2b. A row clicked, its third page in the preview, a range typed for it.
     window.ClickCell(kPagesRow, COL_FILE_NAME);
     PreviewWindow* preview = window.Frame()->GetPreviewWindow();
@@ -1174,6 +1193,22 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
                 page->GetPortField()->ChangeValue("3128");
             },
             out_dir / "preferences.png", [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
+        GrabModal(
+            pump,
+            [&] {
+                wxCommandEvent open(wxEVT_MENU, TavMenuBarBase::PreferenceId);
+                menu_bar->GetEventHandler()->ProcessEvent(open);
+            },
+            find(static_cast<PreferenceDialog*>(nullptr)),
+            [](wxWindow* top) {
+                auto* dialog = static_cast<PreferenceDialog*>(top);
+                dialog->GetBook()->SetSelection(1);
+                auto* page = dynamic_cast<SettingOutput*>(dialog->GetBook()->GetPage(1));
+                page->GetSizeChoice()->SetSelection(2);
+                page->GetFlatBox()->SetValue(true);
+            },
+            out_dir / "preferences-output.png",
+            [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
         GrabModal(
             pump,
             [&] {

@@ -9,6 +9,7 @@
 #include <wx/intl.h>
 #include <wx/notebook.h>
 #include <wx/settings.h>
+#include <wx/sizer.h>
 
 #include "common/app_util.h"
 #include "common/face_table.h"
@@ -401,6 +402,7 @@ void MainFrameKESTRAN::ShowPreferences()
     dialog.Attach(output);
     dialog.GetBook()->AddPage(page, _("Proxy Setting"));
     dialog.GetBook()->AddPage(output, _("Output"));
+    dialog.GetSizer()->SetSizeHints(&dialog);  // as large as the larger page needs
     dialog.CentreOnParent();
     page->FocusFirstField();
     dialog.ShowModal();

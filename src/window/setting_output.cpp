@@ -61,14 +61,19 @@ SettingOutput::SettingOutput(wxWindow* parent, wxWindowID id) : wxPanel(parent, 
     flat_box_->SetValue(StringUtil::ToInt(ConvertOptions[SKIP_FLAT_IMAGES]) != 0);
     manifest_box_->SetValue(StringUtil::ToInt(ConvertOptions[WRITE_MANIFEST]) != 0);
 
-    auto* size_line = new wxBoxSizer(wxHORIZONTAL);
-    size_line->Add(new wxStaticText(this, wxID_ANY, _("Skip images smaller than:")), 0, wxALIGN_CENTER_VERTICAL);
-    size_line->Add(size_choice_, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 8);
-    size_line->Add(custom_size_, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 8);
-    size_line->Add(new wxStaticText(this, wxID_ANY, _("pixels")), 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 4);
+    // The custom size on a line of its own, under the choice: GTK's spin
+    // buttons are wide, and the labels grow in other languages.
+    auto* size_lines = new wxFlexGridSizer(2, 8, 8);
+    size_lines->Add(new wxStaticText(this, wxID_ANY, _("Skip images smaller than:")), 0, wxALIGN_CENTER_VERTICAL);
+    size_lines->Add(size_choice_, 0, wxALIGN_CENTER_VERTICAL);
+    size_lines->AddSpacer(0);
+    auto* custom_line = new wxBoxSizer(wxHORIZONTAL);
+    custom_line->Add(custom_size_, 0, wxALIGN_CENTER_VERTICAL);
+    custom_line->Add(new wxStaticText(this, wxID_ANY, _("pixels")), 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
+    size_lines->Add(custom_line, 0, wxALIGN_CENTER_VERTICAL);
     auto* column = new wxBoxSizer(wxVERTICAL);
     column->AddSpacer(20);
-    column->Add(size_line, 0, wxLEFT | wxRIGHT, 10);
+    column->Add(size_lines, 0, wxLEFT | wxRIGHT, 10);
     column->Add(flat_box_, 0, wxLEFT | wxRIGHT | wxTOP, 10);
     column->Add(manifest_box_, 0, wxLEFT | wxRIGHT | wxTOP, 10);
     column->AddSpacer(6);
