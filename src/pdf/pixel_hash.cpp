@@ -136,4 +136,25 @@ PixelHash PixelHasher::Finish() const
     return hash;
 }
 
+void FlatWatch::Add(const uint8_t* data, size_t size)
+{
+    const size_t pixel = first_.size();
+    while (flat_ && size > 0) {
+        if (filled_ < pixel) {
+            const size_t take = size < pixel - filled_ ? size : pixel - filled_;
+            std::memcpy(first_.data() + filled_, data, take);
+            filled_ += take;
+            data += take;
+            size -= take;
+            continue;
+        }
+        const size_t take = size < pixel - offset_ ? size : pixel - offset_;
+        if (std::memcmp(first_.data() + offset_, data, take) != 0)
+            flat_ = false;
+        offset_ = (offset_ + take) % pixel;
+        data += take;
+        size -= take;
+    }
+}
+
 }  // namespace kestran::pdf
