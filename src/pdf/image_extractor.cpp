@@ -140,7 +140,8 @@ private:
 
     struct Step {
         // Checkpoint: where a sequential run looks at the stop request.
-        enum class Kind { Line, Progress, Checkpoint, Image };
+        // Record: an image's record, queued to leave once its fate is known.
+        enum class Kind { Line, Progress, Checkpoint, Image, Record };
         Kind kind = Kind::Line;
         std::string line;                // Line
         int skipped = 0;                 // Line: images it reports as skipped
@@ -152,6 +153,7 @@ private:
         size_t index = 0;                // images for its progress step
         size_t count = 0;
         std::shared_ptr<Fate> fate;      // Image: what becomes of it, for its record
+        std::unique_ptr<PendingRecord> record;  // Record
     };
 
     // Walks the pages; returns OK once the last step is queued.
@@ -300,7 +302,8 @@ private:
         for (const std::string& what : found.set_aside) {
             if (result == KESTRAN_EXTRACT_OK)
                 result = EmitLine(PageLine(page, "image skipped: " + what), 1);
-            AddRecord(page, nullptr, 0, Settled("skipped", what));
+            if (result == KESTRAN_EXTRACT_OK)
+                result = EmitRecord(page, nullptr, 0, Settled("skipped", what));
         }
         if (!found.error.empty() && result == KESTRAN_EXTRACT_OK)
             result = EmitLine(PageLine(page, found.error));
@@ -324,13 +327,16 @@ private:
                 if ((result = EmitLine(PageLine(page, "image skipped: cannot read image data"), 1)) !=
                     KESTRAN_EXTRACT_OK)
                     return result;
-                AddRecord(page, &drawn, index_on_page, Settled("skipped", "cannot read image data"));
+                if ((result = EmitRecord(page, &drawn, index_on_page, Settled("skipped", "cannot read image data"))) !=
+                    KESTRAN_EXTRACT_OK)
+                    return result;
                 continue;
             }
             AddColoursToKey(drawn.colours, key);
             auto seen = seen_.emplace(std::move(key), nullptr);
             if (!seen.second) {
-                AddRecord(page, &drawn, index_on_page, seen.first->second, true);
+                if ((result = EmitRecord(page, &drawn, index_on_page, seen.first->second, true)) != KESTRAN_EXTRACT_OK)
+                    return result;
                 continue;
             }
             // Decided from the declared size, before anything is decoded;
@@ -344,7 +350,8 @@ private:
                 seen.first->second = std::make_shared<Fate>();
                 fresh.emplace_back(&drawn, seen.first->second);
             }
-            AddRecord(page, &drawn, index_on_page, seen.first->second);
+            if ((result = EmitRecord(page, &drawn, index_on_page, seen.first->second)) != KESTRAN_EXTRACT_OK)
+                return result;
         }
         for (size_t i = 0; i < fresh.size(); ++i) {
             Step step;
@@ -360,7 +367,6 @@ private:
             if ((result = EmitImage(std::move(step))) != KESTRAN_EXTRACT_OK)
                 return result;
         }
-        FlushRecords();
         if (fresh.empty())
             return EmitProgress(base + 2);
         return KESTRAN_EXTRACT_OK;
@@ -387,21 +393,25 @@ private:
         return "smaller than " + std::to_string(min) + " pixels";
     }
 
-    // Queues the record of an image found on `page` (`drawn` null for one
-    // set aside before the run), to leave once `fate` is settled.
-    void AddRecord(int page, const DrawnImage* drawn, int index, std::shared_ptr<Fate> fate, bool duplicate = false)
+    // The record of an image found on `page` (`drawn` null for one set
+    // aside before the run), as a step: committed where a sequential run
+    // reaches it, it then waits until `fate` is settled.
+    int EmitRecord(int page, const DrawnImage* drawn, int index, std::shared_ptr<Fate> fate, bool duplicate = false)
     {
         if (!options_.record)
-            return;
-        PendingRecord pending;
-        pending.record.source = settings_.source;
-        pending.record.page = page;
-        pending.record.index = index;
+            return KESTRAN_EXTRACT_OK;
+        Step step;
+        step.kind = Step::Kind::Record;
+        step.record = std::make_unique<PendingRecord>();
+        ImageRecord& record = step.record->record;
+        record.source = settings_.source;
+        record.page = page;
+        record.index = index;
         if (drawn != nullptr)
-            DescribeImage(ctx_, doc_, *drawn, pending.record);
-        pending.fate = std::move(fate);
-        pending.duplicate = duplicate;
-        records_.push_back(std::move(pending));
+            DescribeImage(ctx_, doc_, *drawn, record);
+        step.record->fate = std::move(fate);
+        step.record->duplicate = duplicate;
+        return Emit(std::move(step));
     }
 
     // Hands on the records whose images' fates are settled, in order.
@@ -561,6 +571,15 @@ private:
         case Step::Kind::Image:
             --pending_images_;
             return CommitImage(step);
+        case Step::Kind::Record:
+            // Also a checkpoint: after a stop request a sequential run may
+            // not have found this image (reading a large image's data stops),
+            // so no run records it.
+            if (CancelRequested())
+                return KESTRAN_EXTRACT_CANCELLED;
+            records_.push_back(std::move(*step.record));
+            FlushRecords();
+            return KESTRAN_EXTRACT_OK;
         }
         return KESTRAN_EXTRACT_OK;
     }
