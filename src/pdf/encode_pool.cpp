@@ -8,6 +8,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/decoder_lock.h"
+#include "pdf/image_record.h"
 #include "pdf/large_image.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
@@ -80,8 +81,9 @@ OutputStatus WritePart(fz_context* ctx, const std::string& folder, const Encoded
 }
 
 // True when a copied JPEG or JPEG 2000 (no rows of which a writer saw)
-// decodes to one flat colour. Not for a stand-in, which is never decoded
-// whole, nor beyond the whole-decode limit.
+// decodes to one flat colour; the copy rule leaves such an image no mask.
+// Not for a stand-in, which is never decoded whole, nor beyond the
+// whole-decode limit.
 // A TIFF the encoder made in memory gets the placement's resolution.
 void SetTiffPlacement(const Placement& placement, EncodedImage& encoded)
 {
@@ -205,8 +207,10 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
     task.flat = false;
     if (task.status == EncodeStatus::Ok && task.written == OutputStatus::Ok) {
         task.pixels = *encoded.pixels;
-        if (settings.skip_flat)
-            task.flat = task.pixels.has_value() ? task.pixels->flat : CopiedImageIsFlat(ctx, task.drawn.image.get());
+        if (settings.skip_flat && task.pixels.has_value())
+            task.flat = task.pixels->flat;
+        else if (settings.skip_flat && IsStoredCopy(task.extension))
+            task.flat = CopiedImageIsFlat(ctx, task.drawn.image.get());
     }
     task.drawn.image.reset();  // free the image data as soon as it is written
     encoded = EncodedImage();

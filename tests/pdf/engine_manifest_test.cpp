@@ -2,10 +2,12 @@
 // leave images out, placements, and a second run that writes nothing new.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "pdf/image_extractor.h"
 #include "pdf/manifest.h"
+#include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
 
 extern "C" {
@@ -123,6 +125,28 @@ TEST(Manifest, EveryImageFoundHasARowSayingWhatBecameOfIt)
     const Extraction all = Extract(source, dir / "all");
     EXPECT_EQ(all.stats.images_written, 5);
     EXPECT_EQ(all.stats.images_skipped, 0);
+}
+
+TEST(Manifest, TheServiceTakesTheFiltersAndWritesTheManifestItIsGiven)
+{
+    TempDir dir;
+    const fs::path source = dir / "doc.pdf";
+    WriteFile(source, MakeManifestActionsPdf().bytes);
+    fs::create_directories(dir / "out");
+    const std::string manifest = (dir / "list.jsonl").string();
+    const KestranExtractChoices choices{0, 8, 1, manifest.c_str()};
+    PdfServiceTable table{};
+    ASSERT_EQ(CreatePdfService(&table), 0);
+    int written = -1, skipped = -1;
+    EXPECT_EQ(table.ExtractImagesChosen(source.c_str(), "1-", (dir / "out").c_str(), nullptr, nullptr, &choices,
+                                        &written, &skipped),
+              KESTRAN_EXTRACT_OK);
+    FreePdfService(&table);
+    EXPECT_EQ(written, 2);
+    EXPECT_EQ(skipped, 3);
+    const std::string rows = ReadFile(manifest);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 8);
+    EXPECT_EQ(rows.rfind("{\"source\":", 0), 0u);
 }
 
 TEST(Manifest, PlacementsUnderScaledAndTurnedMatricesAndInTheFiles)
