@@ -54,14 +54,14 @@ private:
 
 // Writes the encoded bytes into `file`; `size` receives their count. A PNG
 // gets the resolution of `placement` as it passes (see PngPhysInserter).
-OutputStatus WritePart(fz_context* ctx, const std::string& folder, const EncodedImage& encoded,
+OutputStatus WritePart(fz_context* ctx, const EncodeSettings& settings, const EncodedImage& encoded,
                        const Placement& placement, PendingImageFile& file, uint64_t& size)
 {
     size = 0;
     const uint32_t x = placement.known ? PngPixelsPerMetre(placement.ppi_x) : 0;
     const uint32_t y = placement.known ? PngPixelsPerMetre(placement.ppi_y) : 0;
     const bool phys = encoded.extension == "png" && x > 0 && y > 0;
-    return file.Write(folder, [&](const ByteSink& sink) {
+    return file.Write(settings.folder, [&](const ByteSink& sink) {
         const ByteSink counted = [&](const uint8_t* data, size_t n) {
             size += n;
             return sink(data, n);
@@ -77,7 +77,7 @@ OutputStatus WritePart(fz_context* ctx, const std::string& folder, const Encoded
                     produced = false;
         }
         return produced && (!phys || inserter.Finish());
-    });
+    }, settings.sha256);
 }
 
 // True when a copied JPEG or JPEG 2000 (no rows of which a writer saw)
@@ -180,7 +180,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
         } else {
             task.extension = encoded.extension;
             SetTiffPlacement(task.drawn.placement, encoded);
-            task.written = WritePart(ctx, settings.folder, encoded, task.drawn.placement, task.file, task.size);
+            task.written = WritePart(ctx, settings, encoded, task.drawn.placement, task.file, task.size);
             if (task.written == OutputStatus::Abandoned) {
                 // A streamed image failed part way (damaged data): the file is
                 // gone; try once more the way that holds it whole.
@@ -192,7 +192,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
                         task.extension = encoded.extension;
                         SetTiffPlacement(task.drawn.placement, encoded);
                         task.written =
-                            WritePart(ctx, settings.folder, encoded, task.drawn.placement, task.file, task.size);
+                            WritePart(ctx, settings, encoded, task.drawn.placement, task.file, task.size);
                     }
                     if (task.written == OutputStatus::Abandoned) {
                         task.status = EncodeStatus::Skipped;

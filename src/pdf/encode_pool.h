@@ -100,6 +100,7 @@ struct EncodeSettings {
     // Images of one flat colour are left out: a copied JPEG or JPEG 2000,
     // whose rows the writers never see, is decoded to tell.
     bool skip_flat = false;
+    bool sha256 = false;  // each file's SHA-256 is wanted (image records)
 };
 
 // One new image on its way from the page walk to its file.

@@ -101,10 +101,9 @@ public:
         // numbered as far as it got.
         const int named = NameHeldImages(0);
         FlushRecords();
-        if (stats_.images_already_there > 0)
-            Log(options_, source_ + ": " + std::to_string(stats_.images_already_there) +
-                              (stats_.images_already_there == 1 ? " image was" : " images were") +
-                              " already there, not written again");
+        if (already_there_ > 0)
+            Log(options_, source_ + ": " + std::to_string(already_there_) +
+                              (already_there_ == 1 ? " image was" : " images were") + " already there, not written again");
         return result == KESTRAN_EXTRACT_OK ? named : result;
     }
 
@@ -182,6 +181,7 @@ private:
         settings_.png_level = options_.png_level;
         settings_.stream_bytes = options_.stream_bytes;
         settings_.skip_flat = options_.filters.skip_flat;
+        settings_.sha256 = static_cast<bool>(options_.record);
         const int workers = options_.workers > 0 ? options_.workers : DefaultWorkerCount();
         if (workers > 1 || options_.spare_workers != nullptr)
             pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes,
@@ -666,6 +666,7 @@ private:
             }
             if (already_there) {
                 ++stats_.images_already_there;
+                ++already_there_;
             } else {
                 ++stats_.images_written;
                 stats_.bytes_written += image.size;
@@ -720,6 +721,7 @@ private:
     long long last_done_ = 0;
     bool last_page_failed_ = false;
     int number_ = 0;  // images written so far on the page being committed
+    int already_there_ = 0;  // images of this file found in the folder already
     // Written images of that page waiting for their names (NameHeldImages).
     struct HeldImage {
         PendingImageFile file;

@@ -17,7 +17,7 @@ constexpr const char* kColumns[] = {"source", "page", "index", "object", "width"
 // Two decimals, whatever the locale.
 std::string Decimal(double value)
 {
-    char text[64];
+    char text[400];  // the largest double in full
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
     return result.ec == std::errc() ? std::string(text, result.ptr) : std::string("0");
 }

@@ -282,7 +282,7 @@ void PendingImageFile::Remove()
     part_.reset();
 }
 
-OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProducer& produce)
+OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProducer& produce, bool sha256)
 {
     Remove();
     if (!Discarding())
@@ -308,7 +308,8 @@ OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProduc
         produced = produce([&](const uint8_t* data, size_t size) {
             write_ok = write_ok && WriteAll(fd, data, size);
             if (write_ok) {
-                fz_sha256_update(&sha, data, size);
+                if (sha256)
+                    fz_sha256_update(&sha, data, size);
                 size_ += size;
             }
             return write_ok;
@@ -326,12 +327,14 @@ OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProduc
         Remove();
         return write_ok ? OutputStatus::Abandoned : OutputStatus::WriteFailed;
     }
-    unsigned char digest[32];
-    fz_sha256_final(&sha, digest);
-    static const char kHex[] = "0123456789abcdef";
-    for (unsigned char byte : digest) {
-        sha256_ += kHex[byte >> 4];
-        sha256_ += kHex[byte & 15];
+    if (sha256) {
+        unsigned char digest[32];
+        fz_sha256_final(&sha, digest);
+        static const char kHex[] = "0123456789abcdef";
+        for (unsigned char byte : digest) {
+            sha256_ += kHex[byte >> 4];
+            sha256_ += kHex[byte & 15];
+        }
     }
     return OutputStatus::Ok;
 }

@@ -89,8 +89,9 @@ public:
 
     // Creates the temporary file and writes what `produce` hands to its sink
     // (see ByteProducer). Ok when the data is complete on disk; otherwise
-    // nothing is left behind. Once per object.
-    OutputStatus Write(const std::string& folder, const ByteProducer& produce);
+    // nothing is left behind. Once per object. With `sha256`, the bytes are
+    // hashed as they go by (Sha256).
+    OutputStatus Write(const std::string& folder, const ByteProducer& produce, bool sha256 = false);
 
     // Renames the written file to the first free name of ImageFileName(stem,
     // page, image, extension, 1, 2, ..., widths), never replacing a file. A
@@ -102,8 +103,8 @@ public:
     OutputStatus Publish(const std::string& stem, int page, int image, const std::string& extension,
                          std::string* written_name = nullptr, NameWidths widths = {}, bool* already_there = nullptr);
 
-    // The size and SHA-256 (lowercase hex) of what Write wrote, hashed as
-    // the bytes went by; kept after Publish.
+    // The size and SHA-256 (lowercase hex; empty unless Write was asked for
+    // it) of what Write wrote; kept after Publish.
     uint64_t Size() const { return size_; }
     const std::string& Sha256() const { return sha256_; }
 

@@ -146,6 +146,16 @@ void FlatWatch::Add(const uint8_t* data, size_t size)
             filled_ += take;
             data += take;
             size -= take;
+            if (filled_ == pixel)
+                for (size_t i = 0; i < (256 / pixel + 1) * pixel; ++i)
+                    run_.push_back(first_[i % pixel]);
+            continue;
+        }
+        if (offset_ == 0 && size >= run_.size()) {
+            if (std::memcmp(run_.data(), data, run_.size()) != 0)
+                flat_ = false;
+            data += run_.size();
+            size -= run_.size();
             continue;
         }
         const size_t take = size < pixel - offset_ ? size : pixel - offset_;

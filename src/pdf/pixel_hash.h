@@ -79,6 +79,7 @@ public:
 
 private:
     std::vector<uint8_t> first_;
+    std::vector<uint8_t> run_;  // the first pixel repeated, to compare many pixels at once
     size_t filled_ = 0;  // bytes of the first pixel seen so far
     size_t offset_ = 0;  // position in the pixel being compared
     bool flat_ = true;

@@ -7,6 +7,8 @@
 
 #include "pdf/image_extractor.h"
 #include "pdf/manifest.h"
+#include "pdf/output_file.h"
+#include "pdf/pixel_hash.h"
 #include "pdf/pdf_service.h"
 #include "support/pdf_fixtures.h"
 
@@ -244,6 +246,44 @@ TEST(Manifest, ATakenNameGetsANumberAndTheFileItsHeader)
     EXPECT_EQ(ReadFile(dir / "list (2).csv"), ManifestHeader(ManifestFormat::Csv));
     EXPECT_EQ(ReadFile(dir / "LIST.JSONL"), "");
     EXPECT_FALSE(ManifestWriter().Open((dir / "missing" / "m.csv").string()));
+}
+
+TEST(FlatWatch, FindsAPixelThatDiffersWhereverItIsAndHoweverTheBytesCome)
+{
+    for (size_t pixel : {1u, 3u, 4u, 8u}) {
+        for (size_t piece : {1u, 7u, 5000u}) {
+            for (long differs : {-1L, 0L, 120L, 999L}) {  // the pixel that differs; -1: none
+                std::vector<uint8_t> bytes(1000 * pixel);
+                for (size_t i = 0; i < bytes.size(); ++i)
+                    bytes[i] = static_cast<uint8_t>(i % pixel + 1);
+                if (differs >= 0)
+                    bytes[size_t(differs) * pixel + pixel - 1] ^= 1;
+                FlatWatch watch(pixel);
+                for (size_t at = 0; at < bytes.size(); at += piece)
+                    watch.Add(bytes.data() + at, std::min(piece, bytes.size() - at));
+                EXPECT_EQ(watch.Flat(), differs < 0) << pixel << " " << piece << " " << differs;
+            }
+        }
+    }
+}
+
+TEST(SameFileContent, OnlyTheSameBytes)
+{
+    TempDir dir;
+    std::string large(200000, 'x');
+    std::string large_changed = large;
+    large_changed.back() = 'y';
+    struct Case {
+        std::string a, b;
+        bool same;
+    } cases[] = {{"abc", "abc", true}, {"abc", "abd", false}, {"abc", "abcd", false}, {"", "", true},
+                 {large, large, true}, {large, large_changed, false}};
+    for (const Case& c : cases) {
+        WriteFile(dir / "a", c.a);
+        WriteFile(dir / "b", c.b);
+        EXPECT_EQ(SameFileContent((dir / "a").string(), (dir / "b").string()), c.same) << c.a.size();
+    }
+    EXPECT_FALSE(SameFileContent((dir / "a").string(), (dir / "missing").string()));
 }
 
 }  // namespace
