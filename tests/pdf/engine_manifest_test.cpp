@@ -29,12 +29,14 @@ struct Extraction {
     std::vector<std::string> lines;
 };
 
-Extraction Extract(const fs::path& source, const fs::path& out, const ImageFilters& filters = {}, int workers = 1)
+Extraction Extract(const fs::path& source, const fs::path& out, const ImageFilters& filters = {},
+                   size_t stream_bytes = kDefaultStandInBytes)
 {
     fs::create_directories(out);
     Extraction run;
     ExtractOptions options;
-    options.workers = workers;
+    options.workers = 1;
+    options.stream_bytes = stream_bytes;
     options.filters = filters;
     options.record = [&](const ImageRecord& record) { run.records.push_back(record); };
     options.log = [&](const std::string& line) { run.lines.push_back(line); };
@@ -123,6 +125,14 @@ TEST(Manifest, EveryImageFoundHasARowSayingWhatBecameOfIt)
         EXPECT_EQ(ListFiles(dir / "out"), (std::vector<std::string>{"doc-001-01.jpg", "doc-001-02.png"}));
         EXPECT_TRUE(StrayFiles(dir / "out").empty());
     }
+    // Streamed from the file and written by rows, the same rows (a flat
+    // image's file is dropped once its last row is seen), except for the
+    // white JPEG: copied straight from the file, it is never decoded.
+    const Extraction streamed = Extract(source, dir / "streamed", filters, 1);
+    ASSERT_EQ(streamed.records.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(streamed.records[i].action, i == 4 ? "copied" : expected[i].action) << i;
+    EXPECT_TRUE(StrayFiles(dir / "streamed").empty());
     // Without filters every image is written, the blank ones included.
     const Extraction all = Extract(source, dir / "all");
     EXPECT_EQ(all.stats.images_written, 5);
