@@ -673,10 +673,12 @@ private:
             }
             Fate& fate = *image.fate;
             fate.settled = true;
-            fate.action = already_there ? "already there" : OutputAction(image.extension);
-            fate.file = std::move(name);
-            fate.size = image.file.Size();
-            fate.sha256 = image.file.Sha256();
+            if (options_.record) {  // kept for every image of the file: only when wanted
+                fate.action = already_there ? "already there" : OutputAction(image.extension);
+                fate.file = std::move(name);
+                fate.size = image.file.Size();
+                fate.sha256 = image.file.Sha256();
+            }
         }
         return KESTRAN_EXTRACT_OK;
     }
