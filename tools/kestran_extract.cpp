@@ -37,6 +37,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/encode_pool.h"
 #include "pdf/image_extractor.h"
+#include "pdf/manifest.h"
 #include "pdf/memory_budget.h"
 #include "pdf/pdf_service.h"
 #include "pdf/read_problem.h"
@@ -52,6 +53,7 @@ constexpr uint64_t kMinMemory = uint64_t(16) << 20;
 // A path as the lines of this program show it: one line whatever it holds.
 std::string Shown(const std::string& path) { return kestran::EscapeForLog(path); }
 constexpr int kMaxJobs = 256;
+constexpr int kMaxMinSize = 1000000;
 
 // The extractor links no wxWidgets: its whole process is measured against
 // other command-line tools, and wxBase with the GLib it pulls in would cost it
@@ -66,6 +68,8 @@ struct Options {
     bool has_range = false;
     std::string range;
     uint64_t memory = 0;  // MuPDF's memory budget; 0 = the default
+    kestran::pdf::ImageFilters filters;
+    std::string manifest;  // empty: none
     std::vector<std::string> inputs;
 };
 
@@ -88,11 +92,17 @@ void PrintUsage(FILE* out)
                  "  -j, --jobs N            use N threads: N files side by side, or fewer\n"
                  "                          files with the threads shared among their images\n"
                  "                          (default: the number of cores, %d here)\n"
+                 "      --min-size N        skip images narrower or lower than N pixels\n"
+                 "      --skip-flat         skip images of one flat colour\n"
+                 "      --manifest FILE     write one row per image found to FILE: CSV, or\n"
+                 "                          JSON Lines when FILE ends in .jsonl\n"
                  "      --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
                  "A folder stands for the PDF files directly in it. Images are named\n"
-                 "<file>-<page>-<image>.<ext>; an existing file is never overwritten.\n"
+                 "<file>-<page>-<image>.<ext>; an existing file is never overwritten: a file\n"
+                 "with the same bytes counts as already there, another one gives \" (2)\".\n"
+                 "A taken manifest name gets \" (2)\" too.\n"
                  "Lines and files are the same whatever N: each file's lines come out whole,\n"
                  "in the order of the files.\n"
                  "Ctrl+C stops after the files in work are abandoned; a second Ctrl+C ends at\n"
@@ -106,7 +116,7 @@ void PrintUsage(FILE* out)
 // 0 to go on, otherwise the exit status.
 int ParseOptions(int argc, char** argv, Options& options, bool& done)
 {
-    enum { kHelp = 1000, kVersion };
+    enum { kHelp = 1000, kVersion, kMinSize, kSkipFlat, kManifest };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
         {"source-folder", no_argument, nullptr, 's'},
@@ -114,6 +124,9 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"memory", required_argument, nullptr, 'm'},
         {"quiet", no_argument, nullptr, 'q'},
         {"jobs", required_argument, nullptr, 'j'},
+        {"min-size", required_argument, nullptr, kMinSize},
+        {"skip-flat", no_argument, nullptr, kSkipFlat},
+        {"manifest", required_argument, nullptr, kManifest},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
@@ -150,6 +163,26 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
             options.jobs = static_cast<int>(jobs);
             break;
         }
+        case kMinSize: {
+            char* end = nullptr;
+            errno = 0;
+            const long pixels = std::strtol(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || pixels < 1 || pixels > kMaxMinSize) {
+                std::fprintf(stderr, "kestran-extract: invalid minimum size '%s' (1 to %d pixels)\n", optarg,
+                             kMaxMinSize);
+                return kExitUsage;
+            }
+            options.filters.min_side = static_cast<int>(pixels);
+            break;
+        }
+        case kSkipFlat: options.filters.skip_flat = true; break;
+        case kManifest:
+            if (*optarg == '\0') {
+                std::fprintf(stderr, "kestran-extract: --manifest needs a file name\n");
+                return kExitUsage;
+            }
+            options.manifest = optarg;
+            break;
         case kHelp:
             PrintUsage(stdout);
             done = true;
@@ -299,9 +332,13 @@ std::string Format(const char* format, ...)
 // of later files wait in memory until every file before them is done.
 class OrderedOutput {
 public:
-    enum class Target { Out, Err, DailyLog };
+    enum class Target { Out, Err, DailyLog, Manifest };
 
-    explicit OrderedOutput(size_t files) : waiting_(files), finished_(files, false) {}
+    // `manifest` (may be null) receives the rows of Target::Manifest.
+    OrderedOutput(size_t files, kestran::pdf::ManifestWriter* manifest)
+        : manifest_(manifest), waiting_(files), finished_(files, false)
+    {
+    }
 
     void Write(size_t file, Target target, std::string text)
     {
@@ -333,9 +370,16 @@ private:
         std::string text;
     };
 
-    static void Print(Target target, const std::string& text)
+    void Print(Target target, const std::string& text)
     {
         switch (target) {
+        case Target::Manifest:
+            if (manifest_ != nullptr && !manifest_->Write(text) && !manifest_failed_) {
+                manifest_failed_ = true;
+                std::fprintf(stderr, "kestran-extract: cannot write the manifest %s\n",
+                             Shown(manifest_->Path()).c_str());
+            }
+            break;
         case Target::Out:
             std::fputs(text.c_str(), stdout);
             std::fflush(stdout);
@@ -346,10 +390,23 @@ private:
     }
 
     std::mutex mutex_;
+    kestran::pdf::ManifestWriter* manifest_;
+    bool manifest_failed_ = false;
     size_t head_ = 0;
     std::vector<std::vector<Entry>> waiting_;
     std::vector<bool> finished_;
 };
+
+// ", 3 skipped, 12 already there" for the counts that are not 0.
+std::string OtherCounts(int skipped, int already_there)
+{
+    std::string text;
+    if (skipped > 0)
+        text += ", " + std::to_string(skipped) + " skipped";
+    if (already_there > 0)
+        text += ", " + std::to_string(already_there) + " already there";
+    return text;
+}
 
 // Extracts one file; its lines go to `output` as file `index`.
 FileOutcome ExtractFile(const std::string& file, size_t index, const Options& options, const std::string& output_dir,
@@ -378,6 +435,12 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
             outcome.result = KESTRAN_EXTRACT_NO_PAGE;
     }
     extract_options.log = [&](const std::string& line) { output.Write(index, OrderedOutput::Target::Err, line + "\n"); };
+    if (!options.manifest.empty()) {
+        const kestran::pdf::ManifestFormat format = kestran::pdf::ManifestFormatFor(options.manifest);
+        extract_options.record = [&output, index, format](const kestran::pdf::ImageRecord& record) {
+            output.Write(index, OrderedOutput::Target::Manifest, kestran::pdf::ManifestRow(format, record));
+        };
+    }
     if (outcome.result == KESTRAN_EXTRACT_OK)
         outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(), nullptr,
                                                              nullptr, &outcome.stats, extract_options);
@@ -392,9 +455,7 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
                          Format("%s: %d image%s, %s, %.2f s%s\n", Shown(source).c_str(), outcome.stats.images_written,
                                 outcome.stats.images_written == 1 ? "" : "s",
                                 FormatBytes(outcome.stats.bytes_written).c_str(), outcome.seconds,
-                                outcome.stats.images_skipped > 0
-                                    ? (", " + std::to_string(outcome.stats.images_skipped) + " skipped").c_str()
-                                    : ""));
+                                OtherCounts(outcome.stats.images_skipped, outcome.stats.images_already_there).c_str()));
     } else {
         // Failures go to standard error even when quiet.
         output.Write(index, OrderedOutput::Target::Err,
@@ -425,11 +486,28 @@ int Run(const Options& options)
         }
     }
 
+    // One manifest for the whole run, created before any work so that a name
+    // that cannot be written stops the run at once.
+    kestran::pdf::ManifestWriter manifest;
+    if (!options.manifest.empty()) {
+        const std::string path = kestran::AbsolutePath(options.manifest);
+        std::string error;
+        if (!manifest.Open(path, &error)) {
+            std::fprintf(stderr, "kestran-extract: cannot create the manifest %s: %s\n", Shown(path).c_str(),
+                         error.c_str());
+            return kExitSomeFailed;
+        }
+        if (manifest.Path() != path && !options.quiet)
+            std::fprintf(stderr, "kestran-extract: %s exists, the manifest goes to %s\n", Shown(path).c_str(),
+                         Shown(manifest.Path()).c_str());
+    }
+
     PdfServiceTable table{};
     CreatePdfService(&table);  // one job: clears any earlier stop
     WriteJobLog("Begin", std::string(), 0);
 
     kestran::pdf::ExtractOptions extract_options;
+    extract_options.filters = options.filters;
     // N threads in all: N files side by side, each extracted by one thread,
     // which spares every file the hand-over between threads and a second open
     // of the document; when there are fewer files than N, the threads left go
@@ -442,7 +520,7 @@ int Run(const Options& options)
 
     const auto job_start = std::chrono::steady_clock::now();
     std::vector<FileOutcome> outcomes(files.size());
-    OrderedOutput output(files.size());
+    OrderedOutput output(files.size(), options.manifest.empty() ? nullptr : &manifest);
     std::atomic<size_t> next_file{0};
     std::atomic<int> spare_threads{0};
     if (side_by_side > 1)
@@ -473,11 +551,15 @@ int Run(const Options& options)
         runner.join();
     int succeeded = 0;
     int images = 0;
+    int skipped = 0;
+    int already_there = 0;
     uint64_t bytes = 0;
     for (const FileOutcome& outcome : outcomes) {
         if (!outcome.ran)
             continue;
         images += outcome.stats.images_written;
+        skipped += outcome.stats.images_skipped;
+        already_there += outcome.stats.images_already_there;
         bytes += outcome.stats.bytes_written;
         if (outcome.result == KESTRAN_EXTRACT_OK)
             ++succeeded;
@@ -492,8 +574,9 @@ int Run(const Options& options)
     if (watcher.Interrupted())
         std::fprintf(stderr, "kestran-extract: interrupted\n");
     if (!options.quiet)
-        std::printf("%d file%s done, %d failed: %d image%s, %s in %.2f s\n", succeeded, succeeded == 1 ? "" : "s",
-                    failed, images, images == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds);
+        std::printf("%d file%s done, %d failed: %d image%s, %s in %.2f s%s\n", succeeded, succeeded == 1 ? "" : "s",
+                    failed, images, images == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds,
+                    OtherCounts(skipped, already_there).c_str());
     if (watcher.Interrupted() && succeeded < static_cast<int>(files.size()))
         return kExitSomeFailed;
     return failed > 0 ? kExitSomeFailed : kExitOk;

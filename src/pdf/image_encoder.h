@@ -53,6 +53,7 @@
 #include "pdf/jpx_decode.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_context.h"
+#include "pdf/output_choice.h"
 #include "pdf/output_file.h"
 #include "pdf/pixel_hash.h"
 
@@ -66,6 +67,10 @@ struct DrawnImage {
     int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
     StandIn standin;           // set when `image` stands in for a large stored image
     ImageColours colours;      // what the file says its colours mean
+    // The image XObject the page names (also when `object_num` is 0), 0 for
+    // an inline image; for the image's record only.
+    int xobject = 0;
+    Placement placement;       // where the page first draws it
 };
 
 // The bytes of the file: `bytes`, then the body, then `tail`. The body is

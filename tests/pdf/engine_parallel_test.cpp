@@ -13,6 +13,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/image_extractor.h"
+#include "pdf/manifest.h"
 #include "pdf/output_file.h"
 #include "support/lazy.h"
 #include "support/pdf_fixtures.h"
@@ -39,6 +40,7 @@ struct Outcome {
     std::map<std::string, std::string> files;  // name -> MD5 of the bytes
     std::vector<std::string> lines;
     std::vector<int> progress;
+    std::vector<std::string> records;  // manifest rows
 };
 
 // Several pages of large JPEGs and PNG-row images (copied from the file when
@@ -199,6 +201,9 @@ protected:
         options.spare_workers = spare;
         options.stream_bytes = GetParam().stream_bytes;
         options.log = [&](const std::string& line) { outcome.lines.push_back(line); };
+        options.record = [&](const kestran::pdf::ImageRecord& record) {
+            outcome.records.push_back(kestran::pdf::ManifestRow(kestran::pdf::ManifestFormat::Csv, record));
+        };
         struct Context {
             Outcome* outcome;
             int stop_at;
@@ -228,6 +233,7 @@ protected:
         EXPECT_EQ(parallel.result, sequential.result);
         EXPECT_EQ(parallel.files, sequential.files);
         EXPECT_EQ(parallel.lines, sequential.lines);
+        EXPECT_EQ(parallel.records, sequential.records);
         EXPECT_EQ(parallel.progress, sequential.progress);
         EXPECT_EQ(parallel.stats.images_written, sequential.stats.images_written);
         EXPECT_EQ(parallel.stats.images_skipped, sequential.stats.images_skipped);
