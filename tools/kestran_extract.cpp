@@ -66,6 +66,7 @@ struct Options {
     bool has_range = false;
     std::string range;
     uint64_t memory = 0;  // MuPDF's memory budget; 0 = the default
+    kestran::pdf::OutputType type = kestran::pdf::OutputType::Original;
     std::vector<std::string> inputs;
 };
 
@@ -88,6 +89,10 @@ void PrintUsage(FILE* out)
                  "  -j, --jobs N            use N threads: N files side by side, or fewer\n"
                  "                          files with the threads shared among their images\n"
                  "                          (default: the number of cores, %d here)\n"
+                 "  -t, --type TYPE         what the images become: original (as above, the\n"
+                 "                          default), png (every image a PNG in sRGB) or jpeg\n"
+                 "                          (every image a JPEG in sRGB; one with transparency\n"
+                 "                          a PNG)\n"
                  "      --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
@@ -114,6 +119,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"memory", required_argument, nullptr, 'm'},
         {"quiet", no_argument, nullptr, 'q'},
         {"jobs", required_argument, nullptr, 'j'},
+        {"type", required_argument, nullptr, 't'},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
@@ -121,7 +127,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     done = false;
     opterr = 1;
     for (;;) {
-        int c = getopt_long(argc, argv, "o:sp:m:qj:", kLong, nullptr);
+        int c = getopt_long(argc, argv, "o:sp:m:qj:t:", kLong, nullptr);
         if (c == -1)
             break;
         switch (c) {
@@ -150,6 +156,12 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
             options.jobs = static_cast<int>(jobs);
             break;
         }
+        case 't':
+            if (!kestran::pdf::ParseOutputType(optarg, options.type)) {
+                std::fprintf(stderr, "kestran-extract: invalid output type '%s' (original, png or jpeg)\n", optarg);
+                return kExitUsage;
+            }
+            break;
         case kHelp:
             PrintUsage(stdout);
             done = true;
@@ -439,6 +451,7 @@ int Run(const Options& options)
     const size_t jobs = static_cast<size_t>(options.jobs > 0 ? options.jobs : kestran::pdf::DefaultWorkerCount());
     const size_t side_by_side = std::max<size_t>(1, std::min(jobs, files.size()));
     extract_options.workers = static_cast<int>(std::max<size_t>(1, jobs / side_by_side));
+    extract_options.output_type = options.type;
 
     const auto job_start = std::chrono::steady_clock::now();
     std::vector<FileOutcome> outcomes(files.size());

@@ -132,7 +132,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
     // Held until the image is written and dropped: a streamed image decodes
     // while its file is written.
     const SharedDecoderLock shared_decoder(ctx, task.drawn.image.get());
-    ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes);
+    ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes, settings.output_type);
     ShortDataWatch short_data(ctx);
     ImageMemoryScope image_memory(ImageMemoryBudget(task.drawn.image.get()));
     EncodedImage encoded;

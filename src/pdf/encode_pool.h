@@ -97,6 +97,7 @@ struct EncodeSettings {
     std::string folder;    // where the image files go
     int png_level = 0;
     size_t stream_bytes = 0;
+    OutputType output_type = OutputType::Original;
 };
 
 // One new image on its way from the page walk to its file.

@@ -27,6 +27,7 @@
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
 #include "pdf/pixel_hash.h"
+#include "pdf/srgb_transform.h"
 
 namespace kestran::pdf {
 namespace {
@@ -109,6 +110,17 @@ public:
     }
 
 private:
+    // Converting output still works without the press profile, CMYK by a
+    // plain formula; the log says so once per process.
+    void NoteMissingPressProfile()
+    {
+        static std::atomic<bool> noted{false};
+        if (options_.output_type == OutputType::Original || PressProfileAvailable() || noted.exchange(true))
+            return;
+        Log(options_, std::string("press profile ") + PressProfilePath() +
+                          " not found: CMYK images without a profile of their own are converted by formula");
+    }
+
     struct Step {
         // Checkpoint: where a sequential run looks at the stop request.
         enum class Kind { Line, Progress, Checkpoint, Image };
@@ -149,6 +161,8 @@ private:
         settings_.folder = folder;
         settings_.png_level = options_.png_level;
         settings_.stream_bytes = options_.stream_bytes;
+        settings_.output_type = options_.output_type;
+        NoteMissingPressProfile();
         const int workers = options_.workers > 0 ? options_.workers : DefaultWorkerCount();
         if (workers > 1 || options_.spare_workers != nullptr)
             pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes,
