@@ -28,6 +28,7 @@ struct ParallelCase {
     std::string range = "1-";
     size_t stream_bytes = kestran::pdf::kDefaultStandInBytes;
     std::vector<std::string> existing;  // final names already in the output folder
+    kestran::pdf::OutputType type = kestran::pdf::OutputType::Original;
 };
 
 void PrintTo(const ParallelCase& c, std::ostream* os) { *os << c.name; }
@@ -165,6 +166,25 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("MixedStreamed", MixedPdf, "1-", 4096));
     cases.push_back(Case("MixedNamesTaken", MixedPdf, "1-", 4096,
                           {"case-001-01.png", "case-001-02.jpg", "case-003-01.png", "case-003-03 (2).png"}));
+    // What the converting types write does not depend on the workers either.
+    for (const auto type : {kestran::pdf::OutputType::Png, kestran::pdf::OutputType::Jpeg}) {
+        const std::string suffix = type == kestran::pdf::OutputType::Png ? "Png" : "Jpeg";
+        std::vector<ParallelCase> typed = {Case("Mixed", MixedPdf), Case("MixedStreamed", MixedPdf, "1-", 4096),
+                                           Case("EveryJpegKindStreamed", EveryJpegKindPdf, "1-", all_streamed),
+                                           Case("PixelTwins", [] { return MakePixelTwinsPdf().bytes; })};
+        for (int k = 0; k < 64; ++k) {
+            const FlateKind kind = AllFlateKinds(k, &valid);
+            if (!valid)
+                break;
+            typed.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
+                                 [kind] { return MakeFlatePdf(kind).bytes; }, "1-", all_streamed));
+        }
+        for (ParallelCase& c : typed) {
+            c.name += suffix;
+            c.type = type;
+            cases.push_back(std::move(c));
+        }
+    }
     // Small files, made at once: their count names the cases.
     int hostile = 0;
     for (const auto& [name, bytes] : MakeHostilePdfs())
@@ -198,6 +218,7 @@ protected:
         options.queue_bytes = queue_bytes;
         options.spare_workers = spare;
         options.stream_bytes = GetParam().stream_bytes;
+        options.output_type = GetParam().type;
         options.log = [&](const std::string& line) { outcome.lines.push_back(line); };
         struct Context {
             Outcome* outcome;
