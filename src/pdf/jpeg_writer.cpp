@@ -113,7 +113,10 @@ JpegStreamEncoder::JpegStreamEncoder(const JpegFormat& format, JpegSink sink, Pi
     s.cinfo.in_color_space = format.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&s.cinfo);
     jpeg_set_quality(&s.cinfo, format.quality, TRUE);
-    s.cinfo.optimize_coding = TRUE;
+    // Standard Huffman tables: optimised ones need a first pass over the
+    // whole image's coefficients, held in memory, which a large image
+    // written by rows must not need.
+    s.cinfo.optimize_coding = FALSE;
     if (format.components == 3) {
         const int luma = format.full_chroma ? 1 : 2;
         s.cinfo.comp_info[0].h_samp_factor = luma;

@@ -95,6 +95,19 @@ ParallelCase Case(const std::string& name, Lazy<std::string> pdf, const std::str
     return c;
 }
 
+// One case for each kind of Flate image, streamed.
+void AddFlateStreamed(std::vector<ParallelCase>& cases)
+{
+    bool valid = true;
+    for (int k = 0; k < 64; ++k) {
+        const FlateKind kind = AllFlateKinds(k, &valid);
+        if (!valid)
+            break;
+        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
+                             [kind] { return MakeFlatePdf(kind).bytes; }, "1-", 0));
+    }
+}
+
 std::vector<ParallelCase> Cases()
 {
     std::vector<ParallelCase> cases;
@@ -151,14 +164,7 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("BrokenXrefRepaired", [] { return MakeBrokenXrefPdf().bytes; }, "1-", all_streamed));
     cases.push_back(Case("EveryJpegKind", EveryJpegKindPdf));
     cases.push_back(Case("EveryJpegKindStreamed", EveryJpegKindPdf, "1-", all_streamed));
-    bool valid = true;
-    for (int k = 0; k < 64; ++k) {
-        const FlateKind kind = AllFlateKinds(k, &valid);
-        if (!valid)
-            break;
-        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
-                             [kind] { return MakeFlatePdf(kind).bytes; }, "1-", all_streamed));
-    }
+    AddFlateStreamed(cases);
     cases.push_back(Case("RepairedWhileWalking", [] { return MakeLateRepairPdf().bytes; }, "1-", all_streamed));
     cases.push_back(Case("Jbig2SharedGlobals", [] { return MakeSharedJbig2GlobalsPdf(6).bytes; }));
     cases.push_back(Case("EncryptedStreamed", [] { return MakeEncryptedPdf("").bytes; }, "1-", all_streamed));
@@ -172,13 +178,7 @@ std::vector<ParallelCase> Cases()
         std::vector<ParallelCase> typed = {Case("Mixed", MixedPdf), Case("MixedStreamed", MixedPdf, "1-", 4096),
                                            Case("EveryJpegKindStreamed", EveryJpegKindPdf, "1-", all_streamed),
                                            Case("PixelTwins", [] { return MakePixelTwinsPdf().bytes; })};
-        for (int k = 0; k < 64; ++k) {
-            const FlateKind kind = AllFlateKinds(k, &valid);
-            if (!valid)
-                break;
-            typed.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
-                                 [kind] { return MakeFlatePdf(kind).bytes; }, "1-", all_streamed));
-        }
+        AddFlateStreamed(typed);
         for (ParallelCase& c : typed) {
             c.name += suffix;
             c.type = type;

@@ -124,6 +124,17 @@ bool DecodeJpeg(const std::string& bytes, Output& out)
 
 void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
 
+// Extracts page 1 of dir/doc.pdf into dir/out (made here) under `type`.
+int ExtractTyped(const fs::path& dir, OutputType type)
+{
+    fs::create_directory(dir / "out");
+    kestran::pdf::ExtractOptions options;
+    options.output_type = type;
+    options.log = [](const std::string&) {};
+    return kestran::pdf::ExtractImagesFromFile((dir / "doc.pdf").c_str(), "1", (dir / "out").c_str(), nullptr,
+                                               nullptr, nullptr, options);
+}
+
 class ExtractOutputType : public ::testing::TestWithParam<std::tuple<TypeCase, OutputType>> {
 protected:
     Output Run(const TypeCase& c, OutputType type, const std::string& samples)
@@ -140,13 +151,7 @@ protected:
         const ImageObject img = FlateImageFromSamples(kW, kH, cs, c.components, c.bpc, samples, 0, extra);
         w.AddPage(XObjectResources({{"Im1", w.AddStream(img.dict, img.stream)}}), DrawXObject("Im1", 72, 400, 200, 150));
         WriteFile(dir_ / "doc.pdf", w.Build());
-        fs::create_directory(dir_ / "out");
-        kestran::pdf::ExtractOptions options;
-        options.output_type = type;
-        options.log = [](const std::string&) {};
-        EXPECT_EQ(kestran::pdf::ExtractImagesFromFile((dir_ / "doc.pdf").c_str(), "1", (dir_ / "out").c_str(),
-                                                      nullptr, nullptr, nullptr, options),
-                  KESTRAN_EXTRACT_OK);
+        EXPECT_EQ(ExtractTyped(dir_.path(), type), KESTRAN_EXTRACT_OK);
         const std::vector<std::string> files = ListFiles(dir_ / "out");
         Output out;
         if (files.size() != 1) {
@@ -326,12 +331,7 @@ TEST(ExtractOutputTypePress, MissingProfileFallsBackToTheFormula)
     const ImageObject img = FlateImageFromSamples(kW, kH, "/DeviceCMYK", 4, 8, samples);
     w.AddPage(XObjectResources({{"Im1", w.AddStream(img.dict, img.stream)}}), DrawXObject("Im1", 0, 0, 100, 100));
     WriteFile(dir / "doc.pdf", w.Build());
-    fs::create_directory(dir / "out");
-    kestran::pdf::ExtractOptions options;
-    options.output_type = OutputType::Png;
-    options.log = [](const std::string&) {};
-    const int result = kestran::pdf::ExtractImagesFromFile((dir / "doc.pdf").c_str(), "1", (dir / "out").c_str(),
-                                                           nullptr, nullptr, nullptr, options);
+    const int result = ExtractTyped(dir.path(), OutputType::Png);
     kestran::pdf::ResetSrgbTransforms();
     ASSERT_EQ(result, KESTRAN_EXTRACT_OK);
     PngImage png;
@@ -340,6 +340,31 @@ TEST(ExtractOutputTypePress, MissingProfileFallsBackToTheFormula)
     for (int i = 0; i < kW * kH; ++i)
         for (int k = 0; k < 3; ++k)
             ASSERT_EQ(png.rgba[4 * i + k], 255 - std::min(255, s[4 * i + k] + s[4 * i + 3])) << "pixel " << i;
+}
+
+}  // namespace
+
+namespace {
+
+// Under JPEG, a stored gray or RGB JPEG that shows the page's colours is
+// copied byte for byte; every other JPEG (printing inks, an inverting
+// /Decode, JPEG 2000) is decoded and written again. Under PNG none is copied.
+TEST(ExtractOutputTypeJpeg, CopiesOnlyJpegsThatAreAlreadySrgb)
+{
+    for (int k = static_cast<int>(JpegKind::Gray); k <= static_cast<int>(JpegKind::RgbNoTransform); ++k) {
+        const JpegKind kind = static_cast<JpegKind>(k);
+        const FixturePdf pdf = MakeJpegPdf(kind);
+        const bool copied = kind == JpegKind::Gray || kind == JpegKind::Rgb;
+        for (const OutputType type : {OutputType::Png, OutputType::Jpeg}) {
+            TempDir dir;
+            WriteFile(dir / "doc.pdf", pdf.bytes);
+            ASSERT_EQ(ExtractTyped(dir.path(), type), KESTRAN_EXTRACT_OK);
+            const std::string ext = type == OutputType::Png ? "png" : "jpg";
+            ASSERT_EQ(ListFiles(dir / "out"), std::vector<std::string>{"doc-001-01." + ext}) << JpegKindName(kind);
+            const bool same = ReadFile(dir / "out" / ("doc-001-01." + ext)) == pdf.images[0].stream;
+            EXPECT_EQ(same, copied && type == OutputType::Jpeg) << JpegKindName(kind);
+        }
+    }
 }
 
 }  // namespace
