@@ -2192,7 +2192,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             // Printing inks keep their colours in a TIFF, which needs the image
             // decoded whole; beyond the whole-decode limit they are still written,
             // by rows, in RGB.
-            const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
+            const bool own_colours = !too_big && plan_.samples == ImagePlan::Samples::Inks;
             icc_profile_ = PngProfileOf(ctx_, drawn);  // the rows' PNG keeps the profile as the held ways do
             const bool rows = !own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming);
             icc_profile_.clear();
@@ -2249,10 +2249,9 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = UndecodableWhy(damage_);
         return EncodeStatus::Skipped;
     } else {
-        const ColourKind kind = ImageColourKind(ctx_, img->colorspace);
-        if (kind == ColourKind::Cmyk && !too_big)
+        if (plan_.samples == ImagePlan::Samples::Inks && !too_big)
             done = TryCmykTiff(drawn, out);
-        else if (kind == ColourKind::Lab && !too_big)
+        else if (plan_.samples == ImagePlan::Samples::Lab && !too_big)
             done = TryLabAsSrgb(drawn, out);
         // Should the own-colour file fail, the image is still written in RGB.
         if (!done && !CancelRequested()) {

@@ -55,6 +55,8 @@ ImagePlan PlanImage(const ImageFacts& facts, OutputType type)
     // Colours that change on the way to sRGB: a profile other than sRGB,
     // inks, Lab, or a space MuPDF maps to RGB through a function.
     const bool changes = (facts.has_profile && !facts.srgb_profile) || !device_gray_rgb;
+    if (!facts.stencil)
+        plan.samples = inks ? ImagePlan::Samples::Inks : lab ? ImagePlan::Samples::Lab : ImagePlan::Samples::Decoded;
     if (type == OutputType::Original) {
         // Lab is converted to sRGB, a tint transform's colours to RGB.
         plan.decoded_action = !device_gray_rgb && !inks && !facts.stencil ? ImageAction::Converted

@@ -65,6 +65,12 @@ struct ImagePlan {
     bool copy_jpx = false;
     bool copy_png_rows = false;
     bool copy_cmyk_strip = false;
+    // How samples are read when nothing is copied: as MuPDF decodes them, as
+    // printing inks (CMYK, for a TIFF or for lcms2), or as Lab with the
+    // image's white point. Beyond the whole-decode limit both of the latter
+    // fall back to MuPDF's decode in RGB.
+    enum class Samples : uint8_t { Decoded, Inks, Lab };
+    Samples samples = Samples::Decoded;
     bool to_srgb = false;         // every row goes to the file in sRGB (RowsEncoder)
     std::string extension;        // of the first way ("jp2" also stands for "j2k")
     // What a decoded image's colours go through (a copy is Copied).
