@@ -887,13 +887,7 @@ bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t s
             return true;
         }, &hash);
         out.extension = encoder.Extension();
-        const size_t block = 64;
-        for (size_t y = 0; y < format.height; y += block) {
-            if (CancelRequested() ||
-                !encoder.AddRows(rows + stride * y, stride, std::min<size_t>(block, format.height - y)))
-                return false;
-        }
-        if (!encoder.Finish())
+        if (!encoder.EncodeWhole(rows, stride, &StopRequested))
             return false;
         *out.pixels = hash;
         return true;

@@ -142,17 +142,33 @@ struct RowsEncoder::State {
     size_t out_stride = 0;
     bool failed = false;
 
-    void Start(int level, RowsSink sink, PixelHash* pixels)
+    int level = 0;
+    RowsSink sink;
+    PixelHash* pixels = nullptr;
+
+    // The output format is known here; its encoder starts with the first rows
+    // (EncodeWhole may need none).
+    void Prepare(int png_level, RowsSink to, PixelHash* hash)
     {
+        level = png_level;
+        sink = std::move(to);
+        pixels = hash;
         if (jpeg) {
             out_stride = size_t(width) * static_cast<size_t>(jpeg_format.components);
-            jpg = std::make_unique<JpegStreamEncoder>(jpeg_format, std::move(sink), pixels);
         } else {
             png_format.icc_profile.clear();
             png_format.srgb = true;
             out_stride = PngRowBytes(png_format);
-            png = std::make_unique<PngStreamEncoder>(png_format, level, std::move(sink), pixels);
         }
+    }
+    void Start()
+    {
+        if (png || jpg)
+            return;
+        if (jpeg)
+            jpg = std::make_unique<JpegStreamEncoder>(jpeg_format, sink, pixels);
+        else
+            png = std::make_unique<PngStreamEncoder>(png_format, level, sink, pixels);
     }
 
     // One source row to one row of the file.
@@ -207,6 +223,8 @@ RowsEncoder::RowsEncoder(OutputType type, const PngFormat& format, int png_level
     if (type == OutputType::Original) {
         s.passthrough = true;
         s.png = std::make_unique<PngStreamEncoder>(format, png_level, std::move(sink), pixels);
+        s.level = png_level;
+        s.out_stride = PngRowBytes(format);
         return;
     }
     s.alpha = format.color == PngColor::GrayAlpha || format.color == PngColor::Rgba;
@@ -254,7 +272,7 @@ RowsEncoder::RowsEncoder(OutputType type, const PngFormat& format, int png_level
             s.png_format.bit_depth = layout.out_bytes * 8;
         s.jpeg_format.components = gray ? 1 : 3;
     }
-    s.Start(png_level, std::move(sink), pixels);
+    s.Prepare(png_level, std::move(sink), pixels);
 }
 
 RowsEncoder::RowsEncoder(OutputType type, const TiffFormat& format, int png_level, RowsSink sink, PixelHash* pixels)
@@ -285,7 +303,7 @@ RowsEncoder::RowsEncoder(OutputType type, const TiffFormat& format, int png_leve
     s.jpeg_format.width = format.width;
     s.jpeg_format.height = format.height;
     s.jpeg_format.components = 3;
-    s.Start(png_level, std::move(sink), pixels);
+    s.Prepare(png_level, std::move(sink), pixels);
 }
 
 RowsEncoder::~RowsEncoder() = default;
@@ -295,6 +313,7 @@ bool RowsEncoder::AddRows(const uint8_t* rows, size_t stride, size_t count)
     State& s = *state_;
     if (s.failed)
         return false;
+    s.Start();
     if (s.passthrough)
         return s.png->AddRows(rows, stride, count);
     // Converted a few rows at a time, so that a whole image given at once
@@ -321,7 +340,39 @@ bool RowsEncoder::Finish()
     State& s = *state_;
     if (s.failed)
         return false;
+    s.Start();
     return s.jpg ? s.jpg->Finish() : s.png->Finish();
+}
+
+bool RowsEncoder::EncodeWhole(const uint8_t* rows, size_t stride, bool (*should_stop)(void*))
+{
+    State& s = *state_;
+    if (s.failed || s.png || s.jpg)
+        return false;
+    const uint64_t converted = uint64_t(s.out_stride) * s.height;
+    if (s.jpeg || (!s.passthrough && converted > kMaxWholeConvertedBytes)) {
+        // Through the streaming encoder, a block at a time.
+        for (uint32_t y = 0; y < s.height; y += 64) {
+            if ((should_stop != nullptr && should_stop(nullptr)) ||
+                !AddRows(rows + stride * y, stride, std::min<uint32_t>(64, s.height - y)))
+                return false;
+        }
+        return Finish();
+    }
+    // One deflate over the whole image, which beats zlib's streaming.
+    std::vector<uint8_t> held;
+    if (!s.passthrough) {
+        held.resize(converted);
+        for (uint32_t y = 0; y < s.height; ++y)
+            s.ConvertRow(rows + stride * y, held.data() + s.out_stride * y);
+        rows = held.data();
+        stride = s.out_stride;
+    }
+    std::vector<uint8_t> file;
+    if (!EncodePng(s.png_format, rows, stride, file, s.level, should_stop, nullptr, s.pixels))
+        return false;
+    held = std::vector<uint8_t>();
+    return s.sink(file.data(), file.size());
 }
 
 const char* RowsEncoder::Extension() const { return state_->jpeg ? "jpg" : "png"; }

@@ -115,6 +115,11 @@ public:
     // `count` rows as described above, `stride` bytes apart.
     bool AddRows(const uint8_t* rows, size_t stride, size_t count);
     bool Finish();
+    // Instead of AddRows and Finish, for rows held whole (a PNG of the
+    // colours as they are, or small enough to convert at once): the PNG
+    // made by EncodePng in one go, handed to the sink in one piece.
+    // `should_stop` (may be null) is polled between rows.
+    bool EncodeWhole(const uint8_t* rows, size_t stride, bool (*should_stop)(void*) = nullptr);
 
     // "png" or "jpg".
     const char* Extension() const;
@@ -123,6 +128,10 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// Largest converted image EncodeWhole holds beside its source rows; larger
+// ones are streamed.
+constexpr uint64_t kMaxWholeConvertedBytes = uint64_t(16) << 20;
 
 // The extension RowsEncoder gives rows of `format` under `type`.
 const char* RowsExtension(OutputType type, const PngFormat& format);
