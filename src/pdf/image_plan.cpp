@@ -51,15 +51,16 @@ ImagePlan PlanImage(const ImageFacts& facts, OutputType type)
     plan.type = type;
     const bool inks = facts.colours == ColourKind::Cmyk;
     const bool lab = facts.colours == ColourKind::Lab;
-    const bool device_gray_rgb = facts.colours == ColourKind::Gray || facts.colours == ColourKind::Rgb;
+    // Gray or RGB, device or ICC-based, also under a palette.
+    const bool gray_rgb = facts.colours == ColourKind::Gray || facts.colours == ColourKind::Rgb;
     // Colours that change on the way to sRGB: a profile other than sRGB,
     // inks, Lab, or a space MuPDF maps to RGB through a function.
-    const bool changes = (facts.has_profile && !facts.srgb_profile) || !device_gray_rgb;
+    const bool changes = (facts.has_profile && !facts.srgb_profile) || !gray_rgb;
     if (!facts.stencil)
         plan.samples = inks ? ImagePlan::Samples::Inks : lab ? ImagePlan::Samples::Lab : ImagePlan::Samples::Decoded;
     if (type == OutputType::Original) {
         // Lab is converted to sRGB, a tint transform's colours to RGB.
-        plan.decoded_action = !device_gray_rgb && !inks && !facts.stencil ? ImageAction::Converted
+        plan.decoded_action = !gray_rgb && !inks && !facts.stencil ? ImageAction::Converted
                                                                            : ImageAction::Written;
         plan.copy_jpeg = plan.copy_jpx = plan.copy_png_rows = plan.copy_cmyk_strip = true;
         if (facts.stored == ImageFacts::Stored::Jpeg && !facts.stencil) {
@@ -82,10 +83,10 @@ ImagePlan PlanImage(const ImageFacts& facts, OutputType type)
     plan.to_srgb = true;
     plan.decoded_action = changes && !facts.stencil ? ImageAction::Converted : ImageAction::Written;
     // Stored PNG rows are the file's rows only where nothing converts them.
-    plan.copy_png_rows = type == OutputType::Png && !facts.has_profile && device_gray_rgb;
+    plan.copy_png_rows = type == OutputType::Png && !facts.has_profile && gray_rgb;
     const bool alpha = facts.masked || facts.stencil;
     // A stored JPEG already in sRGB (or gray) is the JPEG this type asks for.
-    if (type == OutputType::Jpeg && facts.stored == ImageFacts::Stored::Jpeg && !alpha && device_gray_rgb &&
+    if (type == OutputType::Jpeg && facts.stored == ImageFacts::Stored::Jpeg && !alpha && gray_rgb &&
         !facts.indexed && facts.bits == 8 && (!facts.has_profile || facts.srgb_profile)) {
         plan.copy_jpeg = true;
         plan.way = ImagePlan::Way::CopyJpeg;
