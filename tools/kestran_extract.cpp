@@ -70,6 +70,7 @@ struct Options {
     uint64_t memory = 0;  // MuPDF's memory budget; 0 = the default
     kestran::pdf::ImageFilters filters;
     std::string manifest;  // empty: none
+    kestran::pdf::OutputType type = kestran::pdf::OutputType::Original;
     std::vector<std::string> inputs;
 };
 
@@ -96,6 +97,10 @@ void PrintUsage(FILE* out)
                  "      --skip-flat         skip images of one flat colour\n"
                  "      --manifest FILE     write one row per image found to FILE: CSV, or\n"
                  "                          JSON Lines when FILE ends in .jsonl\n"
+                 "  -t, --type TYPE         what the images become: original (as above, the\n"
+                 "                          default), png (every image a PNG in sRGB) or jpeg\n"
+                 "                          (every image a JPEG in sRGB; one with transparency\n"
+                 "                          a PNG)\n"
                  "      --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
@@ -127,6 +132,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"min-size", required_argument, nullptr, kMinSize},
         {"skip-flat", no_argument, nullptr, kSkipFlat},
         {"manifest", required_argument, nullptr, kManifest},
+        {"type", required_argument, nullptr, 't'},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
@@ -134,7 +140,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     done = false;
     opterr = 1;
     for (;;) {
-        int c = getopt_long(argc, argv, "o:sp:m:qj:", kLong, nullptr);
+        int c = getopt_long(argc, argv, "o:sp:m:qj:t:", kLong, nullptr);
         if (c == -1)
             break;
         switch (c) {
@@ -182,6 +188,12 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
                 return kExitUsage;
             }
             options.manifest = optarg;
+            break;
+        case 't':
+            if (!kestran::pdf::ParseOutputType(optarg, options.type)) {
+                std::fprintf(stderr, "kestran-extract: invalid output type '%s' (original, png or jpeg)\n", optarg);
+                return kExitUsage;
+            }
             break;
         case kHelp:
             PrintUsage(stdout);
@@ -517,6 +529,7 @@ int Run(const Options& options)
     const size_t jobs = static_cast<size_t>(options.jobs > 0 ? options.jobs : kestran::pdf::DefaultWorkerCount());
     const size_t side_by_side = std::max<size_t>(1, std::min(jobs, files.size()));
     extract_options.workers = static_cast<int>(std::max<size_t>(1, jobs / side_by_side));
+    extract_options.output_type = options.type;
 
     const auto job_start = std::chrono::steady_clock::now();
     std::vector<FileOutcome> outcomes(files.size());

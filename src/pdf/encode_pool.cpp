@@ -148,6 +148,7 @@ void ResetResults(ImageTask& task)
     task.status = EncodeStatus::Skipped;
     task.why.clear();
     task.extension.clear();
+    task.action = ImageAction::Written;
     task.file = PendingImageFile();  // removes what was written
     task.written = OutputStatus::Ok;
     task.size = 0;
@@ -168,7 +169,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
     // Held until the image is written and dropped: a streamed image decodes
     // while its file is written.
     const SharedDecoderLock shared_decoder(ctx, task.drawn.image.get());
-    ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes);
+    ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes, settings.output_type);
     ShortDataWatch short_data(ctx);
     ImageMemoryScope image_memory(ImageMemoryBudget(task.drawn.image.get()));
     EncodedImage encoded;
@@ -179,6 +180,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
             task.status = EncodeStatus::Cancelled;
         } else {
             task.extension = encoded.extension;
+            task.action = encoded.action;
             SetTiffPlacement(task.drawn.placement, encoded);
             task.written = WritePart(ctx, settings, encoded, task.drawn.placement, task.file, task.size);
             if (task.written == OutputStatus::Abandoned) {
@@ -190,6 +192,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
                     task.status = encoder.Encode(task.drawn, encoded, task.why, false);
                     if (task.status == EncodeStatus::Ok) {
                         task.extension = encoded.extension;
+                        task.action = encoded.action;
                         SetTiffPlacement(task.drawn.placement, encoded);
                         task.written =
                             WritePart(ctx, settings, encoded, task.drawn.placement, task.file, task.size);
@@ -209,7 +212,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
         task.pixels = *encoded.pixels;
         if (settings.skip_flat && task.pixels.has_value())
             task.flat = task.pixels->flat;
-        else if (settings.skip_flat && IsStoredCopy(task.extension))
+        else if (settings.skip_flat && task.action == ImageAction::Copied)
             task.flat = CopiedImageIsFlat(ctx, task.drawn.image.get());
     }
     task.drawn.image.reset();  // free the image data as soon as it is written

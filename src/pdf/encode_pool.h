@@ -101,6 +101,7 @@ struct EncodeSettings {
     // whose rows the writers never see, is decoded to tell.
     bool skip_flat = false;
     bool sha256 = false;  // each file's SHA-256 is wanted (image records)
+    OutputType output_type = OutputType::Original;
 };
 
 // One new image on its way from the page walk to its file.
@@ -114,6 +115,7 @@ struct ImageTask {
     EncodeStatus status = EncodeStatus::Skipped;
     std::string why;                      // why it was skipped
     std::string extension;
+    ImageAction action = ImageAction::Written;  // copied, converted or written
     PendingImageFile file;                // complete, under a temporary name
     OutputStatus written = OutputStatus::Ok;
     uint64_t size = 0;

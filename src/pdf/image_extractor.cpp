@@ -28,6 +28,7 @@
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
 #include "pdf/pixel_hash.h"
+#include "pdf/srgb_transform.h"
 
 namespace kestran::pdf {
 namespace {
@@ -122,7 +123,7 @@ private:
     // image is committed (skipped, repeating another's pixels) or named.
     struct Fate {
         bool settled = false;
-        std::string action;  // "copied", "written", "already there", "skipped"
+        std::string action;  // "copied", "converted", "written", "already there", "skipped"
         std::string detail;  // a skip's reason
         std::string file;
         uint64_t size = 0;
@@ -136,6 +137,16 @@ private:
         std::shared_ptr<Fate> fate;
         bool duplicate = false;
     };
+    // Converting output still works without the press profile, CMYK by a
+    // plain formula; the log says so once per process.
+    void NoteMissingPressProfile()
+    {
+        static std::atomic<bool> noted{false};
+        if (options_.output_type == OutputType::Original || PressProfileAvailable() || noted.exchange(true))
+            return;
+        Log(options_, std::string("press profile ") + PressProfilePath() +
+                          " not found: CMYK images without a profile of their own are converted by formula");
+    }
 
     struct Step {
         // Checkpoint: where a sequential run looks at the stop request.
@@ -182,6 +193,8 @@ private:
         settings_.stream_bytes = options_.stream_bytes;
         settings_.skip_flat = options_.filters.skip_flat;
         settings_.sha256 = static_cast<bool>(options_.record);
+        settings_.output_type = options_.output_type;
+        NoteMissingPressProfile();
         const int workers = options_.workers > 0 ? options_.workers : DefaultWorkerCount();
         if (workers > 1 || options_.spare_workers != nullptr)
             pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes,
@@ -625,7 +638,8 @@ private:
                 return KESTRAN_EXTRACT_OUTPUT_FOLDER;
             ++number_;
             held_.push_back(
-                HeldImage{std::move(task.file), step.page, number_, task.extension, task.size, std::move(step.fate)});
+                HeldImage{std::move(task.file), step.page, number_, task.extension, task.action, task.size,
+                          std::move(step.fate)});
             if (task.short_data)
                 Log(options_, PageLine(step.page, "image " + std::to_string(number_) +
                                                       " is incomplete: its data ends early, the rest is filled in"));
@@ -674,7 +688,7 @@ private:
             Fate& fate = *image.fate;
             fate.settled = true;
             if (options_.record) {  // kept for every image of the file: only when wanted
-                fate.action = already_there ? "already there" : OutputAction(image.extension);
+                fate.action = already_there ? "already there" : ImageActionName(image.action);
                 fate.file = std::move(name);
                 fate.size = image.file.Size();
                 fate.sha256 = image.file.Sha256();
@@ -730,6 +744,7 @@ private:
         int page;
         int number;
         std::string extension;
+        ImageAction action;
         uint64_t size;
         std::shared_ptr<Fate> fate;
     };

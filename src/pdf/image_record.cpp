@@ -121,11 +121,4 @@ void DescribeImage(fz_context* ctx, pdf_document* doc, const DrawnImage& drawn, 
         record.colour_space = LoadedColourSpaceName(ctx, img->colorspace);
 }
 
-bool IsStoredCopy(const std::string& extension)
-{
-    return extension == "jpg" || extension == "jp2" || extension == "j2k";
-}
-
-const char* OutputAction(const std::string& extension) { return IsStoredCopy(extension) ? "copied" : "written"; }
-
 }  // namespace kestran::pdf

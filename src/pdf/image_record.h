@@ -22,15 +22,6 @@ void DescribeImage(fz_context* ctx, pdf_document* doc, const DrawnImage& drawn, 
 // there is none.
 std::string ColourSpaceName(fz_context* ctx, pdf_obj* colour_space);
 
-// True when an image's file is its stored bytes kept as they are (a JPEG or
-// JPEG 2000): decided from the file's extension, which only the copy paths
-// give those names.
-bool IsStoredCopy(const std::string& extension);
-
-// What happened to an image whose file was made: "copied" for a stored
-// copy, "written" otherwise.
-const char* OutputAction(const std::string& extension);
-
 }  // namespace kestran::pdf
 
 #endif
