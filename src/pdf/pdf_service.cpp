@@ -89,8 +89,8 @@ int ServiceExtractImagesCounted(const char* source, const char* range, const cha
 }
 
 int ServiceExtractImagesChosen(const char* source, const char* range, const char* output_dir, void* context,
-                               PdfProgressFn progress, const KestranExtractChoices* choices, int* images_written,
-                               int* images_skipped)
+                               PdfProgressFn progress, const KestranExtractChoices* choices,
+                               KestranExtractCounts* counts)
 {
     ExtractOptions options;
     if (choices != nullptr) {
@@ -111,10 +111,11 @@ int ServiceExtractImagesChosen(const char* source, const char* range, const char
     }
     ExtractStats stats;
     const int result = ExtractImagesFromFile(source, range, output_dir, context, progress, &stats, options);
-    if (images_written != nullptr)
-        *images_written = stats.images_written;
-    if (images_skipped != nullptr)
-        *images_skipped = stats.images_skipped;
+    if (counts != nullptr) {
+        counts->images_written = stats.images_written;
+        counts->images_skipped = stats.images_skipped;
+        counts->images_already_there = stats.images_already_there;
+    }
     return result;
 }
 

@@ -149,13 +149,21 @@ TEST(Manifest, TheServiceTakesTheFiltersAndWritesTheManifestItIsGiven)
     const KestranExtractChoices choices{0, 8, 1, manifest.c_str()};
     PdfServiceTable table{};
     ASSERT_EQ(CreatePdfService(&table), 0);
-    int written = -1, skipped = -1;
+    KestranExtractCounts counts{-1, -1, -1};
     EXPECT_EQ(table.ExtractImagesChosen(source.c_str(), "1-", (dir / "out").c_str(), nullptr, nullptr, &choices,
-                                        &written, &skipped),
+                                        &counts),
+              KESTRAN_EXTRACT_OK);
+    EXPECT_EQ(counts.images_written, 2);
+    EXPECT_EQ(counts.images_skipped, 3);
+    EXPECT_EQ(counts.images_already_there, 0);
+    // Again into the same folder, without the manifest: nothing new is written.
+    const KestranExtractChoices again{0, 8, 1, nullptr};
+    EXPECT_EQ(table.ExtractImagesChosen(source.c_str(), "1-", (dir / "out").c_str(), nullptr, nullptr, &again,
+                                        &counts),
               KESTRAN_EXTRACT_OK);
     FreePdfService(&table);
-    EXPECT_EQ(written, 2);
-    EXPECT_EQ(skipped, 3);
+    EXPECT_EQ(counts.images_written, 0);
+    EXPECT_EQ(counts.images_already_there, 2);
     const std::string rows = ReadFile(manifest);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 8);
     EXPECT_EQ(rows.rfind("{\"source\":", 0), 0u);
