@@ -202,15 +202,17 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, Stor
 {
 #ifdef KESTRAN_HAVE_LIBDEFLATE
     if (expected < kOneGoInflateBytes) {
-        libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+        struct FreeDecompressor {
+            void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+        };
+        const std::unique_ptr<libdeflate_decompressor, FreeDecompressor> d(libdeflate_alloc_decompressor());
         if (d == nullptr)
             return false;
         // One byte more than expected tells a longer stream from an exact one.
         std::vector<uint8_t> scratch(static_cast<size_t>(expected) + 1);
         size_t in_used = 0, out_size = 0;
-        const libdeflate_result r = libdeflate_zlib_decompress_ex(d, data, size, scratch.data(), scratch.size(),
-                                                                  &in_used, &out_size);
-        libdeflate_free_decompressor(d);
+        const libdeflate_result r = libdeflate_zlib_decompress_ex(d.get(), data, size, scratch.data(),
+                                                                  scratch.size(), &in_used, &out_size);
         if (r != LIBDEFLATE_SUCCESS || out_size != expected)
             return false;
         if (hasher != nullptr)
@@ -221,6 +223,11 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, Stor
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
         return false;
+    // Ended however this returns: the hasher and the buffer may throw.
+    struct EndInflate {
+        void operator()(z_stream* stream) const { inflateEnd(stream); }
+    };
+    const std::unique_ptr<z_stream, EndInflate> ending(&z);
     std::vector<uint8_t> scratch(size_t(1) << 16);
     uint64_t total = 0;
     int status = Z_OK;
@@ -242,7 +249,6 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, Stor
         if (status == Z_BUF_ERROR && z.avail_in == 0 && size == 0)
             break;  // the data ends before the stream does
     }
-    inflateEnd(&z);
     return status == Z_STREAM_END && total == expected;
 }
 
