@@ -215,14 +215,6 @@ std::string SourceStem(const std::string& path)
     return name;
 }
 
-bool IsWritableFolder(const std::string& folder)
-{
-    struct stat st {};
-    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    return access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
 OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,
                             const std::string& extension, const uint8_t* data, size_t size, std::string* written_name)
 {

@@ -120,9 +120,6 @@ private:
 // True when the files at paths `a` and `b` hold exactly the same bytes.
 bool SameFileContent(const std::string& a, const std::string& b);
 
-// True when `folder` is an existing folder in which files can be created.
-bool IsWritableFolder(const std::string& folder);
-
 // For a process about to end: removes the temporary files being written now
 // and makes every later WriteImageFile* return Abandoned without creating
 // anything, so that ending the process at once leaves no partial file behind.
