@@ -9,7 +9,6 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/checksums.h"
-#include "pdf/image_encoder.h"
 #include "pdf/jpx_decode.h"
 #include "pdf/mu_try.h"
 

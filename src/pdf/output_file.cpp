@@ -18,8 +18,6 @@
 
 namespace kestran::pdf {
 
-const char kTempFilePrefix[] = ".kestran-part-";
-
 namespace {
 
 std::string Padded(int value, int width)

@@ -128,12 +128,6 @@ bool SameFileContent(const std::string& a, const std::string& b);
 // unlisting a temporary file, never for one writing its data.
 void DiscardTemporaryFiles();
 
-// Prefix of the temporary files WriteImageFile creates (they are hidden files).
-// The rest of the name says which process writes the file, so that the first
-// write of a process into a folder removes those of writers that died
-// (stale_temp_files.h).
-extern const char kTempFilePrefix[];
-
 }  // namespace kestran::pdf
 
 #endif
