@@ -1423,7 +1423,8 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     if (cbuf == nullptr || cbuf->buffer == nullptr || cbuf->params.type != FZ_IMAGE_FLATE)
         return false;
     const auto& p = cbuf->params.u.flate;
-    if (p.predictor < 10 || p.predictor > 15 || p.columns != img->w || p.colors != img->n || p.bpc != img->bpc)
+    if (!FlateRowsArePngRows(p.predictor, p.columns, p.colors, p.bpc, SpaceType(ctx_, img->colorspace), img->w, img->n,
+                             img->bpc))
         return false;
     if (!plan_.copy_png_rows || img->mask != nullptr || img->use_colorkey || img->imagemask ||
         !DefaultDecode(ctx_, img))
