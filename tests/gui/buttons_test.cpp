@@ -6,8 +6,8 @@
 #include <wx/dcclient.h>
 #include <wx/uiaction.h>
 
-#include "common/image_util.h"
 #include "gui_test_support.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_piece_window.h"
 #include "window/base/pim_menu_button.h"
 #include "window/base/tav_bitmap_button.h"

@@ -18,8 +18,8 @@
 
 #include <gtk/gtk.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/main_frame.h"
 
 extern char** environ;

@@ -16,8 +16,8 @@
 #include <wx/image.h>
 #include <wx/string.h>
 
+#include "window/base/user_prompt.h"
 #include "window/main_app.h"
-#include "window/user_prompt.h"
 
 class MainFrame;
 

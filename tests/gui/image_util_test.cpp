@@ -4,8 +4,8 @@
 #include <wx/frame.h>
 #include <wx/renderer.h>
 
-#include "common/image_util.h"
 #include "gui_test_support.h"
+#include "window/base/image_util.h"
 
 namespace {
 

@@ -21,11 +21,11 @@
 #include <gtk/gtk.h>
 
 #include "common/app_util.h"
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "domain/domain_config.h"
 #include "gui_test_support.h"
 #include "support/temp_home.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/main_frame_kestran.h"
 
 extern char** environ;

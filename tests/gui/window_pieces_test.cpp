@@ -10,13 +10,13 @@
 #include <wx/translation.h>
 #include <wx/uiaction.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "domain/convert_options.h"
 #include "domain/domain_config.h"
 #include "domain/kel_observer.h"
 #include "gui_test_support.h"
 #include "support/temp_home.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_tool_bar.h"
 #include "window/base/tav_bitmap_button.h"
 #include "window/base/tav_word_button.h"

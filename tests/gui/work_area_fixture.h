@@ -23,9 +23,7 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
-#include "common/face_table.h"
 #include "common/file_util.h"
-#include "common/image_util.h"
 #include "domain/convert_options.h"
 #include "domain/domain_convert_kestran.h"
 #include "domain/job_state.h"
@@ -33,14 +31,16 @@
 #include "gui_test_support.h"
 #include "support/pdf_fixtures.h"
 #include "support/temp_home.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_tool_bar.h"
 #include "window/base/ruv_grid.h"
 #include "window/base/tav_radio_button.h"
 #include "window/base/tav_word_button.h"
+#include "window/base/user_prompt.h"
 #include "window/main_frame_kestran.h"
 #include "window/output_window.h"
 #include "window/select_window.h"
-#include "window/user_prompt.h"
 
 namespace workarea {
 

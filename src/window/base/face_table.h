@@ -4,8 +4,8 @@
 // Each entry is four integers. What they mean depends on the reader: a
 // rectangle, a colour (x = red, y = green, width = blue), a font (height =
 // point size, x != 0 = bold), a three-slice crop or an offset.
-#ifndef KESTRAN_COMMON_FACE_TABLE_H
-#define KESTRAN_COMMON_FACE_TABLE_H
+#ifndef KESTRAN_WINDOW_BASE_FACE_TABLE_H
+#define KESTRAN_WINDOW_BASE_FACE_TABLE_H
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "common/face_table.h"
+#include "window/base/face_table.h"
 
 #include <cstdio>
 #include <cstdlib>
