@@ -43,9 +43,14 @@ protected:
     {
         guitest::DestroyAllTopLevels();
         ImageUtil::SetThemeDir(wxString());
+        for (const auto& box : boxes_.Boxes())
+            ADD_FAILURE() << "message box: " << box.text.utf8_string();
     }
     const std::vector<std::string> kAllSteps{"settings", "options", "images", "face", "frame"};
     guitest::TempDir install_;
+    // A box a start-up shows (a theme image cut outside itself) fails the
+    // test instead of waiting for a person.
+    guitest::MessageBoxWatcher boxes_;
 };
 
 TEST_F(StartUp, RunsInOrderAndShowsTheProductFrame)
