@@ -196,10 +196,6 @@ private:
     unsigned received_ = 0;
 };
 
-}  // namespace
-
-namespace {
-
 void CountFrame(GdkFrameClock*, gpointer frames)
 {
     ++*static_cast<int*>(frames);

@@ -73,9 +73,10 @@ constexpr int kGuardMs = 5000;
 
 // Processes events until `done` holds or `ms` milliseconds passed; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, int ms = 3000);
-// Waits until every event queued for this program when it was called has
-// been handled: what the X server sent (simulated input included, as
-// wxUIActionSimulator syncs with the server before it returns), the events
+// Waits until the windows show the layout asked for (GTK applies it at each
+// window's next frame) and every event queued for this program when it was
+// called has been handled: what the X server sent (simulated input included,
+// as wxUIActionSimulator syncs with the server before it returns), the events
 // queued to windows, and the calls those handlers queued in turn. After it, a
 // test may check that something did NOT happen. False when `ms` passed first.
 bool SyncEvents(int ms = kGuardMs);
@@ -103,6 +104,7 @@ private:
     wxWindow* window_;
     int count_ = 0;
 };
+
 // Destroys every top-level window and waits until they are gone.
 void DestroyAllTopLevels();
 
