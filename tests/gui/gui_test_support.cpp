@@ -546,6 +546,12 @@ MessageBoxWatcher::~MessageBoxWatcher()
         g_source_remove(source_);
 }
 
+void MessageBoxWatcher::FailForEach() const
+{
+    for (const Box& box : boxes_)
+        ADD_FAILURE() << "message box: " << box.text.utf8_string();
+}
+
 int MessageBoxWatcher::OnTick(void* self)
 {
     auto* watcher = static_cast<MessageBoxWatcher*>(self);

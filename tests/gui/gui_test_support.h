@@ -202,6 +202,8 @@ public:
     MessageBoxWatcher(const MessageBoxWatcher&) = delete;
     MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
     const std::vector<Box>& Boxes() const { return boxes_; }
+    // Fails the running test once for each box seen.
+    void FailForEach() const;
 
 private:
     static int OnTick(void* self);

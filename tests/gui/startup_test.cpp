@@ -43,8 +43,7 @@ protected:
     {
         guitest::DestroyAllTopLevels();
         ImageUtil::SetThemeDir(wxString());
-        for (const auto& box : boxes_.Boxes())
-            ADD_FAILURE() << "message box: " << box.text.utf8_string();
+        boxes_.FailForEach();
     }
     const std::vector<std::string> kAllSteps{"settings", "options", "images", "face", "frame"};
     guitest::TempDir install_;

@@ -75,6 +75,7 @@ protected:
         sim_.MouseUp();
         guitest::DestroyAllTopLevels();
         theme_.reset();
+        boxes_.FailForEach();
     }
     void ClickAt(wxWindow* window, const wxPoint& local)
     {
@@ -91,6 +92,9 @@ protected:
         return wxPoint(x, y);
     }
 
+    // A box the frame shows while it is built (a theme image cut outside
+    // itself) fails the test instead of waiting for a person.
+    guitest::MessageBoxWatcher boxes_;
     guitest::TempDir dir_;
     std::unique_ptr<guitest::ScopedThemeDir> theme_;
     WatchedFrame* frame_ = nullptr;
