@@ -56,7 +56,6 @@ T* OpenTopLevel()
 
 
 namespace fs = std::filesystem;
-using guitest::Pump;
 using guitest::PumpUntil;
 
 inline wxArrayString Paths(std::initializer_list<wxString> paths)
@@ -88,6 +87,21 @@ inline Step Do(std::function<void()> action)
 inline Step Until(std::function<bool()> condition)
 {
     return {Step::Wait, std::move(condition)};
+}
+// Waits until what the X server had sent when the step was reached has been
+// handled: SyncEvents for a step, which must not pump a loop of its own.
+inline Step UntilSynced()
+{
+    return Until([marker = 0u]() mutable {
+        if (marker == 0)
+            marker = guitest::SendServerMarker();
+        return guitest::ServerMarkerBack(marker);
+    });
+}
+// A pop-up menu is open and holds the pointer and the keyboard.
+inline bool PopupMenuOpen()
+{
+    return gtk_grab_get_current() != nullptr;
 }
 
 // A GLib source rather than a wxTimer: it also fires inside a yield that a
@@ -270,10 +284,11 @@ protected:
     }
     void Click(wxWindow* window, const wxPoint& local)
     {
+        ASSERT_TRUE(guitest::SyncEvents());  // the pointer meets the layout as shown
         sim_.MouseMove(window->ClientToScreen(local));
-        Pump(40);
+        ASSERT_TRUE(guitest::SyncEvents());
         sim_.MouseClick();
-        Pump(80);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
     // A real click on a row's first cell.
     void ClickRow(int row)
