@@ -25,7 +25,9 @@ inline bool operator==(const FaceRect& a, const FaceRect& b)
 inline bool operator!=(const FaceRect& a, const FaceRect& b) { return !(a == b); }
 
 // Reads the face file at `path` (UTF-8 on disk, any path text here) into the
-// process-wide table. Returns -1 when the file cannot be opened, else 0, also
+// process-wide table, replacing what an earlier file put there (the table is
+// left as it was when the file cannot be opened). Returns -1 when the file
+// cannot be opened, else 0, also
 // after a parse error: entries read before the error stay, and one line goes
 // to standard error. An element defines an entry only when it has attributes;
 // a later element with the same key replaces the earlier entry entirely.
