@@ -868,11 +868,11 @@ bool ImageEncoder::FinishOnMaskGrid(fz_image* img, const PngFormat& format, cons
     fz_context* ctx = ctx_;
     pdf_document* doc = doc_;
     // The image (and its mask) is kept for as long as the stream may run.
-    std::shared_ptr<fz_image> keep(fz_keep_image(ctx, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
+    const auto keep = ShareHandle(ImageHandle(ctx, fz_keep_image(ctx, img)));
     const int level = png_level_;
     const OutputType type = plan_.type;
     auto write = [ctx, doc, keep, coarse, fine_format, type, level](const ByteSink& sink, PixelHash& hash) {
-        FineRows fine(ctx, doc, keep.get(), coarse);
+        FineRows fine(ctx, doc, keep->get(), coarse);
         if (!fine.Open())
             return false;
         RowsEncoder encoder(type, fine_format, level, sink, &hash);
@@ -1086,20 +1086,19 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
     pdf_document* doc = doc_;
     const StandIn standin = drawn.standin;
     // The image is kept for as long as the stream may run.
-    std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, drawn.image.get()),
-                                   [ctx](fz_image* i) { fz_drop_image(ctx, i); });
-    auto open = [ctx, doc, keep, standin]() { return OpenSamples(ctx, doc, keep.get(), standin); };
+    const auto keep = ShareHandle(ImageHandle(ctx, fz_keep_image(ctx_, drawn.image.get())));
+    auto open = [ctx, doc, keep, standin]() { return OpenSamples(ctx, doc, keep->get(), standin); };
     auto open_mask = [ctx, doc, keep]() {
-        fz_image* mask = keep->mask;
+        fz_image* mask = keep->get()->mask;
         return mask != nullptr ? OpenSamples(ctx, doc, mask, StandInOf(mask)) : nullptr;
     };
     const uint64_t size = static_cast<uint64_t>(plan.stride) * plan.format.height;
-    if (IsStandIn(keep.get()) || size > kMaxWholeDecodeBytes || (streaming && size >= stream_bytes_)) {
+    if (IsStandIn(keep->get()) || size > kMaxWholeDecodeBytes || (streaming && size >= stream_bytes_)) {
         // Large: decoded, filtered and compressed a block of rows at a time
         // while the file is written (beyond the whole-decode limit even on
         // the way back after a failed streamed file). The stream is opened
         // here once to know that this way applies (a stand-in's always does).
-        if (!IsStandIn(keep.get())) {
+        if (!IsStandIn(keep->get())) {
             StreamHandle probe(ctx_, open());
             if (!probe)
                 return false;
@@ -1165,8 +1164,8 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
         plan.drawn_alpha = alpha;
         fz_context* ctx = ctx_;
         pdf_document* doc = doc_;
-        std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
-        auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep.get(), StandIn()); };
+        const auto keep = ShareHandle(ImageHandle(ctx, fz_keep_image(ctx_, img)));
+        auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep->get(), StandIn()); };
         const int level = png_level_;
         const OutputType type = plan_.type;
         out.extension = RowsExtension(type, plan.format);
@@ -1375,10 +1374,10 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         // Large: the PNG's rows are made a block at a time while the file is
         // written, not as a second whole copy of the image.
         fz_context* ctx = ctx_;
-        std::shared_ptr<fz_pixmap> keep(pix_held.release(), [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
+        const auto keep = ShareHandle(PixmapHandle(ctx, pix_held.release()));
         auto alpha = std::make_shared<std::vector<uint8_t>>(std::move(mask_alpha));
-        std::shared_ptr<fz_pixmap> keep_plain(unkeyed != nullptr ? fz_keep_pixmap(ctx, unkeyed) : nullptr,
-                                              [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
+        const auto keep_plain =
+            ShareHandle(PixmapHandle(ctx, unkeyed != nullptr ? fz_keep_pixmap(ctx, unkeyed) : nullptr));
         const int level = png_level_;
         const OutputType type = plan_.type;
         out.extension = RowsExtension(type, format);

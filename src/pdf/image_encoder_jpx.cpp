@@ -225,7 +225,7 @@ bool ImageEncoder::TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, E
         return false;
     // The data and the memory stay with the rows, which a streamed file
     // reads while it is written.
-    const std::shared_ptr<fz_buffer> data(loaded, [ctx](fz_buffer* b) { fz_drop_buffer(ctx, b); });
+    const auto data = ShareHandle(BufferHandle(ctx, loaded));
     unsigned char* bytes = nullptr;
     const size_t size = fz_buffer_storage(ctx_, loaded, &bytes);
     const JpxHeader header = ReadJpxHeader(bytes, size);

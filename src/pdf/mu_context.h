@@ -8,6 +8,7 @@
 #define KESTRAN_PDF_MU_CONTEXT_H
 
 #include <memory>
+#include <utility>
 
 extern "C" {
 #include <mupdf/fitz.h>
@@ -89,6 +90,14 @@ inline void DropStream(fz_context* ctx, fz_stream* stm) { fz_drop_stream(ctx, st
 inline void DropDevice(fz_context* ctx, fz_device* dev) { fz_drop_device(ctx, dev); }
 inline void DropObj(fz_context* ctx, pdf_obj* obj) { pdf_drop_obj(ctx, obj); }
 inline void DropColorspace(fz_context* ctx, fz_colorspace* cs) { fz_drop_colorspace(ctx, cs); }
+
+// A handle several owners share: a producer that runs after its maker has
+// returned, and must stay copyable, keeps the object alive through it.
+template <typename Handle>
+std::shared_ptr<Handle> ShareHandle(Handle handle)
+{
+    return std::make_shared<Handle>(std::move(handle));
+}
 
 using PdfDocumentHandle = MuHandle<pdf_document, DropPdfDocument>;
 using PageHandle = MuHandle<fz_page, DropPage>;
