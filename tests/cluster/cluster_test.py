@@ -181,6 +181,35 @@ class Cluster(unittest.TestCase):
             print("note: this kestran-extract writes a retried task's images again as ' (2)'", file=sys.stderr)
 
 
+class Merging(unittest.TestCase):
+    """The driver's own pieces that need no cluster, on hand-written samples."""
+
+    @classmethod
+    def setUpClass(cls):
+        from importlib.machinery import SourceFileLoader
+        sys.dont_write_bytecode = True  # nothing written beside the staged program
+        cls.driver = SourceFileLoader("kestran_cluster", os.path.join(ARGS.stage, "bin", "kestran-cluster")).load_module()
+
+    def test_manifests_merge_in_task_order_with_one_header(self):
+        header = b"source,page,index,output file\r\n"
+        cases = [
+            ("CSV, CR LF, a quoted field over two lines, an empty part, no last newline", False,
+             [header + b'a.pdf,1,1,"a-001\r\n-01.png"\r\n', None, header, header + b"b.pdf,2,1,b-002-01.png"],
+             header + b'a.pdf,1,1,"a-001\r\n-01.png"\r\nb.pdf,2,1,b-002-01.png\n'),
+            ("JSON Lines", True, [b'{"source": "a.pdf"}\n', b"", b'{"source": "b.pdf"}'],
+             b'{"source": "a.pdf"}\n{"source": "b.pdf"}\n'),
+        ]
+        for name, jsonl, parts, merged in cases:
+            self.assertEqual(self.driver.merge_manifests(parts, jsonl), merged, name)
+
+    def test_tasks_group_consecutive_files_and_leave_large_ones_alone(self):
+        mib = 1 << 20
+        sizes = [1 * mib] * 60 + [100 * mib] + [30 * mib] * 3
+        tasks = self.driver.group_tasks([("f%d" % i, size) for i, size in enumerate(sizes)])
+        self.assertEqual([len(t) for t in tasks], [50, 10, 1, 2, 1])
+        self.assertEqual([i for t in tasks for i, _ in t], list(range(len(sizes))), "in the order of the files")
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--stage", required=True)
