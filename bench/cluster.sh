@@ -7,8 +7,10 @@
 #   - those 48 files again with one file per task (--task-files 1) on one
 #     worker, against one task of them all: the difference over the extra
 #     tasks is the overhead of a task (Dask's round trip, the start of a
-#     kestran-extract, its list and summary), and the start of the local
-#     cluster is what one task of a few tiny files costs beyond kestran-extract.
+#     kestran-extract, its list and summary); and one small file through a
+#     local cluster against kestran-extract: the start and end of the cluster.
+# The workers are `dask worker` processes of one thread each on loopback, as
+# on a real cluster, so that one and two workers compare.
 # Each command runs RUNS times (default 3) into a fresh folder; the median wall
 # time is reported, with a projection for one million PDFs.
 #
@@ -25,6 +27,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 SCALE=${SCALE:-0.2}
+CORPUS_GIVEN=${CORPUS:-}   # a corpus given is only read, never generated again
 CORPUS=${CORPUS:-$BUILD/bench/corpus-$SCALE}
 WORK=${WORK:-$BUILD/bench/cluster}
 RUNS=${RUNS:-3}
@@ -41,6 +44,7 @@ EXTRACT=$BUILD/stage/bin/kestran-extract
 CLUSTER=$BUILD/stage/bin/kestran-cluster
 
 if [ ! -f "$CORPUS/.complete" ]; then
+  [ -z "${CORPUS_GIVEN:-}" ] || { echo "cluster.sh: $CORPUS is no complete corpus" >&2; exit 1; }
   echo "== generating the corpus in $CORPUS (scale $SCALE)"
   rm -rf "$CORPUS"
   "$BUILD/bench/kestran_bench_corpus" "$CORPUS" "$SCALE"
@@ -71,42 +75,81 @@ median_wall() {
 }
 
 files_in() { find "$1" -maxdepth 1 -iname '*.pdf' | wc -l; }
-echo "== $(nproc) cores, $RUNS runs each, median wall time" >&2
-echo "-- bench corpus ($(files_in "$CORPUS") files, scale $SCALE)" >&2
-c_extract=$(median_wall "kestran-extract (-j $(nproc))" "$EXTRACT" -q -o "$OUT" "$CORPUS")
-c_one=$(median_wall "kestran-cluster --workers 1" "$CLUSTER" -q --workers 1 -o "$OUT" "$CORPUS")
-c_two=$(median_wall "kestran-cluster --workers 2" "$CLUSTER" -q --workers 2 -o "$OUT" "$CORPUS")
-echo "-- batch of $(files_in "$BATCH") files" >&2
-b_extract=$(median_wall "kestran-extract (-j $(nproc))" "$EXTRACT" -q -o "$OUT" "$BATCH")
-b_one=$(median_wall "kestran-cluster --workers 1" "$CLUSTER" -q --workers 1 -o "$OUT" "$BATCH")
-b_two=$(median_wall "kestran-cluster --workers 2" "$CLUSTER" -q --workers 2 -o "$OUT" "$BATCH")
-echo "-- overhead: the batch on one worker" >&2
-t_single=$(median_wall "kestran-extract -j 1" "$EXTRACT" -q -j 1 -o "$OUT" "$BATCH")
-t_one_task=$(median_wall "kestran-cluster --workers 1 --task-files 1000 (1 task)" \
-  "$CLUSTER" -q --workers 1 --task-files 1000 -o "$OUT" "$BATCH")
-tasks=$(files_in "$BATCH")
-t_many=$(median_wall "kestran-cluster --workers 1 --task-files 1 ($tasks tasks)" \
-  "$CLUSTER" -q --workers 1 --task-files 1 -o "$OUT" "$BATCH")
 
-/usr/bin/python3 - "$c_extract" "$c_one" "$c_two" "$b_extract" "$b_one" "$b_two" "$t_single" "$t_one_task" \
-  "$t_many" "$tasks" <<'EOF'
+# A scheduler and N workers of one thread each on loopback, as on a real
+# cluster; every process in a session of its own, all ended on exit.
+GROUPS_STARTED=()
+stop_all() {
+  for g in "${GROUPS_STARTED[@]}"; do kill -- -"$g" 2>/dev/null || true; done
+  GROUPS_STARTED=()
+}
+trap stop_all EXIT
+start_cluster() {
+  local n=$1 file=$WORK/scheduler.json
+  stop_all
+  rm -f "$file"
+  setsid /usr/bin/python3 -m distributed.cli.dask_scheduler --host 127.0.0.1 --port 0 \
+    --dashboard-address 127.0.0.1:0 --scheduler-file "$file" >"$WORK/scheduler.log" 2>&1 &
+  GROUPS_STARTED+=($!)
+  for _ in $(seq 200); do [ -s "$file" ] && break; sleep 0.1; done
+  ADDRESS=$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["address"])' "$file")
+  for i in $(seq "$n"); do
+    setsid /usr/bin/python3 -m distributed.cli.dask_worker "$ADDRESS" --nthreads 1 --host 127.0.0.1 \
+      --no-dashboard --local-directory "$WORK" >"$WORK/worker-$i.log" 2>&1 &
+    GROUPS_STARTED+=($!)
+  done
+  /usr/bin/python3 -c 'import sys; from distributed import Client
+Client(sys.argv[1]).wait_for_workers(int(sys.argv[2]), timeout=60)' "$ADDRESS" "$n"
+}
+
+declare -A T
+echo "== $(nproc) cores (load $(cut -d' ' -f1-3 /proc/loadavg)), $RUNS runs each, median wall time" >&2
+for set in corpus batch; do
+  folder=$CORPUS; [ $set = batch ] && folder=$BATCH
+  echo "-- $set: $(files_in "$folder") files" >&2
+  T[$set-j1]=$(median_wall "kestran-extract -j 1" "$EXTRACT" -q -j 1 -o "$OUT" "$folder")
+  T[$set-j2]=$(median_wall "kestran-extract -j 2" "$EXTRACT" -q -j 2 -o "$OUT" "$folder")
+done
+for n in 1 2; do
+  start_cluster $n
+  for set in corpus batch; do
+    folder=$CORPUS; [ $set = batch ] && folder=$BATCH
+    T[$set-w$n]=$(median_wall "kestran-cluster, $n worker(s) of 1 thread, $set" \
+      "$CLUSTER" -q --scheduler "$ADDRESS" -o "$OUT" "$folder")
+  done
+done
+tasks=$(files_in "$BATCH")
+start_cluster 1
+T[one-task]=$(median_wall "kestran-cluster, 1 worker, the batch as 1 task" \
+  "$CLUSTER" -q --scheduler "$ADDRESS" --task-files 1000 -o "$OUT" "$BATCH")
+T[many-tasks]=$(median_wall "kestran-cluster, 1 worker, the batch as $tasks tasks" \
+  "$CLUSTER" -q --scheduler "$ADDRESS" --task-files 1 -o "$OUT" "$BATCH")
+stop_all
+first=$(find "$BATCH" -name '01-*.pdf')
+T[tiny-extract]=$(median_wall "kestran-extract, one small file" "$EXTRACT" -q -o "$OUT" "$first")
+T[tiny-local]=$(median_wall "kestran-cluster, local cluster, one small file" "$CLUSTER" -q -o "$OUT" "$first")
+
+/usr/bin/python3 - "$tasks" "${T[corpus-j1]}" "${T[corpus-j2]}" "${T[corpus-w1]}" "${T[corpus-w2]}" \
+  "${T[batch-j1]}" "${T[batch-j2]}" "${T[batch-w1]}" "${T[batch-w2]}" "${T[one-task]}" "${T[many-tasks]}" \
+  "${T[tiny-extract]}" "${T[tiny-local]}" <<'EOF'
 import sys
-c_extract, c_one, c_two, b_extract, b_one, b_two, single, one_task, many, tasks = map(float, sys.argv[1:])
+tasks = int(sys.argv[1])
+c_j1, c_j2, c_w1, c_w2, b_j1, b_j2, b_w1, b_w2, one_task, many, tiny_extract, tiny_local = map(float, sys.argv[2:])
 per_task = (many - one_task) / (tasks - 1)
-start = one_task - single
-per_file = single / tasks
+per_file = b_j1 / tasks
 print()
-print("| Run | kestran-extract | cluster, 1 worker | cluster, 2 workers | 1 -> 2 workers |")
-print("|---|---|---|---|---|")
-print("| bench corpus | %.2f s | %.2f s | %.2f s | %.2f x |" % (c_extract, c_one, c_two, c_one / c_two))
-print("| batch of %d files | %.2f s | %.2f s | %.2f s | %.2f x |" % (tasks, b_extract, b_one, b_two, b_one / b_two))
+print("| Files | kestran-extract -j 1 | -j 2 | cluster, 1 worker | 2 workers | 1 -> 2 workers |")
+print("|---|---|---|---|---|---|")
+for name, j1, j2, w1, w2 in (("bench corpus", c_j1, c_j2, c_w1, c_w2), ("batch of %d" % tasks, b_j1, b_j2, b_w1, b_w2)):
+    print("| %s | %.2f s | %.2f s | %.2f s | %.2f s | %.2f x |" % (name, j1, j2, w1, w2, w1 / w2))
 print()
-print("Local cluster start and end: %.2f s; overhead per task: %.3f s; one file of the batch: %.3f s of one core."
-      % (start, per_task, per_file))
+print("Overhead of a task: %.3f s (the batch as %d tasks against 1 task on one worker); a local cluster's "
+      "start and end: %.2f s; one file of the batch: %.3f s of one core." % (
+          per_task, tasks, tiny_local - tiny_extract, per_file))
 print()
-print("One million such PDFs, 50 files a task (20,000 tasks), one kestran-extract thread per core:")
+print("One million such PDFs, 50 files a task (20,000 tasks), one task per core:")
 for machines in (10, 100):
     cores = machines * 8
     work = 1e6 * per_file + 20000 * per_task
-    print("- %d eight-core machines: %.1f h" % (machines, work / cores / 3600))
+    print("- %d eight-core machines (%d cores): %.1f h" % (machines, cores, work / cores / 3600))
 EOF

@@ -24,7 +24,7 @@ except ImportError:
     sys.exit(77)
 
 ARGS = None
-SLOW_FILES = 8  # long enough a run to stop it or lose a worker in the middle
+SLOW_FILES = 6  # long enough a run to stop it or lose a worker in the middle
 
 
 def files_in(folder):
