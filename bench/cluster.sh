@@ -11,8 +11,9 @@
 #     local cluster against kestran-extract: the start and end of the cluster.
 # The workers are `dask worker` processes of one thread each on loopback, as
 # on a real cluster, so that one and two workers compare.
-# Each command runs RUNS times (default 3) into a fresh folder; the median wall
-# time is reported, with a projection for one million PDFs.
+# Each command runs RUNS times (default 3) into a fresh folder, the commands
+# taking turns so that a change in the machine's load touches them all alike;
+# the median wall time is reported, with a projection for one million PDFs.
 #
 #   bench/cluster.sh                 # build dir ./build, corpus at SCALE 0.2
 #   SCALE=1.0 RUNS=5 bench/cluster.sh
@@ -56,24 +57,6 @@ BATCH=$WORK/batch
 export HOME=$WORK/home   # the extractor's daily log goes here
 OUT=$WORK/out
 
-# median_wall LABEL COMMAND...: the median wall time of RUNS runs, in seconds.
-median_wall() {
-  local label=$1 times=()
-  shift
-  for _ in $(seq "$RUNS"); do
-    rm -rf "$OUT"
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>"$WORK/last.err" || [ $? = 1 ] || { cat "$WORK/last.err" >&2; exit 1; }
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | bc)")
-  done
-  local median
-  median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (RUNS + 1) / 2 ))p")
-  printf '%-58s %8.2f s\n' "$label" "$median" >&2
-  echo "$median"
-}
-
 files_in() { find "$1" -maxdepth 1 -iname '*.pdf' | wc -l; }
 
 # A scheduler and N workers of one thread each on loopback, as on a real
@@ -85,49 +68,65 @@ stop_all() {
 }
 trap stop_all EXIT
 start_cluster() {
-  local n=$1 file=$WORK/scheduler.json
-  stop_all
+  local n=$1 file=$WORK/scheduler-$1.json
   rm -f "$file"
   setsid /usr/bin/python3 -m distributed.cli.dask_scheduler --host 127.0.0.1 --port 0 \
-    --dashboard-address 127.0.0.1:0 --scheduler-file "$file" >"$WORK/scheduler.log" 2>&1 &
+    --dashboard-address 127.0.0.1:0 --scheduler-file "$file" >"$WORK/scheduler-$n.log" 2>&1 &
   GROUPS_STARTED+=($!)
   for _ in $(seq 200); do [ -s "$file" ] && break; sleep 0.1; done
   ADDRESS=$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["address"])' "$file")
   for i in $(seq "$n"); do
     setsid /usr/bin/python3 -m distributed.cli.dask_worker "$ADDRESS" --nthreads 1 --host 127.0.0.1 \
-      --no-dashboard --local-directory "$WORK" >"$WORK/worker-$i.log" 2>&1 &
+      --no-dashboard --local-directory "$WORK" >"$WORK/worker-$n-$i.log" 2>&1 &
     GROUPS_STARTED+=($!)
   done
   /usr/bin/python3 -c 'import sys; from distributed import Client
 Client(sys.argv[1]).wait_for_workers(int(sys.argv[2]), timeout=60)' "$ADDRESS" "$n"
 }
+# Two clusters side by side, idle but for the run timed: one and two workers.
+start_cluster 1
+ONE=$ADDRESS
+start_cluster 2
+TWO=$ADDRESS
+tasks=$(files_in "$BATCH")
+first=$(find "$BATCH" -name '01-*.pdf')
 
-declare -A T
-echo "== $(nproc) cores (load $(cut -d' ' -f1-3 /proc/loadavg)), $RUNS runs each, median wall time" >&2
+# What is timed: a key, a label, the command.
+KEYS=()
+LABELS=()
+declare -A COMMANDS
+add() { KEYS+=("$1"); LABELS+=("$2"); shift 2; COMMANDS[${KEYS[-1]}]=$(printf '%q ' "$@"); }
 for set in corpus batch; do
   folder=$CORPUS; [ $set = batch ] && folder=$BATCH
-  echo "-- $set: $(files_in "$folder") files" >&2
-  T[$set-j1]=$(median_wall "kestran-extract -j 1" "$EXTRACT" -q -j 1 -o "$OUT" "$folder")
-  T[$set-j2]=$(median_wall "kestran-extract -j 2" "$EXTRACT" -q -j 2 -o "$OUT" "$folder")
+  add $set-j1 "$set: kestran-extract -j 1" "$EXTRACT" -q -j 1 -o "$OUT" "$folder"
+  add $set-j2 "$set: kestran-extract -j 2" "$EXTRACT" -q -j 2 -o "$OUT" "$folder"
+  add $set-w1 "$set: kestran-cluster, 1 worker of 1 thread" "$CLUSTER" -q --scheduler "$ONE" -o "$OUT" "$folder"
+  add $set-w2 "$set: kestran-cluster, 2 workers of 1 thread" "$CLUSTER" -q --scheduler "$TWO" -o "$OUT" "$folder"
 done
-for n in 1 2; do
-  start_cluster $n
-  for set in corpus batch; do
-    folder=$CORPUS; [ $set = batch ] && folder=$BATCH
-    T[$set-w$n]=$(median_wall "kestran-cluster, $n worker(s) of 1 thread, $set" \
-      "$CLUSTER" -q --scheduler "$ADDRESS" -o "$OUT" "$folder")
+add one-task "batch as 1 task, 1 worker" "$CLUSTER" -q --scheduler "$ONE" --task-files 1000 -o "$OUT" "$BATCH"
+add many-tasks "batch as $tasks tasks, 1 worker" "$CLUSTER" -q --scheduler "$ONE" --task-files 1 -o "$OUT" "$BATCH"
+add tiny-extract "one small file: kestran-extract" "$EXTRACT" -q -o "$OUT" "$first"
+add tiny-local "one small file: kestran-cluster, local cluster" "$CLUSTER" -q -o "$OUT" "$first"
+
+declare -A TIMES T
+echo "== $(nproc) cores (load $(cut -d' ' -f1-3 /proc/loadavg)), $RUNS rounds, median wall time" >&2
+for round in $(seq "$RUNS"); do
+  for key in "${KEYS[@]}"; do
+    rm -rf "$OUT"
+    start=$(date +%s.%N)
+    eval "${COMMANDS[$key]}" >/dev/null 2>"$WORK/last.err" || [ $? = 1 ] || { cat "$WORK/last.err" >&2; exit 1; }
+    end=$(date +%s.%N)
+    TIMES[$key]+="$(echo "$end - $start" | bc) "
   done
+  echo "   round $round done (load $(cut -d' ' -f1 /proc/loadavg))" >&2
 done
-tasks=$(files_in "$BATCH")
-start_cluster 1
-T[one-task]=$(median_wall "kestran-cluster, 1 worker, the batch as 1 task" \
-  "$CLUSTER" -q --scheduler "$ADDRESS" --task-files 1000 -o "$OUT" "$BATCH")
-T[many-tasks]=$(median_wall "kestran-cluster, 1 worker, the batch as $tasks tasks" \
-  "$CLUSTER" -q --scheduler "$ADDRESS" --task-files 1 -o "$OUT" "$BATCH")
+for i in "${!KEYS[@]}"; do
+  key=${KEYS[$i]}
+  # shellcheck disable=SC2086
+  T[$key]=$(printf '%s\n' ${TIMES[$key]} | sort -n | sed -n "$(( (RUNS + 1) / 2 ))p")
+  printf '%-58s %8.2f s\n' "${LABELS[$i]}" "${T[$key]}" >&2
+done
 stop_all
-first=$(find "$BATCH" -name '01-*.pdf')
-T[tiny-extract]=$(median_wall "kestran-extract, one small file" "$EXTRACT" -q -o "$OUT" "$first")
-T[tiny-local]=$(median_wall "kestran-cluster, local cluster, one small file" "$CLUSTER" -q -o "$OUT" "$first")
 
 /usr/bin/python3 - "$tasks" "${T[corpus-j1]}" "${T[corpus-j2]}" "${T[corpus-w1]}" "${T[corpus-w2]}" \
   "${T[batch-j1]}" "${T[batch-j2]}" "${T[batch-w1]}" "${T[batch-w2]}" "${T[one-task]}" "${T[many-tasks]}" \

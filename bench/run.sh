@@ -28,6 +28,9 @@
 #             into the page cache first)
 #   EXEMPT    classes allowed over the 100 MiB peak because their format must be
 #             decoded whole (JBIG2, JPEG 2000 that cannot be copied); default none
+#   TYPES     output types timed besides the default (original), e.g. "png jpeg":
+#             each adds a column kestran-extract -t TYPE (default jobs)
+#   EXTERNAL=0  leave pdfimages and mutool out (the × columns then go)
 #   EXTERNAL_WHOLE=1  also time pdfimages and mutool over the whole corpus; by
 #             default their whole-corpus time is the sum of their per-file means,
 #             which is what their one-process-per-file loop costs
@@ -45,11 +48,13 @@ MAX_RUNS=${MAX_RUNS:-10}
 WARMUP=${WARMUP:-0}
 EXEMPT=${EXEMPT:-}
 EXTERNAL_WHOLE=${EXTERNAL_WHOLE:-0}
+TYPES=${TYPES:-}
+EXTERNAL=${EXTERNAL:-1}
 ALL_CLASSES="scan-color scan-bw report posters print-cmyk text-1000 ccitt-35000 ccitt-stencil flate-20000 jpx-6000 inline-4000"
 CLASSES=${CLASSES:-$ALL_CLASSES}
 LIMIT_MIB=100
 
-for tool in hyperfine pdfimages pdfinfo mutool /usr/bin/time; do
+for tool in hyperfine pdfinfo /usr/bin/time $([ "$EXTERNAL" = 1 ] && echo pdfimages mutool); do
   command -v "$tool" >/dev/null || {
     echo "run.sh: $tool is missing: install hyperfine, poppler-utils, mupdf-tools and time (scripts/install-deps)" >&2
     exit 1
@@ -94,6 +99,9 @@ else
   HAVE_J=0
   TOOLS="kestran pdfimages mutool"
 fi
+# The converting output types, each against "original" (the kestran column).
+for type in $TYPES; do TOOLS="${TOOLS/kestran /kestran kestran-$type }"; done
+[ "$EXTERNAL" = 1 ] || TOOLS=$(echo "$TOOLS" | sed 's/ pdfimages//; s/ mutool//')
 
 # The command line of `tool` on `class` (a name from CLASSES, or "corpus" for
 # all of them), writing into folder `dir`. pdfimages and mutool take one file
@@ -105,6 +113,7 @@ command_line() {
   case $tool in
     kestran-j1) echo "$timed $EXTRACT -q -j 1 -o $dir ${files[*]}" ;;
     kestran) echo "$timed $EXTRACT -q -o $dir ${files[*]}" ;;
+    kestran-*) echo "$timed $EXTRACT -q -t ${tool#kestran-} -o $dir ${files[*]}" ;;
     pdfimages)
       if [ "$class" = corpus ]; then
         echo "$timed sh -c 'for f in ${files[*]}; do pdfimages -all \$f $dir/\$(basename \$f .pdf); done'"
@@ -186,6 +195,7 @@ label() {
   case $1 in
     kestran-j1) echo "kestran-extract -j 1" ;;
     kestran) [ $HAVE_J = 1 ] && echo "kestran-extract (default -j)" || echo "kestran-extract" ;;
+    kestran-*) echo "kestran-extract -t ${1#kestran-}" ;;
     pdfimages) echo "pdfimages -all" ;;
     mutool) echo "mutool extract" ;;
   esac

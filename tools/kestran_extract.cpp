@@ -40,6 +40,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/encode_pool.h"
 #include "pdf/image_extractor.h"
+#include "pdf/manifest.h"
 #include "pdf/memory_budget.h"
 #include "pdf/pdf_service.h"
 #include "pdf/read_problem.h"
@@ -55,6 +56,7 @@ constexpr uint64_t kMinMemory = uint64_t(16) << 20;
 // A path as the lines of this program show it: one line whatever it holds.
 std::string Shown(const std::string& path) { return kestran::EscapeForLog(path); }
 constexpr int kMaxJobs = 256;
+constexpr int kMaxMinSize = 1000000;
 
 // The extractor links no wxWidgets: its whole process is measured against
 // other command-line tools, and wxBase with the GLib it pulls in would cost it
@@ -69,6 +71,9 @@ struct Options {
     bool has_range = false;
     std::string range;
     uint64_t memory = 0;  // MuPDF's memory budget; 0 = the default
+    kestran::pdf::ImageFilters filters;
+    std::string manifest;  // empty: none
+    kestran::pdf::OutputType type = kestran::pdf::OutputType::Original;
     std::vector<std::string> inputs;  // the arguments, then the paths of the list
     std::string files_from;           // the list file, "-" for standard input
     bool null_separated = false;
@@ -94,6 +99,14 @@ void PrintUsage(FILE* out)
                  "  -j, --jobs N            use N threads: N files side by side, or fewer\n"
                  "                          files with the threads shared among their images\n"
                  "                          (default: the number of cores, %d here)\n"
+                 "      --min-size N        skip images narrower or lower than N pixels\n"
+                 "      --skip-flat         skip images of one flat colour\n"
+                 "      --manifest FILE     write one row per image found to FILE: CSV, or\n"
+                 "                          JSON Lines when FILE ends in .jsonl\n"
+                 "  -t, --type TYPE         what the images become: original (as above, the\n"
+                 "                          default), png (every image a PNG in sRGB) or jpeg\n"
+                 "                          (every image a JPEG in sRGB; one with transparency\n"
+                 "                          a PNG)\n"
                  "      --files-from FILE   also extract the files and folders listed in FILE,\n"
                  "                          one path per line, after those given as arguments;\n"
                  "                          - reads the list from standard input\n"
@@ -106,7 +119,9 @@ void PrintUsage(FILE* out)
                  "      --version           show the version and exit\n"
                  "\n"
                  "A folder stands for the PDF files directly in it. Images are named\n"
-                 "<file>-<page>-<image>.<ext>; an existing file is never overwritten.\n"
+                 "<file>-<page>-<image>.<ext>; an existing file is never overwritten: a file\n"
+                 "with the same bytes counts as already there, another one gives \" (2)\".\n"
+                 "A taken manifest name gets \" (2)\" too.\n"
                  "Lines and files are the same whatever N: each file's lines come out whole,\n"
                  "in the order of the files.\n"
                  "Ctrl+C stops after the files in work are abandoned; a second Ctrl+C ends at\n"
@@ -164,7 +179,7 @@ bool ReadPathList(const std::string& list, bool null_separated, std::vector<std:
 // 0 to go on, otherwise the exit status.
 int ParseOptions(int argc, char** argv, Options& options, bool& done)
 {
-    enum { kHelp = 1000, kVersion, kFilesFrom, kSummaryJson };
+    enum { kHelp = 1000, kVersion, kMinSize, kSkipFlat, kManifest, kFilesFrom, kSummaryJson };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
         {"source-folder", no_argument, nullptr, 's'},
@@ -172,6 +187,10 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"memory", required_argument, nullptr, 'm'},
         {"quiet", no_argument, nullptr, 'q'},
         {"jobs", required_argument, nullptr, 'j'},
+        {"min-size", required_argument, nullptr, kMinSize},
+        {"skip-flat", no_argument, nullptr, kSkipFlat},
+        {"manifest", required_argument, nullptr, kManifest},
+        {"type", required_argument, nullptr, 't'},
         {"files-from", required_argument, nullptr, kFilesFrom},
         {"null", no_argument, nullptr, '0'},
         {"summary-json", required_argument, nullptr, kSummaryJson},
@@ -182,7 +201,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     done = false;
     opterr = 1;
     for (;;) {
-        int c = getopt_long(argc, argv, "o:sp:m:qj:0", kLong, nullptr);
+        int c = getopt_long(argc, argv, "o:sp:m:qj:t:0", kLong, nullptr);
         if (c == -1)
             break;
         switch (c) {
@@ -211,6 +230,32 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
             options.jobs = static_cast<int>(jobs);
             break;
         }
+        case kMinSize: {
+            char* end = nullptr;
+            errno = 0;
+            const long pixels = std::strtol(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || pixels < 1 || pixels > kMaxMinSize) {
+                std::fprintf(stderr, "kestran-extract: invalid minimum size '%s' (1 to %d pixels)\n", optarg,
+                             kMaxMinSize);
+                return kExitUsage;
+            }
+            options.filters.min_side = static_cast<int>(pixels);
+            break;
+        }
+        case kSkipFlat: options.filters.skip_flat = true; break;
+        case kManifest:
+            if (*optarg == '\0') {
+                std::fprintf(stderr, "kestran-extract: --manifest needs a file name\n");
+                return kExitUsage;
+            }
+            options.manifest = optarg;
+            break;
+        case 't':
+            if (!kestran::pdf::ParseOutputType(optarg, options.type)) {
+                std::fprintf(stderr, "kestran-extract: invalid output type '%s' (original, png or jpeg)\n", optarg);
+                return kExitUsage;
+            }
+            break;
         case kFilesFrom: options.files_from = optarg; break;
         case '0': options.null_separated = true; break;
         case kSummaryJson: options.summary_json = optarg; break;
@@ -376,9 +421,13 @@ std::string Format(const char* format, ...)
 // of later files wait in memory until every file before them is done.
 class OrderedOutput {
 public:
-    enum class Target { Out, Err, DailyLog };
+    enum class Target { Out, Err, DailyLog, Manifest };
 
-    explicit OrderedOutput(size_t files) : waiting_(files), finished_(files, false) {}
+    // `manifest` (may be null) receives the rows of Target::Manifest.
+    OrderedOutput(size_t files, kestran::pdf::ManifestWriter* manifest)
+        : manifest_(manifest), waiting_(files), finished_(files, false)
+    {
+    }
 
     void Write(size_t file, Target target, std::string text)
     {
@@ -410,9 +459,16 @@ private:
         std::string text;
     };
 
-    static void Print(Target target, const std::string& text)
+    void Print(Target target, const std::string& text)
     {
         switch (target) {
+        case Target::Manifest:
+            if (manifest_ != nullptr && !manifest_->Write(text) && !manifest_failed_) {
+                manifest_failed_ = true;
+                std::fprintf(stderr, "kestran-extract: cannot write the manifest %s\n",
+                             Shown(manifest_->Path()).c_str());
+            }
+            break;
         case Target::Out:
             std::fputs(text.c_str(), stdout);
             std::fflush(stdout);
@@ -423,10 +479,23 @@ private:
     }
 
     std::mutex mutex_;
+    kestran::pdf::ManifestWriter* manifest_;
+    bool manifest_failed_ = false;
     size_t head_ = 0;
     std::vector<std::vector<Entry>> waiting_;
     std::vector<bool> finished_;
 };
+
+// ", 3 skipped, 12 already there" for the counts that are not 0.
+std::string OtherCounts(int skipped, int already_there)
+{
+    std::string text;
+    if (skipped > 0)
+        text += ", " + std::to_string(skipped) + " skipped";
+    if (already_there > 0)
+        text += ", " + std::to_string(already_there) + " already there";
+    return text;
+}
 
 // Extracts one file; its lines go to `output` as file `index`.
 FileOutcome ExtractFile(const std::string& file, size_t index, const Options& options, const std::string& output_dir,
@@ -455,6 +524,12 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
             outcome.result = KESTRAN_EXTRACT_NO_PAGE;
     }
     extract_options.log = [&](const std::string& line) { output.Write(index, OrderedOutput::Target::Err, line + "\n"); };
+    if (!options.manifest.empty()) {
+        const kestran::pdf::ManifestFormat format = kestran::pdf::ManifestFormatFor(options.manifest);
+        extract_options.record = [&output, index, format](const kestran::pdf::ImageRecord& record) {
+            output.Write(index, OrderedOutput::Target::Manifest, kestran::pdf::ManifestRow(format, record));
+        };
+    }
     if (outcome.result == KESTRAN_EXTRACT_OK)
         outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(), nullptr,
                                                              nullptr, &outcome.stats, extract_options);
@@ -470,9 +545,7 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
                          Format("%s: %d image%s, %s, %.2f s%s\n", Shown(source).c_str(), outcome.stats.images_written,
                                 outcome.stats.images_written == 1 ? "" : "s",
                                 FormatBytes(outcome.stats.bytes_written).c_str(), outcome.seconds,
-                                outcome.stats.images_skipped > 0
-                                    ? (", " + std::to_string(outcome.stats.images_skipped) + " skipped").c_str()
-                                    : ""));
+                                OtherCounts(outcome.stats.images_skipped, outcome.stats.images_already_there).c_str()));
     } else {
         // Failures go to standard error even when quiet.
         output.Write(index, OrderedOutput::Target::Err,
@@ -548,27 +621,31 @@ bool WriteSummaryJson(const std::string& path, const std::vector<SummaryEntry>& 
                       bool interrupted, int exit_status, std::string& error)
 {
     std::string json = "{\n  \"files\": [";
-    int done = 0, failed = 0, not_run = 0, written = 0, skipped = 0;
+    int done = 0, failed = 0, not_run = 0, written = 0, skipped = 0, already_there = 0;
     uint64_t bytes = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         const SummaryEntry& e = entries[i];
         json += i == 0 ? "\n" : ",\n";
         json += Format("    {\"path\": %s, \"status\": \"%s\", \"result\": %d, \"reason\": %s, "
-                       "\"images_written\": %d, \"images_skipped\": %d, \"bytes\": %llu, \"seconds\": %.3f}",
+                       "\"images_written\": %d, \"images_skipped\": %d, \"images_already_there\": %d, "
+                       "\"bytes\": %llu, \"seconds\": %.3f}",
                        JsonString(e.path).c_str(), e.status, e.result, JsonString(e.reason).c_str(),
-                       e.stats.images_written, e.stats.images_skipped,
+                       e.stats.images_written, e.stats.images_skipped, e.stats.images_already_there,
                        static_cast<unsigned long long>(e.stats.bytes_written), e.seconds);
         (e.result == KESTRAN_EXTRACT_OK ? done : std::strcmp(e.status, "not run") == 0 ? not_run : failed) += 1;
         written += e.stats.images_written;
         skipped += e.stats.images_skipped;
+        already_there += e.stats.images_already_there;
         bytes += e.stats.bytes_written;
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     json += Format("\n  ],\n  \"totals\": {\"files\": %zu, \"done\": %d, \"failed\": %d, \"not_run\": %d, "
-                   "\"images_written\": %d, \"images_skipped\": %d, \"bytes\": %llu, \"seconds\": %.3f},\n"
+                   "\"images_written\": %d, \"images_skipped\": %d, \"images_already_there\": %d, \"bytes\": %llu, "
+                   "\"seconds\": %.3f},\n"
                    "  \"peak_memory_bytes\": %llu,\n  \"interrupted\": %s,\n  \"exit_status\": %d\n}\n",
-                   entries.size(), done, failed, not_run, written, skipped, static_cast<unsigned long long>(bytes),
+                   entries.size(), done, failed, not_run, written, skipped, already_there,
+                   static_cast<unsigned long long>(bytes),
                    seconds, static_cast<unsigned long long>(usage.ru_maxrss) * 1024, interrupted ? "true" : "false",
                    exit_status);
 
@@ -622,11 +699,28 @@ int Run(const Options& options)
         }
     }
 
+    // One manifest for the whole run, created before any work so that a name
+    // that cannot be written stops the run at once.
+    kestran::pdf::ManifestWriter manifest;
+    if (!options.manifest.empty()) {
+        const std::string path = kestran::AbsolutePath(options.manifest);
+        std::string error;
+        if (!manifest.Open(path, &error)) {
+            std::fprintf(stderr, "kestran-extract: cannot create the manifest %s: %s\n", Shown(path).c_str(),
+                         error.c_str());
+            return kExitSomeFailed;
+        }
+        if (manifest.Path() != path && !options.quiet)
+            std::fprintf(stderr, "kestran-extract: %s exists, the manifest goes to %s\n", Shown(path).c_str(),
+                         Shown(manifest.Path()).c_str());
+    }
+
     PdfServiceTable table{};
     CreatePdfService(&table);  // one job: clears any earlier stop
     WriteJobLog("Begin", std::string(), 0);
 
     kestran::pdf::ExtractOptions extract_options;
+    extract_options.filters = options.filters;
     // N threads in all: N files side by side, each extracted by one thread,
     // which spares every file the hand-over between threads and a second open
     // of the document; when there are fewer files than N, the threads left go
@@ -636,10 +730,11 @@ int Run(const Options& options)
     const size_t jobs = static_cast<size_t>(options.jobs > 0 ? options.jobs : kestran::pdf::DefaultWorkerCount());
     const size_t side_by_side = std::max<size_t>(1, std::min(jobs, files.size()));
     extract_options.workers = static_cast<int>(std::max<size_t>(1, jobs / side_by_side));
+    extract_options.output_type = options.type;
 
     const auto job_start = std::chrono::steady_clock::now();
     std::vector<FileOutcome> outcomes(files.size());
-    OrderedOutput output(files.size());
+    OrderedOutput output(files.size(), options.manifest.empty() ? nullptr : &manifest);
     std::atomic<size_t> next_file{0};
     std::atomic<int> spare_threads{0};
     if (side_by_side > 1)
@@ -670,11 +765,15 @@ int Run(const Options& options)
         runner.join();
     int succeeded = 0;
     int images = 0;
+    int skipped = 0;
+    int already_there = 0;
     uint64_t bytes = 0;
     for (const FileOutcome& outcome : outcomes) {
         if (!outcome.ran)
             continue;
         images += outcome.stats.images_written;
+        skipped += outcome.stats.images_skipped;
+        already_there += outcome.stats.images_already_there;
         bytes += outcome.stats.bytes_written;
         if (outcome.result == KESTRAN_EXTRACT_OK)
             ++succeeded;
@@ -689,8 +788,9 @@ int Run(const Options& options)
     if (watcher.Interrupted())
         std::fprintf(stderr, "kestran-extract: interrupted\n");
     if (!options.quiet)
-        std::printf("%d file%s done, %d failed: %d image%s, %s in %.2f s\n", succeeded, succeeded == 1 ? "" : "s",
-                    failed, images, images == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds);
+        std::printf("%d file%s done, %d failed: %d image%s, %s in %.2f s%s\n", succeeded, succeeded == 1 ? "" : "s",
+                    failed, images, images == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds,
+                    OtherCounts(skipped, already_there).c_str());
     int status = failed > 0 || (watcher.Interrupted() && succeeded < static_cast<int>(files.size())) ? kExitSomeFailed
                                                                                                        : kExitOk;
     if (!options.summary_json.empty()) {

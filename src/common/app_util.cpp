@@ -88,7 +88,8 @@ wxString AppUtil::GetProductId() {
 }
 
 wxString AppUtil::GetVersion() {
-    return "2.1.24";
+    // The project's version in CMake, the one the update check compares.
+    return KESTRAN_VERSION;
 }
 
 wxString AppUtil::GetProductName() {

@@ -48,7 +48,7 @@ public:
 
     static wxString GetVendorName();   // "Olvarin"
     static wxString GetProductId();    // "KESTRAN"
-    static wxString GetVersion();      // "2.1.24"
+    static wxString GetVersion();      // the project version in CMake, "2.1.24"
     static wxString GetProductName();  // "Olvarin Kestran"
 
     // Opens the folder in the desktop's file browser (wxLaunchDefaultApplication;

@@ -72,3 +72,18 @@ void PostConvertStatus(wxEvtHandler* target, int id, int row, int column, int ki
 void PostConvertStatus(EventTargetRecord& target, int row, int column, int kind, int percent, const wxString& reason) {
     target.Queue(MakeConvertStatus(target.GetId(), row, column, kind, percent, reason));
 }
+
+void SetJobImageCounts(wxCommandEvent& event, const JobImageCounts& counts) {
+    // The written count where it always was; the others in the string.
+    event.SetExtraLong(counts.written);
+    event.SetString(wxString::Format("%ld %ld", counts.skipped, counts.already_there));
+}
+
+JobImageCounts GetJobImageCounts(const wxCommandEvent& event) {
+    JobImageCounts counts;
+    counts.written = event.GetExtraLong();
+    const wxString text = event.GetString();
+    if (!text.BeforeFirst(' ').ToLong(&counts.skipped) || !text.AfterFirst(' ').ToLong(&counts.already_there))
+        counts.skipped = counts.already_there = 0;
+    return counts;
+}

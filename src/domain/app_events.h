@@ -7,7 +7,7 @@
 //   EVT_CONVERT_STATUS   TavGridCellRenderCommandEvent: row, column, kind, percent,
 //                        string = why a row failed or stopped
 //   EVT_CONVERT_DONE     wxCommandEvent, once at the end of a job: int = rows
-//                        that succeeded, extra long = image files written
+//                        that succeeded, the image counts (SetJobImageCounts)
 //   EVT_UPDATE_CHECKED   wxCommandEvent: string = advertised version, empty on failure
 //   EVT_LANGUAGE_CHANGED wxCommandEvent: int = language entry chosen
 #ifndef KESTRAN_DOMAIN_APP_EVENTS_H
@@ -70,6 +70,15 @@ wxDECLARE_EVENT(EVT_LANGUAGE_CHANGED, wxCommandEvent);
 // any thread; the record form queues nothing once its target detached.
 void PostRowsLoaded(wxEvtHandler* target, int id, std::unique_ptr<FileRowInfoArray> rows);
 void PostRowsLoaded(EventTargetRecord& target, std::unique_ptr<FileRowInfoArray> rows);
+// What a job did with the images of all its files, carried by EVT_CONVERT_DONE.
+struct JobImageCounts {
+    long written = 0;        // image files written
+    long skipped = 0;        // images left out
+    long already_there = 0;  // found written by an earlier job, not written again
+};
+void SetJobImageCounts(wxCommandEvent& event, const JobImageCounts& counts);
+JobImageCounts GetJobImageCounts(const wxCommandEvent& event);
+
 // Takes ownership of the rows of an EVT_ROWS_LOADED event (null when it carries
 // none) and clears the event's client data, so the rows are taken once.
 std::unique_ptr<FileRowInfoArray> TakeLoadedRows(wxCommandEvent& event);

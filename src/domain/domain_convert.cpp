@@ -121,16 +121,17 @@ void DomainConvert::JobProcedure(void* job_item) {
     convert->WriteJobLog(_("Begin"), wxString(), 0);
     const int succeeded = convert->Run(*item);
     convert->WriteJobLog(_("Finish"), wxString(), 0);
-    const int images = item->images_written;
-    const int skipped = item->images_skipped;
+    JobImageCounts counts;
+    counts.written = item->images_written;
+    counts.skipped = item->images_skipped;
+    counts.already_there = item->images_already_there;
     item.reset();  // the rows go with the job
     convert->current_row_.store(-1);
     g_job_state.store(JobIdle);
     if (target) {
         auto done = std::make_unique<wxCommandEvent>(EVT_CONVERT_DONE, target->GetId());
         done->SetInt(succeeded);
-        done->SetExtraLong(images);
-        done->SetString(wxString::Format("%d", skipped));  // images left out by the filters
+        SetJobImageCounts(*done, counts);
         target->Queue(std::move(done));
     }
 }

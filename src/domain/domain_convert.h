@@ -55,6 +55,7 @@ public:
         ConvertOptionMap options;
         int images_written = 0;  // Run adds the image files each row wrote
         int images_skipped = 0;  // and the images it left out
+        int images_already_there = 0;  // and those it found written by an earlier job
     };
 
     DomainConvert() = default;

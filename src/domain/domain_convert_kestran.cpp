@@ -89,12 +89,12 @@ int DomainConvertKESTRAN::ExtractRows(JobItem& item) {
             utf8_manifest = Utf8(ManifestPathFor(source, output_dir));
             choices.manifest_path = utf8_manifest.c_str();
         }
-        int images = 0;
-        int skipped = 0;
+        KestranExtractCounts counts{};
         const int result = service->ExtractImagesChosen(utf8_source.c_str(), utf8_range.c_str(), utf8_dir.c_str(),
-                                                        &context, &ProgressFunction, &choices, &images, &skipped);
-        item.images_written += images;
-        item.images_skipped += skipped;
+                                                        &context, &ProgressFunction, &choices, &counts);
+        item.images_written += counts.images_written;
+        item.images_skipped += counts.images_skipped;
+        item.images_already_there += counts.images_already_there;
         kestran::pdf::FailureReason reason;
         if (result != 0) {
             reason = kestran::pdf::ExtractFailureReason(utf8_source, result);

@@ -8,11 +8,14 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/decoder_lock.h"
+#include "pdf/image_record.h"
 #include "pdf/large_image.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
+#include "pdf/png_writer.h"
+#include "pdf/tiff_writer.h"
 
 namespace kestran::pdf {
 namespace {
@@ -49,28 +52,60 @@ private:
     bool seen_ = false;
 };
 
-// Writes the encoded bytes into `file`; `size` receives their count.
-OutputStatus WritePart(fz_context* ctx, const std::string& folder, const EncodedImage& encoded,
-                       PendingImageFile& file, uint64_t& size)
+// Writes the encoded bytes into `file`; `size` receives their count. A PNG
+// gets the resolution of `placement` as it passes (see PngPhysInserter).
+OutputStatus WritePart(fz_context* ctx, const EncodeSettings& settings, const EncodedImage& encoded,
+                       const Placement& placement, PendingImageFile& file, uint64_t& size)
 {
     size = 0;
-    if (!encoded.stream) {
-        const std::vector<ByteSpan> parts = encoded.Parts(ctx);
-        for (const ByteSpan& part : parts)
-            size += part.size;
-        return file.Write(folder, [&](const ByteSink& sink) {
-            for (const ByteSpan& part : parts)
-                if (!sink(part.data, part.size))
-                    return false;
-            return true;
-        });
-    }
-    return file.Write(folder, [&](const ByteSink& sink) {
-        return encoded.stream([&](const uint8_t* data, size_t n) {
+    const uint32_t x = placement.known ? PngPixelsPerMetre(placement.ppi_x) : 0;
+    const uint32_t y = placement.known ? PngPixelsPerMetre(placement.ppi_y) : 0;
+    const bool phys = encoded.extension == "png" && x > 0 && y > 0;
+    return file.Write(settings.folder, [&](const ByteSink& sink) {
+        const ByteSink counted = [&](const uint8_t* data, size_t n) {
             size += n;
             return sink(data, n);
-        });
-    });
+        };
+        PngPhysInserter inserter(x, y, counted);
+        const ByteSink out = [&](const uint8_t* data, size_t n) { return phys ? inserter(data, n) : counted(data, n); };
+        bool produced = true;
+        if (encoded.stream) {
+            produced = encoded.stream(out);
+        } else {
+            for (const ByteSpan& part : encoded.Parts(ctx))
+                if (produced && !out(part.data, part.size))
+                    produced = false;
+        }
+        return produced && (!phys || inserter.Finish());
+    }, settings.sha256);
+}
+
+// True when a copied JPEG or JPEG 2000 (no rows of which a writer saw)
+// decodes to one flat colour; the copy rule leaves such an image no mask.
+// Not for a stand-in, which is never decoded whole, nor beyond the
+// whole-decode limit.
+// A TIFF the encoder made in memory gets the placement's resolution.
+void SetTiffPlacement(const Placement& placement, EncodedImage& encoded)
+{
+    if (placement.known && encoded.extension == "tif" && !encoded.stream && encoded.body.get() == nullptr)
+        SetTiffResolution(encoded.bytes, placement.ppi_x, placement.ppi_y);
+}
+
+bool CopiedImageIsFlat(fz_context* ctx, fz_image* img)
+{
+    if (img == nullptr || IsStandIn(img) || DecodedSize(img) > kMaxWholeDecodeBytes)
+        return false;
+    PixmapHandle pixmap;
+    if (!MuTry(ctx, [&] { pixmap.reset(ctx, fz_get_pixmap_from_image(ctx, img, nullptr, nullptr, nullptr, nullptr)); }))
+        return false;
+    fz_pixmap* pix = pixmap.get();
+    if (pix == nullptr || pix->w <= 0 || pix->h <= 0)
+        return false;
+    FlatWatch flat(static_cast<size_t>(pix->n));
+    const size_t row = static_cast<size_t>(pix->w) * static_cast<size_t>(pix->n);
+    for (int y = 0; y < pix->h && flat.Flat(); ++y)
+        flat.Add(pix->samples + static_cast<size_t>(y) * static_cast<size_t>(pix->stride), row);
+    return flat.Flat();
 }
 
 }  // namespace
@@ -113,11 +148,13 @@ void ResetResults(ImageTask& task)
     task.status = EncodeStatus::Skipped;
     task.why.clear();
     task.extension.clear();
+    task.action = ImageAction::Written;
     task.file = PendingImageFile();  // removes what was written
     task.written = OutputStatus::Ok;
     task.size = 0;
     task.short_data = false;
     task.pixels.reset();
+    task.flat = false;
 }
 
 }  // namespace
@@ -132,7 +169,7 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
     // Held until the image is written and dropped: a streamed image decodes
     // while its file is written.
     const SharedDecoderLock shared_decoder(ctx, task.drawn.image.get());
-    ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes);
+    ImageEncoder encoder(ctx, doc, settings.png_level, settings.stream_bytes, settings.output_type);
     ShortDataWatch short_data(ctx);
     ImageMemoryScope image_memory(ImageMemoryBudget(task.drawn.image.get()));
     EncodedImage encoded;
@@ -143,7 +180,9 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
             task.status = EncodeStatus::Cancelled;
         } else {
             task.extension = encoded.extension;
-            task.written = WritePart(ctx, settings.folder, encoded, task.file, task.size);
+            task.action = encoded.action;
+            SetTiffPlacement(task.drawn.placement, encoded);
+            task.written = WritePart(ctx, settings, encoded, task.drawn.placement, task.file, task.size);
             if (task.written == OutputStatus::Abandoned) {
                 // A streamed image failed part way (damaged data): the file is
                 // gone; try once more the way that holds it whole.
@@ -153,7 +192,10 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
                     task.status = encoder.Encode(task.drawn, encoded, task.why, false);
                     if (task.status == EncodeStatus::Ok) {
                         task.extension = encoded.extension;
-                        task.written = WritePart(ctx, settings.folder, encoded, task.file, task.size);
+                        task.action = encoded.action;
+                        SetTiffPlacement(task.drawn.placement, encoded);
+                        task.written =
+                            WritePart(ctx, settings, encoded, task.drawn.placement, task.file, task.size);
                     }
                     if (task.written == OutputStatus::Abandoned) {
                         task.status = EncodeStatus::Skipped;
@@ -165,8 +207,14 @@ void EncodeImageTask(fz_context* ctx, pdf_document* doc, const EncodeSettings& s
     }
     // Known only now: a streamed file's rows are hashed as it is written.
     task.pixels.reset();
-    if (task.status == EncodeStatus::Ok && task.written == OutputStatus::Ok)
+    task.flat = false;
+    if (task.status == EncodeStatus::Ok && task.written == OutputStatus::Ok) {
         task.pixels = *encoded.pixels;
+        if (settings.skip_flat && task.pixels.has_value())
+            task.flat = task.pixels->flat;
+        else if (settings.skip_flat && task.action == ImageAction::Copied)
+            task.flat = CopiedImageIsFlat(ctx, task.drawn.image.get());
+    }
     task.drawn.image.reset();  // free the image data as soon as it is written
     encoded = EncodedImage();
     task.short_data = short_data.Seen();

@@ -97,6 +97,11 @@ struct EncodeSettings {
     std::string folder;    // where the image files go
     int png_level = 0;
     size_t stream_bytes = 0;
+    // Images of one flat colour are left out: a copied JPEG or JPEG 2000,
+    // whose rows the writers never see, is decoded to tell.
+    bool skip_flat = false;
+    bool sha256 = false;  // each file's SHA-256 is wanted (image records)
+    OutputType output_type = OutputType::Original;
 };
 
 // One new image on its way from the page walk to its file.
@@ -110,11 +115,13 @@ struct ImageTask {
     EncodeStatus status = EncodeStatus::Skipped;
     std::string why;                      // why it was skipped
     std::string extension;
+    ImageAction action = ImageAction::Written;  // copied, converted or written
     PendingImageFile file;                // complete, under a temporary name
     OutputStatus written = OutputStatus::Ok;
     uint64_t size = 0;
     bool short_data = false;              // the data ended early; the rest is filled in
     std::optional<PixelHash> pixels;      // what the written file shows, when known (EncodedImage)
+    bool flat = false;                    // every pixel of it is the same (looked at with skip_flat)
     bool for_walker = false;              // to be encoded by the calling thread after all
     std::exception_ptr failure;           // thrown while encoding; rethrown at the commit
 

@@ -582,7 +582,7 @@ private:
 // `encoder`. 16-bit samples are cut to their high byte, as MuPDF's decoder
 // does before it converts.
 bool ConvertRows(fz_context* ctx, const RowsPlan& plan, ColourConverter& converter, uint8_t* block, size_t rows,
-                 PngStreamEncoder& encoder)
+                 RowsEncoder& encoder)
 {
     const size_t samples = static_cast<size_t>(plan.format.width) * static_cast<size_t>(plan.components);
     if (plan.stride == 2 * samples)
@@ -606,8 +606,8 @@ bool ConvertRows(fz_context* ctx, const RowsPlan& plan, ColourConverter& convert
 // the decoders' own state whatever the image's size. `pixels` receives the
 // PNG's hash when it is complete.
 bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
-                      const std::function<fz_stream*()>& open_mask, const RowsPlan& plan, int level, bool pad_damage,
-                      const ByteSink& sink, std::optional<PixelHash>& pixels)
+                      const std::function<fz_stream*()>& open_mask, const RowsPlan& plan, OutputType type, int level,
+                      bool pad_damage, const ByteSink& sink, std::optional<PixelHash>& pixels)
 {
     StreamHandle stm(ctx, open());
     StreamHandle mask_stm;
@@ -630,7 +630,7 @@ bool StreamNativeRows(fz_context* ctx, const std::function<fz_stream*()>& open,
     const size_t out_stride = PngRowBytes(plan.format);
     std::vector<uint8_t> out(plan.masked ? out_stride * rows_per_block : 0);
     PixelHash hash;
-    PngStreamEncoder encoder(plan.format, level, sink, &hash);
+    RowsEncoder encoder(type, plan.format, level, sink, &hash);
     // One converter for all blocks: a tint transform runs once per distinct
     // colour of the image, not once per block.
     ColourConverter converter(ctx, plan.convert, false, fz_device_rgb(ctx), false);
@@ -710,6 +710,29 @@ bool NoRowDecodes(fz_context* ctx, pdf_document* doc, const DrawnImage& drawn)
     size_t got = 0;
     ReadFully(ctx, stm.get(), row.data(), stride, got);
     return got < stride;
+}
+
+// What PlanImage needs to know of `drawn`. Whether a profile is sRGB is
+// asked only where the answer counts (a JPEG that may be copied).
+ImageFacts FactsOf(fz_context* ctx, const DrawnImage& drawn, OutputType type)
+{
+    fz_image* img = drawn.image.get();
+    ImageFacts facts;
+    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx, img);
+    const int stored = cbuf != nullptr ? cbuf->params.type : FZ_IMAGE_UNKNOWN;
+    if (drawn.standin.copy == StoredCopy::Jpeg || stored == FZ_IMAGE_JPEG)
+        facts.stored = ImageFacts::Stored::Jpeg;
+    else if (drawn.standin.copy == StoredCopy::Jpx || stored == FZ_IMAGE_JPX)
+        facts.stored = ImageFacts::Stored::Jpx;
+    facts.colours = ImageColourKind(ctx, img->colorspace);
+    facts.indexed = IsIndexed(ctx, img);
+    facts.stencil = drawn.stencil || img->imagemask;
+    facts.masked = img->mask != nullptr || img->use_colorkey;
+    facts.has_profile = !drawn.colours.icc.empty();
+    facts.srgb_profile = facts.has_profile && type == OutputType::Jpeg && facts.stored == ImageFacts::Stored::Jpeg &&
+                         IsSrgbProfile(drawn.colours.icc);
+    facts.bits = img->bpc;
+    return facts;
 }
 
 // The ICC profile of a gray or RGB image (also the base of a palette), for
@@ -803,8 +826,8 @@ bool JpegHasAdobeMarker(const uint8_t* data, size_t size) { return ScanJpegHeade
 
 bool JpegHeaderComplete(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) != -1; }
 
-ImageEncoder::ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes)
-    : ctx_(ctx), doc_(doc), png_level_(png_level), stream_bytes_(stream_bytes)
+ImageEncoder::ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes, OutputType type)
+    : ctx_(ctx), doc_(doc), png_level_(png_level), stream_bytes_(stream_bytes), type_(type)
 {
 }
 
@@ -817,28 +840,33 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
     if (info.copy == StoredCopy::Jpx)
         return CopyJpxObject(info.num, info.gen, false, out);
     if (info.copy == StoredCopy::Jpeg) {
+        if (!plan_.copy_jpeg)
+            return false;
         // The whole stream is read once for the check, and again when it is written.
         const JpegLook look = LookOfJpeg(ctx_, img, info.params.u.jpeg.color_transform);
         const auto open = [this, &info] { return StoredBlocks(ctx_, doc_, info); };
         if (!Accept(JpegCopyVerdict(look, open, false, &damage_)))
             return false;
         out.extension = "jpg";
+        out.action = ImageAction::Copied;
         out.stream = [ctx, doc, info](const ByteSink& sink) { return CopyStoredStream(ctx, doc, info, nullptr, sink); };
         return true;
     }
     // A stand-in for rows may hold PNG-filtered rows too, but it was chosen
     // for a mask or /Decode that the stored rows alone would lose.
-    if (info.copy != StoredCopy::PngRows)
+    if (info.copy != StoredCopy::PngRows || !plan_.copy_png_rows)
         return false;
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format))
         return false;
     format.icc_profile = PngProfileOf(ctx_, drawn);
+    format.srgb = plan_.to_srgb;
     PixelHash pixels;
     if (!StoredStreamHoldsPngRows(ctx_, doc_, info, format, &pixels))
         return false;
     *out.pixels = pixels;
     out.extension = "png";
+    out.action = ImageAction::Copied;
     out.stream = [ctx, doc, info, format](const ByteSink& sink) {
         return CopyStoredStream(ctx, doc, info, &format, sink);
     };
@@ -847,6 +875,23 @@ bool ImageEncoder::TryStoredCopy(const DrawnImage& drawn, EncodedImage& out)
 
 bool ImageEncoder::Finish(const PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out)
 {
+    if (plan_.to_srgb) {
+        PngFormat with_profile = format;
+        if (with_profile.icc_profile.empty())
+            with_profile.icc_profile = icc_profile_;
+        std::vector<uint8_t>& bytes = out.bytes;
+        bytes.clear();
+        PixelHash hash;
+        RowsEncoder encoder(plan_.type, with_profile, png_level_, [&bytes](const uint8_t* data, size_t size) {
+            bytes.insert(bytes.end(), data, data + size);
+            return true;
+        }, &hash);
+        out.extension = encoder.Extension();
+        if (!encoder.EncodeWhole(rows, stride, &StopRequested))
+            return false;
+        *out.pixels = hash;
+        return true;
+    }
     out.extension = "png";
     PixelHash pixels;
     bool encoded = false;
@@ -877,11 +922,12 @@ bool ImageEncoder::FinishOnMaskGrid(fz_image* img, const PngFormat& format, cons
     // The image (and its mask) is kept for as long as the stream may run.
     std::shared_ptr<fz_image> keep(fz_keep_image(ctx, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
     const int level = png_level_;
-    auto write = [ctx, doc, keep, coarse, fine_format, level](const ByteSink& sink, PixelHash& hash) {
+    const OutputType type = plan_.type;
+    auto write = [ctx, doc, keep, coarse, fine_format, type, level](const ByteSink& sink, PixelHash& hash) {
         FineRows fine(ctx, doc, keep.get(), coarse);
         if (!fine.Open())
             return false;
-        PngStreamEncoder encoder(fine_format, level, sink, &hash);
+        RowsEncoder encoder(type, fine_format, level, sink, &hash);
         const size_t stride = PngRowBytes(fine_format);
         const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / stride);
         std::vector<uint8_t> block(stride * block_rows);
@@ -897,7 +943,7 @@ bool ImageEncoder::FinishOnMaskGrid(fz_image* img, const PngFormat& format, cons
             fz_warn(ctx, "%s", kShortDataWarning);
         return encoder.Finish();
     };
-    out.extension = "png";
+    out.extension = RowsExtension(type, fine_format);
     if (streaming && static_cast<uint64_t>(PngRowBytes(fine_format)) * fine_format.height >= stream_bytes_) {
         out.stream = [write, pixels = out.pixels](const ByteSink& sink) {
             PixelHash hash;
@@ -941,16 +987,42 @@ bool ImageEncoder::TiffOnMaskGrid(fz_image* img, const TiffFormat& format, const
         return false;
     const size_t stride = static_cast<size_t>(fine_format.width) * 5 * static_cast<size_t>(fine_format.bits / 8);
     PixelHash pixels;
-    out.extension = "tif";
-    const bool encoded = EncodeCmykTiff(fine_format, [&](uint32_t, uint32_t count, uint8_t* rows) {
+    const bool encoded = WriteCmyk(fine_format, [&](uint32_t, uint32_t count, uint8_t* rows) {
         return fine.Next(rows, stride, count);
-    }, out.bytes, &StopRequested, nullptr, &pixels);
+    }, out, pixels);
     if (!encoded)
         return false;
     if (fine.short_data())
         fz_warn(ctx_, "%s", kShortDataWarning);
     *out.pixels = pixels;
     return true;
+}
+
+bool ImageEncoder::WriteCmyk(const TiffFormat& format, const TiffRowSource& source, EncodedImage& out,
+                             PixelHash& pixels)
+{
+    if (!plan_.to_srgb) {
+        out.extension = "tif";
+        return EncodeCmykTiff(format, source, out.bytes, &StopRequested, nullptr, &pixels);
+    }
+    std::vector<uint8_t>& bytes = out.bytes;
+    bytes.clear();
+    RowsEncoder encoder(plan_.type, format, png_level_, [&bytes](const uint8_t* data, size_t size) {
+        bytes.insert(bytes.end(), data, data + size);
+        return true;
+    }, &pixels);
+    out.extension = encoder.Extension();
+    // A strip of about 64 KiB of samples at a time, as the TIFF would take them.
+    const size_t stride = CmykRowBytes(format);
+    const uint32_t strip = static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 16) / std::max<size_t>(stride, 1)));
+    std::vector<uint8_t> rows(stride * std::min(strip, format.height));
+    for (uint32_t y = 0; y < format.height;) {
+        const uint32_t count = std::min(strip, format.height - y);
+        if (CancelRequested() || !source(y, count, rows.data()) || !encoder.AddRows(rows.data(), stride, count))
+            return false;
+        y += count;
+    }
+    return encoder.Finish();
 }
 
 bool ImageEncoder::Accept(CopyVerdict verdict)
@@ -964,6 +1036,8 @@ bool ImageEncoder::Accept(CopyVerdict verdict)
 
 bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool force)
 {
+    if (!plan_.copy_jpeg)
+        return false;
     fz_image* img = drawn.image.get();
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
     if (cbuf == nullptr || cbuf->buffer == nullptr || cbuf->params.type != FZ_IMAGE_JPEG)
@@ -975,6 +1049,7 @@ bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool f
     if (!Accept(JpegCopyVerdict(look, open, force, &damage_)))
         return false;
     out.extension = "jpg";
+    out.action = ImageAction::Copied;
     out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
     return true;
 }
@@ -986,7 +1061,7 @@ bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool fo
 
 bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out)
 {
-    if (doc_ == nullptr)
+    if (doc_ == nullptr || !plan_.copy_jpx)
         return false;
     pdf_obj* ref = nullptr;
     bool is_jpx = false;
@@ -1012,6 +1087,7 @@ bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out
     if (!Accept(JpxCopyVerdict(look, data, size, force, extension, &damage_)))
         return false;
     out.extension = extension;
+    out.action = ImageAction::Copied;
     out.body = std::move(held);
     return true;
 }
@@ -1061,11 +1137,14 @@ bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, Enc
         tiff.width = format.width;
         tiff.height = format.height;
         const size_t stride = size_t(decoded.width) * 4;
-        out.extension = "tif";
-        return EncodeCmykTiff(tiff, [&](uint32_t y, uint32_t count, uint8_t* rows) {
+        PixelHash unused;
+        const bool encoded = WriteCmyk(tiff, [&](uint32_t y, uint32_t count, uint8_t* rows) {
             std::memcpy(rows, decoded.samples.data() + stride * y, stride * count);
             return true;
-        }, out.bytes, &StopRequested, nullptr);
+        }, out, unused);
+        if (plan_.to_srgb && encoded)
+            *out.pixels = unused;  // a TIFF made here never had its hash kept
+        return encoded;
     }
     if (decoded.components != 1 && decoded.components != 3)
         return false;
@@ -1200,10 +1279,9 @@ bool ImageEncoder::TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, E
         format.height = rows->height();
         format.icc_profile = drawn.colours.icc;
         PixelHash pixels;
-        out.extension = "tif";
-        const bool encoded = EncodeCmykTiff(format, [&](uint32_t, uint32_t count, uint8_t* dst) {
+        const bool encoded = WriteCmyk(format, [&](uint32_t, uint32_t count, uint8_t* dst) {
             return rows->Read(count, dst);
-        }, out.bytes, &StopRequested, nullptr, &pixels);
+        }, out, pixels);
         if (encoded)
             *out.pixels = pixels;
         return encoded;
@@ -1215,9 +1293,10 @@ bool ImageEncoder::TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, E
     format.color = rows->components() == 1 ? PngColor::Gray : PngColor::Rgb;
     format.icc_profile = PngProfileOf(ctx_, drawn);
     const std::shared_ptr<UncountedMemory> kept(std::move(memory));
-    auto write = [rows, data, kept, format, level = png_level_, pixels = out.pixels](const ByteSink& sink) {
+    const OutputType type = plan_.type;
+    auto write = [rows, data, kept, format, type, level = png_level_, pixels = out.pixels](const ByteSink& sink) {
         PixelHash hash;
-        PngStreamEncoder encoder(format, level, sink, &hash);
+        RowsEncoder encoder(type, format, level, sink, &hash);
         const size_t stride = PngRowBytes(format);
         const uint32_t block_rows = static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 16) / stride));
         std::vector<uint8_t> block(stride * block_rows);
@@ -1232,7 +1311,7 @@ bool ImageEncoder::TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, E
         *pixels = hash;
         return true;
     };
-    out.extension = "png";
+    out.extension = RowsExtension(type, format);
     if (streaming) {
         out.stream = write;
         return true;
@@ -1392,12 +1471,14 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     const auto& p = cbuf->params.u.flate;
     if (p.predictor < 10 || p.predictor > 15 || p.columns != img->w || p.colors != img->n || p.bpc != img->bpc)
         return false;
-    if (img->mask != nullptr || img->use_colorkey || img->imagemask || !DefaultDecode(ctx_, img))
+    if (!plan_.copy_png_rows || img->mask != nullptr || img->use_colorkey || img->imagemask ||
+        !DefaultDecode(ctx_, img))
         return false;
     PngFormat format;
     if (!StoredRowsFormat(ctx_, img, format))
         return false;
     format.icc_profile = icc_profile_;
+    format.srgb = plan_.to_srgb;
     unsigned char* data = nullptr;
     size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
     // The check inflates the rows anyway; undoing their filters on the way
@@ -1409,6 +1490,7 @@ bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
     if (!WrapPngIdatParts(format, data, size, out.bytes, out.tail))
         return false;
     out.body.reset(ctx_, fz_keep_buffer(ctx_, cbuf->buffer));
+    out.action = ImageAction::Copied;
     *out.pixels = pixels;
     return true;
 }
@@ -1510,9 +1592,10 @@ bool ImageEncoder::TryRows(const DrawnImage& drawn, EncodedImage& out, bool stre
                 return false;
         }
         const int level = png_level_;
-        out.extension = "png";
-        out.stream = [ctx, open, open_mask, plan, level, pad_damage, pixels = out.pixels](const ByteSink& sink) {
-            return StreamNativeRows(ctx, open, open_mask, plan, level, pad_damage, sink, *pixels);
+        const OutputType type = plan_.type;
+        out.extension = RowsExtension(type, plan.format);
+        out.stream = [ctx, open, open_mask, plan, type, level, pad_damage, pixels = out.pixels](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, open_mask, plan, type, level, pad_damage, sink, *pixels);
         };
         return true;
     }
@@ -1572,9 +1655,10 @@ bool ImageEncoder::TryMaskedSamples(fz_image* img, EncodedImage& out, bool strea
         std::shared_ptr<fz_image> keep(fz_keep_image(ctx_, img), [ctx](fz_image* i) { fz_drop_image(ctx, i); });
         auto open = [ctx, doc, keep]() { return OpenSamples(ctx, doc, keep.get(), StandIn()); };
         const int level = png_level_;
-        out.extension = "png";
-        out.stream = [ctx, open, plan, level, pixels = out.pixels](const ByteSink& sink) {
-            return StreamNativeRows(ctx, open, nullptr, plan, level, false, sink, *pixels);
+        const OutputType type = plan_.type;
+        out.extension = RowsExtension(type, plan.format);
+        out.stream = [ctx, open, plan, type, level, pixels = out.pixels](const ByteSink& sink) {
+            return StreamNativeRows(ctx, open, nullptr, plan, type, level, false, sink, *pixels);
         };
         return true;
     }
@@ -1799,11 +1883,12 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         std::shared_ptr<fz_pixmap> keep_plain(unkeyed != nullptr ? fz_keep_pixmap(ctx, unkeyed) : nullptr,
                                               [ctx](fz_pixmap* p) { fz_drop_pixmap(ctx, p); });
         const int level = png_level_;
-        out.extension = "png";
+        const OutputType type = plan_.type;
+        out.extension = RowsExtension(type, format);
         out.stream = [keep, keep_plain, plain_s, plain_stride, alpha, compose, format, out_stride, stride, s, w, h,
-                      level, pixels = out.pixels](const ByteSink& sink) {
+                      type, level, pixels = out.pixels](const ByteSink& sink) {
             PixelHash hash;
-            PngStreamEncoder encoder(format, level, sink, &hash);
+            RowsEncoder encoder(type, format, level, sink, &hash);
             const size_t block_rows = std::max<size_t>(1, (size_t(1) << 16) / out_stride);
             std::vector<uint8_t> block(out_stride * block_rows);
             for (size_t y = 0; y < static_cast<size_t>(h);) {
@@ -1854,7 +1939,7 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     const bool plain_cmyk = img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
                             !img->use_colorkey && (img->bpc == 8 || img->bpc == 16) && cbuf != nullptr &&
                             cbuf->buffer != nullptr;
-    if (plain_cmyk && img->mask == nullptr && cbuf->params.type == FZ_IMAGE_FLATE &&
+    if (plan_.copy_cmyk_strip && plain_cmyk && img->mask == nullptr && cbuf->params.type == FZ_IMAGE_FLATE &&
         cbuf->params.u.flate.predictor <= 1 && DefaultDecode(ctx_, img)) {
         // A Flate stream without predictor is a TIFF strip as it is stored.
         format.bits = img->bpc;
@@ -1877,7 +1962,7 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     // the mask's grid.
     auto encode = [&](const TiffRowSource& source, PixelHash& pixels) {
         if (!fine)
-            return EncodeCmykTiff(format, source, out.bytes, &StopRequested, nullptr, &pixels);
+            return WriteCmyk(format, source, out, pixels);
         const size_t sample = static_cast<size_t>(format.bits / 8);
         auto rows = std::make_shared<std::vector<uint8_t>>(5 * sample * w * static_cast<size_t>(img->h));
         if (!source(0, static_cast<uint32_t>(img->h), rows->data()))
@@ -1899,7 +1984,6 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
         const bool invert = !DefaultDecode(ctx_, img);
         format.bits = 16;
         format.alpha = img->mask != nullptr;
-        out.extension = "tif";
         PixelHash pixels;
         const bool encoded = encode([&](uint32_t y, uint32_t count, uint8_t* rows) {
             auto* dst = reinterpret_cast<uint16_t*>(rows);
@@ -1950,7 +2034,6 @@ bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
     const unsigned char* plain = unkeyed != nullptr && fz_pixmap_components(ctx_, unkeyed) == 4
                                      ? fz_pixmap_samples(ctx_, unkeyed) : nullptr;
     const size_t plain_stride = plain != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
-    out.extension = "tif";
     PixelHash pixels;
     const bool encoded = encode([&](uint32_t y, uint32_t count, uint8_t* rows) {
         const unsigned char* strip = samples + stride * y;
@@ -2065,6 +2148,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = kNoImageDataDecoded;
         return EncodeStatus::Skipped;
     }
+    plan_ = PlanImage(FactsOf(ctx_, drawn, type_), type_);
     const bool too_big = DecodedSize(img) > kMaxWholeDecodeBytes;
     jpx_budget_ = CurrentImageBudget() != 0 ? CurrentImageBudget() : ImageMemoryBudget(img);
     jpx_refusal_.clear();
@@ -2102,7 +2186,7 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
             // Printing inks keep their colours in a TIFF, which needs the image
             // decoded whole; beyond the whole-decode limit they are still written,
             // by rows, in RGB.
-            const bool own_colours = !too_big && ImageColourKind(ctx_, img->colorspace) == ColourKind::Cmyk;
+            const bool own_colours = !too_big && plan_.samples == ImagePlan::Samples::Inks;
             icc_profile_ = PngProfileOf(ctx_, drawn);  // the rows' PNG keeps the profile as the held ways do
             const bool rows = !own_colours && (streaming || too_big) && TryRows(drawn, out, true, !streaming);
             icc_profile_.clear();
@@ -2159,10 +2243,9 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         why = UndecodableWhy(damage_);
         return EncodeStatus::Skipped;
     } else {
-        const ColourKind kind = ImageColourKind(ctx_, img->colorspace);
-        if (kind == ColourKind::Cmyk && !too_big)
+        if (plan_.samples == ImagePlan::Samples::Inks && !too_big)
             done = TryCmykTiff(drawn, out);
-        else if (kind == ColourKind::Lab && !too_big)
+        else if (plan_.samples == ImagePlan::Samples::Lab && !too_big)
             done = TryLabAsSrgb(drawn, out);
         // Should the own-colour file fail, the image is still written in RGB.
         if (!done && !CancelRequested()) {
@@ -2183,6 +2266,8 @@ EncodeStatus ImageEncoder::Encode(const DrawnImage& drawn, EncodedImage& out, st
         // MuPDF decoded what it could of damaged data and filled in the rest.
         if (damaged_)
             fz_warn(ctx_, "%s", kShortDataWarning);
+        if (out.action != ImageAction::Copied)
+            out.action = plan_.decoded_action;
         return EncodeStatus::Ok;
     }
     out = EncodedImage();

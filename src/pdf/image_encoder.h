@@ -50,9 +50,11 @@
 
 #include "pdf/colour_profile.h"
 #include "pdf/copy_rule.h"
+#include "pdf/image_plan.h"
 #include "pdf/jpx_decode.h"
 #include "pdf/large_image.h"
 #include "pdf/mu_context.h"
+#include "pdf/output_choice.h"
 #include "pdf/output_file.h"
 #include "pdf/pixel_hash.h"
 
@@ -66,6 +68,10 @@ struct DrawnImage {
     int object_num = 0;        // the image XObject when known (needed for JPEG 2000)
     StandIn standin;           // set when `image` stands in for a large stored image
     ImageColours colours;      // what the file says its colours mean
+    // The image XObject the page names (also when `object_num` is 0), 0 for
+    // an inline image; for the image's record only.
+    int xobject = 0;
+    Placement placement;       // where the page first draws it
 };
 
 // The bytes of the file: `bytes`, then the body, then `tail`. The body is
@@ -82,6 +88,8 @@ struct EncodedImage {
     // unfiltered stored ones; empty for copied JPEG and JPEG 2000 bytes. A
     // streamed file's is set by `stream` as it ends, hence the shared cell.
     std::shared_ptr<std::optional<PixelHash>> pixels = std::make_shared<std::optional<PixelHash>>();
+    // Stored bytes copied, colours converted, or samples written as they are.
+    ImageAction action = ImageAction::Written;
 
     // The pieces in file order, and their total size.
     std::vector<struct ByteSpan> Parts(fz_context* ctx) const;
@@ -104,7 +112,9 @@ constexpr const char* kTooLargeToDecodeWhole = "too large to decode whole (over 
 class ImageEncoder {
 public:
     // Images of at least `stream_bytes` (stored or decoded) are streamed.
-    ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes = kDefaultStandInBytes);
+    // `type` says what the images become (PlanImage).
+    ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes = kDefaultStandInBytes,
+                 OutputType type = OutputType::Original);
 
     // On Skipped, `why` says what went wrong (for the log on standard error).
     // Without `streaming` the result is always held in memory (the way back
@@ -174,6 +184,9 @@ private:
     // The image's mask drawn at the image's size, one 8-bit alpha per pixel.
     bool RenderMaskAlpha(fz_image* img, std::vector<uint8_t>& alpha);
     bool Finish(const struct PngFormat& format, const uint8_t* rows, size_t stride, EncodedImage& out);
+    // Printing inks from `source`: a CMYK TIFF, or sRGB rows of the output
+    // type (RowsEncoder). Sets the extension.
+    bool WriteCmyk(const TiffFormat& format, const TiffRowSource& source, EncodedImage& out, PixelHash& pixels);
     // The image's rows at its own size written on the grid of its finer mask
     // (mask_grid.h): a PNG of `format`'s colours (streamed when large and
     // `streaming`), or a CMYK TIFF of `format`'s depth.
@@ -186,6 +199,8 @@ private:
     pdf_document* doc_;
     int png_level_;
     size_t stream_bytes_;
+    OutputType type_;
+    ImagePlan plan_;  // of the image being encoded
     // Set while one image is encoded when the copy rule found its data damaged.
     bool damaged_ = false;
     bool undecodable_ = false;  // not one row of it decodes

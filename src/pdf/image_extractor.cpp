@@ -19,6 +19,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/encode_pool.h"
 #include "pdf/image_encoder.h"
+#include "pdf/image_record.h"
 #include "pdf/image_key.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
@@ -27,6 +28,7 @@
 #include "pdf/page_walk.h"
 #include "pdf/pdf_open.h"
 #include "pdf/pixel_hash.h"
+#include "pdf/srgb_transform.h"
 
 namespace kestran::pdf {
 namespace {
@@ -60,6 +62,9 @@ void ReturnFreedMemory()
     malloc_trim(0);
 #endif
 }
+
+// The reason an image of one flat colour is left out.
+constexpr const char* kFlatReason = "one flat colour";
 
 // Log lines and progress steps waiting behind an unfinished image.
 constexpr size_t kMaxWaitingSteps = 4096;
@@ -96,6 +101,10 @@ public:
         // A page cut short by a stop or a failure keeps the images it wrote,
         // numbered as far as it got.
         const int named = NameHeldImages(0);
+        FlushRecords();
+        if (already_there_ > 0)
+            Log(options_, source_ + ": " + std::to_string(already_there_) +
+                              (already_there_ == 1 ? " image was" : " images were") + " already there, not written again");
         return result == KESTRAN_EXTRACT_OK ? named : result;
     }
 
@@ -109,9 +118,40 @@ public:
     }
 
 private:
+    // What became of one image handed on, shared by its record and the
+    // records of its duplicates; settled on the calling thread when the
+    // image is committed (skipped, repeating another's pixels) or named.
+    struct Fate {
+        bool settled = false;
+        std::string action;  // "copied", "converted", "written", "already there", "skipped"
+        std::string detail;  // a skip's reason
+        std::string file;
+        uint64_t size = 0;
+        std::string sha256;
+        std::shared_ptr<Fate> same_as;  // shows what this earlier image shows: a duplicate of it
+    };
+    // A record waiting for the fate of its image (or, for a duplicate, of
+    // the image it repeats) so that records leave in page and paint order.
+    struct PendingRecord {
+        ImageRecord record;
+        std::shared_ptr<Fate> fate;
+        bool duplicate = false;
+    };
+    // Converting output still works without the press profile, CMYK by a
+    // plain formula; the log says so once per process.
+    void NoteMissingPressProfile()
+    {
+        static std::atomic<bool> noted{false};
+        if (options_.output_type == OutputType::Original || PressProfileAvailable() || noted.exchange(true))
+            return;
+        Log(options_, std::string("press profile ") + PressProfilePath() +
+                          " not found: CMYK images without a profile of their own are converted by formula");
+    }
+
     struct Step {
         // Checkpoint: where a sequential run looks at the stop request.
-        enum class Kind { Line, Progress, Checkpoint, Image };
+        // Record: an image's record, queued to leave once its fate is known.
+        enum class Kind { Line, Progress, Checkpoint, Image, Record };
         Kind kind = Kind::Line;
         std::string line;                // Line
         int skipped = 0;                 // Line: images it reports as skipped
@@ -122,6 +162,8 @@ private:
         long long base = 0;              // of the image among the page's new
         size_t index = 0;                // images for its progress step
         size_t count = 0;
+        std::shared_ptr<Fate> fate;      // Image: what becomes of it, for its record
+        std::unique_ptr<PendingRecord> record;  // Record
     };
 
     // Walks the pages; returns OK once the last step is queued.
@@ -149,6 +191,10 @@ private:
         settings_.folder = folder;
         settings_.png_level = options_.png_level;
         settings_.stream_bytes = options_.stream_bytes;
+        settings_.skip_flat = options_.filters.skip_flat;
+        settings_.sha256 = static_cast<bool>(options_.record);
+        settings_.output_type = options_.output_type;
+        NoteMissingPressProfile();
         const int workers = options_.workers > 0 ? options_.workers : DefaultWorkerCount();
         if (workers > 1 || options_.spare_workers != nullptr)
             pool_ = std::make_unique<EncodePool>(ctx_, settings_, workers, options_.queue_bytes,
@@ -266,9 +312,12 @@ private:
         } else {
             last_page_failed_ = false;
         }
-        for (const std::string& what : found.set_aside)
+        for (const std::string& what : found.set_aside) {
             if (result == KESTRAN_EXTRACT_OK)
                 result = EmitLine(PageLine(page, "image skipped: " + what), 1);
+            if (result == KESTRAN_EXTRACT_OK)
+                result = EmitRecord(page, nullptr, 0, Settled("skipped", what));
+        }
         if (!found.error.empty() && result == KESTRAN_EXTRACT_OK)
             result = EmitLine(PageLine(page, found.error));
         if (result != KESTRAN_EXTRACT_OK)
@@ -278,8 +327,10 @@ private:
         if ((result = EmitProgress(base + 1)) != KESTRAN_EXTRACT_OK)
             return result;
 
-        std::vector<DrawnImage*> fresh;
+        std::vector<std::pair<DrawnImage*, std::shared_ptr<Fate>>> fresh;
+        int index_on_page = 0;
         for (DrawnImage& drawn : found.images) {
+            ++index_on_page;
             std::string key;
             if (!BuildImageKey(ctx_, doc_, drawn.image.get(), drawn.object_num, key)) {
                 // Reading a large image's data stops at a stop request: that
@@ -289,17 +340,38 @@ private:
                 if ((result = EmitLine(PageLine(page, "image skipped: cannot read image data"), 1)) !=
                     KESTRAN_EXTRACT_OK)
                     return result;
+                if ((result = EmitRecord(page, &drawn, index_on_page, Settled("skipped", "cannot read image data"))) !=
+                    KESTRAN_EXTRACT_OK)
+                    return result;
                 continue;
             }
             AddColoursToKey(drawn.colours, key);
-            if (seen_.insert(key).second)
-                fresh.push_back(&drawn);
+            auto seen = seen_.emplace(std::move(key), nullptr);
+            if (!seen.second) {
+                if ((result = EmitRecord(page, &drawn, index_on_page, seen.first->second, true)) != KESTRAN_EXTRACT_OK)
+                    return result;
+                continue;
+            }
+            // Decided from the declared size, before anything is decoded;
+            // the image's duplicates share its fate.
+            const std::string too_small = TooSmall(drawn);
+            if (!too_small.empty()) {
+                seen.first->second = Settled("skipped", too_small);
+                if ((result = EmitLine(PageLine(page, "image skipped: " + too_small), 1)) != KESTRAN_EXTRACT_OK)
+                    return result;
+            } else {
+                seen.first->second = std::make_shared<Fate>();
+                fresh.emplace_back(&drawn, seen.first->second);
+            }
+            if ((result = EmitRecord(page, &drawn, index_on_page, seen.first->second)) != KESTRAN_EXTRACT_OK)
+                return result;
         }
         for (size_t i = 0; i < fresh.size(); ++i) {
             Step step;
             step.kind = Step::Kind::Image;
             step.task = std::make_unique<ImageTask>();
-            step.task->drawn = std::move(*fresh[i]);
+            step.task->drawn = std::move(*fresh[i].first);
+            step.fate = fresh[i].second;
             step.task->weight = DecodedSize(step.task->drawn.image.get());
             step.page = page;
             step.base = base;
@@ -311,6 +383,79 @@ private:
         if (fresh.empty())
             return EmitProgress(base + 2);
         return KESTRAN_EXTRACT_OK;
+    }
+
+    // ---- records --------------------------------------------------------
+
+    static std::shared_ptr<Fate> Settled(const char* action, const std::string& detail)
+    {
+        auto fate = std::make_shared<Fate>();
+        fate->settled = true;
+        fate->action = action;
+        fate->detail = detail;
+        return fate;
+    }
+
+    // The reason an image is left out for its declared size, or empty.
+    std::string TooSmall(const DrawnImage& drawn) const
+    {
+        const int min = options_.filters.min_side;
+        const fz_image* img = drawn.image.get();
+        if (min <= 0 || img == nullptr || (img->w >= min && img->h >= min))
+            return std::string();
+        return "smaller than " + std::to_string(min) + " pixels";
+    }
+
+    // The record of an image found on `page` (`drawn` null for one set
+    // aside before the run), as a step: committed where a sequential run
+    // reaches it, it then waits until `fate` is settled.
+    int EmitRecord(int page, const DrawnImage* drawn, int index, std::shared_ptr<Fate> fate, bool duplicate = false)
+    {
+        if (!options_.record)
+            return KESTRAN_EXTRACT_OK;
+        Step step;
+        step.kind = Step::Kind::Record;
+        step.record = std::make_unique<PendingRecord>();
+        ImageRecord& record = step.record->record;
+        record.source = settings_.source;
+        record.page = page;
+        record.index = index;
+        if (drawn != nullptr)
+            DescribeImage(ctx_, doc_, *drawn, record);
+        step.record->fate = std::move(fate);
+        step.record->duplicate = duplicate;
+        return Emit(std::move(step));
+    }
+
+    // Hands on the records whose images' fates are settled, in order.
+    void FlushRecords()
+    {
+        while (!records_.empty() && Complete(records_.front())) {
+            options_.record(records_.front().record);
+            records_.pop_front();
+        }
+    }
+
+    // Fills in what happened to the record's image; false while unknown.
+    static bool Complete(PendingRecord& pending)
+    {
+        const Fate& fate = *pending.fate;
+        if (!fate.settled || (fate.same_as != nullptr && !fate.same_as->settled))
+            return false;
+        ImageRecord& record = pending.record;
+        if (fate.action == "skipped") {
+            record.action = fate.action;
+            record.detail = fate.detail;
+        } else if (pending.duplicate || fate.same_as != nullptr) {
+            record.action = "duplicate";
+            record.detail = fate.same_as != nullptr ? fate.same_as->file : fate.file;
+        } else {
+            record.action = fate.action;
+            record.output_file = fate.file;
+            record.output_size = fate.size;
+            record.sha256 = fate.sha256;
+        }
+        return true;
     }
 
     // ---- steps ----------------------------------------------------------
@@ -439,6 +584,15 @@ private:
         case Step::Kind::Image:
             --pending_images_;
             return CommitImage(step);
+        case Step::Kind::Record:
+            // Also a checkpoint: after a stop request a sequential run may
+            // not have found this image (reading a large image's data stops),
+            // so no run records it.
+            if (CancelRequested())
+                return KESTRAN_EXTRACT_CANCELLED;
+            records_.push_back(std::move(*step.record));
+            FlushRecords();
+            return KESTRAN_EXTRACT_OK;
         }
         return KESTRAN_EXTRACT_OK;
     }
@@ -461,23 +615,37 @@ private:
             Log(options_, PageLine(step.page, "out of memory"));
             return KESTRAN_EXTRACT_OUT_OF_MEMORY;
         }
-        if (RepeatsPixels(task)) {
+        Fate& fate = *step.fate;
+        if (IsFlat(task)) {
             task.file = PendingImageFile();  // removes the temporary file
+            task.status = EncodeStatus::Skipped;
+            task.why = kFlatReason;
+            task.pixels.reset();  // a later image of the same colour is skipped for itself
+        }
+        if (RepeatsPixels(task, step.fate)) {
+            task.file = PendingImageFile();  // removes the temporary file
+            fate.settled = true;
         } else if (task.status == EncodeStatus::Skipped) {
             Log(options_, PageLine(step.page, "image skipped: " + task.why));
             ++stats_.images_skipped;
+            fate.settled = true;
+            fate.action = "skipped";
+            fate.detail = task.why;
         } else {
             if (task.written == OutputStatus::WriteFailed)
                 return KESTRAN_EXTRACT_WRITE_FAILED;
             if (task.written == OutputStatus::FolderUnusable)
                 return KESTRAN_EXTRACT_OUTPUT_FOLDER;
             ++number_;
-            held_.push_back(HeldImage{std::move(task.file), step.page, number_, task.extension, task.size});
+            held_.push_back(
+                HeldImage{std::move(task.file), step.page, number_, task.extension, task.action, task.size,
+                          std::move(step.fate)});
             if (task.short_data)
                 Log(options_, PageLine(step.page, "image " + std::to_string(number_) +
                                                       " is incomplete: its data ends early, the rest is filled in"));
         }
         const int named = NameHeldImages(step.count - step.index - 1);
+        FlushRecords();
         if (named != KESTRAN_EXTRACT_OK)
             return named;
         const long long step_done =
@@ -501,15 +669,30 @@ private:
         std::vector<HeldImage> held = std::move(held_);
         held_.clear();
         for (HeldImage& image : held) {  // on a failure the rest leave with `held`
-            switch (image.file.Publish(stem_, image.page, image.number, image.extension, nullptr,
-                                       NameWidths{page_digits_, digits})) {
+            std::string name;
+            bool already_there = false;
+            switch (image.file.Publish(stem_, image.page, image.number, image.extension, &name,
+                                       NameWidths{page_digits_, digits}, &already_there)) {
             case OutputStatus::Ok: break;
             case OutputStatus::WriteFailed: return KESTRAN_EXTRACT_WRITE_FAILED;
             case OutputStatus::FolderUnusable: return KESTRAN_EXTRACT_OUTPUT_FOLDER;
             case OutputStatus::Abandoned: return KESTRAN_EXTRACT_CANCELLED;  // the process is ending
             }
-            ++stats_.images_written;
-            stats_.bytes_written += image.size;
+            if (already_there) {
+                ++stats_.images_already_there;
+                ++already_there_;
+            } else {
+                ++stats_.images_written;
+                stats_.bytes_written += image.size;
+            }
+            Fate& fate = *image.fate;
+            fate.settled = true;
+            if (options_.record) {  // kept for every image of the file: only when wanted
+                fate.action = already_there ? "already there" : ImageActionName(image.action);
+                fate.file = std::move(name);
+                fate.size = image.file.Size();
+                fate.sha256 = image.file.Sha256();
+            }
         }
         return KESTRAN_EXTRACT_OK;
     }
@@ -520,9 +703,24 @@ private:
     // skipped, like an image that repeats another's stored bytes. Decided
     // here, in commit order, so the first of them is kept whatever the
     // number of workers.
-    bool RepeatsPixels(const ImageTask& task)
+    bool RepeatsPixels(const ImageTask& task, const std::shared_ptr<Fate>& fate)
     {
-        return task.pixels.has_value() && !pixels_seen_.insert(*task.pixels).second;
+        if (!task.pixels.has_value())
+            return false;
+        auto seen = pixels_seen_.emplace(*task.pixels, fate);
+        if (seen.second)
+            return false;
+        fate->same_as = seen.first->second;
+        return true;
+    }
+
+    // True when the user leaves out images of one flat colour and the
+    // written file is one: known from the rows the writer hashed (for a
+    // copied JPEG or JPEG 2000, from the decode EncodeImageTask made for it).
+    bool IsFlat(const ImageTask& task) const
+    {
+        return options_.filters.skip_flat && task.status == EncodeStatus::Ok && task.written == OutputStatus::Ok &&
+               task.flat;
     }
 
     fz_context* ctx_;
@@ -539,18 +737,23 @@ private:
     long long last_done_ = 0;
     bool last_page_failed_ = false;
     int number_ = 0;  // images written so far on the page being committed
+    int already_there_ = 0;  // images of this file found in the folder already
     // Written images of that page waiting for their names (NameHeldImages).
     struct HeldImage {
         PendingImageFile file;
         int page;
         int number;
         std::string extension;
+        ImageAction action;
         uint64_t size;
+        std::shared_ptr<Fate> fate;
     };
     std::vector<HeldImage> held_;
     int page_digits_ = 3;
-    std::unordered_set<std::string> seen_;
-    std::unordered_set<PixelHash, PixelHashOf> pixels_seen_;
+    // Images handed on (by key, by what they show) and what became of them.
+    std::unordered_map<std::string, std::shared_ptr<Fate>> seen_;
+    std::unordered_map<PixelHash, std::shared_ptr<Fate>, PixelHashOf> pixels_seen_;
+    std::deque<PendingRecord> records_;  // waiting for their fates, in order
     std::unordered_set<int> pages_seen_;
     std::deque<Step> steps_;
     size_t pending_images_ = 0;

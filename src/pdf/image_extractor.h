@@ -18,6 +18,9 @@ namespace kestran::pdf {
 struct ExtractStats {
     int images_written = 0;
     int images_skipped = 0;
+    // Images whose file was in the folder already, with the same bytes
+    // (an earlier run): nothing written, not counted as written.
+    int images_already_there = 0;
     uint64_t bytes_written = 0;
 };
 

@@ -36,6 +36,12 @@ struct Placement {
     double ppi_x = 0, ppi_y = 0;
 };
 
+// The placement of a `width` x `height` image drawn under the matrix
+// [a b c d e f]: its unit square's bounding box, and the pixels per inch
+// along its own width (the matrix's x axis) and height (y axis), 0 when the
+// axis has no length.
+Placement PlacementOf(double a, double b, double c, double d, double e, double f, int width, int height);
+
 // One image found on a page, and what happened to it: one manifest row.
 struct ImageRecord {
     std::string source;          // the PDF as given

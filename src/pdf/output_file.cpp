@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <type_traits>
 #include <vector>
+
+#include <mupdf/fitz.h>
 
 #include "pdf/stale_temp_files.h"
 
@@ -264,6 +267,8 @@ PendingImageFile& PendingImageFile::operator=(PendingImageFile&& other) noexcept
         Remove();
         part_ = std::move(other.part_);
         folder_ = std::move(other.folder_);
+        size_ = other.size_;
+        sha256_ = std::move(other.sha256_);
     }
     return *this;
 }
@@ -277,7 +282,7 @@ void PendingImageFile::Remove()
     part_.reset();
 }
 
-OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProducer& produce)
+OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProducer& produce, bool sha256)
 {
     Remove();
     if (!Discarding())
@@ -295,9 +300,18 @@ OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProduc
     }
     bool write_ok = true;
     bool produced = false;
+    fz_sha256 sha;
+    fz_sha256_init(&sha);
+    size_ = 0;
+    sha256_.clear();
     try {
         produced = produce([&](const uint8_t* data, size_t size) {
             write_ok = write_ok && WriteAll(fd, data, size);
+            if (write_ok) {
+                if (sha256)
+                    fz_sha256_update(&sha, data, size);
+                size_ += size;
+            }
             return write_ok;
         });
     } catch (...) {
@@ -313,18 +327,38 @@ OutputStatus PendingImageFile::Write(const std::string& folder, const ByteProduc
         Remove();
         return write_ok ? OutputStatus::Abandoned : OutputStatus::WriteFailed;
     }
+    if (sha256) {
+        unsigned char digest[32];
+        fz_sha256_final(&sha, digest);
+        static const char kHex[] = "0123456789abcdef";
+        for (unsigned char byte : digest) {
+            sha256_ += kHex[byte >> 4];
+            sha256_ += kHex[byte & 15];
+        }
+    }
     return OutputStatus::Ok;
 }
 
 OutputStatus PendingImageFile::Publish(const std::string& stem, int page, int image, const std::string& extension,
-                                       std::string* written_name, NameWidths widths)
+                                       std::string* written_name, NameWidths widths, bool* already_there)
 {
+    if (already_there != nullptr)
+        *already_there = false;
     if (part_ == nullptr || part_->Fd() < 0)
         return OutputStatus::Abandoned;
     const std::string& temp_path = part_->Path();
     for (int copy = 1; copy < 100000; ++copy) {
         std::string name = ImageFileName(stem, page, image, extension, copy, widths);
-        int err = RenameNoReplace(temp_path, Join(folder_, name));
+        const std::string path = Join(folder_, name);
+        int err = RenameNoReplace(temp_path, path);
+        if (err == EEXIST && SameFileContent(path, temp_path)) {
+            Remove();
+            if (written_name != nullptr)
+                *written_name = name;
+            if (already_there != nullptr)
+                *already_there = true;
+            return OutputStatus::Ok;
+        }
         if (err == 0) {
             part_.reset();  // renamed: nothing to remove any more
             if (written_name != nullptr)
@@ -343,6 +377,42 @@ OutputStatus PendingImageFile::Publish(const std::string& stem, int page, int im
     }
     Remove();
     return OutputStatus::FolderUnusable;
+}
+
+bool SameFileContent(const std::string& a, const std::string& b)
+{
+    struct Fd {
+        int fd;
+        ~Fd()
+        {
+            if (fd >= 0)
+                close(fd);
+        }
+    } fa{open(a.c_str(), O_RDONLY | O_CLOEXEC)}, fb{open(b.c_str(), O_RDONLY | O_CLOEXEC)};
+    struct stat sa {}, sb {};
+    if (fa.fd < 0 || fb.fd < 0 || fstat(fa.fd, &sa) != 0 || fstat(fb.fd, &sb) != 0 || !S_ISREG(sa.st_mode) ||
+        !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size)
+        return false;
+    // Whole blocks at a time; a short read at a file's end is taken as it comes.
+    std::vector<uint8_t> ba(size_t(1) << 16), bb(size_t(1) << 16);
+    for (;;) {
+        const ssize_t na = read(fa.fd, ba.data(), ba.size());
+        if (na < 0 && errno == EINTR)
+            continue;
+        if (na <= 0)
+            return na == 0 && read(fb.fd, bb.data(), 1) == 0;
+        size_t got = 0;
+        while (got < static_cast<size_t>(na)) {
+            const ssize_t nb = read(fb.fd, bb.data() + got, static_cast<size_t>(na) - got);
+            if (nb < 0 && errno == EINTR)
+                continue;
+            if (nb <= 0)
+                return false;
+            got += static_cast<size_t>(nb);
+        }
+        if (std::memcmp(ba.data(), bb.data(), got) != 0)
+            return false;
+    }
 }
 
 void DiscardTemporaryFiles()

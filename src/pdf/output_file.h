@@ -89,21 +89,36 @@ public:
 
     // Creates the temporary file and writes what `produce` hands to its sink
     // (see ByteProducer). Ok when the data is complete on disk; otherwise
-    // nothing is left behind. Once per object.
-    OutputStatus Write(const std::string& folder, const ByteProducer& produce);
+    // nothing is left behind. Once per object. With `sha256`, the bytes are
+    // hashed as they go by (Sha256).
+    OutputStatus Write(const std::string& folder, const ByteProducer& produce, bool sha256 = false);
 
     // Renames the written file to the first free name of ImageFileName(stem,
-    // page, image, extension, 1, 2, ..., widths), never replacing a file. On
-    // failure the temporary file is removed. Only after Write returned Ok.
+    // page, image, extension, 1, 2, ..., widths), never replacing a file. A
+    // name taken by a file of exactly the same bytes ends the search: the
+    // image is already there (a second run into the same folder), the
+    // temporary file is removed, `written_name` names that file and
+    // `already_there` (may be null) is set. On failure the temporary file is
+    // removed. Only after Write returned Ok.
     OutputStatus Publish(const std::string& stem, int page, int image, const std::string& extension,
-                         std::string* written_name = nullptr, NameWidths widths = {});
+                         std::string* written_name = nullptr, NameWidths widths = {}, bool* already_there = nullptr);
+
+    // The size and SHA-256 (lowercase hex; empty unless Write was asked for
+    // it) of what Write wrote; kept after Publish.
+    uint64_t Size() const { return size_; }
+    const std::string& Sha256() const { return sha256_; }
 
 private:
     void Remove();
 
     std::unique_ptr<PartFile> part_;
     std::string folder_;
+    uint64_t size_ = 0;
+    std::string sha256_;
 };
+
+// True when the files at paths `a` and `b` hold exactly the same bytes.
+bool SameFileContent(const std::string& a, const std::string& b);
 
 // True when `folder` is an existing folder in which files can be created.
 bool IsWritableFolder(const std::string& folder);

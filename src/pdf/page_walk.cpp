@@ -153,11 +153,12 @@ public:
         return can_draw_;
     }
 
-    void Add(fz_image* img, bool stencil, const uint8_t paint[3])
+    void Add(fz_image* img, bool stencil, const uint8_t paint[3], const Placement& placement)
     {
         if (img == nullptr || !on_page_.insert(img).second)
             return;
         DrawnImage drawn;
+        drawn.placement = placement;
         drawn.image.reset(ctx_, fz_keep_image(ctx_, img));
         drawn.stencil = stencil;
         if (paint != nullptr)
@@ -170,10 +171,12 @@ public:
         drawn_.push_back(std::move(drawn));
     }
 
-    void ClipImage(fz_image* img)
+    void ClipImage(fz_image* img, const Placement& placement)
     {
-        if (img != nullptr)
+        if (img != nullptr) {
             clip_images_.emplace_back(ctx_, fz_keep_image(ctx_, img));
+            clip_placements_.push_back(placement);
+        }
     }
 
     void UseMask(fz_image* mask)
@@ -189,9 +192,9 @@ public:
     std::vector<DrawnImage> TakeImages()
     {
         static const uint8_t kBlack[3] = {0, 0, 0};
-        for (ImageHandle& clip : clip_images_)
-            if (used_masks_.count(clip.get()) == 0)
-                Add(clip.get(), true, kBlack);
+        for (size_t i = 0; i < clip_images_.size(); ++i)
+            if (used_masks_.count(clip_images_[i].get()) == 0)
+                Add(clip_images_[i].get(), true, kBlack, clip_placements_[i]);
         std::vector<DrawnImage> result = std::move(drawn_);
         drawn_.clear();
         return result;
@@ -670,6 +673,7 @@ public:
             source.image.reset(ctx_, image);
             source.defaults.reset(ctx_, spaces != nullptr ? pdf_keep_obj(ctx_, spaces) : nullptr);
             drawn.colours = ResolveColours(ctx_, source, drawn.image.get()->colorspace);
+            drawn.xobject = std::max(object.first, 0);
         }
     }
 
@@ -691,6 +695,7 @@ private:
     std::vector<DrawnImage> drawn_;
     std::unordered_set<fz_image*> on_page_;       // images held by drawn_, so the pointers stay unique
     std::vector<ImageHandle> clip_images_;
+    std::vector<Placement> clip_placements_;  // one per clip image
     std::unordered_set<fz_image*> used_masks_;
     std::unordered_set<int> tiles_;
     std::set<pdf_obj*> visited_;
@@ -721,16 +726,23 @@ void Guarded(fz_context* ctx, F&& f)
         fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory while collecting images");
 }
 
-void OnFillImage(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, float, fz_color_params)
+// The run starts from the identity, so the device sees the image's
+// transformation in the page's default user space (points, y up).
+Placement PlacementIn(fz_image* img, fz_matrix ctm)
+{
+    return PlacementOf(ctm.a, ctm.b, ctm.c, ctm.d, ctm.e, ctm.f, img->w, img->h);
+}
+
+void OnFillImage(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix ctm, float, fz_color_params)
 {
     Guarded(ctx, [&] {
         Owner(dev)->UseMask(img->mask);
-        Owner(dev)->Add(img, false, nullptr);
+        Owner(dev)->Add(img, false, nullptr, PlacementIn(img, ctm));
     });
 }
 
-void OnFillImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, fz_colorspace* cs, const float* color,
-                     float, fz_color_params params)
+void OnFillImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix ctm, fz_colorspace* cs,
+                     const float* color, float, fz_color_params params)
 {
     float rgb[3] = {0, 0, 0};
     if (cs != nullptr && color != nullptr)
@@ -738,12 +750,12 @@ void OnFillImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, 
     uint8_t paint[3];
     for (int i = 0; i < 3; ++i)
         paint[i] = static_cast<uint8_t>(std::clamp(rgb[i], 0.0f, 1.0f) * 255.0f + 0.5f);
-    Guarded(ctx, [&] { Owner(dev)->Add(img, true, paint); });
+    Guarded(ctx, [&] { Owner(dev)->Add(img, true, paint, PlacementIn(img, ctm)); });
 }
 
-void OnClipImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix, fz_rect)
+void OnClipImageMask(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix ctm, fz_rect)
 {
-    Guarded(ctx, [&] { Owner(dev)->ClipImage(img); });
+    Guarded(ctx, [&] { Owner(dev)->ClipImage(img, PlacementIn(img, ctm)); });
 }
 
 int OnBeginTile(fz_context* ctx, fz_device* dev, fz_rect, fz_rect, float, float, fz_matrix, int id)

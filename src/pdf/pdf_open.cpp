@@ -38,13 +38,20 @@ int RebuildPageTree(fz_context* ctx, pdf_document* doc)
             pdf_obj* obj = nullptr;
             if (!MuTry(ctx, [&] { obj = pdf_load_object(ctx, doc, num); }))
                 continue;
-            if (pdf_is_dict(ctx, obj) && pdf_name_eq(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Type)), PDF_NAME(Page))) {
-                pdf_array_push_drop(ctx, kids, pdf_new_indirect(ctx, doc, num, 0));
-                if (!pdf_is_dict(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Parent))))
-                    pdf_dict_put(ctx, obj, PDF_NAME(Parent), pages);
-                ++count;
+            // Dropped however the additions end: one that throws must not
+            // leak the page object.
+            fz_try(ctx)
+            {
+                if (pdf_is_dict(ctx, obj) &&
+                    pdf_name_eq(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Type)), PDF_NAME(Page))) {
+                    pdf_array_push_drop(ctx, kids, pdf_new_indirect(ctx, doc, num, 0));
+                    if (!pdf_is_dict(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Parent))))
+                        pdf_dict_put(ctx, obj, PDF_NAME(Parent), pages);
+                    ++count;
+                }
             }
-            pdf_drop_obj(ctx, obj);
+            fz_always(ctx) { pdf_drop_obj(ctx, obj); }
+            fz_catch(ctx) { fz_rethrow(ctx); }
         }
         if (count > 0) {
             pdf_dict_put(ctx, pages, PDF_NAME(Type), PDF_NAME(Pages));

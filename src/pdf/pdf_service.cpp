@@ -14,6 +14,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/image_extractor.h"
+#include "pdf/manifest.h"
 #include "pdf/mu_context.h"
 #include "pdf/output_file.h"
 #include "pdf/pdf_open.h"
@@ -88,8 +89,8 @@ int ServiceExtractImagesCounted(const char* source, const char* range, const cha
 }
 
 int ServiceExtractImagesChosen(const char* source, const char* range, const char* output_dir, void* context,
-                               PdfProgressFn progress, const KestranExtractChoices* choices, int* images_written,
-                               int* images_skipped)
+                               PdfProgressFn progress, const KestranExtractChoices* choices,
+                               KestranExtractCounts* counts)
 {
     ExtractOptions options;
     if (choices != nullptr) {
@@ -100,12 +101,21 @@ int ServiceExtractImagesChosen(const char* source, const char* range, const char
         options.filters.min_side = std::max<int32_t>(choices->min_side, 0);
         options.filters.skip_flat = choices->skip_flat != 0;
     }
+    // The manifest is created before any image is written; one that cannot
+    // be created fails the file as an output that cannot be written.
+    ManifestWriter manifest;
+    if (choices != nullptr && choices->manifest_path != nullptr && *choices->manifest_path != '\0') {
+        if (!manifest.Open(choices->manifest_path))
+            return KESTRAN_EXTRACT_WRITE_FAILED;
+        options.record = [&manifest](const ImageRecord& record) { manifest.Write(record); };
+    }
     ExtractStats stats;
     const int result = ExtractImagesFromFile(source, range, output_dir, context, progress, &stats, options);
-    if (images_written != nullptr)
-        *images_written = stats.images_written;
-    if (images_skipped != nullptr)
-        *images_skipped = stats.images_skipped;
+    if (counts != nullptr) {
+        counts->images_written = stats.images_written;
+        counts->images_skipped = stats.images_skipped;
+        counts->images_already_there = stats.images_already_there;
+    }
     return result;
 }
 

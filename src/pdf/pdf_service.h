@@ -112,12 +112,18 @@ typedef struct KestranExtractChoices {
     const char* manifest_path;
 } KestranExtractChoices;
 
-// ExtractImagesCounted with the user's choices (NULL: the defaults). The
-// counts go to `images_written` and `images_skipped` (either may be NULL).
+// What one file's extraction did with its images.
+typedef struct KestranExtractCounts {
+    int32_t images_written;        // image files written
+    int32_t images_skipped;        // images left out (filters, nothing decodable, over the budget)
+    int32_t images_already_there;  // the same file was in the output folder already: not written again
+} KestranExtractCounts;
+
+// ExtractImagesCounted with the user's choices (NULL: the defaults); the
+// counts go to `counts` (may be NULL).
 typedef int (*PdfExtractImagesChosenFn)(const char* source, const char* range, const char* output_dir,
                                         void* context, PdfProgressFn progress,
-                                        const KestranExtractChoices* choices, int* images_written,
-                                        int* images_skipped);
+                                        const KestranExtractChoices* choices, KestranExtractCounts* counts);
 
 // Caller-owned table; positions counted from 1, ExtractImagesChosen at 10,
 // ExtractImagesCounted at 11, ExtractImages at 12.

@@ -136,4 +136,35 @@ PixelHash PixelHasher::Finish() const
     return hash;
 }
 
+void FlatWatch::Add(const uint8_t* data, size_t size)
+{
+    const size_t pixel = first_.size();
+    while (flat_ && size > 0) {
+        if (filled_ < pixel) {
+            const size_t take = size < pixel - filled_ ? size : pixel - filled_;
+            std::memcpy(first_.data() + filled_, data, take);
+            filled_ += take;
+            data += take;
+            size -= take;
+            if (filled_ == pixel)
+                for (size_t i = 0; i < (256 / pixel + 1) * pixel; ++i)
+                    run_.push_back(first_[i % pixel]);
+            continue;
+        }
+        if (offset_ == 0 && size >= run_.size()) {
+            if (std::memcmp(run_.data(), data, run_.size()) != 0)
+                flat_ = false;
+            data += run_.size();
+            size -= run_.size();
+            continue;
+        }
+        const size_t take = size < pixel - offset_ ? size : pixel - offset_;
+        if (std::memcmp(first_.data() + offset_, data, take) != 0)
+            flat_ = false;
+        offset_ = (offset_ + take) % pixel;
+        data += take;
+        size -= take;
+    }
+}
+
 }  // namespace kestran::pdf

@@ -14,6 +14,9 @@ namespace kestran::pdf {
 struct PixelHash {
     uint64_t first = 0;
     uint64_t second = 0;
+    // Every pixel of the picture has the same value (colour and alpha).
+    // Found out by the same pass; not part of the identity.
+    bool flat = false;
 
     bool operator==(const PixelHash& other) const { return first == other.first && second == other.second; }
     bool operator!=(const PixelHash& other) const { return !(*this == other); }
@@ -59,6 +62,27 @@ private:
     uint64_t total_ = 0;
     uint8_t buffer_[32];
     size_t buffered_ = 0;
+};
+
+// Watches a stream of pixels of `pixel_bytes` bytes each (fed in pieces of
+// any size) for one that differs from the first. After the first difference
+// it only counts, so it costs nothing on ordinary pictures.
+class FlatWatch {
+public:
+    explicit FlatWatch(size_t pixel_bytes) : first_(pixel_bytes == 0 ? 1 : pixel_bytes) {}
+
+    void Add(const uint8_t* data, size_t size);
+    // True when every pixel fed equals the first (also when none was).
+    bool Flat() const { return flat_; }
+    // Something else tells it the picture is not flat.
+    void Differs() { flat_ = false; }
+
+private:
+    std::vector<uint8_t> first_;
+    std::vector<uint8_t> run_;  // the first pixel repeated, to compare many pixels at once
+    size_t filled_ = 0;  // bytes of the first pixel seen so far
+    size_t offset_ = 0;  // position in the pixel being compared
+    bool flat_ = true;
 };
 
 }  // namespace kestran::pdf

@@ -220,7 +220,11 @@ constexpr size_t kOneShotLimit = size_t(64) << 20;
 // Hashes what a PNG shows (see EncodePng): the format first, then row after row.
 class PngPixelHasher {
 public:
-    explicit PngPixelHasher(const PngFormat& format) : row_bytes_(PngRowBytes(format))
+    explicit PngPixelHasher(const PngFormat& format)
+        : row_bytes_(PngRowBytes(format)),
+          packed_(format.bit_depth < 8),
+          bit_depth_(format.bit_depth),
+          flat_(format.bit_depth < 8 ? 1 : static_cast<size_t>(PngChannels(format.color)) * (format.bit_depth / 8))
     {
         static constexpr uint64_t kPngTag = 0x504e47;  // "PNG": no TIFF of the same pixels is the same file
         hasher_.AddNumber(kPngTag);
@@ -251,14 +255,45 @@ public:
         hasher_.Add(row, row_bytes_ - 1);
         const uint8_t last = row[row_bytes_ - 1] & last_byte_mask_;
         hasher_.Add(&last, 1);
+        if (flat_.Flat())
+            WatchFlat(row);
     }
 
-    PixelHash Finish() const { return hasher_.Finish(); }
+    PixelHash Finish() const
+    {
+        PixelHash hash = hasher_.Finish();
+        hash.flat = flat_.Flat();
+        return hash;
+    }
 
 private:
+    // Whole pixels of 8 or 16-bit samples compare byte for byte. Packed ones
+    // (1, 2 or 4 bits, one sample) of a flat row are the first sample
+    // repeated in every byte, the bits after the row's end aside.
+    void WatchFlat(const uint8_t* row)
+    {
+        if (!packed_) {
+            flat_.Add(row, row_bytes_);
+            return;
+        }
+        uint8_t pattern = static_cast<uint8_t>(row[0] >> (8 - bit_depth_));
+        for (int bits = bit_depth_; bits < 8; bits *= 2)
+            pattern = static_cast<uint8_t>(pattern | (pattern << bits));
+        bool same = (row[row_bytes_ - 1] & last_byte_mask_) == (pattern & last_byte_mask_);
+        for (size_t i = 0; same && i + 1 < row_bytes_; ++i)
+            same = row[i] == pattern;
+        // The pattern byte itself goes to the watch, so that rows compare with the first.
+        flat_.Add(&pattern, 1);
+        if (!same)
+            flat_.Differs();
+    }
+
     PixelHasher hasher_;
     size_t row_bytes_;
     uint8_t last_byte_mask_ = 0xff;
+    bool packed_;
+    int bit_depth_;
+    FlatWatch flat_;
 };
 
 int PngChannels(PngColor color)
@@ -687,6 +722,55 @@ bool PngStreamEncoder::Finish()
     if (s.hasher)
         *s.pixels = s.hasher->Finish();
     return true;
+}
+
+uint32_t PngPixelsPerMetre(double ppi)
+{
+    const double per_metre = ppi / 0.0254;
+    if (!(per_metre >= 1) || per_metre > 2147483647.0)
+        return 0;
+    return static_cast<uint32_t>(per_metre + 0.5);
+}
+
+namespace {
+
+// The PNG signature and a whole IHDR chunk.
+constexpr size_t kPngHeadBytes = 8 + 12 + 13;
+
+}  // namespace
+
+PngPhysInserter::PngPhysInserter(uint32_t x, uint32_t y, PngSink sink) : sink_(std::move(sink))
+{
+    std::vector<uint8_t> data;
+    Put32(data, x);
+    Put32(data, y);
+    data.push_back(1);  // the unit is the metre
+    PutChunk(chunk_, "pHYs", data.data(), data.size());
+}
+
+bool PngPhysInserter::operator()(const uint8_t* data, size_t size)
+{
+    if (done_)
+        return sink_(data, size);
+    const size_t take = std::min(size, kPngHeadBytes - head_.size());
+    head_.insert(head_.end(), data, data + take);
+    if (head_.size() < kPngHeadBytes)
+        return true;
+    done_ = true;
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const bool png = std::memcmp(head_.data(), kSignature, 8) == 0 && std::memcmp(head_.data() + 12, "IHDR", 4) == 0;
+    if (!sink_(head_.data(), head_.size()) || (png && !sink_(chunk_.data(), chunk_.size())))
+        return false;
+    head_ = std::vector<uint8_t>();
+    return take == size || sink_(data + take, size - take);
+}
+
+bool PngPhysInserter::Finish()
+{
+    if (done_)
+        return true;
+    done_ = true;  // too short to be a PNG: passed on as it came
+    return head_.empty() || sink_(head_.data(), head_.size());
 }
 
 }  // namespace kestran::pdf

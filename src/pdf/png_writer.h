@@ -124,6 +124,28 @@ void PngHeaderBytes(const PngFormat& format, std::vector<uint8_t>& out);
 // One chunk (length, type, data, CRC) appended to `out`.
 void PngChunkBytes(const char type[4], const uint8_t* data, size_t size, std::vector<uint8_t>& out);
 
+// Pixels per metre (a pHYs chunk's unit) for `ppi` pixels per inch, rounded;
+// 0 when there is no such resolution.
+uint32_t PngPixelsPerMetre(double ppi);
+
+// Passes the bytes of a PNG on to `sink` with a pHYs chunk of `x` by `y`
+// pixels per metre after its IHDR chunk (where any PNG may have it), so
+// that a viewer shows the picture at its size on the page. Bytes that do
+// not start with a PNG header pass unchanged.
+class PngPhysInserter {
+public:
+    PngPhysInserter(uint32_t x, uint32_t y, PngSink sink);
+    bool operator()(const uint8_t* data, size_t size);
+    // After the last bytes: sends what is still held (a file too short to be a PNG).
+    bool Finish();
+
+private:
+    std::vector<uint8_t> chunk_;  // the pHYs chunk, until it is sent
+    std::vector<uint8_t> head_;   // the signature and IHDR, until they are complete
+    PngSink sink_;
+    bool done_ = false;
+};
+
 // Encodes a PNG row by row into a sink, so that neither the image nor its
 // compressed data is ever held whole: the header first, then an IDAT chunk
 // each time zlib has produced a block, IEND at Finish. Used for large images,

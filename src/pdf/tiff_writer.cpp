@@ -141,17 +141,23 @@ PixelHasher TiffPixelHasher(const TiffFormat& format)
     return hasher;
 }
 
+// Bytes of one pixel: four inks and any alpha.
+size_t TiffPixelBytes(const TiffFormat& format) { return (format.alpha ? 5u : 4u) * (format.bits / 8); }
+
 // Hashes stored samples as EncodeCmykTiff's row source gives them: 16-bit
 // ones in the machine's byte order (the file stores them big-endian). A
 // sample may be split between two blocks.
 class StoredSampleHasher {
 public:
-    StoredSampleHasher(PixelHasher& hasher, int bits) : hasher_(hasher), wide_(bits == 16) {}
+    StoredSampleHasher(PixelHasher& hasher, int bits, FlatWatch& flat) : hasher_(hasher), flat_(flat), wide_(bits == 16)
+    {
+    }
 
     void Add(const uint8_t* data, size_t size)
     {
         if (!wide_) {
             hasher_.Add(data, size);
+            flat_.Add(data, size);
             return;
         }
         uint16_t native[512];
@@ -166,6 +172,7 @@ public:
             native[count++] = static_cast<uint16_t>((data[0] << 8) | data[1]);
             if (count == 512) {
                 hasher_.Add(reinterpret_cast<const uint8_t*>(native), sizeof native);
+                flat_.Add(reinterpret_cast<const uint8_t*>(native), sizeof native);
                 count = 0;
             }
         }
@@ -174,10 +181,12 @@ public:
             has_high_ = true;
         }
         hasher_.Add(reinterpret_cast<const uint8_t*>(native), count * 2);
+        flat_.Add(reinterpret_cast<const uint8_t*>(native), count * 2);
     }
 
 private:
     PixelHasher& hasher_;
+    FlatWatch& flat_;
     bool wide_;
     uint8_t high_ = 0;
     bool has_high_ = false;
@@ -193,15 +202,17 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, Stor
 {
 #ifdef KESTRAN_HAVE_LIBDEFLATE
     if (expected < kOneGoInflateBytes) {
-        libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+        struct FreeDecompressor {
+            void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+        };
+        const std::unique_ptr<libdeflate_decompressor, FreeDecompressor> d(libdeflate_alloc_decompressor());
         if (d == nullptr)
             return false;
         // One byte more than expected tells a longer stream from an exact one.
         std::vector<uint8_t> scratch(static_cast<size_t>(expected) + 1);
         size_t in_used = 0, out_size = 0;
-        const libdeflate_result r = libdeflate_zlib_decompress_ex(d, data, size, scratch.data(), scratch.size(),
-                                                                  &in_used, &out_size);
-        libdeflate_free_decompressor(d);
+        const libdeflate_result r = libdeflate_zlib_decompress_ex(d.get(), data, size, scratch.data(),
+                                                                  scratch.size(), &in_used, &out_size);
         if (r != LIBDEFLATE_SUCCESS || out_size != expected)
             return false;
         if (hasher != nullptr)
@@ -212,6 +223,11 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, Stor
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
         return false;
+    // Ended however this returns: the hasher and the buffer may throw.
+    struct EndInflate {
+        void operator()(z_stream* stream) const { inflateEnd(stream); }
+    };
+    const std::unique_ptr<z_stream, EndInflate> ending(&z);
     std::vector<uint8_t> scratch(size_t(1) << 16);
     uint64_t total = 0;
     int status = Z_OK;
@@ -233,7 +249,6 @@ bool InflatesToExactly(const uint8_t* data, size_t size, uint64_t expected, Stor
         if (status == Z_BUF_ERROR && z.avail_in == 0 && size == 0)
             break;  // the data ends before the stream does
     }
-    inflateEnd(&z);
     return status == Z_STREAM_END && total == expected;
 }
 
@@ -250,7 +265,8 @@ bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_
         return false;
     const uint64_t expected = uint64_t(format.width) * format.height * 4 * (format.bits / 8);
     PixelHasher hasher = TiffPixelHasher(format);
-    StoredSampleHasher samples(hasher, format.bits);
+    FlatWatch flat(TiffPixelBytes(format));
+    StoredSampleHasher samples(hasher, format.bits, flat);
     if (!InflatesToExactly(zlib_data, zlib_size, expected, pixels != nullptr ? &samples : nullptr))
         return false;
     SilenceLibtiff();
@@ -264,8 +280,10 @@ bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_
         return false;
     }
     ExtendToOneRow(out, static_cast<size_t>(format.width) * 4);
-    if (pixels != nullptr)
+    if (pixels != nullptr) {
         *pixels = hasher.Finish();
+        pixels->flat = flat.Flat();
+    }
     return true;
 }
 
@@ -291,6 +309,7 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
     if (ok)
         strip.resize(row_bytes * rows_per_strip);
     PixelHasher hasher = TiffPixelHasher(format);
+    FlatWatch flat(TiffPixelBytes(format));
     for (uint32_t y = 0, index = 0; ok && y < format.height; y += rows_per_strip, ++index) {
         if (should_stop != nullptr && should_stop(stop_user)) {
             ok = false;
@@ -300,8 +319,10 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
         // The predictor works in place: the strip is filled anew every time,
         // and hashed before it is written.
         ok = rows(y, count, strip.data());
-        if (ok && pixels != nullptr)
+        if (ok && pixels != nullptr) {
             hasher.Add(strip.data(), row_bytes * count);
+            flat.Add(strip.data(), row_bytes * count);
+        }
         ok = ok && TIFFWriteEncodedStrip(t, index, strip.data(), static_cast<tmsize_t>(row_bytes * count)) >= 0;
     }
     if (ok)
@@ -313,8 +334,30 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
     }
     out.resize(file.data.size());
     ExtendToOneRow(out, row_bytes);
-    if (pixels != nullptr)
+    if (pixels != nullptr) {
         *pixels = hasher.Finish();
+        pixels->flat = flat.Flat();
+    }
+    return true;
+}
+
+bool SetTiffResolution(std::vector<uint8_t>& file, double ppi_x, double ppi_y)
+{
+    if (file.size() < 8 || !(ppi_x > 0) || !(ppi_y > 0) || ppi_x > 1e6 || ppi_y > 1e6)
+        return false;
+    SilenceLibtiff();
+    std::vector<uint8_t> copy(file);
+    MemoryFile memory{copy};
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpen("image.tif", "r+", &memory, ReadProc, WriteProc, SeekProc,
+                                                         CloseProc, SizeProc, MapProc, UnmapProc));
+    bool ok = tif && TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, static_cast<float>(ppi_x)) &&
+              TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, static_cast<float>(ppi_y)) &&
+              TIFFSetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, static_cast<uint16_t>(RESUNIT_INCH)) &&
+              TIFFRewriteDirectory(tif.get()) != 0;
+    tif.reset();
+    if (!ok)
+        return false;
+    file.swap(copy);
     return true;
 }
 

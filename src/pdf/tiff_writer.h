@@ -45,6 +45,12 @@ bool EncodeCmykTiff(const TiffFormat& format, const TiffRowSource& rows, std::ve
 bool WrapCmykTiffStrip(const TiffFormat& format, const uint8_t* zlib_data, size_t zlib_size,
                        std::vector<uint8_t>& out, PixelHash* pixels = nullptr);
 
+// Gives a TIFF made here (in `file`) the resolution tags (XResolution,
+// YResolution, ResolutionUnit inch) for `ppi_x` x `ppi_y` pixels per inch:
+// its directory is written again at the end of the file, the data left as
+// it is. False, the file unchanged, when it cannot be done.
+bool SetTiffResolution(std::vector<uint8_t>& file, double ppi_x, double ppi_y);
+
 }  // namespace kestran::pdf
 
 #endif

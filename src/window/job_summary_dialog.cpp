@@ -17,6 +17,8 @@ JobSummaryDialog::JobSummaryDialog(wxWindow* parent, const Outcome& outcome)
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     wxString head = wxString::Format(_("Files done: %d of %d"), outcome.done, outcome.files) + "\n" +
                     wxString::Format(_("Images written: %ld"), outcome.images);
+    if (outcome.already_there > 0)
+        head += "\n" + wxString::Format(_("Images already in the folder: %ld"), outcome.already_there);
     if (outcome.skipped > 0)
         head += "\n" + wxString::Format(_("Images left out: %ld"), outcome.skipped);
     if (outcome.not_started > 0)

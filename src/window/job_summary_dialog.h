@@ -17,7 +17,8 @@ public:
         int files = 0;           // rows the job was started on
         int done = 0;            // rows that ended at 100 %
         long images = 0;         // image files written
-        long skipped = 0;        // images the filters left out
+        long skipped = 0;        // images left out
+        long already_there = 0;  // written by an earlier job, not written again
         int not_started = 0;     // rows left untouched after a stop
         wxArrayString problems;  // "<file name>: <status>: <reason>", one per failed or stopped row
         wxString folder;         // where the images went

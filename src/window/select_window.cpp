@@ -1013,14 +1013,15 @@ void SelectWindow::OnConvertDone(wxCommandEvent& event)
     EnableCellClicks(true);
     EnableDropping(true);
     grid_->EnableEditing(true);
-    ShowJobSummary(event.GetExtraLong(), StringUtil::ToInt(event.GetString()));
+    ShowJobSummary(GetJobImageCounts(event));
 }
 
-void SelectWindow::ShowJobSummary(long images, long skipped)
+void SelectWindow::ShowJobSummary(const JobImageCounts& counts)
 {
     JobSummaryDialog::Outcome outcome;
-    outcome.images = images;
-    outcome.skipped = skipped;
+    outcome.images = counts.written;
+    outcome.skipped = counts.skipped;
+    outcome.already_there = counts.already_there;
     outcome.folder = job_folder_;
     for (int row : job_rows_) {
         const MoxGridCellRenderer* status = StatusRenderer(row);

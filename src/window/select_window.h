@@ -166,7 +166,7 @@ private:
     void ShowAddRefusals();
     // Marks a record whose file is in the list already (or earlier in the same add).
     void MarkIfListed(FileRowInfo& record);
-    void ShowJobSummary(long images, long skipped);
+    void ShowJobSummary(const JobImageCounts& counts);
     void CloseJobSummary();
     void OnGridMotion(wxMouseEvent& event);
     void OnLabelClick(wxGridEvent& event);

@@ -7,7 +7,6 @@
 import argparse
 import csv
 import json
-import re
 import os
 import shutil
 import signal
@@ -104,14 +103,12 @@ class Cluster(unittest.TestCase):
         return subprocess.Popen([self.cluster, "--scheduler", self.address, "-o", out, *extra, folder], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
-    def check_whole(self, out, reference, copies=False):
+    def check_whole(self, out, reference):
         """Every file in `out` is one the local run wrote, with its bytes: no
-        temporary file, no " (2)" (unless `copies`), nothing half-written."""
+        temporary file, no " (2)", nothing half-written."""
         written = files_in(out)
         written.pop("kestran-summary.json", None)
         for name, data in written.items():
-            if copies:
-                name = re.sub(r" \(\d+\)(?=\.[^.]+$)", "", name)
             self.assertIn(name, reference, "a file the local run did not write")
             self.assertEqual(data, reference[name], name)
         self.assertFalse(os.path.exists(os.path.join(out, ".kestran-cluster")), "the work folder is left")
@@ -120,15 +117,8 @@ class Cluster(unittest.TestCase):
     def test_1_same_images_as_a_local_run_and_failures_named(self):
         out = os.path.join(self.dir, "out1")
         manifest = os.path.join(self.dir, "images.csv")
-        knows_manifest = "--manifest" in subprocess.run([self.extract, "--help"], capture_output=True,
-                                                        text=True).stdout
         run = self.run_cluster(out, self.pdfs, "--manifest", manifest)
         _, err = run.communicate(timeout=120)
-        if not knows_manifest:
-            self.assertEqual(run.returncode, 2, err)
-            self.assertIn("manifest", err)
-            run = self.run_cluster(out, self.pdfs)
-            _, err = run.communicate(timeout=120)
         self.assertEqual(run.returncode, 1, err)
         self.assertEqual(self.check_whole(out, self.reference["pdfs"]), self.reference["pdfs"])
         with open(os.path.join(out, "kestran-summary.json"), encoding="utf-8") as f:
@@ -137,12 +127,11 @@ class Cluster(unittest.TestCase):
         self.assertEqual(failed, {"39-damaged.pdf": "damaged beyond repair", "40-locked.pdf": "needs a password"})
         self.assertEqual(len(summary["files"]), 40)
         self.assertEqual(summary["totals"]["images_written"], len(self.reference["pdfs"]))
-        if knows_manifest:
-            local = os.path.join(self.dir, "local-images.csv")
-            subprocess.run([self.extract, "-q", "-o", os.path.join(self.dir, "again"), "--manifest", local,
-                            self.pdfs], env=self.env)
-            with open(manifest, newline="") as a, open(local, newline="") as b:
-                self.assertEqual(list(csv.reader(a)), list(csv.reader(b)), "one row per image, in file order")
+        local = os.path.join(self.dir, "local-images.csv")
+        subprocess.run([self.extract, "-q", "-o", os.path.join(self.dir, "again"), "--manifest", local, self.pdfs],
+                       env=self.env)
+        with open(manifest, newline="") as a, open(local, newline="") as b:
+            self.assertEqual(list(csv.reader(a)), list(csv.reader(b)), "one row per image, in file order")
 
     def test_2_ctrl_c_stops_within_seconds_leaving_nothing_half_written(self):
         out = os.path.join(self.dir, "out2")
@@ -165,20 +154,11 @@ class Cluster(unittest.TestCase):
         self.workers[0].kill()
         _, err = run.communicate(timeout=120)
         self.assertEqual(run.returncode, 1, err)  # the damaged and the locked file
-        # A retried task writes nothing twice only where kestran-extract
-        # reports an image already there instead of writing it again.
-        knows_reruns = "--manifest" in subprocess.run([self.extract, "--help"], capture_output=True,
-                                                      text=True).stdout
-        written = self.check_whole(out, self.reference["slow"], copies=not knows_reruns)
+        # The retried task finds the images of its first attempt already there.
+        self.assertEqual(self.check_whole(out, self.reference["slow"]), self.reference["slow"])
         with open(os.path.join(out, "kestran-summary.json"), encoding="utf-8") as f:
             totals = json.load(f)["totals"]
         self.assertEqual((totals["done"], totals["failed"]), (totals["files"] - 2, 2), "every file ran to its end")
-        if os.environ.get("KESTRAN_CLUSTER_TEST_VERBOSE"):
-            print(err, sorted(n for n in written if "(" in n)[:5], len(written), file=sys.stderr)
-        if knows_reruns:
-            self.assertEqual(written, self.reference["slow"])
-        else:
-            print("note: this kestran-extract writes a retried task's images again as ' (2)'", file=sys.stderr)
 
 
 class Merging(unittest.TestCase):

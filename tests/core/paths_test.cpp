@@ -117,7 +117,7 @@ TEST_F(TempHomeTest, SymlinkAndRelativeStartFindTheInstallation) {
 TEST(AppIdentity, TextsOfTheProduct) {
     EXPECT_EQ(AppUtil::GetVendorName(), "Olvarin");
     EXPECT_EQ(AppUtil::GetProductId(), "KESTRAN");
-    EXPECT_EQ(AppUtil::GetVersion(), "2.1.24");
+    EXPECT_EQ(AppUtil::GetVersion(), KESTRAN_VERSION);  // one version: the project's in CMake
     EXPECT_EQ(AppUtil::GetProductName(), "Olvarin Kestran");
 }
 

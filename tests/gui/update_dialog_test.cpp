@@ -68,12 +68,13 @@ TEST_F(UpdateWindow, ShowsEachAnswerWithRoomForItsButtons)
         wxString first, second;
         bool ok;
     };
-    const wxString latest = "This version of Olvarin Kestran (2.1.24) is the latest version.";
+    // Against the program's own version, so that a new version number changes nothing here.
+    const wxString latest = "This version of Olvarin Kestran (" KESTRAN_VERSION ") is the latest version.";
     const Case cases[] = {
-        {"newer", HttpTestServer::Ok(UpdateFile("2.2.0")), "A new version of Olvarin Kestran (2.2.0) is available.",
+        {"newer", HttpTestServer::Ok(UpdateFile("99.0")), "A new version of Olvarin Kestran (99.0) is available.",
          "Click Ok to open download page.", true},
-        {"the same", HttpTestServer::Ok(UpdateFile("2.1.24")), latest, "", false},
-        {"older", HttpTestServer::Ok(UpdateFile("2.1.3")), latest, "", false},
+        {"the same", HttpTestServer::Ok(UpdateFile(KESTRAN_VERSION)), latest, "", false},
+        {"older", HttpTestServer::Ok(UpdateFile("1.0.3")), latest, "", false},
         {"server error", HttpTestServer::Status(404, "gone"), "The update server answered with an error (HTTP 404).", "",
          false},
         {"not the update file", HttpTestServer::Ok("<html><body>Welcome</body></html>"),
@@ -113,7 +114,7 @@ TEST_F(UpdateWindow, ShowsEachAnswerWithRoomForItsButtons)
 
 TEST_F(UpdateWindow, AHiddenWindowStillGetsItsAnswerAndShowingAgainAsksAgain)
 {
-    server_.Hold("/kestran-update.xml", HttpTestServer::Ok(UpdateFile("3.0")));
+    server_.Hold("/kestran-update.xml", HttpTestServer::Ok(UpdateFile("99.1")));
     KelProgressDialog* dialog = Check();
     ASSERT_TRUE(server_.WaitForHeads(1));
     EXPECT_TRUE(dialog->IsChecking());
@@ -129,17 +130,17 @@ TEST_F(UpdateWindow, AHiddenWindowStillGetsItsAnswerAndShowingAgainAsksAgain)
     dialog->Close();
     server_.Release();
     ASSERT_TRUE(WaitAnswer(dialog));
-    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "A new version of Olvarin Kestran (3.0) is available.");
+    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "A new version of Olvarin Kestran (99.1) is available.");
     EXPECT_EQ(server_.Connections(), 1);
 
-    server_.Serve("/kestran-update.xml", HttpTestServer::Ok(UpdateFile("2.1.24")));
+    server_.Serve("/kestran-update.xml", HttpTestServer::Ok(UpdateFile(KESTRAN_VERSION)));
     wxCommandEvent again(wxEVT_MENU, TavMenuBarBase::CheckUpdateId);
     frame_->GetMoxMenuBar()->GetEventHandler()->ProcessEvent(again);
     // Before any answer can arrive: the window starts afresh.
     EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "Connecting server");
     EXPECT_FALSE(dialog->GetSecondLine()->IsShown());
     ASSERT_TRUE(WaitAnswer(dialog));
-    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "This version of Olvarin Kestran (2.1.24) is the latest version.");
+    EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), "This version of Olvarin Kestran (" KESTRAN_VERSION ") is the latest version.");
     EXPECT_EQ(server_.Connections(), 2);
 }
 

@@ -308,6 +308,37 @@ TEST_F(WorkArea, AFailedFileSaysWhyInItsCellTheLogAndTheSummary)
     EXPECT_NE(text.Find("gone.pdf: Failed: " + reason), wxNOT_FOUND) << text;
 }
 
+// Each row's output type and the job's filters reach the engine; a second
+// job into the same folder writes nothing again and says so.
+TEST_F(WorkArea, EachRowsOutputTypeReachesTheEngineAndARerunWritesNothingAgain)
+{
+    const fixtures::FixturePdf jpeg = fixtures::MakeJpegPdf(fixtures::JpegKind::Rgb);
+    AddThroughDialog(Paths({WritePdf("a-original.pdf", jpeg), WritePdf("b-png.pdf", jpeg),
+                            WritePdf("c-gone.pdf", jpeg)}));
+    list_->SetCellText(1, COL_OUTPUT_TYPE, "1");
+    ConvertOptions[WRITE_MANIFEST] = "1";
+    StartAndWait();
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"100%", "100%", "100%"}));
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out_.utf8_string()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"a-original-001-01.jpg", "a-original-images.csv", "b-png-001-01.png",
+                                            "b-png-images.csv", "c-gone-001-01.jpg", "c-gone-images.csv"}));
+    const std::string rows = TempHome::ReadFile(out_ + "/b-png-images.csv");
+    EXPECT_NE(rows.find(",written,,b-png-001-01.png,"), std::string::npos) << rows;
+
+    // Again, with one file gone so that the summary shows.
+    ConvertOptions[WRITE_MANIFEST] = "0";
+    ASSERT_TRUE(wxRemoveFile(src_ + "/c-gone.pdf"));
+    StartAndWait();
+    EXPECT_EQ(Statuses(), (std::vector<wxString>{"100%", "100%", "Failed"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(out_.utf8_string()), fs::directory_iterator()), 6);
+    JobSummaryDialog* summary = list_->GetJobSummary();
+    ASSERT_NE(summary, nullptr);
+    EXPECT_NE(summary->GetText().Find("Images written: 0\nImages already in the folder: 2"), wxNOT_FOUND)
+        << summary->GetText();
+}
+
 // The folder field takes typed folders; Start checks them, and creates a
 // missing one only when the user agrees.
 TEST_F(WorkArea, StartChecksTheTypedOutputFolder)

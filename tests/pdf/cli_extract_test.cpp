@@ -304,11 +304,14 @@ TEST_F(Cli, JobsGiveTheFilesAndLinesOfOneJob) {
     struct Run {
         ProcessResult result;
         std::map<std::string, std::string> files;
+        std::string manifest;
     };
     auto run = [&](const std::string& jobs) {
         const fs::path out = dir_ / ("out-j" + jobs);
+        const fs::path manifest = dir_ / ("manifest-j" + jobs + ".csv");
         Run r;
-        r.result = RunCli({"-j", jobs, "-o", out.string(), (dir_ / "in").string()});
+        r.result = RunCli({"-j", jobs, "-o", out.string(), "--manifest", manifest.string(), (dir_ / "in").string()});
+        r.manifest = ReadFile(manifest);
         for (const std::string& name : ListFiles(out))
             r.files[name] = Md5Hex(ReadFile(out / name));
         EXPECT_TRUE(StrayFiles(out).empty()) << "-j " << jobs;
@@ -339,6 +342,7 @@ TEST_F(Cli, JobsGiveTheFilesAndLinesOfOneJob) {
         const Run many = run(jobs);
         EXPECT_EQ(many.result.status, one.result.status);
         EXPECT_EQ(many.files, one.files);
+        EXPECT_EQ(many.manifest, one.manifest) << "rows of each file together, files in order";
         EXPECT_EQ(own_lines(many.result.err), own_lines(one.result.err));
         EXPECT_EQ(many.result.err.size(), one.result.err.size()) << "the same lines, whatever their place";
         EXPECT_EQ(without_times(many.result.out), without_times(one.result.out));

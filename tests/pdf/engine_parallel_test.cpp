@@ -13,6 +13,7 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/image_extractor.h"
+#include "pdf/manifest.h"
 #include "pdf/output_file.h"
 #include "support/lazy.h"
 #include "support/pdf_fixtures.h"
@@ -28,6 +29,7 @@ struct ParallelCase {
     std::string range = "1-";
     size_t stream_bytes = kestran::pdf::kDefaultStandInBytes;
     std::vector<std::string> existing;  // final names already in the output folder
+    kestran::pdf::OutputType type = kestran::pdf::OutputType::Original;
 };
 
 void PrintTo(const ParallelCase& c, std::ostream* os) { *os << c.name; }
@@ -39,6 +41,7 @@ struct Outcome {
     std::map<std::string, std::string> files;  // name -> MD5 of the bytes
     std::vector<std::string> lines;
     std::vector<int> progress;
+    std::vector<std::string> records;  // manifest rows
 };
 
 // Several pages of large JPEGs and PNG-row images (copied from the file when
@@ -92,6 +95,19 @@ ParallelCase Case(const std::string& name, Lazy<std::string> pdf, const std::str
     c.stream_bytes = stream_bytes;
     c.existing = existing;
     return c;
+}
+
+// One case for each kind of Flate image, streamed.
+void AddFlateStreamed(std::vector<ParallelCase>& cases)
+{
+    bool valid = true;
+    for (int k = 0; k < 64; ++k) {
+        const FlateKind kind = AllFlateKinds(k, &valid);
+        if (!valid)
+            break;
+        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
+                             [kind] { return MakeFlatePdf(kind).bytes; }, "1-", 0));
+    }
 }
 
 std::vector<ParallelCase> Cases()
@@ -150,14 +166,7 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("BrokenXrefRepaired", [] { return MakeBrokenXrefPdf().bytes; }, "1-", all_streamed));
     cases.push_back(Case("EveryJpegKind", EveryJpegKindPdf));
     cases.push_back(Case("EveryJpegKindStreamed", EveryJpegKindPdf, "1-", all_streamed));
-    bool valid = true;
-    for (int k = 0; k < 64; ++k) {
-        const FlateKind kind = AllFlateKinds(k, &valid);
-        if (!valid)
-            break;
-        cases.push_back(Case(std::string("FlateStreamed") + FlateKindName(kind),
-                             [kind] { return MakeFlatePdf(kind).bytes; }, "1-", all_streamed));
-    }
+    AddFlateStreamed(cases);
     cases.push_back(Case("RepairedWhileWalking", [] { return MakeLateRepairPdf().bytes; }, "1-", all_streamed));
     cases.push_back(Case("Jbig2SharedGlobals", [] { return MakeSharedJbig2GlobalsPdf(6).bytes; }));
     cases.push_back(Case("EncryptedStreamed", [] { return MakeEncryptedPdf("").bytes; }, "1-", all_streamed));
@@ -165,6 +174,19 @@ std::vector<ParallelCase> Cases()
     cases.push_back(Case("MixedStreamed", MixedPdf, "1-", 4096));
     cases.push_back(Case("MixedNamesTaken", MixedPdf, "1-", 4096,
                           {"case-001-01.png", "case-001-02.jpg", "case-003-01.png", "case-003-03 (2).png"}));
+    // What the converting types write does not depend on the workers either.
+    for (const auto type : {kestran::pdf::OutputType::Png, kestran::pdf::OutputType::Jpeg}) {
+        const std::string suffix = type == kestran::pdf::OutputType::Png ? "Png" : "Jpeg";
+        std::vector<ParallelCase> typed = {Case("Mixed", MixedPdf), Case("MixedStreamed", MixedPdf, "1-", 4096),
+                                           Case("EveryJpegKindStreamed", EveryJpegKindPdf, "1-", all_streamed),
+                                           Case("PixelTwins", [] { return MakePixelTwinsPdf().bytes; })};
+        AddFlateStreamed(typed);
+        for (ParallelCase& c : typed) {
+            c.name += suffix;
+            c.type = type;
+            cases.push_back(std::move(c));
+        }
+    }
     // Small files, made at once: their count names the cases.
     int hostile = 0;
     for (const auto& [name, bytes] : MakeHostilePdfs())
@@ -198,7 +220,11 @@ protected:
         options.queue_bytes = queue_bytes;
         options.spare_workers = spare;
         options.stream_bytes = GetParam().stream_bytes;
+        options.output_type = GetParam().type;
         options.log = [&](const std::string& line) { outcome.lines.push_back(line); };
+        options.record = [&](const kestran::pdf::ImageRecord& record) {
+            outcome.records.push_back(kestran::pdf::ManifestRow(kestran::pdf::ManifestFormat::Csv, record));
+        };
         struct Context {
             Outcome* outcome;
             int stop_at;
@@ -228,6 +254,7 @@ protected:
         EXPECT_EQ(parallel.result, sequential.result);
         EXPECT_EQ(parallel.files, sequential.files);
         EXPECT_EQ(parallel.lines, sequential.lines);
+        EXPECT_EQ(parallel.records, sequential.records);
         EXPECT_EQ(parallel.progress, sequential.progress);
         EXPECT_EQ(parallel.stats.images_written, sequential.stats.images_written);
         EXPECT_EQ(parallel.stats.images_skipped, sequential.stats.images_skipped);

@@ -1359,6 +1359,66 @@ FixturePdf MakeDedupePdf() {
     return f;
 }
 
+FixturePdf MakePlacementsPdf() {
+    PdfWriter w;
+    const ImageObject scaled = FlateImage(40, 20, "/DeviceRGB", 3, 8, 61);
+    const ImageObject turned = FlateImage(40, 20, "/DeviceGray", 1, 8, 62);
+    const ImageObject tilted = FlateImage(40, 20, "/DeviceRGB", 3, 8, 63);
+    const ImageObject inks = FlateImage(30, 30, "/DeviceCMYK", 4, 8, 64);
+    const int ns = w.AddStream(scaled.dict, scaled.stream);
+    const int nt = w.AddStream(turned.dict, turned.stream);
+    const int nl = w.AddStream(tilted.dict, tilted.stream);
+    const int ni = w.AddStream(inks.dict, inks.stream);
+    w.AddPage(XObjectResources({{"Im1", ns}}),
+              "q 80 0 0 20 100 200 cm /Im1 Do Q\nq 10 0 0 10 400 400 cm /Im1 Do Q\n");
+    w.AddPage(XObjectResources({{"Im1", nt}}), "q 0 40 -10 0 300 100 cm /Im1 Do Q\n");
+    // 40 points along 30 degrees, 20 points across: cos 30 = 0.8660254.
+    w.AddPage(XObjectResources({{"Im1", nl}}), "q 34.641016 20 -10 17.320508 200 300 cm /Im1 Do Q\n");
+    w.AddPage(XObjectResources({{"Im1", ni}}), "q 15 0 0 30 0 0 cm /Im1 Do Q\n");
+    w.AddPage(XObjectResources({{"Im1", ns}}), "q 40 0 0 40 0 0 cm /Im1 Do Q\n");
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 5;
+    f.images.push_back(Expect(1, "png", scaled, ns, "scaled"));
+    f.images.push_back(Expect(2, "png", turned, nt, "a quarter turn"));
+    f.images.push_back(Expect(3, "png", tilted, nl, "turned 30 degrees"));
+    f.images.push_back(Expect(4, "tif", inks, ni, "CMYK"));
+    return f;
+}
+
+FixturePdf MakeManifestActionsPdf() {
+    PdfWriter w;
+    const ImageObject photo = JpegImage(JpegKind::Rgb, 32, 24, 71);
+    const ImageObject drawing = FlateImage(20, 20, "/DeviceRGB", 3, 8, 72);
+    const ImageObject small = FlateImage(4, 4, "/DeviceGray", 1, 8, 73);
+    const ImageObject blank = FlateImageFromSamples(16, 16, "/DeviceGray", 1, 1, std::string(2 * 16, '\0'));
+    ImageObject white;
+    white.width = white.height = 16;
+    white.dict = "/Type /XObject /Subtype /Image /Width 16 /Height 16 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+                 "/Filter /DCTDecode";
+    white.stream = EncodeJpeg(16, 16, 3, std::string(16 * 16 * 3, '\xff'));
+    const int n1 = w.AddStream(photo.dict, photo.stream);
+    const int n2 = w.AddStream(drawing.dict, drawing.stream);
+    const int n3 = w.AddStream(small.dict, small.stream);
+    const int n4 = w.AddStream(blank.dict, blank.stream);
+    const int n5 = w.AddStream(white.dict, white.stream);
+    const std::string res = XObjectResources({{"Im1", n1}, {"Im2", n2}, {"Im3", n3}, {"Im4", n4}, {"Im5", n5}});
+    w.AddPage(res, DrawXObject("Im1", 0, 0, 32, 24) + DrawXObject("Im2", 50, 0, 20, 20) +
+                       DrawXObject("Im3", 100, 0, 4, 4) + DrawXObject("Im4", 150, 0, 16, 16) +
+                       DrawXObject("Im5", 200, 0, 16, 16));
+    w.AddPage(res, DrawXObject("Im2", 0, 0, 20, 20) + DrawXObject("Im3", 50, 0, 4, 4) +
+                       DrawXObject("Im4", 100, 0, 16, 16));
+    FixturePdf f;
+    f.bytes = w.Build();
+    f.pages = 2;
+    f.images.push_back(Expect(1, "jpg", photo, n1, "photo"));
+    f.images.push_back(Expect(1, "png", drawing, n2, "drawing"));
+    f.images.push_back(Expect(1, "png", small, n3, "small"));
+    f.images.push_back(Expect(1, "png", blank, n4, "flat 1-bit"));
+    f.images.push_back(Expect(1, "jpg", white, n5, "flat JPEG"));
+    return f;
+}
+
 FixturePdf MakePixelTwinsPdf() {
     PdfWriter w;
     FixturePdf f;
@@ -2318,6 +2378,14 @@ bool DecodeTiff(const std::string& bytes, TiffImage* out, std::string* error) {
         img.inkset = inkset;
     if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor))
         img.predictor = predictor;
+    float xres = 0, yres = 0;
+    uint16_t unit = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres)) {
+        img.x_resolution = xres;
+        img.y_resolution = yres;
+    }
+    if (TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit))
+        img.resolution_unit = unit;
     uint16_t extra_count = 0;
     uint16_t* extra = nullptr;
     if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count == 1)

@@ -348,6 +348,17 @@ FixturePdf MakeDedupePdf();
 // palette or ICC profile, or in another shape. `images` lists the first of
 // each picture.
 FixturePdf MakePixelTwinsPdf();
+// Where pages draw their images: page 1 an RGB 40 x 20 image scaled to 80 x 20
+// points at (100, 200), drawn a second time elsewhere; page 2 a gray 40 x 20
+// one turned a quarter (matrix [0 40 -10 0 300 100]); page 3 an RGB 40 x 20
+// one turned 30 degrees at 72 ppi both ways (origin 200, 300); page 4 a CMYK
+// 30 x 30 one on 15 x 30 points (a TIFF); page 5 page 1's image again at
+// 40 x 40 points at the origin.
+FixturePdf MakePlacementsPdf();
+// Page 1: an RGB JPEG 32 x 24 (copied), an RGB Flate 20 x 20 (written), a gray
+// 4 x 4 (small), a 1-bit 16 x 16 of zeros and a white RGB JPEG 16 x 16 (both
+// flat). Page 2 draws the Flate, the small and the 1-bit image again.
+FixturePdf MakeManifestActionsPdf();
 // An image in a tiling pattern, in an annotation appearance and in a soft-mask group.
 FixturePdf MakeIndirectPlacementsPdf();
 // `pages` pages, page i drawing one distinct small Flate image (i-th colour).
@@ -463,6 +474,9 @@ struct TiffImage {
     int predictor = -1;              // PREDICTOR_*
     bool unassociated_alpha = false; // one extra sample, EXTRASAMPLE_UNASSALPHA
     std::string icc_profile;         // TIFFTAG_ICCPROFILE, empty when absent
+    float x_resolution = 0;          // TIFFTAG_XRESOLUTION, 0 when absent
+    float y_resolution = 0;
+    int resolution_unit = -1;        // RESUNIT_*, when the tag is there
     std::vector<uint16_t> samples;   // every sample, pixel by pixel, widened to 16 bits' storage
     std::vector<uint8_t> rgba;       // width * height * 4 (from 8-bit samples only)
 };
