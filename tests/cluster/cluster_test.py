@@ -103,15 +103,16 @@ class Cluster(unittest.TestCase):
         return subprocess.Popen([self.cluster, "--scheduler", self.address, "-o", out, *extra, folder], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
-    def check_whole(self, out, reference):
+    def check_whole(self, out, reference, err):
         """Every file in `out` is one the local run wrote, with its bytes: no
-        temporary file, no " (2)", nothing half-written."""
+        temporary file, no " (2)", nothing half-written. `err`: what
+        kestran-cluster said, shown with a failure."""
         written = files_in(out)
         written.pop("kestran-summary.json", None)
         for name, data in written.items():
-            self.assertIn(name, reference, "a file the local run did not write")
-            self.assertEqual(data, reference[name], name)
-        self.assertFalse(os.path.exists(os.path.join(out, ".kestran-cluster")), "the work folder is left")
+            self.assertIn(name, reference, "a file the local run did not write\n" + err)
+            self.assertEqual(data, reference[name], name + "\n" + err)
+        self.assertFalse(os.path.exists(os.path.join(out, ".kestran-cluster")), "the work folder is left\n" + err)
         return written
 
     def test_1_same_images_as_a_local_run_and_failures_named(self):
@@ -120,7 +121,7 @@ class Cluster(unittest.TestCase):
         run = self.run_cluster(out, self.pdfs, "--manifest", manifest)
         _, err = run.communicate(timeout=120)
         self.assertEqual(run.returncode, 1, err)
-        self.assertEqual(self.check_whole(out, self.reference["pdfs"]), self.reference["pdfs"])
+        self.assertEqual(self.check_whole(out, self.reference["pdfs"], err), self.reference["pdfs"])
         with open(os.path.join(out, "kestran-summary.json"), encoding="utf-8") as f:
             summary = json.load(f)
         failed = {os.path.basename(e["path"]): e["reason"] for e in summary["files"] if e["status"] != "done"}
@@ -140,9 +141,9 @@ class Cluster(unittest.TestCase):
         run.send_signal(signal.SIGINT)
         stopped = time.monotonic()
         _, err = run.communicate(timeout=30)
-        self.assertLess(time.monotonic() - stopped, 10, "stopping took too long")
+        self.assertLess(time.monotonic() - stopped, 10, "stopping took too long\n" + err)
         self.assertEqual(run.returncode, 130, err)
-        written = self.check_whole(out, self.reference["slow"])
+        written = self.check_whole(out, self.reference["slow"], err)
         self.assertLess(len(written), len(self.reference["slow"]), "the run was not stopped")
         with open(os.path.join(out, "kestran-summary.json"), encoding="utf-8") as f:
             self.assertTrue(json.load(f)["interrupted"])
@@ -155,10 +156,11 @@ class Cluster(unittest.TestCase):
         _, err = run.communicate(timeout=120)
         self.assertEqual(run.returncode, 1, err)  # the damaged and the locked file
         # The retried task finds the images of its first attempt already there.
-        self.assertEqual(self.check_whole(out, self.reference["slow"]), self.reference["slow"])
+        self.assertEqual(self.check_whole(out, self.reference["slow"], err), self.reference["slow"])
         with open(os.path.join(out, "kestran-summary.json"), encoding="utf-8") as f:
             totals = json.load(f)["totals"]
-        self.assertEqual((totals["done"], totals["failed"]), (totals["files"] - 2, 2), "every file ran to its end")
+        self.assertEqual((totals["done"], totals["failed"]), (totals["files"] - 2, 2),
+                         "every file ran to its end\n" + err)
 
 
 class Merging(unittest.TestCase):
@@ -168,7 +170,8 @@ class Merging(unittest.TestCase):
     def setUpClass(cls):
         from importlib.machinery import SourceFileLoader
         sys.dont_write_bytecode = True  # nothing written beside the staged program
-        cls.driver = SourceFileLoader("kestran_cluster", os.path.join(ARGS.stage, "bin", "kestran-cluster")).load_module()
+        driver = os.path.join(ARGS.stage, "bin", "kestran-cluster")
+        cls.driver = SourceFileLoader("kestran_cluster", driver).load_module()
 
     def test_manifests_merge_in_task_order_with_one_header(self):
         header = b"source,page,index,output file\r\n"
