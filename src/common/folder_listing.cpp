@@ -1,6 +1,8 @@
 #include "common/folder_listing.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -91,6 +93,14 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
     }
     std::sort(files.begin(), files.end(), NaturalLess);
     return files;
+}
+
+bool IsWritableFolder(const std::string& folder)
+{
+    struct stat st {};
+    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 }  // namespace kestran

@@ -1,5 +1,6 @@
 // The files of one folder selected by extension, without wxWidgets
-// (FileUtil::ListFiles wraps it; kestran-extract reads folders with it).
+// (FileUtil::ListFiles wraps it; kestran-extract reads folders with it), and
+// whether a folder takes new files.
 #ifndef KESTRAN_COMMON_FOLDER_LISTING_H
 #define KESTRAN_COMMON_FOLDER_LISTING_H
 
@@ -20,6 +21,11 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
 // runs of digits by their value ("page2" before "page10"); names equal that
 // way are ordered by their bytes, so the order is total.
 bool NaturalLess(const std::string& a, const std::string& b);
+
+// True when `folder` is an existing folder in which files can be created: the
+// test the extraction makes before it writes anything, and the one the window
+// makes of a folder the user chooses.
+bool IsWritableFolder(const std::string& folder);
 
 }  // namespace kestran
 

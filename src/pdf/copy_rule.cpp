@@ -11,8 +11,7 @@
 #include <jpeglib.h>
 #include <openjpeg-2.5/openjpeg.h>
 
-#include "pdf/image_encoder.h"
-#include "pdf/jpx_decode.h"
+#include "pdf/jpx_reader.h"
 #include "pdf/mu_try.h"
 
 namespace kestran::pdf {
@@ -854,5 +853,51 @@ CopyVerdict JpxCopyVerdict(const JpxLook& look, const uint8_t* data, size_t size
     extension = kind;
     return CopyVerdict::Copy;
 }
+
+int JpxComponentCount(const uint8_t* data, size_t size)
+{
+    return ReadJpxHeader(data, size).components;
+}
+
+namespace {
+
+// Walks the segments before the scan. Returns 1 when an Adobe APP14 marker is
+// met, 0 at the scan or the end of the image, -1 when the data ends first.
+int ScanJpegHeader(const uint8_t* data, size_t size)
+{
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return size < 4 ? -1 : 0;
+    size_t pos = 2;
+    while (pos + 4 <= size) {
+        if (data[pos] != 0xFF) {
+            ++pos;  // tolerate garbage between segments
+            continue;
+        }
+        uint8_t marker = data[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
+            return 0;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;
+            continue;
+        }
+        size_t length = (static_cast<size_t>(data[pos + 2]) << 8) | data[pos + 3];
+        if (length < 2)
+            return 0;
+        if (marker == 0xEE && length >= 7 && pos + 4 + 5 <= size && std::memcmp(data + pos + 4, "Adobe", 5) == 0)
+            return 1;
+        pos += 2 + length;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool JpegHasAdobeMarker(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) == 1; }
+
+bool JpegHeaderComplete(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) != -1; }
 
 }  // namespace kestran::pdf

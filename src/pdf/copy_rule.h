@@ -172,6 +172,17 @@ bool JpegStructureWhole(const BlockSource& bytes, std::string* why);
 // `header` (may be null) tells whether the file's header could be read.
 bool JpxDecodesWhole(const uint8_t* data, size_t size, std::string* why, bool* header = nullptr);
 
+// True when a JPEG's bytes carry an Adobe APP14 marker before the scan.
+bool JpegHasAdobeMarker(const uint8_t* data, size_t size);
+
+// True when a JPEG's header is complete in `data`: the start of the scan (or
+// the end of the image) is reached, so JpegHasAdobeMarker's answer is final.
+bool JpegHeaderComplete(const uint8_t* data, size_t size);
+
+// Number of components of a JPEG 2000 file (JP2 boxes or a bare codestream),
+// from the codestream's SIZ marker; 0 when it cannot be read.
+int JpxComponentCount(const uint8_t* data, size_t size);
+
 }  // namespace kestran::pdf
 
 #endif

@@ -8,6 +8,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/colour_convert.h"
 #include "pdf/decoder_lock.h"
+#include "pdf/image_encoder_parts.h"
 #include "pdf/mask_grid.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
@@ -40,7 +41,9 @@ struct RowsPlan {
     float decode[FZ_MAX_COLORS * 2] = {};
 };
 
-namespace {
+// The helpers of the encoder's files; those the JPEG 2000 and the printing
+// ink files use too are declared in image_encoder_parts.h.
+namespace encoder_parts {
 
 enum fz_colorspace_type SpaceType(fz_context* ctx, fz_colorspace* cs)
 {
@@ -178,17 +181,6 @@ bool PackGrayLevels(const uint8_t* rows, size_t stride, int w, int h, int bpc, s
         }
     }
     return true;
-}
-
-// Un-premultiplies one colour sample.
-inline uint8_t Unpremultiply(uint8_t c, uint8_t a)
-{
-    if (a == 0)
-        return 0;
-    if (a == 255)
-        return c;
-    unsigned v = (static_cast<unsigned>(c) * 255u + a / 2u) / a;
-    return static_cast<uint8_t>(v > 255u ? 255u : v);
 }
 
 // A colour-keyed image decoded again without its key. MuPDF blanks a keyed
@@ -746,7 +738,9 @@ std::vector<uint8_t> PngProfileOf(fz_context* ctx, const DrawnImage& drawn)
     }
 }
 
-}  // namespace
+}  // namespace encoder_parts
+
+using namespace encoder_parts;
 
 std::vector<ByteSpan> EncodedImage::Parts(fz_context* ctx) const
 {
@@ -779,52 +773,6 @@ uint64_t DecodedSize(const fz_image* img)
     uint64_t channels = static_cast<uint64_t>(img->n) + (img->mask != nullptr || img->use_colorkey ? 1 : 0);
     return static_cast<uint64_t>(img->w) * static_cast<uint64_t>(img->h) * channels * per_sample;
 }
-
-int JpxComponentCount(const uint8_t* data, size_t size)
-{
-    return ReadJpxHeader(data, size).components;
-}
-
-namespace {
-
-// Walks the segments before the scan. Returns 1 when an Adobe APP14 marker is
-// met, 0 at the scan or the end of the image, -1 when the data ends first.
-int ScanJpegHeader(const uint8_t* data, size_t size)
-{
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
-        return size < 4 ? -1 : 0;
-    size_t pos = 2;
-    while (pos + 4 <= size) {
-        if (data[pos] != 0xFF) {
-            ++pos;  // tolerate garbage between segments
-            continue;
-        }
-        uint8_t marker = data[pos + 1];
-        if (marker == 0xFF) {
-            ++pos;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
-            return 0;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            pos += 2;
-            continue;
-        }
-        size_t length = (static_cast<size_t>(data[pos + 2]) << 8) | data[pos + 3];
-        if (length < 2)
-            return 0;
-        if (marker == 0xEE && length >= 7 && pos + 4 + 5 <= size && std::memcmp(data + pos + 4, "Adobe", 5) == 0)
-            return 1;
-        pos += 2 + length;
-    }
-    return -1;
-}
-
-}  // namespace
-
-bool JpegHasAdobeMarker(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) == 1; }
-
-bool JpegHeaderComplete(const uint8_t* data, size_t size) { return ScanJpegHeader(data, size) != -1; }
 
 ImageEncoder::ImageEncoder(fz_context* ctx, pdf_document* doc, int png_level, size_t stream_bytes, OutputType type)
     : ctx_(ctx), doc_(doc), png_level_(png_level), stream_bytes_(stream_bytes), type_(type)
@@ -998,33 +946,6 @@ bool ImageEncoder::TiffOnMaskGrid(fz_image* img, const TiffFormat& format, const
     return true;
 }
 
-bool ImageEncoder::WriteCmyk(const TiffFormat& format, const TiffRowSource& source, EncodedImage& out,
-                             PixelHash& pixels)
-{
-    if (!plan_.to_srgb) {
-        out.extension = "tif";
-        return EncodeCmykTiff(format, source, out.bytes, &StopRequested, nullptr, &pixels);
-    }
-    std::vector<uint8_t>& bytes = out.bytes;
-    bytes.clear();
-    RowsEncoder encoder(plan_.type, format, png_level_, [&bytes](const uint8_t* data, size_t size) {
-        bytes.insert(bytes.end(), data, data + size);
-        return true;
-    }, &pixels);
-    out.extension = encoder.Extension();
-    // A strip of about 64 KiB of samples at a time, as the TIFF would take them.
-    const size_t stride = CmykRowBytes(format);
-    const uint32_t strip = static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 16) / std::max<size_t>(stride, 1)));
-    std::vector<uint8_t> rows(stride * std::min(strip, format.height));
-    for (uint32_t y = 0; y < format.height;) {
-        const uint32_t count = std::min(strip, format.height - y);
-        if (CancelRequested() || !source(y, count, rows.data()) || !encoder.AddRows(rows.data(), stride, count))
-            return false;
-        y += count;
-    }
-    return encoder.Finish();
-}
-
 bool ImageEncoder::Accept(CopyVerdict verdict)
 {
     undecodable_ = verdict == CopyVerdict::Nothing;
@@ -1054,422 +975,14 @@ bool ImageEncoder::TryRawJpeg(const DrawnImage& drawn, EncodedImage& out, bool f
     return true;
 }
 
-bool ImageEncoder::TryRawJpx(const DrawnImage& drawn, EncodedImage& out, bool force)
-{
-    return drawn.object_num > 0 && CopyJpxObject(drawn.object_num, 0, force, out);
-}
-
-bool ImageEncoder::CopyJpxObject(int num, int gen, bool force, EncodedImage& out)
-{
-    if (doc_ == nullptr || !plan_.copy_jpx)
-        return false;
-    pdf_obj* ref = nullptr;
-    bool is_jpx = false;
-    MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, num, gen);
-        is_jpx = pdf_is_jpx_image(ctx_, ref);
-    });
-    const ObjHandle ref_held(ctx_, ref);
-    const JpxLook look = is_jpx ? JpxLookOf(ctx_, ref) : JpxLook();
-    fz_buffer* raw = nullptr;
-    // Only the stored bytes are read: never the decoded image.
-    if (look.stored_as_is && (look.faithful || force))
-        MuTry(ctx_, [&] { raw = pdf_load_raw_stream(ctx_, ref); });
-    BufferHandle held(ctx_, raw);
-    if (!held)
-        return false;
-    unsigned char* data = nullptr;
-    const size_t size = fz_buffer_storage(ctx_, held.get(), &data);
-    std::unique_ptr<UncountedMemory> memory;
-    if (!JpxFits(ReadJpxHeader(data, size), size, JpxWay::Check, memory))
-        return false;
-    std::string extension;
-    if (!Accept(JpxCopyVerdict(look, data, size, force, extension, &damage_)))
-        return false;
-    out.extension = extension;
-    out.action = ImageAction::Copied;
-    out.body = std::move(held);
-    return true;
-}
-
-bool ImageEncoder::TryJpxIndexed(const DrawnImage& drawn, EncodedImage& out)
-{
-    // MuPDF expands the palette when it loads the image, so the decoded
-    // image shows the base colour space: the object tells.
-    fz_image* img = drawn.image.get();
-    if (drawn.object_num <= 0 || img->mask != nullptr || img->use_colorkey || doc_ == nullptr)
-        return false;
-    pdf_obj* ref = nullptr;
-    fz_colorspace* cs = nullptr;
-    MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
-        pdf_obj* csobj = pdf_dict_get(ctx_, ref, PDF_NAME(ColorSpace));
-        if (pdf_is_jpx_image(ctx_, ref) && pdf_is_array(ctx_, csobj) &&
-            (pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(Indexed)) ||
-             pdf_name_eq(ctx_, pdf_array_get(ctx_, csobj, 0), PDF_NAME(I))) &&
-            IndexDecodeUnchanged(ctx_, pdf_dict_get(ctx_, ref, PDF_NAME(Decode))))
-            cs = pdf_load_colorspace(ctx_, csobj);
-    });
-    const ObjHandle ref_held(ctx_, ref);
-    const ColorspaceHandle held(ctx_, cs);
-    if (cs == nullptr || SpaceType(ctx_, cs) != FZ_COLORSPACE_INDEXED)
-        return false;
-    return TryJpxOwnDecode(drawn.object_num, 0, cs, out, false);
-}
-
-bool ImageEncoder::TryJpxOwnDecode(int num, int gen, fz_colorspace* indexed, EncodedImage& out, bool any)
-{
-    JpxSamples decoded;
-    std::vector<uint8_t> palette;
-    std::unique_ptr<UncountedMemory> memory;
-    if (!DecodeJpxOwn(num, gen, indexed, any, decoded, palette, memory))
-        return false;
-    PngFormat format;
-    format.width = static_cast<uint32_t>(decoded.width);
-    format.height = static_cast<uint32_t>(decoded.height);
-    if (!palette.empty()) {
-        format.color = PngColor::Palette;
-        format.palette = std::move(palette);
-        return Finish(format, decoded.samples.data(), size_t(decoded.width), out);
-    }
-    if (decoded.components == 4) {
-        TiffFormat tiff;
-        tiff.width = format.width;
-        tiff.height = format.height;
-        const size_t stride = size_t(decoded.width) * 4;
-        PixelHash unused;
-        const bool encoded = WriteCmyk(tiff, [&](uint32_t y, uint32_t count, uint8_t* rows) {
-            std::memcpy(rows, decoded.samples.data() + stride * y, stride * count);
-            return true;
-        }, out, unused);
-        if (plan_.to_srgb && encoded)
-            *out.pixels = unused;  // a TIFF made here never had its hash kept
-        return encoded;
-    }
-    if (decoded.components != 1 && decoded.components != 3)
-        return false;
-    format.color = decoded.components == 1 ? PngColor::Gray : PngColor::Rgb;
-    return Finish(format, decoded.samples.data(), size_t(decoded.width) * decoded.components, out);
-}
-
-bool ImageEncoder::DecodeJpxOwn(int num, int gen, fz_colorspace* indexed, bool any, JpxSamples& decoded,
-                                std::vector<uint8_t>& palette, std::unique_ptr<UncountedMemory>& memory)
-{
-    if (doc_ == nullptr || num <= 0)
-        return false;
-    pdf_obj* ref = nullptr;
-    fz_buffer* raw = nullptr;
-    MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, num, gen);
-        if (pdf_is_jpx_image(ctx_, ref) && JpxLookOf(ctx_, ref).stored_as_is &&
-            pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0)
-            raw = pdf_load_raw_stream(ctx_, ref);
-    });
-    const ObjHandle ref_held(ctx_, ref);
-    const BufferHandle held(ctx_, raw);
-    if (!held)
-        return false;
-    unsigned char* data = nullptr;
-    const size_t size = fz_buffer_storage(ctx_, held.get(), &data);
-    const JpxHeader header = ReadJpxHeader(data, size);
-    // The PDF's palette overrides the file's colours (MuPDF decodes such a
-    // file without applying its own palette: its samples are the indices).
-    std::vector<uint8_t> pdf_palette;
-    if (indexed != nullptr &&
-        (header.components != 1 || header.palette || !BuildPalette(ctx_, indexed, 8, pdf_palette)))
-        return false;
-    const bool palette_file = !pdf_palette.empty() ||
-                              (header.palette && header.components == 1 &&
-                               (header.palette_columns == 1 || header.palette_columns == 3));
-    if (!palette_file && (!any || header.palette))
-        return false;
-    // Only colours the header names and the file holds as they are: sYCC,
-    // Lab and the rarer spaces need a conversion openjpeg leaves to its
-    // caller, and extra components may be alpha.
-    const int n = header.components;
-    const uint32_t icc = header.icc_space;
-    const bool named = (n == 1 && (header.enumerated == 17 || icc == 0x47524159u)) ||  // 'GRAY'
-                       (n == 3 && (header.enumerated == 16 || icc == 0x52474220u)) ||  // 'RGB '
-                       (n == 4 && (header.enumerated == 12 || icc == 0x434D594Bu));    // 'CMYK'
-    if (!palette_file && !named)
-        return false;
-    if (!JpxFits(header, size, JpxWay::Whole, memory))
-        return false;
-    std::string why;
-    if (!DecodeJpxCodestream(data, size, header, decoded, &why)) {
-        if (any)
-            damage_ = why;
-        return false;
-    }
-    if (!palette_file)
-        return true;
-    if (!pdf_palette.empty()) {
-        palette = std::move(pdf_palette);
-    } else {
-        const size_t entries = header.palette_entries.size() / header.palette_columns;
-        for (size_t e = 0; e < entries; ++e)
-            for (int c = 0; c < 3; ++c)
-                palette.push_back(
-                    header.palette_entries[e * header.palette_columns + (header.palette_columns == 3 ? c : 0)]);
-    }
-    const size_t entries = palette.size() / 3;
-    if (entries == 0 || entries > 256 || decoded.components != 1)
-        return false;
-    // An index past the palette shows as its last entry, not as a PNG error.
-    for (uint8_t& index : decoded.samples)
-        index = static_cast<uint8_t>(std::min<size_t>(index, entries - 1));
-    return true;
-}
-
-bool ImageEncoder::JpxFits(const JpxHeader& header, size_t stored, JpxWay way, std::unique_ptr<UncountedMemory>& held)
-{
-    held = TakeJpxMemory(JpxDecodeCost(header, stored, way), jpx_budget_, jpx_refusal_);
-    return held != nullptr;
-}
-
-bool ImageEncoder::TryJpxWindows(const DrawnImage& drawn, const JpxPlan& plan, EncodedImage& out, bool streaming)
-{
-    // A window reaches far into the rows around it (jpx_decode.cpp): near
-    // the image's own height one window of all its rows costs less.
-    std::unique_ptr<UncountedMemory> memory;
-    auto fits = [&](const JpxHeader& header, size_t stored, uint32_t& window_rows) {
-        window_rows = 0;
-        if (JpxFits(header, stored, JpxWay::Windows, memory))
-            return true;
-        if (JpxTiled(header) || !JpxFits(header, stored, JpxWay::Whole, memory))
-            return false;
-        jpx_refusal_.clear();
-        window_rows = header.height;
-        return true;
-    };
-    uint32_t window_rows = 0;
-    if (!fits(plan.header, plan.stored, window_rows))
-        return false;
-    fz_context* ctx = ctx_;
-    pdf_obj* ref = nullptr;
-    fz_buffer* loaded = nullptr;
-    MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, drawn.standin.num, drawn.standin.gen);
-        loaded = pdf_load_stream(ctx_, ref);
-    });
-    const ObjHandle ref_held(ctx_, ref);
-    if (loaded == nullptr)
-        return false;
-    // The data and the memory stay with the rows, which a streamed file
-    // reads while it is written.
-    const std::shared_ptr<fz_buffer> data(loaded, [ctx](fz_buffer* b) { fz_drop_buffer(ctx, b); });
-    unsigned char* bytes = nullptr;
-    const size_t size = fz_buffer_storage(ctx_, loaded, &bytes);
-    const JpxHeader header = ReadJpxHeader(bytes, size);
-    // The cost again from what is really there, in case the stream is not
-    // what its dictionary said.
-    if (header.width != plan.header.width || header.height != plan.header.height || size > plan.stored) {
-        memory.reset();
-        if (!fits(header, size, window_rows))
-            return false;
-    }
-    auto rows = std::make_shared<JpxRows>(bytes, size, header, window_rows);
-    std::string why;
-    if (!rows->Open(&why))
-        return false;
-    if (rows->components() == 4) {
-        // Printing inks, as MuPDF's decode goes on to TryCmykTiff.
-        TiffFormat format;
-        format.width = rows->width();
-        format.height = rows->height();
-        format.icc_profile = drawn.colours.icc;
-        PixelHash pixels;
-        const bool encoded = WriteCmyk(format, [&](uint32_t, uint32_t count, uint8_t* dst) {
-            return rows->Read(count, dst);
-        }, out, pixels);
-        if (encoded)
-            *out.pixels = pixels;
-        return encoded;
-    }
-    PngFormat format;
-    format.width = rows->width();
-    format.height = rows->height();
-    format.bit_depth = 8;
-    format.color = rows->components() == 1 ? PngColor::Gray : PngColor::Rgb;
-    format.icc_profile = PngProfileOf(ctx_, drawn);
-    const std::shared_ptr<UncountedMemory> kept(std::move(memory));
-    const OutputType type = plan_.type;
-    auto write = [rows, data, kept, format, type, level = png_level_, pixels = out.pixels](const ByteSink& sink) {
-        PixelHash hash;
-        RowsEncoder encoder(type, format, level, sink, &hash);
-        const size_t stride = PngRowBytes(format);
-        const uint32_t block_rows = static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 16) / stride));
-        std::vector<uint8_t> block(stride * block_rows);
-        for (uint32_t y = 0; y < format.height;) {
-            const uint32_t count = std::min(block_rows, format.height - y);
-            if (!rows->Read(count, block.data()) || !encoder.AddRows(block.data(), stride, count))
-                return false;
-            y += count;
-        }
-        if (!encoder.Finish())
-            return false;
-        *pixels = hash;
-        return true;
-    };
-    out.extension = RowsExtension(type, format);
-    if (streaming) {
-        out.stream = write;
-        return true;
-    }
-    return write([&out](const uint8_t* d, size_t n) {
-        out.bytes.insert(out.bytes.end(), d, d + n);
-        return true;
-    });
-}
-
-std::optional<EncodeStatus> ImageEncoder::EncodeJpxStandIn(const DrawnImage& drawn, EncodedImage& out,
-                                                           std::string& why, bool streaming,
-                                                           std::unique_ptr<UncountedMemory>& whole)
-{
-    const StandIn& info = drawn.standin;
-    pdf_obj* ref = nullptr;
-    MuTry(ctx_, [&] { ref = pdf_new_indirect(ctx_, doc_, info.num, info.gen); });
-    const ObjHandle ref_held(ctx_, ref);
-    const JpxPlan plan = PlanJpx(ctx_, ref, jpx_budget_);
-    auto refused = [&]() -> std::optional<EncodeStatus> {
-        if (CancelRequested())
-            return EncodeStatus::Cancelled;
-        if (jpx_refusal_.empty())
-            return std::nullopt;
-        why = jpx_refusal_;
-        out = EncodedImage();
-        return EncodeStatus::Skipped;
-    };
-    if (plan.look.faithful) {
-        // A JPEG 2000 copy is held in memory, never streamed.
-        if (TryStoredCopy(drawn, out))
-            return EncodeStatus::Ok;
-        if (auto status = refused())
-            return status;
-        if (!undecodable_ && TryJpxOwnDecode(info.num, info.gen, nullptr, out, false))
-            return EncodeStatus::Ok;
-        if (auto status = refused())
-            return status;
-        if (undecodable_) {
-            why = "cannot decode image (" + damage_ + ")";
-            return EncodeStatus::Skipped;
-        }
-        out = EncodedImage();
-    }
-    if (plan.windowed && !damaged_) {
-        if (TryJpxWindows(drawn, plan, out, streaming))
-            return EncodeStatus::Ok;
-        if (auto status = refused())
-            return status;
-        out = EncodedImage();  // damaged, or a layout the header hid: MuPDF's way
-    }
-    if (plan.header.box_order_refused) {
-        // MuPDF cannot read this header (MuPdfMayDecode): the codestream is
-        // all there is to decode.
-        const EncodeStatus status = EncodeJpxRefusedHeader(drawn, plan.header, out, why, streaming);
-        if (status == EncodeStatus::Ok)
-            return status;
-        if (auto refusal = refused())
-            return refusal;
-        if (why.empty())
-            why = damage_.empty() ? "cannot decode image" : "cannot decode image (" + damage_ + ")";
-        out = EncodedImage();
-        return status;
-    }
-    whole = TakeJpxMemory(plan.Cost(JpxWay::Whole), plan.budget, jpx_refusal_);
-    if (whole == nullptr)
-        return refused();
-    return std::nullopt;
-}
-
-EncodeStatus ImageEncoder::EncodeJpxRefusedHeader(const DrawnImage& drawn, const JpxHeader& header, EncodedImage& out,
-                                                  std::string& why, bool streaming)
-{
-    const StandIn& info = drawn.standin;
-    pdf_obj* ref = nullptr;
-    pdf_obj* smask = nullptr;
-    pdf_obj* decode = nullptr;
-    bool other_mask = false;
-    MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, info.num, info.gen);
-        smask = pdf_dict_get(ctx_, ref, PDF_NAME(SMask));
-        decode = pdf_dict_get(ctx_, ref, PDF_NAME(Decode));
-        other_mask = pdf_dict_get(ctx_, ref, PDF_NAME(Mask)) != nullptr;
-        if (!pdf_is_stream(ctx_, smask))
-            smask = nullptr;
-        // [0 1] for every colour changes nothing.
-        const int n = header.palette ? 3 : header.components;
-        bool unchanged = pdf_array_len(ctx_, decode) == 2 * n;
-        for (int i = 0; unchanged && i < 2 * n; ++i)
-            unchanged = pdf_array_get_real(ctx_, decode, i) == float(i % 2);
-        if (unchanged)
-            decode = nullptr;
-    });
-    const ObjHandle ref_held(ctx_, ref);
-    // Without anything MuPDF would add, the samples are the file; a stencil
-    // or colour-key /Mask is MuPDF's to apply, which it cannot here.
-    if ((smask == nullptr && decode == nullptr) || other_mask)
-        return TryJpxOwnDecode(info.num, info.gen, nullptr, out, true) ? EncodeStatus::Ok : EncodeStatus::Skipped;
-    JpxSamples decoded;
-    std::vector<uint8_t> palette;
-    std::unique_ptr<UncountedMemory> memory;
-    if (!DecodeJpxOwn(info.num, info.gen, nullptr, true, decoded, palette, memory))
-        return EncodeStatus::Skipped;
-    const int n = palette.empty() ? decoded.components : 3;
-    if (n != 1 && n != 3 && n != 4)
-        return EncodeStatus::Skipped;
-    // MuPDF decodes a JPEG 2000 soft mask whole when it loads it.
-    const JpxPlan mask_plan = JpxMaskPlan(ctx_, ref);
-    std::unique_ptr<UncountedMemory> mask_memory;
-    if (mask_plan.jpx &&
-        (mask_memory = TakeJpxMemory(mask_plan.Cost(JpxWay::Whole), mask_plan.budget, jpx_refusal_)) == nullptr)
-        return EncodeStatus::Skipped;
-    fz_colorspace* cs = n == 1 ? fz_device_gray(ctx_) : n == 3 ? fz_device_rgb(ctx_) : fz_device_cmyk(ctx_);
-    fz_pixmap* pix = nullptr;
-    fz_image* mask = nullptr;
-    fz_image* image = nullptr;
-    const bool made = MuTry(ctx_, [&] {
-        pix = fz_new_pixmap(ctx_, cs, decoded.width, decoded.height, nullptr, 0);
-        for (int y = 0; y < decoded.height; ++y) {
-            uint8_t* row = pix->samples + size_t(y) * pix->stride;
-            const uint8_t* in = decoded.samples.data() + size_t(y) * decoded.width * decoded.components;
-            if (palette.empty())
-                std::memcpy(row, in, size_t(decoded.width) * n);
-            else
-                for (int x = 0; x < decoded.width; ++x)
-                    std::memcpy(row + 3 * x, palette.data() + 3 * size_t(in[x]), 3);
-        }
-        // MuPDF applies a /Decode to the colours a palette file gives.
-        if (pdf_array_len(ctx_, decode) == 2 * n) {
-            float ranges[FZ_MAX_COLORS * 2];
-            for (int i = 0; i < 2 * n; ++i)
-                ranges[i] = pdf_array_get_real(ctx_, decode, i);
-            fz_decode_tile(ctx_, pix, ranges);
-        }
-        if (smask != nullptr)
-            mask = pdf_load_image(ctx_, doc_, smask);
-        image = fz_new_image_from_pixmap(ctx_, pix, mask);
-    });
-    const PixmapHandle pix_held(ctx_, pix);
-    const ImageHandle mask_held(ctx_, mask);
-    ImageHandle image_held(ctx_, image);
-    if (!made || image == nullptr)
-        return EncodeStatus::Skipped;
-    DrawnImage real;
-    real.image = std::move(image_held);
-    real.stencil = drawn.stencil;
-    std::memcpy(real.paint, drawn.paint, 3);
-    real.colours = drawn.colours;
-    return Encode(real, out, why, streaming);
-}
-
 bool ImageEncoder::TryPngPassthrough(fz_image* img, EncodedImage& out)
 {
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
     if (cbuf == nullptr || cbuf->buffer == nullptr || cbuf->params.type != FZ_IMAGE_FLATE)
         return false;
     const auto& p = cbuf->params.u.flate;
-    if (p.predictor < 10 || p.predictor > 15 || p.columns != img->w || p.colors != img->n || p.bpc != img->bpc)
+    if (!FlateRowsArePngRows(p.predictor, p.columns, p.colors, p.bpc, SpaceType(ctx_, img->colorspace), img->w, img->n,
+                             img->bpc))
         return false;
     if (!plan_.copy_png_rows || img->mask != nullptr || img->use_colorkey || img->imagemask ||
         !DefaultDecode(ctx_, img))
@@ -1767,22 +1280,6 @@ bool ImageEncoder::EncodeStencil(const DrawnImage& drawn, EncodedImage& out)
     return done;
 }
 
-bool ImageEncoder::JpxAlphaIgnored(const DrawnImage& drawn)
-{
-    if (drawn.object_num <= 0 || doc_ == nullptr)
-        return false;
-    // Without /SMaskInData 1 the page ignores an alpha channel in the JPEG 2000
-    // file (an /SMask, when present, is the only mask); MuPDF's decoder keeps it.
-    bool ignored = false;
-    pdf_obj* ref = nullptr;
-    MuTry(ctx_, [&] {
-        ref = pdf_new_indirect(ctx_, doc_, drawn.object_num, 0);
-        ignored = pdf_is_jpx_image(ctx_, ref) && pdf_dict_get_int(ctx_, ref, PDF_NAME(SMaskInData)) == 0;
-    });
-    const ObjHandle ref_held(ctx_, ref);
-    return ignored;
-}
-
 bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool drop_own_alpha, bool streaming)
 {
     fz_pixmap* pix = nullptr;
@@ -1925,155 +1422,6 @@ bool ImageEncoder::EncodeThroughPixmap(fz_image* img, EncodedImage& out, bool dr
         return Finish(format, packed.data(), PngRowBytes(format), out);
     }
     return Finish(format, rows.data(), out_stride, out);
-}
-
-bool ImageEncoder::TryCmykTiff(const DrawnImage& drawn, EncodedImage& out)
-{
-    fz_image* img = drawn.image.get();
-    TiffFormat format;
-    format.width = static_cast<uint32_t>(img->w);
-    format.height = static_cast<uint32_t>(img->h);
-    format.icc_profile = drawn.colours.icc;
-    const size_t w = static_cast<size_t>(img->w);
-    fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx_, img);
-    const bool plain_cmyk = img->n == 4 && SpaceType(ctx_, img->colorspace) == FZ_COLORSPACE_CMYK &&
-                            !img->use_colorkey && (img->bpc == 8 || img->bpc == 16) && cbuf != nullptr &&
-                            cbuf->buffer != nullptr;
-    if (plan_.copy_cmyk_strip && plain_cmyk && img->mask == nullptr && cbuf->params.type == FZ_IMAGE_FLATE &&
-        cbuf->params.u.flate.predictor <= 1 && DefaultDecode(ctx_, img)) {
-        // A Flate stream without predictor is a TIFF strip as it is stored.
-        format.bits = img->bpc;
-        unsigned char* data = nullptr;
-        const size_t size = fz_buffer_storage(ctx_, cbuf->buffer, &data);
-        PixelHash pixels;
-        if (WrapCmykTiffStrip(format, data, size, out.bytes, &pixels)) {
-            out.extension = "tif";
-            *out.pixels = pixels;
-            return true;
-        }
-        format.bits = 8;
-    }
-    // A finer mask is laid over the image's rows later, on its own grid.
-    const bool fine = MaskIsFiner(img);
-    std::vector<uint8_t> mask_alpha;
-    if (img->mask != nullptr && !fine && !RenderMaskAlpha(img, mask_alpha))
-        return false;
-    // The rows at the image's size, then written as they are or spread onto
-    // the mask's grid.
-    auto encode = [&](const TiffRowSource& source, PixelHash& pixels) {
-        if (!fine)
-            return WriteCmyk(format, source, out, pixels);
-        const size_t sample = static_cast<size_t>(format.bits / 8);
-        auto rows = std::make_shared<std::vector<uint8_t>>(5 * sample * w * static_cast<size_t>(img->h));
-        if (!source(0, static_cast<uint32_t>(img->h), rows->data()))
-            return false;
-        const CoarseRows coarse{rows, 5 * sample * w, format.width, format.height, 4 * sample, sample};
-        return TiffOnMaskGrid(img, format, coarse, out);
-    };
-
-    // 16-bit CMYK keeps its 16 bits, read as stored the way gray and RGB are
-    // (MuPDF's pixmaps have 8).
-    const bool native16 = plain_cmyk && img->bpc == 16 && (DefaultDecode(ctx_, img) || InvertedDecode(ctx_, img)) &&
-                          (cbuf->params.type == FZ_IMAGE_FLATE || cbuf->params.type == FZ_IMAGE_LZW ||
-                           cbuf->params.type == FZ_IMAGE_RLD || cbuf->params.type == FZ_IMAGE_RAW);
-    if (native16) {
-        const size_t stride = w * 8;
-        std::vector<uint8_t> samples;
-        if (!ReadImageSamples(ctx_, doc_, img, stride * static_cast<size_t>(img->h), samples))
-            return false;
-        const bool invert = !DefaultDecode(ctx_, img);
-        format.bits = 16;
-        format.alpha = img->mask != nullptr;
-        PixelHash pixels;
-        const bool encoded = encode([&](uint32_t y, uint32_t count, uint8_t* rows) {
-            auto* dst = reinterpret_cast<uint16_t*>(rows);
-            for (uint32_t r = 0; r < count; ++r) {
-                const uint8_t* src = samples.data() + stride * (y + r);
-                const uint8_t* a = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
-                for (size_t x = 0; x < w; ++x) {
-                    for (int c = 0; c < 4; ++c, src += 2) {
-                        const uint16_t v = static_cast<uint16_t>((src[0] << 8) | src[1]);
-                        *dst++ = invert ? static_cast<uint16_t>(~v) : v;
-                    }
-                    if (format.alpha)
-                        *dst++ = a != nullptr ? static_cast<uint16_t>(a[x] * 257) : uint16_t(0xffff);
-                }
-            }
-            return true;
-        }, pixels);
-        if (encoded && !fine)
-            *out.pixels = pixels;
-        return encoded;
-    }
-
-    // Otherwise through MuPDF's pixmap, which applies /Decode and looks up a
-    // palette; a Separation or DeviceN image runs its tint transform into
-    // the CMYK alternate.
-    fz_pixmap* pix = nullptr;
-    bool ok = MuTry(ctx_, [&] { pix = fz_get_unscaled_pixmap_from_image(ctx_, img); });
-    const PixmapHandle holder(ctx_, pix);
-    if (!ok || pix == nullptr || fz_pixmap_width(ctx_, pix) != img->w || fz_pixmap_height(ctx_, pix) != img->h)
-        return false;
-    // Other colour spaces are converted a strip at a time, as the TIFF is
-    // written: the image is never held twice.
-    fz_colorspace* space = fz_pixmap_colorspace(ctx_, pix);
-    const bool convert = SpaceType(ctx_, space) != FZ_COLORSPACE_CMYK;
-    // A colour-keyed image comes with an alpha of its own (premultiplied);
-    // a JPEG 2000 file's alpha that the page ignores is left out.
-    const bool own_alpha = fz_pixmap_alpha(ctx_, pix) != 0;
-    if (!convert && fz_pixmap_components(ctx_, pix) != 4 + (own_alpha ? 1 : 0))
-        return false;
-    ColourConverter to_cmyk(ctx_, space, own_alpha, fz_device_cmyk(ctx_), true);
-    const bool keep_own_alpha = own_alpha && !JpxAlphaIgnored(drawn);
-    format.alpha = keep_own_alpha || img->mask != nullptr;
-    const int comps = 4 + (own_alpha ? 1 : 0);
-    const unsigned char* samples = fz_pixmap_samples(ctx_, pix);
-    const size_t stride = static_cast<size_t>(fz_pixmap_stride(ctx_, pix));
-    fz_pixmap* unkeyed = own_alpha ? UnkeyedColours(ctx_, img, fz_device_cmyk(ctx_)) : nullptr;
-    const PixmapHandle unkeyed_holder(ctx_, unkeyed);
-    const unsigned char* plain = unkeyed != nullptr && fz_pixmap_components(ctx_, unkeyed) == 4
-                                     ? fz_pixmap_samples(ctx_, unkeyed) : nullptr;
-    const size_t plain_stride = plain != nullptr ? static_cast<size_t>(fz_pixmap_stride(ctx_, unkeyed)) : 0;
-    PixelHash pixels;
-    const bool encoded = encode([&](uint32_t y, uint32_t count, uint8_t* rows) {
-        const unsigned char* strip = samples + stride * y;
-        size_t strip_stride = stride;
-        PixmapHandle converted;
-        if (convert) {
-            fz_pixmap* view = nullptr;
-            if (!MuTry(ctx_, [&] {
-                    view = fz_new_pixmap_with_data(ctx_, space, img->w, static_cast<int>(count), nullptr,
-                                                   own_alpha ? 1 : 0, static_cast<int>(stride),
-                                                   const_cast<unsigned char*>(strip));
-                }))
-                return false;
-            const PixmapHandle view_held(ctx_, view);
-            converted = to_cmyk.Convert(view);
-            if (!converted)
-                return false;
-            strip = fz_pixmap_samples(ctx_, converted.get());
-            strip_stride = static_cast<size_t>(fz_pixmap_stride(ctx_, converted.get()));
-        }
-        uint8_t* dst = rows;
-        for (uint32_t r = 0; r < count; ++r) {
-            const unsigned char* src = strip + strip_stride * r;
-            const uint8_t* m = mask_alpha.empty() ? nullptr : mask_alpha.data() + w * (y + r);
-            const unsigned char* p = plain != nullptr ? plain + plain_stride * (y + r) : nullptr;
-            for (size_t x = 0; x < w; ++x, src += comps) {
-                const uint8_t own = own_alpha ? src[4] : 255;
-                for (int c = 0; c < 4; ++c)
-                    *dst++ = p != nullptr ? p[x * 4 + c] : own_alpha ? Unpremultiply(src[c], own) : src[c];
-                if (format.alpha) {
-                    const uint8_t a = keep_own_alpha ? own : 255;
-                    *dst++ = m != nullptr ? static_cast<uint8_t>((a * m[x] + 127) / 255) : a;
-                }
-            }
-        }
-        return true;
-    }, pixels);
-    if (encoded && !fine)
-        *out.pixels = pixels;
-    return encoded;
 }
 
 bool ImageEncoder::TryLabAsSrgb(const DrawnImage& drawn, EncodedImage& out)

@@ -215,17 +215,6 @@ private:
 // Decoded size of an image in bytes (8-bit samples for less than 8 bits, plus alpha).
 uint64_t DecodedSize(const fz_image* img);
 
-// True when a JPEG's bytes carry an Adobe APP14 marker before the scan.
-bool JpegHasAdobeMarker(const uint8_t* data, size_t size);
-
-// True when a JPEG's header is complete in `data`: the start of the scan (or
-// the end of the image) is reached, so JpegHasAdobeMarker's answer is final.
-bool JpegHeaderComplete(const uint8_t* data, size_t size);
-
-// Number of components of a JPEG 2000 file (JP2 boxes or a bare codestream),
-// from the codestream's SIZ marker; 0 when it cannot be read.
-int JpxComponentCount(const uint8_t* data, size_t size);
-
 }  // namespace kestran::pdf
 
 #endif

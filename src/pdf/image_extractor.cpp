@@ -15,12 +15,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/folder_listing.h"
 #include "common/log_text.h"
 #include "pdf/cancel_flag.h"
 #include "pdf/encode_pool.h"
 #include "pdf/image_encoder.h"
-#include "pdf/image_record.h"
 #include "pdf/image_key.h"
+#include "pdf/image_record.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
 #include "pdf/output_file.h"
@@ -177,7 +178,7 @@ private:
         const long long selected = CountPages(runs);
         if (selected == 0)
             return KESTRAN_EXTRACT_NO_PAGE;
-        if (!IsWritableFolder(folder))
+        if (!kestran::IsWritableFolder(folder))
             return KESTRAN_EXTRACT_OUTPUT_FOLDER;
 
         source_ = EscapeForLog(source);

@@ -45,7 +45,7 @@ private:
         Put(md5, size);
         if (size == 0)
             return;
-        if (size <= 4096) {
+        if (size <= kSmallDataBytes) {
             fz_md5_update(&md5, data, size);
             return;
         }
@@ -110,7 +110,7 @@ private:
             if (!DigestStoredStream(ctx_, doc_, info, digest))
                 return false;
             Put(md5, digest.size);
-            if (digest.size > 4096) {
+            if (digest.size > kSmallDataBytes) {
                 Put(md5, digest.crc);
                 Put(md5, digest.adler);
             } else if (digest.size > 0) {

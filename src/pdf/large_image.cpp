@@ -9,7 +9,6 @@
 
 #include "pdf/cancel_flag.h"
 #include "pdf/checksums.h"
-#include "pdf/image_encoder.h"
 #include "pdf/jpx_decode.h"
 #include "pdf/mu_try.h"
 
@@ -60,16 +59,9 @@ int ParmInt(fz_context* ctx, pdf_obj* parms, pdf_obj* key, int fallback)
 // True when the stored Flate data is meant as PNG rows of the image itself.
 bool StoredPngRowsCandidate(fz_context* ctx, pdf_obj* parms, enum fz_colorspace_type type, int w, int n, int bpc)
 {
-    const int predictor = ParmInt(ctx, parms, PDF_NAME(Predictor), 1);
-    const int columns = ParmInt(ctx, parms, PDF_NAME(Columns), 1);
-    const int colors = ParmInt(ctx, parms, PDF_NAME(Colors), 1);
-    const int pbpc = ParmInt(ctx, parms, PDF_NAME(BitsPerComponent), 8);
-    if (predictor < 10 || predictor > 15 || columns != w || colors != n || pbpc != bpc)
-        return false;
-    const bool gray = type == FZ_COLORSPACE_GRAY && (bpc == 1 || bpc == 2 || bpc == 4 || bpc == 8 || bpc == 16);
-    const bool rgb = type == FZ_COLORSPACE_RGB && (bpc == 8 || bpc == 16);
-    const bool indexed = type == FZ_COLORSPACE_INDEXED && (bpc == 1 || bpc == 2 || bpc == 4 || bpc == 8);
-    return gray || rgb || indexed;
+    return FlateRowsArePngRows(ParmInt(ctx, parms, PDF_NAME(Predictor), 1), ParmInt(ctx, parms, PDF_NAME(Columns), 1),
+                               ParmInt(ctx, parms, PDF_NAME(Colors), 1),
+                               ParmInt(ctx, parms, PDF_NAME(BitsPerComponent), 8), type, w, n, bpc);
 }
 
 // Filters whose output the encoder can take a block of rows at a time
@@ -248,6 +240,17 @@ bool IsStandIn(const fz_image* img) { return img != nullptr && img->get_pixmap =
 StandIn StandInOf(const fz_image* img)
 {
     return IsStandIn(img) ? reinterpret_cast<const StandInImage*>(img)->info : StandIn();
+}
+
+bool FlateRowsArePngRows(int predictor, int columns, int colors, int parm_bpc, enum fz_colorspace_type type, int w,
+                         int n, int bpc)
+{
+    if (predictor < 10 || predictor > 15 || columns != w || colors != n || parm_bpc != bpc)
+        return false;
+    const bool gray = type == FZ_COLORSPACE_GRAY && (bpc == 1 || bpc == 2 || bpc == 4 || bpc == 8 || bpc == 16);
+    const bool rgb = type == FZ_COLORSPACE_RGB && (bpc == 8 || bpc == 16);
+    const bool indexed = type == FZ_COLORSPACE_INDEXED && (bpc == 1 || bpc == 2 || bpc == 4 || bpc == 8);
+    return gray || rgb || indexed;
 }
 
 bool StoreStandIn(fz_context* ctx, pdf_document* doc, pdf_obj* ref, size_t min_bytes, StandIn& info)
@@ -447,12 +450,12 @@ bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info,
     bool ok = ForEachStoredBlock(ctx, doc, info, [&](const uint8_t* data, size_t size) {
         crc = Crc32(crc, data, size);
         adler = Adler32(adler, data, size);
-        if (digest.size + size <= 4096)
+        if (digest.size + size <= kSmallDataBytes)
             digest.small.insert(digest.small.end(), data, data + size);
         digest.size += size;
         return true;
     });
-    if (digest.size > 4096)
+    if (digest.size > kSmallDataBytes)
         digest.small.clear();
     digest.crc = static_cast<uint32_t>(crc);
     digest.adler = static_cast<uint32_t>(adler);

@@ -56,6 +56,21 @@ constexpr size_t kDefaultStandInBytes = size_t(256) << 10;
 // mask beside them (`masked`) only 8 or 16-bit gray or RGB.
 bool RowsLayoutSupported(enum fz_colorspace_type type, int n, int bpc, bool imagemask, bool masked, bool plain_decode);
 
+// True when Flate data under these /DecodeParms values (`predictor`,
+// `columns`, `colors`, `parm_bpc`) already holds the PNG rows of an image `w`
+// pixels wide with `n` colours of `bpc` bits in a space of `type`: PNG
+// predictors (10 to 15) over exactly the image's rows, in a layout PNG has
+// (gray of 1 to 16 bits, RGB of 8 or 16, a palette of at most 8). Decided
+// here once for the stand-ins (from the dictionary) and the encoder (from the
+// image); whether the data really inflates to those rows is checked apart.
+bool FlateRowsArePngRows(int predictor, int columns, int colors, int parm_bpc, enum fz_colorspace_type type, int w,
+                         int n, int bpc);
+
+// Stored data up to this size is kept whole to tell images apart (an image's
+// key hashes it whole, StreamDigest keeps it); longer data is told by its
+// size and checksums.
+constexpr size_t kSmallDataBytes = 4096;
+
 // When `ref` is an image object whose stream of at least `min_bytes` will be
 // copied as it is, or whose samples of at least `min_bytes` can be decoded
 // row by row, puts a stand-in image into the store under it and returns true
@@ -69,13 +84,13 @@ bool IsStandIn(const fz_image* img);
 StandIn StandInOf(const fz_image* img);
 
 // Size, CRC-32 and Adler-32 of the stored (decrypted, still compressed)
-// stream, the first 4096 bytes kept when it is no longer than that. False
+// stream, the stream kept when it is no longer than kSmallDataBytes. False
 // when the stream cannot be read.
 struct StreamDigest {
     size_t size = 0;
     uint32_t crc = 0;
     uint32_t adler = 1;
-    std::vector<uint8_t> small;  // the whole stream when size <= 4096
+    std::vector<uint8_t> small;  // the whole stream when size <= kSmallDataBytes
 };
 bool DigestStoredStream(fz_context* ctx, pdf_document* doc, const StandIn& info, StreamDigest& digest);
 

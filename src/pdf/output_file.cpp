@@ -18,8 +18,6 @@
 
 namespace kestran::pdf {
 
-const char kTempFilePrefix[] = ".kestran-part-";
-
 namespace {
 
 std::string Padded(int value, int width)
@@ -213,14 +211,6 @@ std::string SourceStem(const std::string& path)
     if (dot != std::string::npos && dot > 0)
         name.erase(dot);
     return name;
-}
-
-bool IsWritableFolder(const std::string& folder)
-{
-    struct stat st {};
-    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    return access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 OutputStatus WriteImageFile(const std::string& folder, const std::string& stem, int page, int image,

@@ -120,9 +120,6 @@ private:
 // True when the files at paths `a` and `b` hold exactly the same bytes.
 bool SameFileContent(const std::string& a, const std::string& b);
 
-// True when `folder` is an existing folder in which files can be created.
-bool IsWritableFolder(const std::string& folder);
-
 // For a process about to end: removes the temporary files being written now
 // and makes every later WriteImageFile* return Abandoned without creating
 // anything, so that ending the process at once leaves no partial file behind.
@@ -130,12 +127,6 @@ bool IsWritableFolder(const std::string& folder);
 // process. Safe from any thread; it waits only for writers creating or
 // unlisting a temporary file, never for one writing its data.
 void DiscardTemporaryFiles();
-
-// Prefix of the temporary files WriteImageFile creates (they are hidden files).
-// The rest of the name says which process writes the file, so that the first
-// write of a process into a folder removes those of writers that died
-// (stale_temp_files.h).
-extern const char kTempFilePrefix[];
 
 }  // namespace kestran::pdf
 

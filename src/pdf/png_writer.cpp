@@ -139,6 +139,20 @@ void FilterRow(const PngFormat& format, const uint8_t* row, const uint8_t* prev,
         out[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
 }
 
+// The zlib level for the rows of `format` at `level`, a level on libdeflate's
+// scale. zlib's level 1 is its fast mode; higher levels cost much more than
+// libdeflate's at the same number. Packed rows (1-bit scans, line art) repeat
+// at long distances, where zlib's lazy matching from level 4 on pays: on the
+// benchmark's 60 pages of 2480 x 3508 1-bit scans, level 1 wrote 5.66 MB in
+// 0.38 s, level 4 5.01 MB in 0.57 s (libdeflate holding the whole image:
+// 4.44 MB, but 1.5 MB more memory per page).
+int ZlibLevel(int level, const PngFormat& format)
+{
+    if (level > 2)
+        return level;
+    return format.bit_depth < 8 ? 4 : 1;
+}
+
 #ifdef KESTRAN_HAVE_LIBDEFLATE
 // One-shot deflate of the whole filtered image: libdeflate is the fastest
 // deflate here, but it needs all the data at once.
@@ -394,9 +408,7 @@ bool EncodePng(const PngFormat& format, const uint8_t* rows, size_t stride, std:
         return true;
 #endif
     } else {
-        // zlib's level 1 is its fast mode; higher levels cost much more than
-        // libdeflate's at the same number.
-        StreamingDeflate deflater(level <= 2 ? 1 : level);
+        StreamingDeflate deflater(ZlibLevel(level, format));
         const size_t rows_per_chunk = std::max<size_t>(1, (size_t(1) << 20) / (row_bytes + 1));
         std::vector<uint8_t> chunk((row_bytes + 1) * rows_per_chunk);
         const uint8_t* prev = nullptr;
@@ -666,14 +678,7 @@ PngStreamEncoder::PngStreamEncoder(const PngFormat& format, int level, PngSink s
     s.pixels = pixels;
     if (pixels != nullptr)
         s.hasher.emplace(format);
-    // zlib's level 1 is its fast mode; higher levels cost much more than
-    // libdeflate's at the same number. Packed rows (1-bit scans, line art)
-    // repeat at long distances, where zlib's lazy matching from level 4 on
-    // pays: on the benchmark's 60 pages of 2480 x 3508 1-bit scans, level 1
-    // wrote 5.66 MB in 0.38 s, level 4 5.01 MB in 0.57 s (libdeflate holding
-    // the whole image: 4.44 MB, but 1.5 MB more memory per page).
-    const int zlib_level = level > 2 ? level : format.bit_depth < 8 ? 4 : 1;
-    s.zs_ready = deflateInit(&s.zs, zlib_level) == Z_OK;
+    s.zs_ready = deflateInit(&s.zs, ZlibLevel(level, format)) == Z_OK;
     s.failed = !s.zs_ready;
     s.row_bytes = PngRowBytes(format);
     s.filtered.resize(s.row_bytes + 1);

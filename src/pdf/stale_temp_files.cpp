@@ -16,9 +16,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "pdf/output_file.h"
-
 namespace kestran::pdf {
+
+const char kTempFilePrefix[] = ".kestran-part-";
+
 namespace {
 
 // The random characters mkostemp adds.

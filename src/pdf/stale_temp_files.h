@@ -8,6 +8,11 @@
 
 namespace kestran::pdf {
 
+// Prefix of the temporary files WriteImageFile creates (they are hidden files).
+// The rest of the name says which process writes the file, so that the first
+// write of a process into a folder removes those of writers that died.
+extern const char kTempFilePrefix[];
+
 // Who writes a temporary file. A process id means something only on its own
 // machine and in its own process-id namespace (a sandboxed program on the same
 // machine counts its processes apart), and it is reused once the process is

@@ -7,13 +7,13 @@
 #include <wx/settings.h>
 
 #include "common/app_util.h"
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "common/string_util.h"
 #include "domain/domain_option.h"
+#include "window/base/face_table.h"
 #include "window/base/gtk/tav_hyperlink_ctrl.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_word_button.h"
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <wx/textctrl.h>
 
 #include "common/app_util.h"
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 JobSummaryDialog::JobSummaryDialog(wxWindow* parent, const Outcome& outcome)
     : wxDialog(parent, wxID_ANY, AppUtil::GetProductName(), wxDefaultPosition, wxDefaultSize,

@@ -12,7 +12,7 @@
 #include "domain/app_events.h"
 #include "domain/domain_option.h"
 #include "domain/update_check.h"
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(KelProgressDialog, wxDialog);
 

@@ -15,9 +15,9 @@
 
 #include "common/app_util.h"
 #include "common/command_line.h"
-#include "common/face_table.h"
 #include "domain/domain_config.h"
 #include "domain/domain_option.h"
+#include "window/base/face_table.h"
 #include "window/main_frame.h"
 
 bool MainApp::handed_over_ = false;

@@ -9,10 +9,10 @@
 #include <wx/region.h>
 
 #include "common/app_util.h"
-#include "common/image_util.h"
 #include "domain/app_events.h"
 #include "domain/domain_config.h"
 #include "domain/language.h"
+#include "window/base/image_util.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(MainFrame, wxFrame);
 

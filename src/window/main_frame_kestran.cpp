@@ -12,32 +12,34 @@
 #include <wx/sizer.h>
 
 #include "common/app_util.h"
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "common/string_util.h"
-#include "domain/domain_config.h"
 #include "domain/convert_options.h"
+#include "domain/domain_config.h"
 #include "domain/domain_convert_kestran.h"
 #include "domain/file_row_info.h"
 #include "domain/job_state.h"
 #include "domain/language.h"
 #include "domain/page_range.h"
+#include "window/about_dialog.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_menu_bar.h"
 #include "window/base/mox_piece_window.h"
-#include "window/mox_page_range_window.h"
 #include "window/base/mox_tool_bar.h"
+#include "window/base/ruv_grid.h"
 #include "window/base/tav_button_state.h"
 #include "window/base/tav_check_box.h"
 #include "window/base/tav_word_button.h"
-#include "window/base/ruv_grid.h"
 #include "window/base/title_window.h"
+#include "window/base/user_prompt.h"
+#include "window/kel_progress_dialog.h"
+#include "window/mox_page_range_window.h"
 #include "window/output_window.h"
 #include "window/preference_dialog.h"
-#include "window/setting_output.h"
-#include "window/setting_proxy.h"
 #include "window/preview_window.h"
 #include "window/select_window.h"
-#include "window/user_prompt.h"
+#include "window/setting_output.h"
+#include "window/setting_proxy.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(MainFrameKESTRAN, MainFrame);
 
@@ -139,6 +141,12 @@ void MainFrameKESTRAN::BuildPieces()
     menu_bar_ = new MoxMenuBar;
     menu_bar_->SetLanguage(language_);
     menu_bar_->Create(CutScreen(menu_rect), root_, MenuBarId, menu_rect.GetPosition(), menu_rect.GetSize());
+    menu_bar_->SetDialogs(
+        [](wxWindow* parent) {
+            AboutDialog about(parent);
+            about.ShowModal();
+        },
+        [](wxWindow* parent) { return new KelProgressDialog(parent, wxID_ANY, _("Check for Update")); });
     menu_bar_->Relabel();
     Register(MenuBarPiece, menu_bar_);
 

@@ -7,10 +7,10 @@
 #include <wx/intl.h>
 #include <wx/textctrl.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "domain/notify_code.h"
+#include "window/base/face_table.h"
 #include "window/base/gtk/tav_static_text.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_radio_button.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(MoxPageRangeWindow, MoxPieceWindow);

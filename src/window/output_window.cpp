@@ -7,17 +7,17 @@
 #include <wx/textctrl.h>
 
 #include "common/app_util.h"
-#include "common/face_table.h"
 #include "common/file_util.h"
-#include "common/image_util.h"
+#include "common/folder_listing.h"
 #include "domain/convert_options.h"
 #include "domain/domain_config.h"
 #include "domain/notify_code.h"
-#include "pdf/output_file.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_check_box.h"
 #include "window/base/tav_radio_button.h"
 #include "window/base/tav_word_button.h"
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(OutputWindow, MoxPieceWindow);
 
@@ -271,7 +271,7 @@ void OutputWindow::Browse()
         if (folder.empty())
             return;
         // The same test the extraction makes before it writes anything.
-        if (kestran::pdf::IsWritableFolder(folder.utf8_string())) {
+        if (kestran::IsWritableFolder(folder.utf8_string())) {
             folder_field_->SetValue(folder);
             ConvertOptions[LAST_OUTPUT_DIR] = folder;
             return;

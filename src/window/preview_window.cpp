@@ -9,15 +9,15 @@
 #include <wx/textctrl.h>
 #include <wx/valtext.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "common/string_util.h"
-#include "domain/notify_code.h"
 #include "domain/file_row_info.h"
+#include "domain/notify_code.h"
+#include "window/base/face_table.h"
 #include "window/base/gtk/tav_static_text.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_bitmap_button.h"
+#include "window/base/user_prompt.h"
 #include "window/preview_run_record.h"
-#include "window/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(PreviewWindow, MoxPieceWindow);
 

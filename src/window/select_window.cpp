@@ -15,21 +15,21 @@
 #include <wx/stopwatch.h>
 
 #include "common/app_util.h"
-#include "common/face_table.h"
 #include "common/file_util.h"
-#include "common/image_util.h"
+#include "common/folder_listing.h"
 #include "common/string_util.h"
 #include "domain/convert_options.h"
 #include "domain/domain_config.h"
 #include "domain/domain_convert.h"
 #include "domain/event_target_record.h"
 #include "domain/notify_code.h"
-#include "pdf/output_file.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_grid_cell_renderer.h"
 #include "window/base/ruv_grid.h"
+#include "window/base/user_prompt.h"
 #include "window/dnd_file.h"
 #include "window/job_summary_dialog.h"
-#include "window/user_prompt.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(SelectWindow, MoxPieceWindow);
 
@@ -961,7 +961,7 @@ bool SelectWindow::OutputFolderReady(const wxString& folder)
         }
     }
     // The same test the extraction makes before it writes anything.
-    if (!kestran::pdf::IsWritableFolder(folder.utf8_string())) {
+    if (!kestran::IsWritableFolder(folder.utf8_string())) {
         UserPrompt::Message(_("The folder is unwritable, please choose another one!"));
         return false;
     }

@@ -11,7 +11,7 @@
 
 #include "domain/domain_config.h"
 #include "domain/notify_code.h"
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 SettingProxy::SettingProxy(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size, long style)
     : wxPanel(parent, id, pos, size, style)

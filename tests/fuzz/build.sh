@@ -22,6 +22,7 @@ if [ -f /usr/include/libdeflate.h ]; then
   CXXFLAGS+=(-DKESTRAN_HAVE_LIBDEFLATE=1)
   LIBS+=(-ldeflate)
 fi
-clang++ "${CXXFLAGS[@]}" "$ROOT"/tests/fuzz/pdf_service_fuzzer.cpp "$ROOT"/src/pdf/*.cpp "${LIBS[@]}" \
+clang++ "${CXXFLAGS[@]}" "$ROOT"/tests/fuzz/pdf_service_fuzzer.cpp "$ROOT"/src/pdf/*.cpp \
+  "$ROOT"/src/common/folder_listing.cpp "$ROOT"/src/common/local_paths.cpp "${LIBS[@]}" \
   -o "$OUT/pdf_service_fuzzer"
 echo "built $OUT/pdf_service_fuzzer"

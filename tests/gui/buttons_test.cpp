@@ -6,8 +6,8 @@
 #include <wx/dcclient.h>
 #include <wx/uiaction.h>
 
-#include "common/image_util.h"
 #include "gui_test_support.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_piece_window.h"
 #include "window/base/pim_menu_button.h"
 #include "window/base/tav_bitmap_button.h"
@@ -17,7 +17,6 @@
 
 namespace {
 
-using guitest::Pump;
 using guitest::PumpUntil;
 using guitest::SameColour;
 using guitest::ScreenPixel;
@@ -59,16 +58,16 @@ protected:
         return button;
     }
 
-    // Moves the real pointer (XTest) to a point of `window` and lets the events arrive.
+    // Moves the real pointer (XTest) to a point of `window` and waits until its events are handled.
     void MoveTo(wxWindow* window, const wxPoint& local)
     {
         sim_.MouseMove(window->ClientToScreen(local));
-        Pump(60);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
     void MoveAway()
     {
         sim_.MouseMove(wxPoint(1000, 700));
-        Pump(60);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
 
     wxFrame* frame_ = nullptr;
@@ -119,7 +118,7 @@ TEST_F(SkinnedControls, WordButtonStatesFollowThePointer)
     MoveTo(button, wxPoint(button->GetSize().x + 30, 5));
     EXPECT_TRUE(PumpUntil([&] { return button->GetState() == TavStateLeft; }));
     sim_.MouseUp();
-    Pump(60);
+    ASSERT_TRUE(guitest::SyncEvents());
     EXPECT_EQ(clicks, 0);
     EXPECT_TRUE(guitest::ShowsColour(button, face, kNormal));
 
@@ -200,7 +199,6 @@ TEST_F(SkinnedControls, BitmapButtonWithoutHoverImageShowsRedOutline)
     EXPECT_TRUE(guitest::ShowsColour(button, wxPoint(12, 10), wxColour(0, 120, 0)));
 
     sim_.MouseDown();
-    Pump(60);
     EXPECT_TRUE(guitest::ShowsColour(button, wxPoint(12, 10), wxColour(0, 60, 0)));
     sim_.MouseUp();
     EXPECT_TRUE(PumpUntil([&] { return clicks == 1; }));
@@ -253,7 +251,7 @@ protected:
     {
         MoveTo(button, wxPoint(4, button->GetSize().y / 2));
         sim_.MouseClick();
-        Pump(80);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
 };
 
@@ -342,7 +340,9 @@ TEST_F(SkinnedControls, MenuTitleHighlightsUnderThePointerAndOpensOnPress)
     sim_.MouseDown();  // a press opens the menu at once, without waiting for the release
     EXPECT_TRUE(PumpUntil([&] { return presses == 1; }));
     sim_.MouseUp();
-    Pump(100);  // at a person's pace: GTK reports a leave in the same instant as the release as an ungrab
+    // The release is handled before the pointer leaves: GTK reports a leave
+    // that comes with the release as the end of a grab, not as a leave.
+    ASSERT_TRUE(guitest::SyncEvents());
     MoveAway();
     EXPECT_TRUE(PumpUntil([&] { return !title->IsHover(); }));
 }

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <wx/ffile.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "gui_test_support.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 
 namespace {
 

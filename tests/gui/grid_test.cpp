@@ -13,7 +13,6 @@
 
 namespace {
 
-using guitest::Pump;
 
 class GridRules : public ::testing::Test {
 protected:
@@ -43,14 +42,12 @@ protected:
         const wxRect cell = grid_->CellToRect(row, 1);
         const wxPoint in_window = grid_->GetGridWindow()->ClientToScreen(cell.GetPosition() + wxPoint(5, 5));
         sim_.MouseMove(in_window);
-        Pump(40);
         if (control)
             sim_.KeyDown(WXK_CONTROL);
         sim_.MouseClick();
-        Pump(80);
         if (control)
             sim_.KeyUp(WXK_CONTROL);
-        Pump(40);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
 
     wxFrame* frame_ = nullptr;
@@ -90,9 +87,8 @@ TEST_F(GridRules, ClickBelowTheLastRowClearsTheSelection)
     const wxRect last = grid_->CellToRect(4, 0);
     const wxPoint below = grid_->GetGridWindow()->ClientToScreen(wxPoint(20, last.GetBottom() + 40));
     sim_.MouseMove(below);
-    Pump(40);
     sim_.MouseClick();
-    Pump(80);
+    ASSERT_TRUE(guitest::SyncEvents());
     EXPECT_TRUE(Selected().empty());
 }
 

@@ -1,8 +1,10 @@
 #include "gui_test_support.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +20,8 @@
 
 #include <gtk/gtk.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/main_frame.h"
 
 extern char** environ;
@@ -108,6 +110,35 @@ void GuiTestApp::ReportFatal(const wxString& message)
     fatal_message = message;  // never a modal box inside the test run
 }
 
+int GuiTestApp::FilterEvent(wxEvent& event)
+{
+    if (event.GetEventType() == wxEVT_PAINT)
+        if (auto* painted = wxDynamicCast(event.GetEventObject(), wxWindow))
+            for (PaintCounter* counter : paint_counters)
+                counter->Seen(painted);
+    return MainApp::FilterEvent(event);
+}
+
+PaintCounter::PaintCounter(wxWindow* window) : window_(window)
+{
+    App().paint_counters.push_back(this);
+}
+
+PaintCounter::~PaintCounter()
+{
+    auto& counters = App().paint_counters;
+    counters.erase(std::remove(counters.begin(), counters.end(), this), counters.end());
+}
+
+void PaintCounter::Seen(wxWindow* painted)
+{
+    for (wxWindow* window = painted; window != nullptr; window = window->GetParent())
+        if (window == window_) {
+            ++count_;
+            return;
+        }
+}
+
 bool PumpUntil(const std::function<bool()>& done, int ms)
 {
     wxStopWatch watch;
@@ -118,19 +149,134 @@ bool PumpUntil(const std::function<bool()>& done, int ms)
     return done();
 }
 
-void Pump(int ms)
+namespace {
+
+// An unmapped window of our own whose property changes come back to us as
+// events. The server queues each such event behind every event it sent us
+// before, and GDK hands it out only after those (it also releases a lone
+// pointer motion that GDK would otherwise hold until its next frame), so its
+// arrival marks that everything ahead of it has been handled.
+class ServerMarker {
+public:
+    static ServerMarker& Get()
+    {
+        static ServerMarker marker;  // made on first use, with the display open
+        return marker;
+    }
+    unsigned Send()
+    {
+        // Each change is an event of its own, whatever the value.
+        const guchar value = static_cast<guchar>(++sent_);
+        gdk_property_change(gtk_widget_get_window(widget_), atom_, gdk_atom_intern_static_string("STRING"), 8,
+                            GDK_PROP_MODE_REPLACE, &value, 1);
+        gdk_display_flush(gdk_display_get_default());
+        return sent_;
+    }
+    unsigned Received() const { return received_; }
+
+private:
+    ServerMarker() : atom_(gdk_atom_intern_static_string("KESTRAN_TEST_MARKER"))
+    {
+        widget_ = gtk_window_new(GTK_WINDOW_POPUP);
+        gtk_widget_add_events(widget_, GDK_PROPERTY_CHANGE_MASK);
+        gtk_widget_realize(widget_);
+        g_signal_connect(widget_, "property-notify-event", G_CALLBACK(&ServerMarker::OnProperty), this);
+    }
+    static gboolean OnProperty(GtkWidget*, GdkEventProperty* event, gpointer self)
+    {
+        auto* marker = static_cast<ServerMarker*>(self);
+        if (event->atom == marker->atom_ && event->state == GDK_PROPERTY_NEW_VALUE)
+            ++marker->received_;
+        return FALSE;
+    }
+
+    GtkWidget* widget_ = nullptr;
+    GdkAtom atom_;
+    unsigned sent_ = 0;
+    unsigned received_ = 0;
+};
+
+void CountFrame(GdkFrameClock*, gpointer frames)
 {
-    PumpUntil([] { return false; }, ms);
+    ++*static_cast<int*>(frames);
+}
+
+// GTK applies shows, hides, moves and sizes of widgets at a window's next
+// frame, not when asked: until then the pointer still finds the old layout.
+// Waits for the next frame of every shown top-level window.
+bool WaitForFrames(int ms)
+{
+    struct Watch {
+        GdkFrameClock* clock;
+        gulong handler;
+        int frames;
+    };
+    std::vector<std::unique_ptr<Watch>> watches;
+    for (wxWindow* top : wxTopLevelWindows) {
+        GdkWindow* window = top->m_widget != nullptr ? gtk_widget_get_window(top->m_widget) : nullptr;
+        if (window == nullptr || !gtk_widget_get_mapped(top->m_widget))
+            continue;
+        GdkFrameClock* clock = gdk_window_get_frame_clock(window);
+        if (clock == nullptr)
+            continue;
+        // Held: a window may go while the loop runs.
+        auto watch = std::make_unique<Watch>(Watch{GDK_FRAME_CLOCK(g_object_ref(clock)), 0, 0});
+        watch->handler = g_signal_connect(clock, "after-paint", G_CALLBACK(&CountFrame), &watch->frames);
+        gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_AFTER_PAINT);
+        watches.push_back(std::move(watch));
+    }
+    const bool drawn = PumpUntil(
+        [&] { return std::all_of(watches.begin(), watches.end(), [](const auto& w) { return w->frames > 0; }); }, ms);
+    for (const auto& watch : watches) {
+        g_signal_handler_disconnect(watch->clock, watch->handler);
+        g_object_unref(watch->clock);
+    }
+    return drawn;
+}
+
+}  // namespace
+
+bool SyncEvents(int ms)
+{
+    wxStopWatch watch;
+    const bool framed = WaitForFrames(ms);
+    const unsigned marker = SendServerMarker();
+    const bool from_server = PumpUntil([&] { return ServerMarkerBack(marker); }, ms);
+    // The handlers of those events may have queued calls of their own; a call
+    // queued now runs after them. Shared: it may outlive a wait that gave up.
+    auto called = std::make_shared<bool>(false);
+    wxTheApp->CallAfter([called] { *called = true; });
+    const bool queued = PumpUntil([&] { return *called && !wxTheApp->HasPendingEvents(); },
+                                  std::max(0L, ms - watch.Time()) + 1);
+    return framed && from_server && queued;
+}
+
+unsigned SendServerMarker()
+{
+    return ServerMarker::Get().Send();
+}
+
+bool ServerMarkerBack(unsigned marker)
+{
+    return ServerMarker::Get().Received() >= marker;
 }
 
 bool ShowAndWait(wxWindow* frame)
 {
     frame->Show(true);
-    const bool mapped = PumpUntil([frame] { return gtk_widget_get_mapped(frame->m_widget) != 0; });
-    frame->Refresh();
-    frame->Update();
-    Pump(150);  // the first paint reaches the server
-    return mapped;
+    return WaitShown(frame);
+}
+
+bool WaitShown(wxWindow* window)
+{
+    const bool mapped = PumpUntil([window] { return gtk_widget_get_mapped(window->m_widget) != 0; }, kGuardMs);
+    PaintCounter paints(window);
+    window->Refresh();
+    window->Update();
+    const bool painted = PumpUntil([&] { return paints.Count() > 0; }, kGuardMs);
+    // Painting ends with requests to the server; the marker comes back after
+    // the server has carried them out, so the screen shows the window.
+    return SyncEvents() && mapped && painted;
 }
 
 void DestroyAllTopLevels()
@@ -348,15 +494,14 @@ ScopedThemeDir::~ScopedThemeDir()
 
 namespace {
 
+// The root names the manager's check window; a manager that has ended may
+// leave the name behind, but its window goes with its connection.
 bool WindowManagerRunning()
 {
-    FILE* pipe = popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r");
-    if (pipe == nullptr)
-        return false;
-    char line[256] = {0};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    return got && std::string(line).find("window id") != std::string::npos;
+    const int status = std::system("id=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | "
+                                   "sed -n 's/.*window id # *\\(0x[0-9a-fA-F]*\\).*/\\1/p') && "
+                                   "[ -n \"$id\" ] && xprop -id \"$id\" >/dev/null 2>&1");
+    return status == 0;
 }
 
 }  // namespace
@@ -382,7 +527,10 @@ ScopedWindowManager::~ScopedWindowManager()
     if (pid_ > 0) {
         kill(static_cast<pid_t>(pid_), SIGTERM);
         waitpid(static_cast<pid_t>(pid_), nullptr, 0);
-        Pump(100);
+        // The frames it managed are handed back to the root: let that arrive
+        // before the next test shows anything.
+        PumpUntil([] { return !WindowManagerRunning(); }, kGuardMs);
+        SyncEvents();
     }
 }
 
@@ -396,6 +544,12 @@ MessageBoxWatcher::~MessageBoxWatcher()
 {
     if (source_ != 0)
         g_source_remove(source_);
+}
+
+void MessageBoxWatcher::FailForEach() const
+{
+    for (const Box& box : boxes_)
+        ADD_FAILURE() << "message box: " << box.text.utf8_string();
 }
 
 int MessageBoxWatcher::OnTick(void* self)

@@ -16,12 +16,14 @@
 #include <wx/image.h>
 #include <wx/string.h>
 
+#include "window/base/user_prompt.h"
 #include "window/main_app.h"
-#include "window/user_prompt.h"
 
 class MainFrame;
 
 namespace guitest {
+
+class PaintCounter;
 
 // The application object of the test binary. It is a MainApp, so the
 // start-up sequence can be run and watched from a test; its own OnInit only
@@ -35,12 +37,16 @@ public:
     MainFrame* RunStartUp(const wxString& install_dir, const wxString& frame_class, wxString* error);
 
     std::vector<std::string> steps;
+    std::vector<PaintCounter*> paint_counters;
     size_t faces_when_frame_made = 0;
     wxString fatal_message;
 
     using MainApp::PrepareImages;
     // Deletes the windows scheduled for destruction now, not at idle time.
     using MainApp::DeletePendingObjects;
+
+    // Sees every event before its handlers; counts paints for PaintCounter.
+    int FilterEvent(wxEvent& event) override;
 
 protected:
     void CreateSettings() override;
@@ -61,12 +67,44 @@ private:
 
 GuiTestApp& App();
 
+// How long a wait may take before the test fails: far beyond what a slow,
+// loaded machine needs, so that reaching it means the awaited thing never came.
+constexpr int kGuardMs = 5000;
+
 // Processes events until `done` holds or `ms` milliseconds passed; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, int ms = 3000);
-// Processes events for `ms` milliseconds.
-void Pump(int ms);
-// Shows `frame` and waits until it is mapped and painted.
+// Waits until the windows show the layout asked for (GTK applies it at each
+// window's next frame) and every event queued for this program when it was
+// called has been handled: what the X server sent (simulated input included,
+// as wxUIActionSimulator syncs with the server before it returns), the events
+// queued to windows, and the calls those handlers queued in turn. After it, a
+// test may check that something did NOT happen. False when `ms` passed first.
+bool SyncEvents(int ms = kGuardMs);
+// The two halves of SyncEvents' wait on the server, for code that must not
+// pump the loop itself (a step run from inside a menu's loop).
+unsigned SendServerMarker();
+bool ServerMarkerBack(unsigned marker);
+// Shows `frame` and waits as WaitShown does.
 bool ShowAndWait(wxWindow* frame);
+// Waits until a shown window is mapped, painted, the painting has reached the
+// X server and the server's answers to the showing have been handled.
+bool WaitShown(wxWindow* window);
+
+// Counts the paint events of `window` and of the windows inside it while it lives.
+class PaintCounter {
+public:
+    explicit PaintCounter(wxWindow* window);
+    ~PaintCounter();
+    PaintCounter(const PaintCounter&) = delete;
+    PaintCounter& operator=(const PaintCounter&) = delete;
+    int Count() const { return count_; }
+    void Seen(wxWindow* painted);
+
+private:
+    wxWindow* window_;
+    int count_ = 0;
+};
+
 // Destroys every top-level window and waits until they are gone.
 void DestroyAllTopLevels();
 
@@ -164,6 +202,8 @@ public:
     MessageBoxWatcher(const MessageBoxWatcher&) = delete;
     MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
     const std::vector<Box>& Boxes() const { return boxes_; }
+    // Fails the running test once for each box seen.
+    void FailForEach() const;
 
 private:
     static int OnTick(void* self);

@@ -4,8 +4,8 @@
 #include <wx/frame.h>
 #include <wx/renderer.h>
 
-#include "common/image_util.h"
 #include "gui_test_support.h"
+#include "window/base/image_util.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ TEST(Crop, InsideCopiesTheRectangleWithoutMessage)
     const wxBitmap whole = Quadrants();
     const wxBitmap piece = ImageUtil::CropBitmap(whole, 2, 2, 2, 2);
     const wxBitmap full = ImageUtil::CropBitmap(whole, 0, 0, 4, 4);
-    guitest::Pump(80);
+    EXPECT_TRUE(guitest::SyncEvents());  // a message shown later would be queued by now
     EXPECT_TRUE(boxes.Boxes().empty());
     ASSERT_TRUE(piece.IsOk());
     EXPECT_EQ(piece.GetSize(), wxSize(2, 2));

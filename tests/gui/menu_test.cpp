@@ -20,7 +20,6 @@
 namespace {
 
 using namespace workarea;
-using guitest::Pump;
 using guitest::PumpUntil;
 
 bool MenuShown(wxMenu* menu)
@@ -68,7 +67,7 @@ TEST_F(Menus, PointerSwitchesMenusAndAClickOnTheOpenTitleClosesIt)
         Until([&] { return titles_->GetOpenTitle() == -1; }),
     });
     ASSERT_TRUE(PumpUntil([&] { return script.Done(); }, 8000)) << "stuck at step " << script.Reached();
-    Pump(300);
+    ASSERT_TRUE(guitest::SyncEvents());  // whatever that click set off has run
     EXPECT_EQ(titles_->GetOpenTitle(), -1) << "it stays closed";
     EXPECT_FALSE(MenuShown(menu_->GetEditMenu()));
 
@@ -80,10 +79,12 @@ TEST_F(Menus, PointerSwitchesMenusAndAClickOnTheOpenTitleClosesIt)
         Do([&] { sim.MouseMove(frame_->ClientToScreen(wxPoint(300, 400))); }),
         Do([&] { sim.Char(WXK_ESCAPE); }),
         Until([&] { return titles_->GetOpenTitle() == -1; }),
-        // A moment, as a person takes: a click at once is taken by the closing menu.
-        Until([&, ticks = 0]() mutable { return ++ticks > 12; }),
+        // A click is taken by the closing menu until the server has its
+        // release of the pointer.
+        Until([&] { return !MenuShown(menu_->GetFileMenu()) && !PopupMenuOpen(); }),
+        UntilSynced(),
         Do([&] { sim.MouseMove(TitleCentre(file)); }),
-        Until([&, ticks = 0]() mutable { return ++ticks > 6; }),
+        UntilSynced(),
         Do([&] { sim.MouseClick(); }),
         Until([&] { return titles_->GetOpenTitle() == file; }),
         Do([&] { sim.Char(WXK_ESCAPE); }),
@@ -151,7 +152,7 @@ TEST_F(Menus, ChoosingALanguageRelabelsEverythingAtOnceAndIsRemembered)
     wxCommandEvent choose(wxEVT_MENU, LanguageItalian);
     menu_->GetEventHandler()->ProcessEvent(choose);
     ASSERT_TRUE(PumpUntil([&] { return TempHome::ReadFile(file) == "110"; }));
-    Pump(100);
+    ASSERT_TRUE(guitest::SyncEvents());  // the relabelling queued by the change has run
     EXPECT_EQ(frame_->GetMoxToolBar()->GetButton(MoxToolBar::AddFileId)->GetLabel(), add_file);
     EXPECT_EQ(output_->GetStartButton()->GetLabel(), start);
     EXPECT_EQ(list_->GetGrid()->GetColLabelValue(COL_FILE_NAME), file_name);

@@ -21,11 +21,11 @@
 #include <gtk/gtk.h>
 
 #include "common/app_util.h"
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "domain/domain_config.h"
 #include "gui_test_support.h"
 #include "support/temp_home.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/main_frame_kestran.h"
 
 extern char** environ;
@@ -33,7 +33,6 @@ extern char** environ;
 namespace {
 
 using guitest::App;
-using guitest::Pump;
 using guitest::PumpUntil;
 using guitest::WindowTheme;
 
@@ -44,9 +43,13 @@ protected:
     {
         guitest::DestroyAllTopLevels();
         ImageUtil::SetThemeDir(wxString());
+        boxes_.FailForEach();
     }
     const std::vector<std::string> kAllSteps{"settings", "options", "images", "face", "frame"};
     guitest::TempDir install_;
+    // A box a start-up shows (a theme image cut outside itself) fails the
+    // test instead of waiting for a person.
+    guitest::MessageBoxWatcher boxes_;
 };
 
 TEST_F(StartUp, RunsInOrderAndShowsTheProductFrame)
@@ -152,7 +155,7 @@ TEST_F(StartUp, ThemeWithoutScreenImageStops)
     EXPECT_EQ(App().RunStartUp(install_.Path(), "", &error), nullptr);
     testing::internal::GetCapturedStderr();
     EXPECT_NE(error.Find("screen1.png"), wxNOT_FOUND) << error;
-    guitest::Pump(50);
+    EXPECT_TRUE(guitest::SyncEvents());  // a frame it let go of is deleted at idle time
     EXPECT_TRUE(wxTopLevelWindows.empty());
 }
 
@@ -218,6 +221,20 @@ protected:
         pclose(pipe);
         return best;
     }
+    // How many windows of the program are shown.
+    int VisibleWindows()
+    {
+        const std::string command = "xdotool search --onlyvisible --pid " + std::to_string(pid_) + " 2>/dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr)
+            return 0;
+        int count = 0;
+        char line[128];
+        while (std::fgets(line, sizeof line, pipe) != nullptr)
+            ++count;
+        pclose(pipe);
+        return count;
+    }
     // Waits for the program to end; its exit status, or -1.
     int WaitExit(int ms = 8000)
     {
@@ -247,10 +264,12 @@ TEST_F(RealProgram, OpensTheWindowAndEndsWithStatusZeroOnClose)
     wxRect window;
     ASSERT_TRUE(PumpUntil([&] { return (window = FindWindow()).width > 100; }, 10000)) << Errors();
     EXPECT_EQ(window.GetSize(), wxSize(WindowTheme::kWidth, WindowTheme::kHeight));
-    Pump(300);
-    // The close button: 20 x 16 at (456, 8) of the title bar.
-    sim_.MouseMove(window.GetPosition() + wxPoint(466, 16));
-    Pump(80);
+    // The close button: 20 x 16 at (456, 8) of the title bar, red (200, or 220
+    // under the pointer). Once it shows, the program has started up.
+    const wxPoint close = window.GetPosition() + wxPoint(466, 16);
+    EXPECT_TRUE(PumpUntil([&] { return guitest::SameColour(guitest::ScreenPixel(close), wxColour(210, 0, 0), 10); },
+                          10000));
+    sim_.MouseMove(close);
     sim_.MouseClick();
     EXPECT_EQ(WaitExit(), 0) << Errors();
     const wxString settings = home_.Path() + "/Documents/Olvarin files/Olvarin Kestran/KESTRAN.cfg";
@@ -265,15 +284,14 @@ TEST_F(RealProgram, ExitInTheFileMenuEndsWithStatusZero)
     Start();
     wxRect window;
     ASSERT_TRUE(PumpUntil([&] { return (window = FindWindow()).width > 100; }, 10000)) << Errors();
-    Pump(300);
     // "File" is the first title of the strip (face entry /face/menubar at 4, 34).
+    // The program takes the input in order whenever it gets to it.
     sim_.MouseMove(window.GetPosition() + wxPoint(4 + 16, 34 + 10));
-    Pump(80);
     sim_.MouseClick();
-    Pump(400);
+    // The open menu is a window of its own, and it holds the keyboard.
+    ASSERT_TRUE(PumpUntil([&] { return VisibleWindows() >= 2; }, 10000)) << Errors();
     // Up from the top of the open menu selects its last item, "Exit".
     sim_.Char(WXK_UP);
-    Pump(100);
     sim_.Char(WXK_RETURN);
     EXPECT_EQ(WaitExit(), 0) << Errors();
 }

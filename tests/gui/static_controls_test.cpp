@@ -33,9 +33,12 @@ protected:
     // Compares what the screen shows over `window` with the skin under it.
     Census Look(wxWindow* window)
     {
+        // A native label paints inside its parent's paint; count those.
+        guitest::PaintCounter paints(window->GetParent());
         window->Refresh();
         window->Update();
-        guitest::Pump(200);
+        EXPECT_TRUE(guitest::PumpUntil([&] { return paints.Count() > 0; }, guitest::kGuardMs));
+        EXPECT_TRUE(guitest::SyncEvents());  // the painting has reached the server
         const wxImage shot = guitest::GrabWindow(window);
         const wxPoint origin = window->GetPosition();
         Census census;

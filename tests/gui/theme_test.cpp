@@ -21,8 +21,8 @@
 #include <wx/image.h>
 #include <wx/settings.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 
 namespace {
 

@@ -16,7 +16,6 @@
 namespace {
 
 using namespace workarea;
-using guitest::Pump;
 using guitest::PumpUntil;
 
 std::string UpdateFile(const std::string& version)
@@ -45,11 +44,12 @@ protected:
         wxCommandEvent menu(wxEVT_MENU, TavMenuBarBase::CheckUpdateId);
         frame_->GetMoxMenuBar()->GetEventHandler()->ProcessEvent(menu);
         KelProgressDialog* dialog = frame_->GetMoxMenuBar()->GetUpdateWindow();
-        if (dialog != nullptr)
-            PumpUntil([dialog] { return gtk_widget_get_mapped(dialog->m_widget) != 0; });
-        // GTK finishes showing a window a moment after mapping it and undoes
-        // a hide made within that moment; nobody closes a window that fast.
-        Pump(300);
+        // GTK finishes showing a window after mapping it, as the server's
+        // answers come back, and undoes a hide made before that; nobody
+        // closes a window that fast.
+        if (dialog != nullptr) {
+            EXPECT_TRUE(guitest::WaitShown(dialog));
+        }
         return dialog;
     }
     bool WaitAnswer(KelProgressDialog* dialog)
@@ -87,7 +87,7 @@ TEST_F(UpdateWindow, ShowsEachAnswerWithRoomForItsButtons)
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->IsShown());
         ASSERT_TRUE(WaitAnswer(dialog));
-        Pump(50);
+        ASSERT_TRUE(guitest::SyncEvents());
         EXPECT_EQ(dialog->GetFirstLine()->GetLabel(), c.first);
         EXPECT_EQ(dialog->GetSecondLine()->GetLabel(), c.second);
         EXPECT_EQ(dialog->GetOkButton()->IsShown(), c.ok);
@@ -123,7 +123,7 @@ TEST_F(UpdateWindow, AHiddenWindowStillGetsItsAnswerAndShowingAgainAsksAgain)
     EXPECT_FALSE(dialog->GetOkButton()->IsShown());
 
     dialog->Close();  // the close box only hides it
-    Pump(50);
+    ASSERT_TRUE(guitest::SyncEvents());
     EXPECT_FALSE(dialog->IsShown());
     EXPECT_EQ(frame_->GetMoxMenuBar()->GetUpdateWindow(), dialog);
     Check();  // shown again while the first check runs: no second request

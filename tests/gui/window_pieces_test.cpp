@@ -6,17 +6,18 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <wx/filename.h>
 #include <wx/translation.h>
 #include <wx/uiaction.h>
 
-#include "common/face_table.h"
-#include "common/image_util.h"
 #include "domain/convert_options.h"
 #include "domain/domain_config.h"
 #include "domain/kel_observer.h"
 #include "gui_test_support.h"
 #include "support/temp_home.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_tool_bar.h"
 #include "window/base/tav_bitmap_button.h"
 #include "window/base/tav_word_button.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-using guitest::Pump;
 using guitest::PumpUntil;
 using guitest::WindowTheme;
 
@@ -75,15 +75,26 @@ protected:
         sim_.MouseUp();
         guitest::DestroyAllTopLevels();
         theme_.reset();
+        boxes_.FailForEach();
     }
     void ClickAt(wxWindow* window, const wxPoint& local)
     {
         sim_.MouseMove(window->ClientToScreen(local));
-        Pump(50);
         sim_.MouseClick();
-        Pump(80);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
 
+    // Where the X server has the frame.
+    wxPoint OnServer() const
+    {
+        gint x = 0, y = 0;
+        gdk_window_get_origin(gtk_widget_get_window(frame_->m_widget), &x, &y);
+        return wxPoint(x, y);
+    }
+
+    // A box the frame shows while it is built (a theme image cut outside
+    // itself) fails the test instead of waiting for a person.
+    guitest::MessageBoxWatcher boxes_;
     guitest::TempDir dir_;
     std::unique_ptr<guitest::ScopedThemeDir> theme_;
     WatchedFrame* frame_ = nullptr;
@@ -292,15 +303,17 @@ TEST_F(MainWindowPieces, DraggingTheTitleBarMovesTheWindow)
     const wxPoint start = frame_->GetPosition();
     TitleWindow* title = frame_->GetTitleWindow();
     sim_.MouseMove(title->ClientToScreen(wxPoint(200, 16)));
-    Pump(50);
     sim_.MouseDown();
-    Pump(50);
+    ASSERT_TRUE(guitest::SyncEvents());
     for (int step = 1; step <= 5; ++step) {
+        // Each step from where the last one moved the window to: wx knows a
+        // move at once, the server once GTK has sent it on.
         sim_.MouseMove(title->ClientToScreen(wxPoint(200, 16)) + wxPoint(10, 6));
-        Pump(40);
+        ASSERT_TRUE(guitest::SyncEvents());
+        ASSERT_TRUE(PumpUntil([&] { return OnServer() == frame_->GetPosition(); }, guitest::kGuardMs));
     }
     sim_.MouseUp();
-    Pump(80);
+    ASSERT_TRUE(guitest::SyncEvents());
     EXPECT_EQ(frame_->GetPosition(), start + wxPoint(50, 30));
     EXPECT_FALSE(title->HasCapture());
 }
@@ -311,15 +324,13 @@ TEST_F(MainWindowPieces, NoMoveAfterTheCaptureIsGone)
     const wxPoint start = frame_->GetPosition();
     TitleWindow* title = frame_->GetTitleWindow();
     sim_.MouseMove(title->ClientToScreen(wxPoint(200, 16)));
-    Pump(50);
     sim_.MouseDown();
-    Pump(50);
+    ASSERT_TRUE(guitest::SyncEvents());
     ASSERT_TRUE(title->HasCapture());
     title->ReleaseMouse();  // as when another window takes the capture
     sim_.MouseMove(title->ClientToScreen(wxPoint(260, 40)));
-    Pump(80);
     sim_.MouseUp();
-    Pump(50);
+    ASSERT_TRUE(guitest::SyncEvents());
     EXPECT_EQ(frame_->GetPosition(), start);
 }
 

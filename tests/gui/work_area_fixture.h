@@ -23,9 +23,7 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
-#include "common/face_table.h"
 #include "common/file_util.h"
-#include "common/image_util.h"
 #include "domain/convert_options.h"
 #include "domain/domain_convert_kestran.h"
 #include "domain/job_state.h"
@@ -33,14 +31,16 @@
 #include "gui_test_support.h"
 #include "support/pdf_fixtures.h"
 #include "support/temp_home.h"
+#include "window/base/face_table.h"
+#include "window/base/image_util.h"
 #include "window/base/mox_tool_bar.h"
 #include "window/base/ruv_grid.h"
 #include "window/base/tav_radio_button.h"
 #include "window/base/tav_word_button.h"
+#include "window/base/user_prompt.h"
 #include "window/main_frame_kestran.h"
 #include "window/output_window.h"
 #include "window/select_window.h"
-#include "window/user_prompt.h"
 
 namespace workarea {
 
@@ -56,7 +56,6 @@ T* OpenTopLevel()
 
 
 namespace fs = std::filesystem;
-using guitest::Pump;
 using guitest::PumpUntil;
 
 inline wxArrayString Paths(std::initializer_list<wxString> paths)
@@ -88,6 +87,21 @@ inline Step Do(std::function<void()> action)
 inline Step Until(std::function<bool()> condition)
 {
     return {Step::Wait, std::move(condition)};
+}
+// Waits until what the X server had sent when the step was reached has been
+// handled: SyncEvents for a step, which must not pump a loop of its own.
+inline Step UntilSynced()
+{
+    return Until([marker = 0u]() mutable {
+        if (marker == 0)
+            marker = guitest::SendServerMarker();
+        return guitest::ServerMarkerBack(marker);
+    });
+}
+// A pop-up menu is open and holds the pointer and the keyboard.
+inline bool PopupMenuOpen()
+{
+    return gtk_grab_get_current() != nullptr;
 }
 
 // A GLib source rather than a wxTimer: it also fires inside a yield that a
@@ -270,10 +284,11 @@ protected:
     }
     void Click(wxWindow* window, const wxPoint& local)
     {
+        ASSERT_TRUE(guitest::SyncEvents());  // the pointer meets the layout as shown
         sim_.MouseMove(window->ClientToScreen(local));
-        Pump(40);
+        ASSERT_TRUE(guitest::SyncEvents());
         sim_.MouseClick();
-        Pump(80);
+        ASSERT_TRUE(guitest::SyncEvents());
     }
     // A real click on a row's first cell.
     void ClickRow(int row)

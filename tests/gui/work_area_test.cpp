@@ -10,7 +10,6 @@
 namespace {
 
 using namespace workarea;
-using guitest::Pump;
 using guitest::PumpUntil;
 
 // ---------------------------------------------------------------------------
@@ -557,10 +556,10 @@ TEST_F(WorkArea, KeysAndSelection)
     for (const KeyCase& k : keys) {
         SCOPED_TRACE(k.what);
         grid->GetGridWindow()->SetFocus();
-        Pump(30);
+        ASSERT_TRUE(guitest::SyncEvents());
         const int cursor = grid->GetGridCursorRow();
         sim_.Char(k.key, k.modifiers);
-        Pump(100);
+        ASSERT_TRUE(guitest::SyncEvents());
         EXPECT_FALSE(grid->IsCellEditControlShown());
         if (k.rows > 0 && k.key != WXK_DOWN) {
             EXPECT_EQ(grid->GetGridCursorRow(), cursor) << "the cursor stays";
@@ -670,10 +669,10 @@ TEST_F(WorkArea, RightClickActsOnTheRowUnderThePointer)
         const wxRect cell = CellOnScreen(2, COL_FILE_NAME);
         Script script({Do([&] { sim_.MouseMove(cell.GetPosition() + wxPoint(8, cell.height / 2)); }),
                        Do([&] { sim_.MouseClick(wxMOUSE_BTN_RIGHT); }),
-                       Until([&, ticks = 0]() mutable { return ++ticks > 8; }),
+                       Until(PopupMenuOpen),
                        Do([&] { sim_.Char(WXK_ESCAPE); })});
         ASSERT_TRUE(PumpUntil([&] { return script.Done(); }, 8000)) << "stuck at step " << script.Reached();
-        Pump(100);
+        ASSERT_TRUE(guitest::SyncEvents());
     };
     grid->SelectRow(0);
     right_click_row_2();

@@ -15,6 +15,7 @@
 #include "pdf/cancel_flag.h"
 #include "pdf/output_file.h"
 #include "pdf/pdf_service.h"
+#include "pdf/stale_temp_files.h"
 #include "support/pdf_fixtures.h"
 
 using namespace fixtures;

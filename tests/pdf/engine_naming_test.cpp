@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "common/folder_listing.h"
 #include "pdf/image_extractor.h"
 #include "pdf/output_file.h"
 #include "pdf/pdf_service.h"
@@ -128,10 +129,10 @@ TEST(WriteImageFile, MissingFolderIsReportedAndLeavesNothing)
     EXPECT_EQ(WriteImageFile((dir / "gone").string(), "d", 1, 1, "png", reinterpret_cast<const uint8_t*>(data.data()),
                              1),
               OutputStatus::FolderUnusable);
-    EXPECT_FALSE(IsWritableFolder((dir / "gone").string()));
-    EXPECT_TRUE(IsWritableFolder(dir.path().string()));
+    EXPECT_FALSE(kestran::IsWritableFolder((dir / "gone").string()));
+    EXPECT_TRUE(kestran::IsWritableFolder(dir.path().string()));
     fixtures::WriteFile(dir / "file", "x");
-    EXPECT_FALSE(IsWritableFolder((dir / "file").string())) << "a file is no folder";
+    EXPECT_FALSE(kestran::IsWritableFolder((dir / "file").string())) << "a file is no folder";
 }
 
 TEST(WriteImageFile, ANameTakenByAFolderGetsTheNextCopy)

@@ -1,13 +1,12 @@
 #include "window/base/mox_menu_bar.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/dialog.h>
 #include <wx/intl.h>
 #include <wx/menu.h>
 #include <wx/toplevel.h>
 
-#include "common/image_util.h"
-#include "window/about_dialog.h"
-#include "window/kel_progress_dialog.h"
+#include "window/base/image_util.h"
 #include "window/base/pim_menu_bar.h"
 
 namespace {
@@ -201,17 +200,26 @@ void MoxMenuBar::Update(KelSubject* subject, void* /*payload*/)
     }
 }
 
+void MoxMenuBar::SetDialogs(std::function<void(wxWindow* parent)> show_about,
+                            std::function<wxDialog*(wxWindow* parent)> make_update)
+{
+    show_about_ = std::move(show_about);
+    make_update_ = std::move(make_update);
+}
+
 void MoxMenuBar::OnAbout()
 {
-    AboutDialog about(wxGetTopLevelParent(this));
-    about.ShowModal();
+    if (show_about_)
+        show_about_(wxGetTopLevelParent(this));
 }
 
 void MoxMenuBar::OnCheckUpdate()
 {
     // Made once, on first use, and kept: it is only ever hidden.
+    if (update_window_ == nullptr && make_update_)
+        update_window_ = make_update_(wxGetTopLevelParent(this));
     if (update_window_ == nullptr)
-        update_window_ = new KelProgressDialog(wxGetTopLevelParent(this), wxID_ANY, _("Check for Update"));
+        return;
     update_window_->CentreOnScreen(wxBOTH);
     update_window_->Show();
     update_window_->Raise();

@@ -4,6 +4,7 @@
 #ifndef KESTRAN_WINDOW_BASE_MOX_MENU_BAR_H
 #define KESTRAN_WINDOW_BASE_MOX_MENU_BAR_H
 
+#include <functional>
 #include <memory>
 
 #include <wx/bitmap.h>
@@ -11,7 +12,9 @@
 
 #include "window/base/tav_menu_bar_base.h"
 
+class KelProgressDialog;
 class PIMMenuBar;
+class wxDialog;
 class wxKeyEvent;
 class wxMenu;
 
@@ -29,11 +32,22 @@ public:
     void EnableCommands(bool enable) override;
     void Update(KelSubject* subject, void* payload) override;
     using wxPanel::Update;
+    // The application's dialogs behind Help > About and Check for Update,
+    // given by the frame that owns the strip, so that the skin knows them only
+    // as dialogs. `show_about` shows the About box modally; `make_update` makes
+    // the update window, once, on first use (a top-level child of `parent`).
+    void SetDialogs(std::function<void(wxWindow* parent)> show_about,
+                    std::function<wxDialog*(wxWindow* parent)> make_update);
     // The About box, modal.
     void OnAbout() override;
     // The update window, centred, shown: it checks as it shows.
     void OnCheckUpdate() override;
-    class KelProgressDialog* GetUpdateWindow() const { return update_window_; }
+    // The update window once made (null before), as the type its maker made.
+    template <class Dialog = KelProgressDialog>
+    Dialog* GetUpdateWindow() const
+    {
+        return static_cast<Dialog*>(update_window_);
+    }
 
     PIMMenuBar* GetTitles() const { return titles_; }
     wxMenu* GetFileMenu() const { return file_.get(); }
@@ -60,7 +74,9 @@ private:
     std::unique_ptr<wxMenu> help_;
     wxMenu* language_menu_ = nullptr;  // owned by the Help menu
     bool commands_enabled_ = true;
-    KelProgressDialog* update_window_ = nullptr;  // a top-level child of the main window
+    std::function<void(wxWindow*)> show_about_;
+    std::function<wxDialog*(wxWindow*)> make_update_;
+    wxDialog* update_window_ = nullptr;  // a top-level child of the main window
 };
 
 #endif

@@ -2,8 +2,8 @@
 
 #include <wx/intl.h>
 
-#include "common/image_util.h"
 #include "domain/notify_code.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_word_button.h"
 
 bool MoxToolBar::Create(std::unique_ptr<wxBitmap> skin, wxWindow* parent, wxWindowID id, const wxPoint& pos,

@@ -6,7 +6,7 @@
 #include <wx/dcmemory.h>
 #include <wx/settings.h>
 
-#include "common/image_util.h"
+#include "window/base/image_util.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "common/file_util.h"
 #include "domain/app_events.h"
 #include "domain/domain_option.h"
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 
-#include "common/image_util.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_focus.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <wx/toplevel.h>
 
 #include "common/app_util.h"
-#include "common/image_util.h"
+#include "window/base/image_util.h"
 #include "window/base/tav_bitmap_button.h"
 #include "window/base/tav_window_move.h"
 

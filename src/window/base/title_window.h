@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "common/face_table.h"
+#include "window/base/face_table.h"
 #include "window/base/mox_piece_window.h"
 
 class TavBitmapButton;

@@ -1,4 +1,4 @@
-#include "common/image_util.h"
+#include "window/base/image_util.h"
 
 #include <algorithm>
 #include <cstdio>

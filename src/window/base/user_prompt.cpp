@@ -1,4 +1,4 @@
-#include "window/user_prompt.h"
+#include "window/base/user_prompt.h"
 
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>

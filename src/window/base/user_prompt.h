@@ -2,8 +2,8 @@
 // confirmations, the file and folder dialogs and the one-line text entry.
 // The program shows real modal dialogs with the product name as caption; a
 // test installs a responder that answers them without a person.
-#ifndef KESTRAN_WINDOW_USER_PROMPT_H
-#define KESTRAN_WINDOW_USER_PROMPT_H
+#ifndef KESTRAN_WINDOW_BASE_USER_PROMPT_H
+#define KESTRAN_WINDOW_BASE_USER_PROMPT_H
 
 #include <functional>
 

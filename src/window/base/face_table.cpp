@@ -1,4 +1,4 @@
-#include "common/face_table.h"
+#include "window/base/face_table.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +75,9 @@ int LoadFace(const wxString& path)
     FileHandle file(NIMBfopen(utf8.data(), "r"));
     if (!file)
         return -1;
+    // One theme at a time: a crop of the theme loaded before must never
+    // be read against this theme's pictures.
+    Table().clear();
 
     ParserHandle parser(XML_ParserCreate(nullptr));
     if (!parser)

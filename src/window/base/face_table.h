@@ -4,8 +4,8 @@
 // Each entry is four integers. What they mean depends on the reader: a
 // rectangle, a colour (x = red, y = green, width = blue), a font (height =
 // point size, x != 0 = bold), a three-slice crop or an offset.
-#ifndef KESTRAN_COMMON_FACE_TABLE_H
-#define KESTRAN_COMMON_FACE_TABLE_H
+#ifndef KESTRAN_WINDOW_BASE_FACE_TABLE_H
+#define KESTRAN_WINDOW_BASE_FACE_TABLE_H
 
 #include <cstdint>
 
@@ -25,7 +25,9 @@ inline bool operator==(const FaceRect& a, const FaceRect& b)
 inline bool operator!=(const FaceRect& a, const FaceRect& b) { return !(a == b); }
 
 // Reads the face file at `path` (UTF-8 on disk, any path text here) into the
-// process-wide table. Returns -1 when the file cannot be opened, else 0, also
+// process-wide table, replacing what an earlier file put there (the table is
+// left as it was when the file cannot be opened). Returns -1 when the file
+// cannot be opened, else 0, also
 // after a parse error: entries read before the error stay, and one line goes
 // to standard error. An element defines an entry only when it has attributes;
 // a later element with the same key replaces the earlier entry entirely.

@@ -1,8 +1,8 @@
 // Theme images and the bitmap surgery of the skin: loading PNGs from the
 // theme archive, cutting pieces, turning masks into alpha, radio glyphs.
-// Only the UI thread calls these. Compiled into the window library.
-#ifndef KESTRAN_COMMON_IMAGE_UTIL_H
-#define KESTRAN_COMMON_IMAGE_UTIL_H
+// Only the UI thread calls these.
+#ifndef KESTRAN_WINDOW_BASE_IMAGE_UTIL_H
+#define KESTRAN_WINDOW_BASE_IMAGE_UTIL_H
 
 #include <memory>
 
@@ -12,7 +12,7 @@
 #include <wx/image.h>
 #include <wx/string.h>
 
-#include "common/face_table.h"
+#include "window/base/face_table.h"
 
 class wxWindow;
 
