@@ -5,10 +5,12 @@
 //
 // Exit status: 0 when every file succeeded, 1 when some failed (an interrupted
 // file counts as failed), 2 for a usage error.
+#include <fcntl.h>
 #include <getopt.h>
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,7 +74,10 @@ struct Options {
     kestran::pdf::ImageFilters filters;
     std::string manifest;  // empty: none
     kestran::pdf::OutputType type = kestran::pdf::OutputType::Original;
-    std::vector<std::string> inputs;
+    std::vector<std::string> inputs;  // the arguments, then the paths of the list
+    std::string files_from;           // the list file, "-" for standard input
+    bool null_separated = false;
+    std::string summary_json;
 };
 
 void PrintUsage(FILE* out)
@@ -101,6 +107,14 @@ void PrintUsage(FILE* out)
                  "                          default), png (every image a PNG in sRGB) or jpeg\n"
                  "                          (every image a JPEG in sRGB; one with transparency\n"
                  "                          a PNG)\n"
+                 "      --files-from FILE   also extract the files and folders listed in FILE,\n"
+                 "                          one path per line, after those given as arguments;\n"
+                 "                          - reads the list from standard input\n"
+                 "  -0, --null              the paths of the list end with a NUL character,\n"
+                 "                          as find -print0 writes them\n"
+                 "      --summary-json FILE write the run's summary into FILE as JSON: each\n"
+                 "                          file's result and reason, images, bytes and\n"
+                 "                          seconds, the totals, the peak memory, the exit status\n"
                  "      --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
@@ -118,10 +132,54 @@ void PrintUsage(FILE* out)
                  kestran::pdf::DefaultWorkerCount());
 }
 
+// The paths of a list (--files-from), appended to `paths`: one per line, or
+// each ended by a NUL as `find -print0` writes them, "-" for standard input.
+// Empty entries are skipped, and the CR of a line ending in CR LF (a list
+// written on Windows). False with the system's words in `error` when the list
+// cannot be read.
+bool ReadPathList(const std::string& list, bool null_separated, std::vector<std::string>& paths, std::string& error)
+{
+    struct CloseFile {
+        void operator()(FILE* file) const
+        {
+            if (file != stdin)
+                std::fclose(file);
+        }
+    };
+    std::unique_ptr<FILE, CloseFile> in(list == "-" ? stdin : std::fopen(list.c_str(), "rb"));
+    if (!in) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in.get())) > 0)
+        text.append(buffer, got);
+    if (std::ferror(in.get())) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const char end = null_separated ? '\0' : '\n';
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t stop = text.find(end, start);
+        if (stop == std::string::npos)
+            stop = text.size();
+        std::string path = text.substr(start, stop - start);
+        if (!null_separated && !path.empty() && path.back() == '\r')
+            path.pop_back();
+        if (!path.empty())
+            paths.push_back(std::move(path));
+        start = stop + 1;
+    }
+    return true;
+}
+
 // 0 to go on, otherwise the exit status.
 int ParseOptions(int argc, char** argv, Options& options, bool& done)
 {
-    enum { kHelp = 1000, kVersion, kMinSize, kSkipFlat, kManifest };
+    enum { kHelp = 1000, kVersion, kMinSize, kSkipFlat, kManifest, kFilesFrom, kSummaryJson };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
         {"source-folder", no_argument, nullptr, 's'},
@@ -133,6 +191,9 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
         {"skip-flat", no_argument, nullptr, kSkipFlat},
         {"manifest", required_argument, nullptr, kManifest},
         {"type", required_argument, nullptr, 't'},
+        {"files-from", required_argument, nullptr, kFilesFrom},
+        {"null", no_argument, nullptr, '0'},
+        {"summary-json", required_argument, nullptr, kSummaryJson},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
@@ -140,7 +201,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     done = false;
     opterr = 1;
     for (;;) {
-        int c = getopt_long(argc, argv, "o:sp:m:qj:t:", kLong, nullptr);
+        int c = getopt_long(argc, argv, "o:sp:m:qj:t:0", kLong, nullptr);
         if (c == -1)
             break;
         switch (c) {
@@ -195,6 +256,9 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
                 return kExitUsage;
             }
             break;
+        case kFilesFrom: options.files_from = optarg; break;
+        case '0': options.null_separated = true; break;
+        case kSummaryJson: options.summary_json = optarg; break;
         case kHelp:
             PrintUsage(stdout);
             done = true;
@@ -210,7 +274,17 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     }
     for (int i = optind; i < argc; ++i)
         options.inputs.push_back(argv[i]);
-    if (options.inputs.empty()) {
+    if (!options.files_from.empty()) {
+        std::string error;
+        if (!ReadPathList(options.files_from, options.null_separated, options.inputs, error)) {
+            std::fprintf(stderr, "kestran-extract: cannot read the list %s: %s\n", Shown(options.files_from).c_str(),
+                         error.c_str());
+            return kExitUsage;
+        }
+    }
+    // An empty list is work that happens to be empty (a `find` that found
+    // nothing), not a mistake.
+    if (options.inputs.empty() && options.files_from.empty()) {
         std::fprintf(stderr, "kestran-extract: no PDF file or folder given\nTry 'kestran-extract --help'.\n");
         return kExitUsage;
     }
@@ -230,10 +304,12 @@ int ParseOptions(int argc, char** argv, Options& options, bool& done)
     return kExitOk;
 }
 
+constexpr const char* kNoSuchInput = "no such file or folder";
+
 // The files to extract, in order: a file as given; a folder as the window's
 // Add Folder reads it (its own *.pdf files in any case, no subfolders), sorted.
 // A path that is neither is reported and counted as failed.
-std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, int& missing)
+std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, std::vector<std::string>& missing)
 {
     std::vector<std::string> files;
     for (const std::string& input : inputs) {
@@ -245,8 +321,8 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& inputs, in
         } else if (kestran::IsFile(path)) {
             files.push_back(path);
         } else {
-            std::fprintf(stderr, "%s: failed: no such file or folder\n", Shown(input).c_str());
-            ++missing;
+            std::fprintf(stderr, "%s: failed: %s\n", Shown(input).c_str(), kNoSuchInput);
+            missing.push_back(path);
         }
     }
     return files;
@@ -313,6 +389,7 @@ struct FileOutcome {
     int result = KESTRAN_EXTRACT_OK;
     kestran::pdf::ExtractStats stats;
     double seconds = 0;
+    std::string reason;  // empty when it succeeded
 };
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -457,8 +534,9 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
         outcome.result = kestran::pdf::ExtractImagesFromFile(source.c_str(), range.c_str(), folder.c_str(), nullptr,
                                                              nullptr, &outcome.stats, extract_options);
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::string reason =
-        outcome.result == KESTRAN_EXTRACT_OK ? std::string() : kestran::pdf::ExtractFailureReason(source, outcome.result).Line();
+    if (outcome.result != KESTRAN_EXTRACT_OK)
+        outcome.reason = kestran::pdf::ExtractFailureReason(source, outcome.result).Line();
+    const std::string& reason = outcome.reason;
     output.Write(index, OrderedOutput::Target::DailyLog, kestran::JobLogLine(file, folder, outcome.result, reason));
 
     if (outcome.result == KESTRAN_EXTRACT_OK) {
@@ -476,6 +554,128 @@ FileOutcome ExtractFile(const std::string& file, size_t index, const Options& op
     return outcome;
 }
 
+// `text` as a JSON string. Paths are bytes, not always UTF-8: a byte that
+// is not part of a valid UTF-8 sequence becomes \udcXX, the lone surrogate
+// Python's "surrogateescape" reads back as that very byte, so a script can
+// still open the file the summary names.
+std::string JsonString(const std::string& text)
+{
+    std::string json = "\"";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    for (size_t i = 0; i < size;) {
+        const unsigned char c = bytes[i];
+        if (c < 0x80) {
+            if (c == '"' || c == '\\') {
+                json += '\\';
+                json += static_cast<char>(c);
+            } else if (c < 0x20 || c == 0x7f) {
+                json += Format("\\u%04x", c);
+            } else {
+                json += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        // The length of a well-formed sequence starting here, 0 when there is none.
+        size_t length = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+        if (length > size - i)
+            length = 0;
+        for (size_t k = 1; k < length; ++k) {
+            if ((bytes[i + k] & 0xc0) != 0x80)
+                length = 0;
+        }
+        if (length >= 3) {
+            const unsigned char next = bytes[i + 1];
+            const bool overlong = (c == 0xe0 && next < 0xa0) || (c == 0xf0 && next < 0x90);
+            const bool surrogate = c == 0xed && next >= 0xa0;
+            const bool too_large = c == 0xf4 && next >= 0x90;
+            if (overlong || surrogate || too_large)
+                length = 0;
+        }
+        if (length == 0) {
+            json += Format("\\udc%02x", c);
+            ++i;
+        } else {
+            json.append(text, i, length);
+            i += length;
+        }
+    }
+    return json + "\"";
+}
+
+struct SummaryEntry {
+    std::string path;
+    const char* status = "done";  // "done", "failed" or "not run"
+    int result = KESTRAN_EXTRACT_OK;
+    std::string reason;
+    kestran::pdf::ExtractStats stats;
+    double seconds = 0;
+};
+
+// The summary a script or a cluster driver reads instead of the lines meant
+// for people. Written to a temporary file beside `path` and renamed over it,
+// so a reader never sees half a summary. False with the system's words in
+// `error` when it cannot be written.
+bool WriteSummaryJson(const std::string& path, const std::vector<SummaryEntry>& entries, double seconds,
+                      bool interrupted, int exit_status, std::string& error)
+{
+    std::string json = "{\n  \"files\": [";
+    int done = 0, failed = 0, not_run = 0, written = 0, skipped = 0, already_there = 0;
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const SummaryEntry& e = entries[i];
+        json += i == 0 ? "\n" : ",\n";
+        json += Format("    {\"path\": %s, \"status\": \"%s\", \"result\": %d, \"reason\": %s, "
+                       "\"images_written\": %d, \"images_skipped\": %d, \"images_already_there\": %d, "
+                       "\"bytes\": %llu, \"seconds\": %.3f}",
+                       JsonString(e.path).c_str(), e.status, e.result, JsonString(e.reason).c_str(),
+                       e.stats.images_written, e.stats.images_skipped, e.stats.images_already_there,
+                       static_cast<unsigned long long>(e.stats.bytes_written), e.seconds);
+        (e.result == KESTRAN_EXTRACT_OK ? done : std::strcmp(e.status, "not run") == 0 ? not_run : failed) += 1;
+        written += e.stats.images_written;
+        skipped += e.stats.images_skipped;
+        already_there += e.stats.images_already_there;
+        bytes += e.stats.bytes_written;
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    json += Format("\n  ],\n  \"totals\": {\"files\": %zu, \"done\": %d, \"failed\": %d, \"not_run\": %d, "
+                   "\"images_written\": %d, \"images_skipped\": %d, \"images_already_there\": %d, \"bytes\": %llu, "
+                   "\"seconds\": %.3f},\n"
+                   "  \"peak_memory_bytes\": %llu,\n  \"interrupted\": %s,\n  \"exit_status\": %d\n}\n",
+                   entries.size(), done, failed, not_run, written, skipped, already_there,
+                   static_cast<unsigned long long>(bytes),
+                   seconds, static_cast<unsigned long long>(usage.ru_maxrss) * 1024, interrupted ? "true" : "false",
+                   exit_status);
+
+    // A name of this process's own: a leftover of an earlier process that
+    // had the same id is stale and goes.
+    const std::string temporary = path + ".part-" + std::to_string(getpid());
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    size_t put = 0;
+    while (put < json.size()) {
+        const ssize_t n = ::write(fd, json.data() + put, json.size() - put);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        put += static_cast<size_t>(n);
+    }
+    const int write_errno = put == json.size() ? 0 : errno != 0 ? errno : EIO;
+    if (::close(fd) != 0 || write_errno != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = std::strerror(write_errno != 0 ? write_errno : errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 int Run(const Options& options)
 {
     std::unique_ptr<Pdf2xxService, void (*)(Pdf2xxService*)> p2x(
@@ -486,8 +686,9 @@ int Run(const Options& options)
     }
     InterruptWatcher watcher(p2x.get());
 
-    int failed = 0;
-    std::vector<std::string> files = CollectFiles(options.inputs, failed);
+    std::vector<std::string> missing;
+    std::vector<std::string> files = CollectFiles(options.inputs, missing);
+    int failed = static_cast<int>(missing.size());
     std::string output_dir;
     if (!options.source_folder) {
         output_dir = options.output_dir.empty() ? kestran::DefaultOutputDir() : kestran::AbsolutePath(options.output_dir);
@@ -590,9 +791,43 @@ int Run(const Options& options)
         std::printf("%d file%s done, %d failed: %d image%s, %s in %.2f s%s\n", succeeded, succeeded == 1 ? "" : "s",
                     failed, images, images == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds,
                     OtherCounts(skipped, already_there).c_str());
-    if (watcher.Interrupted() && succeeded < static_cast<int>(files.size()))
-        return kExitSomeFailed;
-    return failed > 0 ? kExitSomeFailed : kExitOk;
+    int status = failed > 0 || (watcher.Interrupted() && succeeded < static_cast<int>(files.size())) ? kExitSomeFailed
+                                                                                                       : kExitOk;
+    if (!options.summary_json.empty()) {
+        std::vector<SummaryEntry> entries;
+        for (const std::string& path : missing) {
+            entries.emplace_back();
+            entries.back().path = path;
+            entries.back().status = "failed";
+            entries.back().result = KESTRAN_EXTRACT_CANNOT_OPEN;
+            entries.back().reason = kNoSuchInput;
+        }
+        for (size_t i = 0; i < files.size(); ++i) {
+            const FileOutcome& outcome = outcomes[i];
+            SummaryEntry entry;
+            entry.path = files[i];
+            if (outcome.ran) {
+                entry.status = outcome.result == KESTRAN_EXTRACT_OK ? "done" : "failed";
+                entry.result = outcome.result;
+                entry.reason = outcome.reason;
+                entry.stats = outcome.stats;
+                entry.seconds = outcome.seconds;
+            } else {
+                // Never started: the run was interrupted before its turn.
+                entry.status = "not run";
+                entry.result = KESTRAN_EXTRACT_CANCELLED;
+                entry.reason = kestran::pdf::ExtractFailureReason(files[i], KESTRAN_EXTRACT_CANCELLED).Line();
+            }
+            entries.push_back(std::move(entry));
+        }
+        std::string error;
+        if (!WriteSummaryJson(options.summary_json, entries, seconds, watcher.Interrupted(), status, error)) {
+            std::fprintf(stderr, "kestran-extract: cannot write the summary %s: %s\n",
+                         Shown(options.summary_json).c_str(), error.c_str());
+            status = kExitSomeFailed;
+        }
+    }
+    return status;
 }
 
 }  // namespace

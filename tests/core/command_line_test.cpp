@@ -76,6 +76,7 @@ ProcessRun RunCommand(const std::string& command) {
 
 const std::string kKestran = KESTRAN_STAGE_DIR "/bin/kestran";
 const std::string kExtract = KESTRAN_STAGE_DIR "/bin/kestran-extract";
+const std::string kCluster = KESTRAN_STAGE_DIR "/bin/kestran-cluster";
 
 // Without any display: the answer comes before the toolkit starts.
 TEST(KestranCommandLine, HelpVersionAndBadOptionNeedNoDisplay) {
@@ -145,7 +146,7 @@ TEST(ManualPages, NameEveryOptionOfHelp) {
     const struct {
         std::string program;
         std::string page;
-    } programs[] = {{kKestran, "kestran.1"}, {kExtract, "kestran-extract.1"}};
+    } programs[] = {{kKestran, "kestran.1"}, {kExtract, "kestran-extract.1"}, {kCluster, "kestran-cluster.1"}};
     for (const auto& p : programs) {
         const ProcessRun help = RunCommand(p.program + " --help");
         ASSERT_EQ(help.status, 0) << p.program;
