@@ -208,8 +208,14 @@ bool WaitForFrames(int ms)
 {
     struct Watch {
         GdkFrameClock* clock;
+        GdkWindow* window;
         gulong handler;
         int frames;
+    };
+    // A window the click just iconified or hid draws no more frames.
+    const auto drawn_or_gone = [](const Watch& w) {
+        return w.frames > 0 || !gdk_window_is_viewable(w.window) ||
+               (gdk_window_get_state(w.window) & GDK_WINDOW_STATE_ICONIFIED) != 0;
     };
     std::vector<std::unique_ptr<Watch>> watches;
     for (wxWindow* top : wxTopLevelWindows) {
@@ -220,16 +226,19 @@ bool WaitForFrames(int ms)
         if (clock == nullptr)
             continue;
         // Held: a window may go while the loop runs.
-        auto watch = std::make_unique<Watch>(Watch{GDK_FRAME_CLOCK(g_object_ref(clock)), 0, 0});
+        auto watch = std::make_unique<Watch>(
+            Watch{GDK_FRAME_CLOCK(g_object_ref(clock)), GDK_WINDOW(g_object_ref(window)), 0, 0});
         watch->handler = g_signal_connect(clock, "after-paint", G_CALLBACK(&CountFrame), &watch->frames);
         gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_AFTER_PAINT);
         watches.push_back(std::move(watch));
     }
     const bool drawn = PumpUntil(
-        [&] { return std::all_of(watches.begin(), watches.end(), [](const auto& w) { return w->frames > 0; }); }, ms);
+        [&] { return std::all_of(watches.begin(), watches.end(), [&](const auto& w) { return drawn_or_gone(*w); }); },
+        ms);
     for (const auto& watch : watches) {
         g_signal_handler_disconnect(watch->clock, watch->handler);
         g_object_unref(watch->clock);
+        g_object_unref(watch->window);
     }
     return drawn;
 }
