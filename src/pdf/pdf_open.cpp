@@ -9,7 +9,7 @@
 #include "pdf/file_stream.h"
 #include "pdf/memory_budget.h"
 #include "pdf/mu_try.h"
-#include "pdf/read_problem.h"
+#include "pdf/file_problem.h"
 
 namespace kestran::pdf {
 namespace {

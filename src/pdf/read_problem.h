@@ -5,15 +5,9 @@
 
 #include <string>
 
-namespace kestran::pdf {
+#include "pdf/file_problem.h"
 
-// Why the file at `path` cannot be read at all, in the words of strerror
-// ("Permission denied", "Is a directory", "No such file or directory",
-// "Input/output error"), or "not a regular file" for a pipe or a device
-// (reading one may block for ever or never end); empty when the file opens
-// and its first byte can be read. Whatever fails after that is the content's
-// fault: not a PDF, damaged beyond repair, or locked by a password.
-std::string ReadProblem(const std::string& path);
+namespace kestran::pdf {
 
 // Why a file failed, as the command line prints it and the window shows it.
 // `text` is one fixed English phrase (the window looks it up in its message
