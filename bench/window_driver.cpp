@@ -1180,25 +1180,27 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
                 return nullptr;
             };
         };
+        // A menu command that opens a dialog, and the dialog closed unsaved.
+        const auto command = [&](int id) {
+            return [&, id] {
+                wxCommandEvent open(wxEVT_MENU, id);
+                menu_bar->GetEventHandler()->ProcessEvent(open);
+            };
+        };
+        const auto cancel = [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); };
         GrabModal(
             pump,
-            [&] {
-                wxCommandEvent open(wxEVT_MENU, TavMenuBarBase::PreferenceId);
-                menu_bar->GetEventHandler()->ProcessEvent(open);
-            },
+            command(TavMenuBarBase::PreferenceId),
             find(static_cast<PreferenceDialog*>(nullptr)),
             [](wxWindow* top) {
                 auto* page = dynamic_cast<SettingProxy*>(static_cast<PreferenceDialog*>(top)->GetBook()->GetPage(0));
                 page->GetAddressField()->ChangeValue("proxy.example.com");
                 page->GetPortField()->ChangeValue("3128");
             },
-            out_dir / "preferences.png", [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
+            out_dir / "preferences.png", cancel);
         GrabModal(
             pump,
-            [&] {
-                wxCommandEvent open(wxEVT_MENU, TavMenuBarBase::PreferenceId);
-                menu_bar->GetEventHandler()->ProcessEvent(open);
-            },
+            command(TavMenuBarBase::PreferenceId),
             find(static_cast<PreferenceDialog*>(nullptr)),
             [](wxWindow* top) {
                 auto* dialog = static_cast<PreferenceDialog*>(top);
@@ -1207,16 +1209,11 @@ int RunScreens(Window& window, Pump& pump, const PrivateHome& home, const fs::pa
                 page->GetSizeChoice()->SetSelection(2);
                 page->GetFlatBox()->SetValue(true);
             },
-            out_dir / "preferences-output.png",
-            [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
+            out_dir / "preferences-output.png", cancel);
         GrabModal(
             pump,
-            [&] {
-                wxCommandEvent open(wxEVT_MENU, TavMenuBarBase::AboutId);
-                menu_bar->GetEventHandler()->ProcessEvent(open);
-            },
-            find(static_cast<AboutDialog*>(nullptr)), [](wxWindow*) {}, out_dir / "about.png",
-            [](wxWindow* top) { static_cast<wxDialog*>(top)->EndModal(wxID_CANCEL); });
+            command(TavMenuBarBase::AboutId),
+            find(static_cast<AboutDialog*>(nullptr)), [](wxWindow*) {}, out_dir / "about.png", cancel);
     }
 
     // 2e. The loaded list in German, Japanese and simplified Chinese, switched
