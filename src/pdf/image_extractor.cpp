@@ -100,8 +100,9 @@ public:
         if (result == KESTRAN_EXTRACT_OK)
             result = Drain();
         // A page cut short by a stop or a failure keeps the images it wrote,
-        // numbered as far as it got.
-        const int named = NameHeldImages(0);
+        // named with the digits the whole page would give them, so that a
+        // run again (a retried task) finds them under the same names.
+        const int named = NameHeldImages(held_to_come_, true);
         FlushRecords();
         if (already_there_ > 0)
             Log(options_, source_ + ": " + std::to_string(already_there_) +
@@ -645,7 +646,8 @@ private:
                 Log(options_, PageLine(step.page, "image " + std::to_string(number_) +
                                                       " is incomplete: its data ends early, the rest is filled in"));
         }
-        const int named = NameHeldImages(step.count - step.index - 1);
+        held_to_come_ = step.count - step.index - 1;
+        const int named = NameHeldImages(held_to_come_);
         FlushRecords();
         if (named != KESTRAN_EXTRACT_OK)
             return named;
@@ -659,13 +661,13 @@ private:
     // images still to come on the page (`still_to_come`, at most; some may
     // be skipped) cannot change the digits of the page's count. Until then
     // they wait, complete, under their temporary names: only pages of 100
-    // images or more wait at all, and a file that is stopped, or fails, keeps
-    // those written so far, numbered as far as the page got. In order, so
-    // that a taken name gets its " (2)" just as before.
-    int NameHeldImages(size_t still_to_come)
+    // images or more wait at all. `last`: the file ends here (stopped or
+    // failed): those written so far get the digits of the page's count
+    // bound. In order, so that a taken name gets its " (2)" just as before.
+    int NameHeldImages(size_t still_to_come, bool last = false)
     {
-        const int digits = ImageDigits(number_);
-        if (held_.empty() || digits != ImageDigits(number_ + static_cast<long long>(still_to_come)))
+        const int digits = ImageDigits(number_ + static_cast<long long>(still_to_come));
+        if (held_.empty() || (!last && digits != ImageDigits(number_)))
             return KESTRAN_EXTRACT_OK;
         std::vector<HeldImage> held = std::move(held_);
         held_.clear();
@@ -750,6 +752,7 @@ private:
         std::shared_ptr<Fate> fate;
     };
     std::vector<HeldImage> held_;
+    size_t held_to_come_ = 0;  // the images the committed page may still write, at most
     int page_digits_ = 3;
     // Images handed on (by key, by what they show) and what became of them.
     std::unordered_map<std::string, std::shared_ptr<Fate>> seen_;
